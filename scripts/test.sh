@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Everything the project promises, from a fresh machine: installs what is
+# missing, builds, and runs the whole suite in the normal build, again under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded tests under
+# ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs="$(nproc)"
+run() {
+  local preset="$1"
+  echo "== $preset build"
+  scripts/build.sh "$preset"
+  echo "== $preset tests"
+  ctest --preset "$preset" -j "$jobs"
+}
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+
+run default
+run asan
+run tsan
+echo "all test runs passed"

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "HDLCPrimary.h"
+#include "KVQSystem.h"
+#include "MainDataStore.h"
+#include "RS485SerialPort.h"
+#include "TestEngine.h"
+
+// The process-wide objects, in the order the program brings them into being.
+// Both front ends (the dialog and the headless tool) run the same start-up and
+// the same shutdown on them.
+struct ProcessObjects {
+    CMainDataStore SystemContext;
+    CHDLCEricsson linkStation;
+    CKVQSystem settings;
+    CRS485SerialPort serialPort{SystemContext};
+    CTestEngine testEngine{SystemContext, serialPort, linkStation};
+};
+
+// Reads the settings and fills the actuator's slot. False when the settings
+// name no supported model: the program must then end at once, silently, with
+// exit code 0.
+bool PrepareProcess(ProcessObjects& process);
+
+// Starts the status engine and then the actuator thread (the status engine
+// starts the link thread a second later), then names the port to use.
+void StartWorkers(ProcessObjects& process, const std::string& portName);
+
+// Raises the stop flag and joins every worker, all within allowanceMs; the
+// link thread closes the port on its way out. True when every worker ended.
+bool StopWorkers(ProcessObjects& process, std::uint32_t allowanceMs = 1000);

@@ -1,0 +1,62 @@
+#include "MainDataStore.h"
+
+#include <algorithm>
+
+#include "TimeSource.h"
+
+CMainDataStore::CMainDataStore() = default;
+CMainDataStore::~CMainDataStore() = default;
+
+CActuator* CMainDataStore::GetDevice(std::int32_t slot) const {
+    return slot == 1 ? deviceSlots_[1] : nullptr;
+}
+
+void CMainDataStore::SetStatusLines(std::string_view line1, std::string_view line2) {
+    std::lock_guard lock(statusMutex_);
+    statusLine1_ = BoundedText(line1, StatusLineSize);
+    statusLine2_ = BoundedText(line2, StatusLineSize);
+    statusChanged_ = 1;
+}
+
+std::int32_t CMainDataStore::TakeStatusChanged() {
+    std::lock_guard lock(statusMutex_);
+    const std::int32_t changed = statusChanged_;
+    statusChanged_ = 0;
+    return changed;
+}
+
+std::string CMainDataStore::GetStatusLine1() const {
+    std::lock_guard lock(statusMutex_);
+    return statusLine1_;
+}
+
+std::string CMainDataStore::GetStatusLine2() const {
+    std::lock_guard lock(statusMutex_);
+    return statusLine2_;
+}
+
+bool CMainDataStore::TakeStatusLines(std::string& line1, std::string& line2) {
+    std::lock_guard lock(statusMutex_);
+    if (statusChanged_ == 0) return false;
+    statusChanged_ = 0;
+    line1 = statusLine1_;
+    line2 = statusLine2_;
+    return true;
+}
+
+void CMainDataStore::RequestStop() { stopRequested_.store(1, std::memory_order_release); }
+
+void CMainDataStore::PauseUnlessStopped(std::uint32_t ms) const {
+    // Short slices keep a stop request from waiting behind a long pause.
+    constexpr std::uint32_t slice = 10;
+    const std::uint32_t end = TickCount() + ms;
+    while (!StopRequested()) {
+        const auto left = static_cast<std::int32_t>(end - TickCount());
+        if (left <= 0) break;
+        SleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), slice));
+    }
+}
+
+std::string CMainDataStore::SelectedPortName() const { return selectedPortName_.Get(); }
+
+void CMainDataStore::SetSelectedPortName(std::string_view name) { selectedPortName_.Set(name); }

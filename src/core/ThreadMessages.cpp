@@ -1,0 +1,116 @@
+#include "ThreadMessages.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+
+#include "TimeSource.h"
+
+namespace {
+
+struct MessageQueue {
+    std::mutex mutex;
+    std::condition_variable posted;
+    std::deque<ThreadMessage> messages;
+};
+
+class QueueRegistry {
+public:
+    std::shared_ptr<MessageQueue> Find(ThreadId id) {
+        std::lock_guard lock(mutex_);
+        auto it = queues_.find(id);
+        return it == queues_.end() ? nullptr : it->second;
+    }
+    void Create(ThreadId id) {
+        std::lock_guard lock(mutex_);
+        auto& queue = queues_[id];
+        if (!queue) queue = std::make_shared<MessageQueue>();
+    }
+    void Destroy(ThreadId id) {
+        std::shared_ptr<MessageQueue> queue;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = queues_.find(id);
+            if (it == queues_.end()) return;
+            queue = std::move(it->second);
+            queues_.erase(it);
+        }
+        std::lock_guard lock(queue->mutex);
+        queue->messages.clear();
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<ThreadId, std::shared_ptr<MessageQueue>> queues_;
+};
+
+QueueRegistry& Registry() {
+    static QueueRegistry registry;
+    return registry;
+}
+
+std::atomic<ThreadId> lastThreadId{0};
+
+}  // namespace
+
+ThreadId NewThreadId() {
+    ThreadId id = 0;
+    while (id == 0) id = ++lastThreadId;  // skips 0 should the counter ever wrap
+    return id;
+}
+
+void CreateMessageQueue(ThreadId id) {
+    if (id != 0) Registry().Create(id);
+}
+
+void DestroyMessageQueue(ThreadId id) { Registry().Destroy(id); }
+
+bool PostThreadMessage(ThreadId id, std::uint32_t number, std::uintptr_t wParam,
+                       CommandBufferPtr lParam) {
+    if (id == 0) return false;
+    auto queue = Registry().Find(id);
+    if (!queue) return false;
+    {
+        std::lock_guard lock(queue->mutex);
+        queue->messages.push_back(ThreadMessage{number, wParam, std::move(lParam)});
+    }
+    queue->posted.notify_all();
+    return true;
+}
+
+bool HasMessage(ThreadId id) {
+    auto queue = Registry().Find(id);
+    if (!queue) return false;
+    std::lock_guard lock(queue->mutex);
+    return !queue->messages.empty();
+}
+
+bool TakeMessage(ThreadId id, ThreadMessage& message) {
+    auto queue = Registry().Find(id);
+    if (!queue) return false;
+    std::lock_guard lock(queue->mutex);
+    if (queue->messages.empty()) return false;
+    message = std::move(queue->messages.front());
+    queue->messages.pop_front();
+    return true;
+}
+
+bool WaitMessage(ThreadId id, std::uint32_t timeoutMs) {
+    auto queue = Registry().Find(id);
+    if (!queue) {
+        Clock().Sleep(timeoutMs);
+        return false;
+    }
+    if (!Clock().IsSystemClock()) {
+        // A test clock: time only passes when someone sleeps on it.
+        if (HasMessage(id)) return true;
+        Clock().Sleep(timeoutMs);
+        return HasMessage(id);
+    }
+    std::unique_lock lock(queue->mutex);
+    return queue->posted.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return !queue->messages.empty(); });
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "TimeSource.h"
+
+// A millisecond deadline on the wrapping tick count. Nothing waits on it: the
+// owner tests it on its own passes. Comparing by signed difference keeps it
+// right across the wrap for any interval below 2^31 ms.
+class DeadlineTimer {
+public:
+    void Set(std::uint32_t ms) { deadline_.store(TickCount() + ms, std::memory_order_relaxed); }
+    void Extend(std::uint32_t ms) { deadline_.fetch_add(ms, std::memory_order_relaxed); }
+    // Not yet at the deadline itself; expired from the next millisecond on.
+    bool Expired() const {
+        const std::uint32_t late = TickCount() - deadline_.load(std::memory_order_relaxed);
+        return static_cast<std::int32_t>(late) > 0;
+    }
+    std::uint32_t Deadline() const { return deadline_.load(std::memory_order_relaxed); }
+
+private:
+    // Armed on one thread and tested on another (the actuator's reply watchdog).
+    std::atomic<std::uint32_t> deadline_{0};
+};
