@@ -48,8 +48,9 @@ private:
 };
 
 QueueRegistry& Registry() {
-    static QueueRegistry registry;
-    return registry;
+    // Never destroyed: a worker left running at exit may still remove its queue.
+    static QueueRegistry* registry = new QueueRegistry;
+    return *registry;
 }
 
 std::atomic<ThreadId> lastThreadId{0};

@@ -29,10 +29,12 @@ TEST(WorkerThread, RunsWithItsIdAndRemovesItsQueueWhenDone) {
 TEST(WorkerThread, JoinGivesUpAfterItsAllowance) {
     // Shared with the thread that is left behind, so it outlives this test.
     auto release = std::make_shared<std::atomic<bool>>(false);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
     {
         WorkerThread worker;
-        worker.Start([release](ThreadId) {
+        worker.Start([release, ended](ThreadId) {
             while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            *ended = true;
         });
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(worker.Join(50));
@@ -41,4 +43,5 @@ TEST(WorkerThread, JoinGivesUpAfterItsAllowance) {
         EXPECT_LT(waited, std::chrono::milliseconds(1000));
     }
     *release = true;  // the thread left behind ends on its own
+    while (!*ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
