@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "LinkDevice.h"
 #include "SharedText.h"
 #include "ThreadMessages.h"
 
@@ -27,7 +28,7 @@ enum ActuatorState : std::int32_t {
 // The one connected actuator: at once the device record that the rest of the
 // program reads and the protocol operations that the actuator thread runs.
 // Fields that several threads touch are atomics or texts copied under a lock.
-class CActuator {
+class CActuator : public LinkDevice {
 public:
     CActuator();
     virtual ~CActuator();
@@ -41,6 +42,10 @@ public:
     // such a state falls back to Searching (the actuator restarts during a model
     // change); progress restarts when the record goes back to plain searching.
     void SetState(std::int32_t newState);
+
+    std::int32_t LinkState() const override { return state.load(); }
+    std::int32_t LinkSetupPending() const override { return setupPending.load(); }
+    ThreadId LinkThreadIdOfDevice() const override { return threadId.load(); }
 
     std::atomic<std::int32_t> deviceIndex{0};
     SharedText<128> serialNumber;

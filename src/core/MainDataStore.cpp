@@ -37,14 +37,17 @@ std::string CMainDataStore::GetStatusLine2() const {
 
 bool CMainDataStore::TakeStatusLines(std::string& line1, std::string& line2) {
     std::lock_guard lock(statusMutex_);
-    if (statusChanged_ == 0) return false;
+    if (statusChanged_ == 0)
+        return false;
     statusChanged_ = 0;
     line1 = statusLine1_;
     line2 = statusLine2_;
     return true;
 }
 
-void CMainDataStore::RequestStop() { stopRequested_.store(1, std::memory_order_release); }
+void CMainDataStore::RequestStop() {
+    stopRequested_.store(1, std::memory_order_release);
+}
 
 void CMainDataStore::PauseUnlessStopped(std::uint32_t ms) const {
     // Short slices keep a stop request from waiting behind a long pause.
@@ -52,11 +55,16 @@ void CMainDataStore::PauseUnlessStopped(std::uint32_t ms) const {
     const std::uint32_t end = TickCount() + ms;
     while (!StopRequested()) {
         const auto left = static_cast<std::int32_t>(end - TickCount());
-        if (left <= 0) break;
+        if (left <= 0)
+            break;
         SleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), slice));
     }
 }
 
-std::string CMainDataStore::SelectedPortName() const { return selectedPortName_.Get(); }
+std::string CMainDataStore::SelectedPortName() const {
+    return selectedPortName_.Get();
+}
 
-void CMainDataStore::SetSelectedPortName(std::string_view name) { selectedPortName_.Set(name); }
+void CMainDataStore::SetSelectedPortName(std::string_view name) {
+    selectedPortName_.Set(name);
+}

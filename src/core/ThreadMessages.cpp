@@ -27,14 +27,16 @@ public:
     void Create(ThreadId id) {
         std::lock_guard lock(mutex_);
         auto& queue = queues_[id];
-        if (!queue) queue = std::make_shared<MessageQueue>();
+        if (!queue)
+            queue = std::make_shared<MessageQueue>();
     }
     void Destroy(ThreadId id) {
         std::shared_ptr<MessageQueue> queue;
         {
             std::lock_guard lock(mutex_);
             auto it = queues_.find(id);
-            if (it == queues_.end()) return;
+            if (it == queues_.end())
+                return;
             queue = std::move(it->second);
             queues_.erase(it);
         }
@@ -59,21 +61,27 @@ std::atomic<ThreadId> lastThreadId{0};
 
 ThreadId NewThreadId() {
     ThreadId id = 0;
-    while (id == 0) id = ++lastThreadId;  // skips 0 should the counter ever wrap
+    while (id == 0)
+        id = ++lastThreadId;  // skips 0 should the counter ever wrap
     return id;
 }
 
 void CreateMessageQueue(ThreadId id) {
-    if (id != 0) Registry().Create(id);
+    if (id != 0)
+        Registry().Create(id);
 }
 
-void DestroyMessageQueue(ThreadId id) { Registry().Destroy(id); }
+void DestroyMessageQueue(ThreadId id) {
+    Registry().Destroy(id);
+}
 
 bool PostThreadMessage(ThreadId id, std::uint32_t number, std::uintptr_t wParam,
                        CommandBufferPtr lParam) {
-    if (id == 0) return false;
+    if (id == 0)
+        return false;
     auto queue = Registry().Find(id);
-    if (!queue) return false;
+    if (!queue)
+        return false;
     {
         std::lock_guard lock(queue->mutex);
         queue->messages.push_back(ThreadMessage{number, wParam, std::move(lParam)});
@@ -84,16 +92,19 @@ bool PostThreadMessage(ThreadId id, std::uint32_t number, std::uintptr_t wParam,
 
 bool HasMessage(ThreadId id) {
     auto queue = Registry().Find(id);
-    if (!queue) return false;
+    if (!queue)
+        return false;
     std::lock_guard lock(queue->mutex);
     return !queue->messages.empty();
 }
 
 bool TakeMessage(ThreadId id, ThreadMessage& message) {
     auto queue = Registry().Find(id);
-    if (!queue) return false;
+    if (!queue)
+        return false;
     std::lock_guard lock(queue->mutex);
-    if (queue->messages.empty()) return false;
+    if (queue->messages.empty())
+        return false;
     message = std::move(queue->messages.front());
     queue->messages.pop_front();
     return true;
@@ -107,7 +118,8 @@ bool WaitMessage(ThreadId id, std::uint32_t timeoutMs) {
     }
     if (!Clock().IsSystemClock()) {
         // A test clock: time only passes when someone sleeps on it.
-        if (HasMessage(id)) return true;
+        if (HasMessage(id))
+            return true;
         Clock().Sleep(timeoutMs);
         return HasMessage(id);
     }

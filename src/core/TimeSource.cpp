@@ -24,7 +24,9 @@ std::atomic<TimeSource*> currentClock{&systemClock};
 
 }  // namespace
 
-TimeSource& Clock() { return *currentClock.load(std::memory_order_acquire); }
+TimeSource& Clock() {
+    return *currentClock.load(std::memory_order_acquire);
+}
 
 void SetClock(TimeSource* clock) {
     currentClock.store(clock ? clock : &systemClock, std::memory_order_release);

@@ -20,5 +20,9 @@ TimeSource& Clock();
 // it alive for as long as it is in place.
 void SetClock(TimeSource* clock);
 
-inline std::uint32_t TickCount() { return Clock().TickCount(); }
-inline void SleepMs(std::uint32_t ms) { Clock().Sleep(ms); }
+inline std::uint32_t TickCount() {
+    return Clock().TickCount();
+}
+inline void SleepMs(std::uint32_t ms) {
+    Clock().Sleep(ms);
+}

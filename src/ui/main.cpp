@@ -20,7 +20,8 @@ void Usage() {
 
 int main(int argc, char** argv) {
     ProcessObjects process;
-    if (!PrepareProcess(process)) return 0;  // a variant this tool does not serve
+    if (!PrepareProcess(process))
+        return 0;  // a variant this tool does not serve
 
     std::string port = "COM1";
     long seconds = 0;  // 0: until Ctrl-C
@@ -42,16 +43,18 @@ int main(int argc, char** argv) {
     }
 
     BlockStopSignals();
-    std::printf("kvq 1.3.1 on port %s. The desktop dialog is not built yet: showing the\n"
-                "status lines of the running core. Ctrl-C ends.\n",
-                port.c_str());
+    std::printf(
+        "kvq 1.3.1 on port %s. The desktop dialog is not built yet: showing the\n"
+        "status lines of the running core. Ctrl-C ends.\n",
+        port.c_str());
     std::fflush(stdout);
     StartWorkers(process, port);
 
     const std::uint32_t start = TickCount();
     int signal = 0;
     while (signal == 0) {
-        if (seconds > 0 && TickCount() - start >= static_cast<std::uint32_t>(seconds) * 1000) break;
+        if (seconds > 0 && TickCount() - start >= static_cast<std::uint32_t>(seconds) * 1000)
+            break;
         signal = WaitForStopSignal(100);
         std::string line1, line2;
         if (process.SystemContext.TakeStatusLines(line1, line2)) {
@@ -65,6 +68,7 @@ int main(int argc, char** argv) {
         }
     }
     const bool joined = StopWorkers(process);
-    if (!joined) std::fprintf(stderr, "kvq: a worker did not end in time\n");
+    if (!joined)
+        std::fprintf(stderr, "kvq: a worker did not end in time\n");
     return signal != 0 ? 128 + signal : 0;
 }

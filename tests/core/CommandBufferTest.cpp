@@ -26,7 +26,8 @@ TEST(CommandBuffer, NeverGrowsPastItsDataArea) {
     } cases[] = {{0, 96}, {2, 94}, {5, 91}, {95, 1}};
     for (const auto& c : cases) {
         auto buffer = NewCommandBuffer(20, c.offset);
-        for (std::size_t i = 0; i < c.room; ++i) ASSERT_TRUE(buffer->Append(0xAA));
+        for (std::size_t i = 0; i < c.room; ++i)
+            ASSERT_TRUE(buffer->Append(0xAA));
         EXPECT_FALSE(buffer->Append(0xBB)) << "offset " << int(c.offset);
         EXPECT_EQ(buffer->dataOffset + buffer->length, 96);
     }

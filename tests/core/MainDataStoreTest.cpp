@@ -55,7 +55,8 @@ TEST(SystemContext, TextsAreBoundedToTheirFields) {
 
 TEST(SystemContext, OnlySlotOneHoldsADeviceAndItIsEmptyUntilCreated) {
     CMainDataStore context;
-    for (int slot : {-1, 0, 1, 2, 15, 16}) EXPECT_EQ(context.GetDevice(slot), nullptr) << slot;
+    for (int slot : {-1, 0, 1, 2, 15, 16})
+        EXPECT_EQ(context.GetDevice(slot), nullptr) << slot;
     EXPECT_EQ(context.PortOpened.load(), 0);
     EXPECT_FALSE(context.StopRequested());
 }

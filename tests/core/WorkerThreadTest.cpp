@@ -14,10 +14,12 @@ TEST(WorkerThread, RunsWithItsIdAndRemovesItsQueueWhenDone) {
     const ThreadId id = worker.Start([&](ThreadId self) {
         CreateMessageQueue(self);
         seen = self;
-        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
     ASSERT_NE(id, 0u);
-    while (seen == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (seen == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(seen, id);
     EXPECT_TRUE(PostThreadMessage(id, MsgCommand, 0, NewCommandBuffer(20, 5)));
     release = true;
@@ -33,7 +35,8 @@ TEST(WorkerThread, JoinGivesUpAfterItsAllowance) {
     {
         WorkerThread worker;
         worker.Start([release, ended](ThreadId) {
-            while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            while (!*release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             *ended = true;
         });
         const auto start = std::chrono::steady_clock::now();
@@ -43,5 +46,6 @@ TEST(WorkerThread, JoinGivesUpAfterItsAllowance) {
         EXPECT_LT(waited, std::chrono::milliseconds(1000));
     }
     *release = true;  // the thread left behind ends on its own
-    while (!*ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!*ended)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }

@@ -20,7 +20,8 @@ using std::chrono::milliseconds;
 bool WaitUntil(const std::function<bool()>& condition, milliseconds limit) {
     const auto end = Clock::now() + limit;
     while (!condition()) {
-        if (Clock::now() > end) return false;
+        if (Clock::now() > end)
+            return false;
         std::this_thread::sleep_for(milliseconds(2));
     }
     return true;
@@ -44,7 +45,7 @@ protected:
         return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
     }
 
-    PseudoTerminal pty;
+    PseudoTerminal pty{PseudoTerminal::Free};
     ProcessObjects process;
     CActuator* device = nullptr;
 };
@@ -104,11 +105,12 @@ TEST_F(Spine, BlocksPostedToTheWorkersAreTakenAndFreed) {
         milliseconds(500)));
     ASSERT_TRUE(WaitUntil([&] { return !HasMessage(device->threadId.load()); }, milliseconds(500)));
 
-    ASSERT_TRUE(WaitUntil([&] { return process.linkStation.LinkThreadId() != 0; },
-                          milliseconds(2000)));
+    ASSERT_TRUE(
+        WaitUntil([&] { return process.linkStation.LinkThreadId() != 0; }, milliseconds(2000)));
     const ThreadId link = process.linkStation.LinkThreadId();
-    ASSERT_TRUE(WaitUntil([&] { return PostThreadMessage(link, MsgCommand, 0, NewCommandBuffer(20, 5)); },
-                          milliseconds(500)));
+    ASSERT_TRUE(
+        WaitUntil([&] { return PostThreadMessage(link, MsgCommand, 0, NewCommandBuffer(20, 5)); },
+                  milliseconds(500)));
     // Left in the queue at the stop: freed with the queue (the leak checker watches).
     PostThreadMessage(link, MsgRawCommand, 0, NewCommandBuffer(20, 2));
     EXPECT_LT(Stop(), milliseconds(1000));
@@ -125,7 +127,7 @@ TEST_F(Spine, StopsPromptlyAtEveryStageOfStartUp) {
         {"link thread polling", milliseconds(3400), true},
     };
     for (const auto& c : cases) {
-        PseudoTerminal terminal;
+        PseudoTerminal terminal{PseudoTerminal::Free};
         ProcessObjects p;
         p.settings.Variant = "E-VLX400";
         ASSERT_TRUE(p.SystemContext.CreateActuator(p.settings));
@@ -136,7 +138,10 @@ TEST_F(Spine, StopsPromptlyAtEveryStageOfStartUp) {
         EXPECT_LT(Clock::now() - start, milliseconds(1000)) << c.stage;
         EXPECT_EQ(p.linkStation.LinkThreadId() != 0, c.linkStarted) << c.stage;
         EXPECT_EQ(p.serialPort.IsOpen.load(), 0) << c.stage;
-        EXPECT_TRUE(terminal.SlaveClosed()) << c.stage;
+        // A port that was opened was closed again (before any open the master sees no hang-up).
+        if (c.linkStarted) {
+            EXPECT_TRUE(terminal.SlaveClosed()) << c.stage;
+        }
     }
 }
 
@@ -152,14 +157,14 @@ TEST_F(Spine, TheLinkWaitsForAPortNameAndReopensOnRequest) {
                           milliseconds(1500)));
 
     // A port change: the link closes this port and opens the new one.
-    PseudoTerminal other;
+    PseudoTerminal other{PseudoTerminal::Free};
     ASSERT_TRUE(other.Ok());
     process.SystemContext.SetSelectedPortName(other.SlavePath());
     ASSERT_TRUE(WaitUntil(
         [&] { return PostThreadMessage(process.linkStation.LinkThreadId(), MsgReopenPort); },
         milliseconds(500)));
-    ASSERT_TRUE(WaitUntil([&] { return pty.SlaveClosed() && !other.SlaveClosed(); },
-                          milliseconds(3000)));
+    ASSERT_TRUE(
+        WaitUntil([&] { return pty.SlaveClosed() && !other.SlaveClosed(); }, milliseconds(3000)));
     EXPECT_EQ(process.SystemContext.PortOpened.load(), 1);
 
     // A port that cannot be opened: the engine says so.

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "PortNames.h"
+#include "SerialTestSupport.h"
+
+namespace {
+
+struct NameCase {
+    const char* label;
+    std::optional<std::string> portMap;  // nullopt: variable not set
+    std::string name;
+    std::optional<std::string> expected;
+    friend void PrintTo(const NameCase& c, std::ostream* os) {
+        *os << '"' << c.name << "\" with " << (c.portMap ? '"' + *c.portMap + '"' : "no map");
+    }
+};
+
+class PortNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(PortNameTest, ResolvesThroughTheVariable) {
+    const NameCase& c = GetParam();
+    ScopedPortMap map(c.portMap);
+    EXPECT_EQ(DevicePathForPortName(c.name), c.expected);
+}
+
+const std::string Two = "COM1=/dev/ttyUSB0;COM3=/tmp/vtty";
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, PortNameTest,
+    ::testing::Values(
+        NameCase{"NoVariableComName", std::nullopt, "COM1", std::nullopt},
+        NameCase{"NoVariablePath", std::nullopt, "/dev/ttyS0", "/dev/ttyS0"},
+        NameCase{"Mapped", Two, "COM3", "/tmp/vtty"},
+        NameCase{"FirstEntry", Two, "COM1", "/dev/ttyUSB0"},
+        NameCase{"Unmapped", Two, "COM2", std::nullopt},
+        NameCase{"PathBesideMap", Two, "/tmp/other", "/tmp/other"},
+        NameCase{"EmptyVariable", "", "COM1", std::nullopt},
+        NameCase{"Blanks", " \tCOM3 = /tmp/vtty ;  ; COM1=\t/dev/ttyS4 ", "COM1", "/dev/ttyS4"},
+        NameCase{"BlanksFirst", " \tCOM3 = /tmp/vtty ;  ; ", "COM3", "/tmp/vtty"},
+        NameCase{"NoEquals", "COM1;COM3=/tmp/vtty", "COM3", "/tmp/vtty"},
+        NameCase{"NoEqualsSkipped", "COM1/dev/ttyS0;COM3=/tmp/vtty", "COM1", std::nullopt},
+        NameCase{"EmptyPath", "COM1=;COM3=/tmp/vtty", "COM1", std::nullopt},
+        NameCase{"RelativePath", "COM1=ttyUSB0", "COM1", std::nullopt},
+        NameCase{"NotAComName", "PORT1=/dev/ttyS0;COMX=/dev/ttyS1;COM=/dev/ttyS2", "COMX",
+                 std::nullopt},
+        NameCase{"LowerCaseEntry", "com3=/tmp/vtty", "COM3", std::nullopt},
+        NameCase{"LowerCaseName", Two, "com3", std::nullopt},
+        NameCase{"FirstOfTwoWins", "COM3=/tmp/a;COM3=/tmp/b", "COM3", "/tmp/a"},
+        NameCase{"SecondEqualsInPath", "COM3=/tmp/a=b", "COM3", "/tmp/a=b"},
+        NameCase{"EmptyName", Two, "", std::nullopt}, NameCase{"Usb", Two, "USB", std::nullopt},
+        NameCase{"NoDigitsAfterCom", "COM=/tmp/a", "COM", std::nullopt}),
+    [](const auto& param) { return std::string(param.param.label); });
+
+TEST(PortMapTest, KeepsOnlyWellFormedEntriesInOrder) {
+    const PortMap map = ParsePortMap("COM8=/dev/ttyACM0; bad ;COM2=/dev/ttyUSB1;COM8=/dev/x");
+    ASSERT_EQ(map.size(), 2u);
+    EXPECT_EQ(map[0].comName, "COM8");
+    EXPECT_EQ(map[0].devicePath, "/dev/ttyACM0");
+    EXPECT_EQ(map[1].comName, "COM2");
+    EXPECT_EQ(map[1].devicePath, "/dev/ttyUSB1");
+}
+
+}  // namespace
