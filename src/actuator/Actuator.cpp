@@ -11,8 +11,7 @@ void CActuator::SetState(std::int32_t newState) {
         newState == Searching && (oldState == Calibrating || oldState == CalibratingAisg);
     setupPending.store(calibrating || restartingDuringSetup ? 1 : 0);
     state.store(newState);
-    if (setupPending.load() == 0 && newState == Searching)
-        progress.store(0.0);
+    if (setupPending.load() == 0 && newState == Searching) progress.store(0.0);
 }
 
 CVLX400E::CVLX400E() {

@@ -24,16 +24,13 @@ std::int32_t CMainDataStore::GetSetupPending(std::int32_t slot) const {
 }
 
 void CMainDataStore::PaintTick() {
-    if (CActuator* device = GetDevice(1))
-        device->OnPaintTick();
+    if (CActuator* device = GetDevice(1)) device->OnPaintTick();
 }
 
 bool CMainDataStore::CreateActuator(const CSystem& settings) {
     const std::string& variant = settings.Variant;
-    if (variant != "E-VLX400" && variant != "VLX400-002")
-        return false;
-    if (actuator_)
-        return true;  // slot 1 is filled once
+    if (variant != "E-VLX400" && variant != "VLX400-002") return false;
+    if (actuator_) return true;  // slot 1 is filled once
     {
         std::lock_guard lock(statusMutex_);
         statusLine1_.clear();
@@ -46,8 +43,7 @@ bool CMainDataStore::CreateActuator(const CSystem& settings) {
 }
 
 void CMainDataStore::StartActuatorThread() {
-    if (!actuator_ || actuator_->thread.Started())
-        return;
+    if (!actuator_ || actuator_->thread.Started()) return;
     CActuator& device = *actuator_->record;
     const ThreadId id =
         actuator_->thread.Start([this](ThreadId self) { ActuatorThread(*this, 1, self); });

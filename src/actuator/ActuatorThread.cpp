@@ -12,8 +12,7 @@ constexpr std::uint32_t IdlePassMs = 50;
 void ActuatorThread(CMainDataStore& context, std::int32_t slot, ThreadId self) {
     CreateMessageQueue(self);
     CActuator* device = context.GetDevice(slot);
-    if (device == nullptr)
-        return;
+    if (device == nullptr) return;
     device->deviceIndex.store(slot);
     device->serialNumber.Set("");
 
@@ -25,7 +24,6 @@ void ActuatorThread(CMainDataStore& context, std::int32_t slot, ThreadId self) {
             continue;
         }
         // A post cuts the pause short; the idle work only runs on a quiet pass.
-        if (WaitMessage(self, IdlePassMs))
-            continue;
+        if (WaitMessage(self, IdlePassMs)) continue;
     }
 }

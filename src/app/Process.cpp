@@ -25,8 +25,7 @@ bool StopWorkers(ProcessObjects& process, std::uint32_t allowanceMs) {
     // The status engine first: once it has ended, the link thread it may have
     // started is known and can be joined.
     bool all = process.testEngine.JoinStatusEngineThread(left());
-    if (all)
-        all = process.linkStation.JoinLinkThread(left());
+    if (all) all = process.linkStation.JoinLinkThread(left());
     all = process.SystemContext.JoinActuatorThread(left()) && all;
     return all;
 }

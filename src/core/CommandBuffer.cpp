@@ -2,8 +2,7 @@
 
 bool CommandBuffer::Append(std::uint8_t byte) {
     const std::size_t at = std::size_t{dataOffset} + length;
-    if (at >= DataSize)
-        return false;
+    if (at >= DataSize) return false;
     data[at] = byte;
     ++length;
     return true;
@@ -24,8 +23,7 @@ bool CommandBuffer::AppendBig32(std::uint32_t value) {
 
 bool CommandBuffer::AppendBytes(const std::uint8_t* bytes, std::size_t count) {
     // All or nothing, so a half-written value never goes out.
-    if (std::size_t{dataOffset} + length + count > DataSize)
-        return false;
+    if (std::size_t{dataOffset} + length + count > DataSize) return false;
     for (std::size_t i = 0; i < count; ++i)
         Append(bytes[i]);
     return true;

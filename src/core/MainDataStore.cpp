@@ -37,8 +37,7 @@ std::string CMainDataStore::GetStatusLine2() const {
 
 bool CMainDataStore::TakeStatusLines(std::string& line1, std::string& line2) {
     std::lock_guard lock(statusMutex_);
-    if (statusChanged_ == 0)
-        return false;
+    if (statusChanged_ == 0) return false;
     statusChanged_ = 0;
     line1 = statusLine1_;
     line2 = statusLine2_;
@@ -55,8 +54,7 @@ void CMainDataStore::PauseUnlessStopped(std::uint32_t ms) const {
     const std::uint32_t end = TickCount() + ms;
     while (!StopRequested()) {
         const auto left = static_cast<std::int32_t>(end - TickCount());
-        if (left <= 0)
-            break;
+        if (left <= 0) break;
         SleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), slice));
     }
 }

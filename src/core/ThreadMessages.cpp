@@ -27,16 +27,14 @@ public:
     void Create(ThreadId id) {
         std::lock_guard lock(mutex_);
         auto& queue = queues_[id];
-        if (!queue)
-            queue = std::make_shared<MessageQueue>();
+        if (!queue) queue = std::make_shared<MessageQueue>();
     }
     void Destroy(ThreadId id) {
         std::shared_ptr<MessageQueue> queue;
         {
             std::lock_guard lock(mutex_);
             auto it = queues_.find(id);
-            if (it == queues_.end())
-                return;
+            if (it == queues_.end()) return;
             queue = std::move(it->second);
             queues_.erase(it);
         }
@@ -67,8 +65,7 @@ ThreadId NewThreadId() {
 }
 
 void CreateMessageQueue(ThreadId id) {
-    if (id != 0)
-        Registry().Create(id);
+    if (id != 0) Registry().Create(id);
 }
 
 void DestroyMessageQueue(ThreadId id) {
@@ -77,11 +74,9 @@ void DestroyMessageQueue(ThreadId id) {
 
 bool PostThreadMessage(ThreadId id, std::uint32_t number, std::uintptr_t wParam,
                        CommandBufferPtr lParam) {
-    if (id == 0)
-        return false;
+    if (id == 0) return false;
     auto queue = Registry().Find(id);
-    if (!queue)
-        return false;
+    if (!queue) return false;
     {
         std::lock_guard lock(queue->mutex);
         queue->messages.push_back(ThreadMessage{number, wParam, std::move(lParam)});
@@ -92,19 +87,16 @@ bool PostThreadMessage(ThreadId id, std::uint32_t number, std::uintptr_t wParam,
 
 bool HasMessage(ThreadId id) {
     auto queue = Registry().Find(id);
-    if (!queue)
-        return false;
+    if (!queue) return false;
     std::lock_guard lock(queue->mutex);
     return !queue->messages.empty();
 }
 
 bool TakeMessage(ThreadId id, ThreadMessage& message) {
     auto queue = Registry().Find(id);
-    if (!queue)
-        return false;
+    if (!queue) return false;
     std::lock_guard lock(queue->mutex);
-    if (queue->messages.empty())
-        return false;
+    if (queue->messages.empty()) return false;
     message = std::move(queue->messages.front());
     queue->messages.pop_front();
     return true;
@@ -118,8 +110,7 @@ bool WaitMessage(ThreadId id, std::uint32_t timeoutMs) {
     }
     if (!Clock().IsSystemClock()) {
         // A test clock: time only passes when someone sleeps on it.
-        if (HasMessage(id))
-            return true;
+        if (HasMessage(id)) return true;
         Clock().Sleep(timeoutMs);
         return HasMessage(id);
     }

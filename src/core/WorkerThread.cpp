@@ -7,13 +7,11 @@
 #include <system_error>
 
 WorkerThread::~WorkerThread() {
-    if (thread_.joinable())
-        Join(0);
+    if (thread_.joinable()) Join(0);
 }
 
 ThreadId WorkerThread::Start(std::function<void(ThreadId)> body) {
-    if (thread_.joinable())
-        return 0;  // one thread per object
+    if (thread_.joinable()) return 0;  // one thread per object
     const ThreadId id = NewThreadId();
     auto completion = std::make_shared<Completion>();
     completion_ = completion;
@@ -32,8 +30,7 @@ ThreadId WorkerThread::Start(std::function<void(ThreadId)> body) {
 }
 
 bool WorkerThread::Join(std::uint32_t withinMs) {
-    if (!thread_.joinable())
-        return true;
+    if (!thread_.joinable()) return true;
     bool finished;
     {
         std::unique_lock lock(completion_->mutex);
@@ -52,8 +49,7 @@ void RaiseCurrentThreadPriority() {
     sched_param param{};
     const int lowest = sched_get_priority_min(SCHED_FIFO);
     const int highest = sched_get_priority_max(SCHED_FIFO);
-    if (lowest < 0 || highest < 0)
-        return;
+    if (lowest < 0 || highest < 0) return;
     // Above every normal thread, but well below the kernel's own real-time work.
     param.sched_priority = lowest + (highest - lowest) / 4;
     (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);

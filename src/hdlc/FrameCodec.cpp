@@ -47,6 +47,8 @@ void FrameReceiver::Reset() {
 bool FrameReceiver::AcceptByte(std::uint8_t octet, std::span<std::uint8_t> storage,
                                std::size_t& length) {
     if (octet == Flag) {
+        // An escape followed by a flag aborts the frame; the flag opens the next.
+        if (escapePending_) inFrame_ = false;
         if (!inFrame_) {
             // Opening flag.
             length = 0;
@@ -58,14 +60,12 @@ bool FrameReceiver::AcceptByte(std::uint8_t octet, std::span<std::uint8_t> stora
             return false;
         }
         // A flag this early is a doubled flag or line noise, not a frame end.
-        if (count_ < 4)
-            return false;
+        if (count_ < 4) return false;
         inFrame_ = false;
         count_ = 0;
         return fcs_ == FcsGood && !overflow_;
     }
-    if (!inFrame_)
-        return false;  // octets between frames
+    if (!inFrame_) return false;  // octets between frames
     if (octet == Escape) {
         escapePending_ = true;
         return false;
@@ -85,8 +85,7 @@ bool FrameReceiver::AcceptByte(std::uint8_t octet, std::span<std::uint8_t> stora
 }
 
 bool FrameReceiver::AcceptByte(std::uint8_t octet, CommandBuffer& buffer) {
-    if (octet == Flag && !inFrame_)
-        buffer.Clear();
+    if (octet == Flag && (!inFrame_ || escapePending_)) buffer.Clear();
     std::size_t length = buffer.length;
     const bool good = AcceptByte(octet, std::span<std::uint8_t>(buffer.data), length);
     buffer.length = static_cast<std::uint8_t>(length);

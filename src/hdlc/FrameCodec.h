@@ -69,8 +69,7 @@ public:
     static constexpr std::size_t Capacity = 256;
     void Clear() { size_ = 0; }
     void Push(std::uint8_t octet) {
-        if (size_ < Capacity)
-            bytes_[size_++] = octet;
+        if (size_ < Capacity) bytes_[size_++] = octet;
     }
     const std::uint8_t* data() const { return bytes_.data(); }
     std::size_t size() const { return size_; }

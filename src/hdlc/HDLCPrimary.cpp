@@ -13,10 +13,8 @@ constexpr std::uint8_t AddressAssignment[] = {
 
 // Moves a payload to where the framing expects it; false when it cannot fit.
 bool PlacePayload(CommandBuffer& buffer, std::uint8_t offset) {
-    if (buffer.dataOffset == offset)
-        return true;
-    if (std::size_t{offset} + buffer.length > CommandBuffer::DataSize)
-        return false;
+    if (buffer.dataOffset == offset) return true;
+    if (std::size_t{offset} + buffer.length > CommandBuffer::DataSize) return false;
     std::memmove(buffer.data.data() + offset, buffer.data.data() + buffer.dataOffset,
                  buffer.length);
     buffer.dataOffset = offset;
@@ -84,8 +82,7 @@ void CHDLCPrimary::BeginLink() {
 }
 
 bool CHDLCPrimary::AcceptByte(std::uint8_t octet) {
-    if (!current_ || !receiveBuffer_)
-        return false;
+    if (!current_ || !receiveBuffer_) return false;
     return current_->receiver.AcceptByte(octet, *receiveBuffer_);
 }
 
@@ -94,30 +91,25 @@ void CHDLCPrimary::SendFrame(const CommandBuffer& buffer) {
         std::min<std::size_t>(buffer.length, CommandBuffer::DataSize - buffer.dataOffset);
     hdlc::FrameBytes frame;
     hdlc::EncodeFrame({buffer.data.data() + buffer.dataOffset, length}, frame);
-    if (sink_)
-        sink_->SendFrameBytes(frame.span());
+    if (sink_) sink_->SendFrameBytes(frame.span());
 }
 
 void CHDLCPrimary::EnqueueCommand(CommandBufferPtr buffer, bool raw) {
-    if (!buffer)
-        return;
+    if (!buffer) return;
     const std::uint8_t target = buffer->address;
     if (raw) {
         FrameRawCommand(*buffer);
     } else {
         FrameEricssonCommand(*buffer);
     }
-    if (buffer->length == 0)
-        return;  // could not be framed: freed
+    if (buffer->length == 0) return;  // could not be framed: freed
     for (SecondaryStation* s = secondaries_.get(); s; s = s->next) {
-        if (s->address != target)
-            continue;
+        if (s->address != target) continue;
         const auto next =
             static_cast<std::uint8_t>((s->writeIndex + 1) % SecondaryStation::RingSize);
         // A full ring refuses the command: taking it would make the ring read
         // as empty and lose every command waiting in it.
-        if (next == s->readIndex)
-            return;
+        if (next == s->readIndex) return;
         // A slot still holding an I-frame that was sent but never acknowledged
         // is taken over; that frame is never sent again.
         s->TransmitQueue[s->writeIndex] = std::move(buffer);
@@ -135,8 +127,7 @@ void CHDLCPrimary::PollSecondary() {
         s.DropUnsent();
         hdlc::FrameBytes frame;
         hdlc::EncodeFrame(AddressAssignment, frame);
-        if (sink_)
-            sink_->SendFrameBytes(frame.span());
+        if (sink_) sink_->SendFrameBytes(frame.span());
         return;
     }
     if (!s.connected) {
@@ -164,18 +155,15 @@ void CHDLCPrimary::PollSecondary() {
 }
 
 void CHDLCPrimary::ProcessFrame() {
-    if (!receiveBuffer_ || !current_)
-        return;
+    if (!receiveBuffer_ || !current_) return;
     CommandBuffer& frame = *receiveBuffer_;
-    if (frame.length < 2)
-        return;
+    if (frame.length < 2) return;
     frame.address = frame.data[0];
     frame.control = frame.data[1];
     const LinkMode mode = Mode();
     SecondaryStation& s = *current_;
 
-    if (mode == LinkMode::Ericsson && frame.address == 0)
-        return;
+    if (mode == LinkMode::Ericsson && frame.address == 0) return;
     if (mode == LinkMode::Aisg && s.address == hdlc::BroadcastAddress) {
         // Any good frame while scanning answers the address assignment.
         ++ScanResponses;
@@ -183,8 +171,7 @@ void CHDLCPrimary::ProcessFrame() {
         PostToDevice(MsgAisgDeviceFound);
         return;
     }
-    if (!MatchesAddress(frame.address))
-        return;
+    if (!MatchesAddress(frame.address)) return;
 
     const std::uint8_t control = frame.control;
     if (control == hdlc::UaFinal) {
@@ -197,8 +184,7 @@ void CHDLCPrimary::ProcessFrame() {
         frame.Clear();
         return;
     }
-    if (!s.connected)
-        return;
+    if (!s.connected) return;
 
     if (++s.FramesSinceConnect == LinkUpFrameCount) {
         PostToDevice(mode == LinkMode::Ericsson ? MsgLinkUp : MsgAisgDeviceFound);
@@ -218,10 +204,8 @@ void CHDLCPrimary::ProcessFrame() {
                                                     SecondaryStation::RingSize);
         s.TransmitQueue[last].reset();
     }
-    if (hdlc::IsSFrame(control))
-        return;
-    if (hdlc::NsOf(control) != s.Vr())
-        return;  // out of sequence: the next RR asks again
+    if (hdlc::IsSFrame(control)) return;
+    if (hdlc::NsOf(control) != s.Vr()) return;  // out of sequence: the next RR asks again
     s.SetVr(static_cast<std::uint8_t>(s.Vr() + 1));
     if (mode == LinkMode::Ericsson) {
         DeliverEricssonReply();
@@ -236,8 +220,7 @@ void CHDLCPrimary::CountMissedPoll(bool missed) {
         s.MissedPollCountdown = MissedPollLimit;
         return;
     }
-    if (s.MissedPollCountdown == 0)
-        return;
+    if (s.MissedPollCountdown == 0) return;
     if (--s.MissedPollCountdown == 0) {
         s.connected = false;
         PostToDevice(MsgDeviceLost);
@@ -254,8 +237,7 @@ SecondaryStation* CHDLCPrimary::SelectNextSecondary() {
 }
 
 void CHDLCPrimary::OnAisgMode() {
-    if (!secondaries_)
-        return;
+    if (!secondaries_) return;
     secondaries_->address = hdlc::BroadcastAddress;
     secondaries_->DropUnsent();
     ++ScanTarget;
@@ -263,23 +245,20 @@ void CHDLCPrimary::OnAisgMode() {
 }
 
 void CHDLCPrimary::OnEricssonMode() {
-    if (!secondaries_)
-        return;
+    if (!secondaries_) return;
     secondaries_->address = ActuatorAddress;
     SetMode(LinkMode::Ericsson);
 }
 
 void CHDLCPrimary::OnSuspendPolling(std::uintptr_t address) {
     for (SecondaryStation* s = secondaries_.get(); s; s = s->next) {
-        if (s->address == address)
-            s->PollingSuspended = true;
+        if (s->address == address) s->PollingSuspended = true;
     }
 }
 
 void CHDLCPrimary::OnResumePolling(std::uintptr_t address) {
     for (SecondaryStation* s = secondaries_.get(); s; s = s->next) {
-        if (s->address == address)
-            s->PollingSuspended = false;
+        if (s->address == address) s->PollingSuspended = false;
     }
 }
 

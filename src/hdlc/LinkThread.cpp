@@ -41,8 +41,7 @@ void PollCycle::SendFrameBytes(std::span<const std::uint8_t> frame) {
 
 bool PollCycle::DeviceIdle() const {
     const SecondaryStation* s = link_.Current();
-    if (!s || !s->device)
-        return true;
+    if (!s || !s->device) return true;
     return s->device->LinkState() == DeviceSearching && s->device->LinkSetupPending() == 0;
 }
 
@@ -52,10 +51,8 @@ std::uint32_t PollCycle::ModePause(std::uint32_t ericssonMs, std::uint32_t aisgM
 
 void PollCycle::Pass() {
     ThreadMessage message;
-    if (TakeMessage(self_, message))
-        HandleMessage(message);
-    if (port_.HasInput())
-        DrainInput();
+    if (TakeMessage(self_, message)) HandleMessage(message);
+    if (port_.HasInput()) DrainInput();
     if (link_.pollTimer.Expired()) {
         link_.SelectNextSecondary();
         Step();
@@ -94,16 +91,13 @@ void PollCycle::HandleMessage(ThreadMessage& message) {
 
 void PollCycle::DrainInput() {
     // The first bytes of a reply in an armed window buy it more time.
-    if (replyWindowArmed_)
-        link_.pollTimer.Extend(ReplyExtensionMs);
+    if (replyWindowArmed_) link_.pollTimer.Extend(ReplyExtensionMs);
     replyWindowArmed_ = false;
     std::uint8_t octet = 0;
     while (port_.ReadByte(octet)) {
-        if (!link_.AcceptByte(octet))
-            continue;
+        if (!link_.AcceptByte(octet)) continue;
         link_.ProcessFrame();
-        if (link_.Current()->address != hdlc::BroadcastAddress)
-            link_.CountMissedPoll(false);
+        if (link_.Current()->address != hdlc::BroadcastAddress) link_.CountMissedPoll(false);
         link_.pollTimer.Set(AfterFrameMs);
         link_.pollState = Pause;
     }

@@ -33,15 +33,13 @@ void CTestEngine::Run() {
     CreateMessageQueue(threadId_.load());
     // Gives the dialog time to name the port before the link looks for it.
     context_.PauseUnlessStopped(1000);
-    if (context_.StopRequested())
-        return;  // a link started now would only close again
+    if (context_.StopRequested()) return;  // a link started now would only close again
     link_.StartLinkThread(port_, context_, context_.GetDevice(1));
     context_.PauseUnlessStopped(100);
 
     while (!context_.StopRequested()) {
         context_.PauseUnlessStopped(StepPauseMs);
-        if (CheckNoDevice(1))
-            continue;
+        if (CheckNoDevice(1)) continue;
         context_.SetStatusLines("IDLE", " ");
         context_.PauseUnlessStopped(LinePauseMs);
     }

@@ -20,8 +20,7 @@ void Usage() {
 
 int main(int argc, char** argv) {
     ProcessObjects process;
-    if (!PrepareProcess(process))
-        return 0;  // a variant this tool does not serve
+    if (!PrepareProcess(process)) return 0;  // a variant this tool does not serve
 
     std::string port = "COM1";
     long seconds = 0;  // 0: until Ctrl-C
@@ -53,8 +52,7 @@ int main(int argc, char** argv) {
     const std::uint32_t start = TickCount();
     int signal = 0;
     while (signal == 0) {
-        if (seconds > 0 && TickCount() - start >= static_cast<std::uint32_t>(seconds) * 1000)
-            break;
+        if (seconds > 0 && TickCount() - start >= static_cast<std::uint32_t>(seconds) * 1000) break;
         signal = WaitForStopSignal(100);
         std::string line1, line2;
         if (process.SystemContext.TakeStatusLines(line1, line2)) {
@@ -68,7 +66,6 @@ int main(int argc, char** argv) {
         }
     }
     const bool joined = StopWorkers(process);
-    if (!joined)
-        std::fprintf(stderr, "kvq: a worker did not end in time\n");
+    if (!joined) std::fprintf(stderr, "kvq: a worker did not end in time\n");
     return signal != 0 ? 128 + signal : 0;
 }

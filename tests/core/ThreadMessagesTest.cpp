@@ -21,8 +21,7 @@ CommandBufferPtr CountedBlock(std::uint8_t tag) {
 
 // Counts a block gone when the test lets go of it.
 void Release(CommandBufferPtr& buffer) {
-    if (buffer)
-        --liveBlocks;
+    if (buffer) --liveBlocks;
     buffer.reset();
 }
 

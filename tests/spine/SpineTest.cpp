@@ -20,8 +20,7 @@ using std::chrono::milliseconds;
 bool WaitUntil(const std::function<bool()>& condition, milliseconds limit) {
     const auto end = Clock::now() + limit;
     while (!condition()) {
-        if (Clock::now() > end)
-            return false;
+        if (Clock::now() > end) return false;
         std::this_thread::sleep_for(milliseconds(2));
     }
     return true;
