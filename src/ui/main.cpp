@@ -51,7 +51,16 @@ int main(int argc, char** argv) {
 
     const std::uint32_t start = TickCount();
     int signal = 0;
+    OpenFailure reported = OpenFailure::None;
     while (signal == 0) {
+        // Say once why the port does not open, as the link keeps trying.
+        const OpenFailure failure = process.serialPort.LastOpenFailure();
+        if (failure != reported && failure != OpenFailure::None) {
+            std::fprintf(
+                stderr, "kvq: %s\n",
+                DescribeOpenFailure(failure, port, process.serialPort.LastOpenError()).c_str());
+        }
+        reported = failure;
         if (seconds > 0 && TickCount() - start >= static_cast<std::uint32_t>(seconds) * 1000) break;
         signal = WaitForStopSignal(100);
         std::string line1, line2;
