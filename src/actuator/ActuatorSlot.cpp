@@ -9,9 +9,13 @@
 #include "WorkerThread.h"
 
 struct CMainDataStore::ActuatorSlot {
-    std::unique_ptr<CActuator> record;
+    std::unique_ptr<CVLX400E> record;
     WorkerThread thread;  // declared last, so it is released before the record it uses
 };
+
+CVLX400E* CMainDataStore::GetActuator() const {
+    return actuator_ ? actuator_->record.get() : nullptr;
+}
 
 std::int32_t CMainDataStore::GetDeviceState(std::int32_t slot) const {
     const CActuator* device = GetDevice(slot);
@@ -37,7 +41,7 @@ bool CMainDataStore::CreateActuator(const CSystem& settings) {
         statusLine2_.clear();
     }
     actuator_ = std::make_shared<ActuatorSlot>();
-    actuator_->record = std::make_unique<CVLX400E>();
+    actuator_->record = std::make_unique<CVLX400E>(*this);
     deviceSlots_[1] = actuator_->record.get();
     return true;
 }

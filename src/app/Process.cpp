@@ -3,9 +3,22 @@
 #include <algorithm>
 #include <chrono>
 
+#include "Actuator.h"
+
 bool PrepareProcess(ProcessObjects& process) {
+    process.SystemContext.SetAntennaTable(&process.antennaTable);
     process.settings.Initialise();
-    return process.SystemContext.CreateActuator(process.settings);
+    if (!process.SystemContext.CreateActuator(process.settings)) return false;
+    CHDLCEricsson& link = process.linkStation;
+    process.SystemContext.GetActuator()->SetLinkThread([&link] { return link.LinkThreadId(); });
+    return true;
+}
+
+bool PrepareControls(ProcessObjects& process, TiltSliderControl* tiltSlider,
+                     ModelListControl* modelList) {
+    if (CVLX400E* device = process.SystemContext.GetActuator()) device->tiltSlider = tiltSlider;
+    process.SystemContext.ModelComboBox = modelList;
+    return process.SystemContext.LoadAntennaTables(modelList);
 }
 
 void StartWorkers(ProcessObjects& process, const std::string& portName) {

@@ -3,16 +3,21 @@
 #include <cstdint>
 #include <string>
 
+#include "AntennaTable.h"
 #include "HDLCPrimary.h"
 #include "KVQSystem.h"
 #include "MainDataStore.h"
 #include "RS485SerialPort.h"
 #include "TestEngine.h"
 
+class ModelListControl;
+class TiltSliderControl;
+
 // The process-wide objects, in the order the program brings them into being.
 // Both front ends (the dialog and the headless tool) run the same start-up and
 // the same shutdown on them.
 struct ProcessObjects {
+    CAntennaTable antennaTable;
     CMainDataStore SystemContext;
     CHDLCEricsson linkStation;
     CKVQSystem settings;
@@ -24,6 +29,12 @@ struct ProcessObjects {
 // name no supported model: the program must then end at once, silently, with
 // exit code 0.
 bool PrepareProcess(ProcessObjects& process);
+
+// Hands the front end's controls to the device record and the shared system
+// object, and loads the antenna table into the model list. False when no model
+// could be listed: then no worker may be started.
+bool PrepareControls(ProcessObjects& process, TiltSliderControl* tiltSlider,
+                     ModelListControl* modelList);
 
 // Starts the status engine and then the actuator thread (the status engine
 // starts the link thread a second later), then names the port to use.

@@ -11,7 +11,10 @@
 #include "SharedText.h"
 
 class CActuator;  // the device record, defined by the actuator subsystem
-class CSystem;    // the settings, defined by the settings subsystem
+class CVLX400E;
+class CAntennaTable;  // the antenna models, defined by the antenna subsystem
+class CSystem;        // the settings, defined by the settings subsystem
+class ModelListControl;
 
 // The run-time state that the threads share: the device slots, the stop flag,
 // the two status lines, the serial port's name and the outcome of its last open.
@@ -30,6 +33,8 @@ public:
 
     // Slot 1 is the actuator; every other slot answers none / 0 and changes nothing.
     CActuator* GetDevice(std::int32_t slot) const;
+    // Slot 1's record as the actuator it is (none before CreateActuator).
+    CVLX400E* GetActuator() const;
     std::int32_t GetDeviceState(std::int32_t slot) const;
     std::int32_t GetSetupPending(std::int32_t slot) const;
 
@@ -65,8 +70,23 @@ public:
     // Names longer than 127 characters are cut there.
     void SetSelectedPortName(std::string_view name);
 
+    // Finds the antenna table file in the working directory, loads it and lists
+    // its models; false when no model could be listed.
+    bool LoadAntennaTables(ModelListControl* modelComboBox);
+    // Applies the model the actuator reports (its key) to the device record.
+    void SelectModelByKey(std::string_view key);
+    // Records the model the user picked (its display name) for the next model
+    // change; false when the table has no model of that name.
+    bool SelectModelByName(std::string_view displayName);
+
+    // The process-wide antenna table; set once before the threads start.
+    void SetAntennaTable(CAntennaTable* table) { antennaTable_ = table; }
+    CAntennaTable* AntennaTable() const { return antennaTable_; }
+
     // 1 after the last open of the serial port succeeded, 0 after it failed.
     std::atomic<std::int32_t> PortOpened{0};
+    // The dialog's New Antenna Model list; set before the threads start.
+    ModelListControl* ModelComboBox = nullptr;
 
 private:
     struct ActuatorSlot;
@@ -75,6 +95,7 @@ private:
     // (a shared_ptr, so it can be released here without knowing the type).
     std::shared_ptr<ActuatorSlot> actuator_;
 
+    CAntennaTable* antennaTable_ = nullptr;
     std::atomic<std::int32_t> stopRequested_{0};
 
     mutable std::mutex statusMutex_;

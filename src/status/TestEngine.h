@@ -2,16 +2,20 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "ThreadMessages.h"
 #include "WorkerThread.h"
 
+class CActuator;
 class CHDLCPrimary;
 class CMainDataStore;
 class CRS485SerialPort;
 
 // The status engine: turns the actuator's state into the two status lines,
-// and at its start brings up the link thread.
+// fails an operation whose reply is overdue, and at its start brings up the
+// link thread.
 class CTestEngine {
 public:
     CTestEngine(CMainDataStore& context, CRS485SerialPort& port, CHDLCPrimary& link);
@@ -25,8 +29,17 @@ public:
 
     // The thread's whole life.
     void Run();
-    // True when no device is there; then it has written the lines itself.
+    // One pass of the loop, after its first pause.
+    void Pass();
+    // True when no device is there; the lines are then written.
     bool CheckNoDevice(std::int32_t slot);
+    // True when the device has finished or failed; the lines are then written.
+    bool CheckFinished(std::int32_t slot);
+    // The reply watchdog. Always false.
+    bool CheckReplyTimeout(std::int32_t slot);
+
+    // The two lines for a device that is neither absent nor finished.
+    static std::pair<std::string, std::string> LinesFor(const CActuator& device);
 
 private:
     CMainDataStore& context_;

@@ -1,0 +1,199 @@
+#include "SecondaryLink.h"
+
+#include "FrameCodec.h"
+
+namespace {
+
+// U-frame commands the station knows, poll bit set.
+constexpr std::uint8_t DiscPoll = 0x53;
+
+// Ericsson information header: 0xC0 (0xC1 also taken), 0x00, payload length.
+constexpr std::size_t EricssonHeader = 3;
+
+bool IsReceiveReady(std::uint8_t control) {
+    return hdlc::IsSFrame(control) && (control & 0x0C) == 0;
+}
+
+// The address an assignment XID gives: format 0x81, group 0xF0, group length,
+// then parameters (identifier, length, value); identifier 2 is the HDLC address.
+std::optional<std::uint8_t> AssignedAddress(std::span<const std::uint8_t> info) {
+    if (info.size() < 3 || info[0] != 0x81 || info[1] != 0xF0 || info[2] != info.size() - 3)
+        return std::nullopt;
+    std::optional<std::uint8_t> address;
+    std::size_t at = 3;
+    while (at < info.size()) {
+        if (info.size() - at < 2)
+            return std::nullopt;  // a parameter cut short: the whole field is suspect
+        const std::uint8_t id = info[at];
+        const std::size_t length = info[at + 1];
+        if (info.size() - at - 2 < length) return std::nullopt;
+        if (id == 2 && length == 1) address = info[at + 2];
+        at += 2 + length;
+    }
+    // 0 is no station and 0xFF everyone: neither can be given to one station.
+    if (address && (*address == 0 || *address == hdlc::BroadcastAddress)) return std::nullopt;
+    return address;
+}
+
+}  // namespace
+
+const char* ModeName(SimMode mode) {
+    return mode == SimMode::Aisg ? "AISG" : "Ericsson";
+}
+
+std::optional<std::vector<std::uint8_t>> EchoApplication::OnInformation(
+    SimMode /*mode*/, std::span<const std::uint8_t> info, SimLinkControl& /*link*/) {
+    return std::vector<std::uint8_t>(info.begin(), info.end());
+}
+
+SecondaryLink::SecondaryLink(SimApplication& application, SimMode mode,
+                             std::function<Clock::time_point()> now)
+    : application_(application), now_(std::move(now)), mode_(mode) {
+    if (mode_ == SimMode::Ericsson) address_ = StationAddress;
+}
+
+void SecondaryLink::Restart(SimMode mode, std::chrono::milliseconds silent) {
+    ++restarts_;
+    mode_ = mode;
+    Disconnect();
+    if (mode_ == SimMode::Ericsson) {
+        address_ = StationAddress;
+    } else {
+        address_.reset();
+    }
+    silentUntil_ = now_() + silent;
+}
+
+void SecondaryLink::GoSilentFor(std::chrono::milliseconds silent) {
+    ++restarts_;
+    Disconnect();
+    silentUntil_ = now_() + silent;
+}
+
+void SecondaryLink::Disconnect() {
+    connected_ = false;
+    vs_ = 0;
+    vr_ = 0;
+}
+
+std::optional<SecondaryLink::Body> SecondaryLink::HandleFrame(std::span<const std::uint8_t> body) {
+    if (body.size() < 2 || Silent()) return std::nullopt;
+    const std::uint8_t address = body[0];
+    const std::uint8_t control = body[1];
+    const auto info = body.subspan(2);
+
+    // In normal response mode the station speaks only when polled; the primary
+    // sets the poll bit on everything it sends.
+    if ((control & hdlc::PollFinalBit) == 0) return std::nullopt;
+
+    if (mode_ == SimMode::Aisg && address == hdlc::BroadcastAddress)
+        return HandleAddressAssignment(control, info);
+    if (!address_ || address != *address_) return std::nullopt;
+
+    if (control == hdlc::SnrmPoll) {
+        connected_ = true;
+        vs_ = 0;
+        vr_ = 0;
+        return Body{address, hdlc::UaFinal};
+    }
+    if (control == DiscPoll) {
+        const bool wasConnected = connected_;
+        Disconnect();
+        return Body{address, wasConnected ? hdlc::UaFinal : hdlc::DmFinal};
+    }
+    if (!connected_) return Body{address, hdlc::DmFinal};
+    return HandleConnected(control, info);
+}
+
+std::optional<SecondaryLink::Body> SecondaryLink::HandleAddressAssignment(
+    std::uint8_t control, std::span<const std::uint8_t> info) {
+    if (control != hdlc::XidPoll) return std::nullopt;
+    const auto assigned = AssignedAddress(info);
+    if (!assigned) return std::nullopt;
+    // Answered again when already assigned: a primary that started afresh has
+    // to find a station that never restarted. Another address is another
+    // station as far as the primary knows, so the connection goes.
+    if (address_ != assigned) {
+        Disconnect();
+        address_ = assigned;
+    }
+    Body answer{*assigned, hdlc::XidFinal};
+    answer.insert(answer.end(), info.begin(), info.end());
+    return answer;
+}
+
+std::optional<SecondaryLink::Body> SecondaryLink::HandleConnected(
+    std::uint8_t control, std::span<const std::uint8_t> info) {
+    if (hdlc::IsIFrame(control)) {
+        // Out of sequence: discard it and tell the primary which one is due.
+        if (hdlc::NsOf(control) != vr_) return Supervisory(*address_, vr_);
+        vr_ = (vr_ + 1) & 7;
+        return AnswerInformation(info);
+    }
+    if (IsReceiveReady(control)) return AnswerPoll();
+    // RNR, REJ, SREJ: acknowledge without sending anything new.
+    if (hdlc::IsSFrame(control)) return Supervisory(*address_, vr_);
+    // Any other command while connected is one this station does not take.
+    return std::nullopt;
+}
+
+std::optional<SecondaryLink::Body> SecondaryLink::AnswerPoll() {
+    const std::uint8_t address = *address_;
+    const SimMode mode = mode_;
+    const std::uint8_t ns = vs_;
+    const std::uint8_t nr = vr_;
+    const std::uint32_t restarts = restarts_;
+    const auto reply = application_.TakeWaitingReply(mode, *this);
+    return BuildAnswer(reply, mode, address, ns, nr, restarts == restarts_);
+}
+
+std::optional<SecondaryLink::Body> SecondaryLink::AnswerInformation(
+    std::span<const std::uint8_t> info) {
+    // Taken before the application runs: it may restart the station, and the
+    // answer to the command that asked for that still goes out as things were.
+    const std::uint8_t address = *address_;
+    const SimMode mode = mode_;
+    const std::uint8_t ns = vs_;
+    const std::uint8_t nr = vr_;
+    const std::uint32_t restarts = restarts_;
+
+    auto payload = info;
+    if (mode == SimMode::Ericsson) {
+        if (info.size() < EricssonHeader || (info[0] != 0xC0 && info[0] != 0xC1) ||
+            info[2] != info.size() - EricssonHeader) {
+            ++rejectedInformation_;
+            return Supervisory(address, nr);
+        }
+        payload = info.subspan(EricssonHeader);
+    }
+    const auto reply = application_.OnInformation(mode, payload, *this);
+    // A station that restarted on the command without answering it has
+    // nothing to acknowledge it with.
+    if (!reply && restarts != restarts_) return std::nullopt;
+    return BuildAnswer(reply, mode, address, ns, nr, restarts == restarts_);
+}
+
+SecondaryLink::Body SecondaryLink::BuildAnswer(const std::optional<Body>& reply, SimMode mode,
+                                               std::uint8_t address, std::uint8_t ns,
+                                               std::uint8_t nr, bool advanceSend) {
+    if (!reply) return Supervisory(address, nr);
+    Body answer{address, hdlc::IControl(ns, nr)};
+    if (mode == SimMode::Ericsson) {
+        answer.push_back(0xC0);
+        answer.push_back(0x00);
+        answer.push_back(static_cast<std::uint8_t>(reply->size()));
+    }
+    answer.insert(answer.end(), reply->begin(), reply->end());
+    // Checked after the header, so the length octet above is only ever sent
+    // for a payload that fits it.
+    if (answer.size() > MaxBody) {
+        ++oversizeReplies_;
+        return Supervisory(address, nr);
+    }
+    if (advanceSend) vs_ = (vs_ + 1) & 7;
+    return answer;
+}
+
+SecondaryLink::Body SecondaryLink::Supervisory(std::uint8_t address, std::uint8_t nr) const {
+    return Body{address, hdlc::RrControl(nr)};
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "SimulatedActuator.h"
+#include "Vlx400Application.h"
+
+// What the vlx400-sim command line asks for.
+struct SimCommandLine {
+    SimOptions options;
+    Vlx400Settings actuator;
+    bool echo = false;  // the plain echo application instead of the E-VLX400
+    std::optional<std::string> device;  // serve this instead of a new pseudo-terminal
+    bool help = false;
+};
+
+struct SimCommandLineResult {
+    std::optional<SimCommandLine> commandLine;
+    std::string error;  // one line, when commandLine is empty
+};
+
+// The arguments after the program name.
+SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> arguments);
+
+const char* SimUsage();

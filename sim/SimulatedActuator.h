@@ -1,0 +1,165 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FrameCodec.h"
+#include "SecondaryLink.h"
+#include "SimApplication.h"
+
+struct SimOptions {
+    SimMode mode = SimMode::Ericsson;
+    // Send each octet when it would have left a real line (10 bits per octet at
+    // the mode's rate) instead of all at once.
+    bool pace = true;
+    std::chrono::milliseconds replyDelay{0};
+    // Shares (0..1) of good frames ignored on receipt, and of answers sent with
+    // one octet altered so their FCS fails.
+    double dropShare = 0.0;
+    double corruptShare = 0.0;
+    // Unset: a different sequence on every run.
+    std::optional<std::uint32_t> seed;
+    bool silent = false;
+    // Received frames kept for TakeReceivedLog; the oldest go first.
+    std::size_t logLimit = 10000;
+};
+
+struct ReceivedFrame {
+    std::chrono::steady_clock::time_point time;
+    std::vector<std::uint8_t> body;  // address, control, information
+    std::uint32_t baudRate = 0;      // the line's speed when it ended; 0 not known
+    bool heard = false;              // at the mode's speed, so the station saw it
+};
+
+struct SimCounters {
+    std::uint64_t framesReceived = 0;      // good frames at the mode's speed
+    std::uint64_t framesAtWrongSpeed = 0;  // good frames sent at another speed: never seen
+    std::uint64_t framesIgnoredSilent = 0;
+    std::uint64_t framesDropped = 0;
+    std::uint64_t framesAnswered = 0;  // answers written to the line
+    std::uint64_t framesCorrupted = 0;
+};
+
+struct SimLinkState {
+    SimMode mode = SimMode::Ericsson;
+    std::optional<std::uint8_t> address;
+    bool connected = false;
+    std::uint8_t sendSequence = 0;
+    std::uint8_t receiveSequence = 0;
+    bool silent = false;  // in a silent time after a restart (not SetSilent)
+};
+
+// The actuator behind its RS-485 adapter: the secondary station on a
+// pseudo-terminal (or a given device), served by a thread of its own.
+class SimulatedActuator {
+public:
+    // Without an application it is an E-VLX400 with the default settings.
+    explicit SimulatedActuator(SimOptions options = {},
+                               std::shared_ptr<SimApplication> application = nullptr);
+    ~SimulatedActuator();
+    SimulatedActuator(const SimulatedActuator&) = delete;
+    SimulatedActuator& operator=(const SimulatedActuator&) = delete;
+
+    // Creates a pseudo-terminal whose slave the tool opens; false, with
+    // Error() saying why, when that fails.
+    bool Start();
+    // Serves an existing device (a serial port wired to the tool's) instead.
+    bool StartOnDevice(const std::string& path);
+    // Prompt: the thread looks at the stop flag at least every 10 ms.
+    void Stop();
+    bool Running() const { return thread_.joinable(); }
+    const std::string& Error() const { return error_; }
+    const std::string& DevicePath() const { return devicePath_; }
+
+    // Run-time fault switches.
+    void SetSilent(bool silent) { silent_ = silent; }
+    void SetReplyDelay(std::chrono::milliseconds delay) { replyDelayMs_ = delay.count(); }
+    void SetDropShare(double share) { dropShare_ = share; }
+    void SetCorruptShare(double share) { corruptShare_ = share; }
+
+    // The station's own changes, as SecondaryLink has them.
+    void SetMode(SimMode mode);
+    void Restart(SimMode mode, std::chrono::milliseconds silent);
+    void GoSilentFor(std::chrono::milliseconds silent);
+    // A restart as the application makes one (for the E-VLX400: the mode it
+    // was told to come back in, the firmware it received); without a time, for
+    // the application's own restart silence.
+    void RestartNow(std::optional<std::chrono::milliseconds> silent = std::nullopt);
+
+    SimLinkState LinkState() const;
+    SimCounters Counters() const;
+    // The frames received since the last call, oldest first.
+    std::vector<ReceivedFrame> TakeReceivedLog();
+    const std::shared_ptr<SimApplication>& Application() const { return application_; }
+
+private:
+    // Longer frames than the primary ever sends are still taken whole.
+    static constexpr std::uint32_t FrameLimit = 253;
+
+    struct PendingAnswer {
+        std::chrono::steady_clock::time_point due;
+        std::vector<std::uint8_t> line;
+        std::uint32_t baudRate;
+    };
+
+    bool Launch();
+    void Run();
+    // Feeds what has arrived to the receiver; false when nothing came.
+    bool ReadInput();
+    void HandleFrame(std::span<const std::uint8_t> frame);
+    void SendDueAnswers();
+    // False when the answer could not be written whole.
+    bool WriteLine(std::span<const std::uint8_t> line, std::uint32_t baudRate);
+    // Waits until `fd` takes output; false when it did not within the time or
+    // the simulator is stopping.
+    bool WaitWritable(std::chrono::milliseconds limit);
+    // The speed the line is set to (0 for one without a known rate); none when
+    // the descriptor is no terminal and the speed cannot be told.
+    std::optional<std::uint32_t> LineBaudRate() const;
+    void MatchDeviceSpeed();
+    void Corrupt(std::vector<std::uint8_t>& line);
+    bool Chance(double share);
+    void CloseDescriptors();
+
+    SimOptions options_;
+    std::shared_ptr<SimApplication> application_;
+    std::string error_;
+    std::string devicePath_;
+
+    // The side we read and write: the pty master or the served device.
+    int fd_ = -1;
+    // A slave descriptor held open so the line never hangs up between the
+    // tool's closes and opens; -1 when serving a device.
+    int heldSlave_ = -1;
+    bool servingDevice_ = false;
+    std::optional<SimMode> deviceSpeedMode_;  // the mode whose speed the device is set to
+
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> silent_;
+    std::atomic<std::int64_t> replyDelayMs_;
+    std::atomic<double> dropShare_;
+    std::atomic<double> corruptShare_;
+
+    // Only the thread touches these.
+    std::mt19937 random_;
+    hdlc::FrameReceiver receiver_{FrameLimit};
+    std::vector<std::uint8_t> frameStorage_;
+    std::size_t frameLength_ = 0;
+    std::deque<PendingAnswer> pending_;
+
+    mutable std::mutex mutex_;  // guards everything below
+    SecondaryLink link_;
+    SimCounters counters_;
+    std::deque<ReceivedFrame> log_;
+};

@@ -1,0 +1,56 @@
+// vlx400-sim: the simulated actuator as a program of its own, for the tool's
+// integration tests and for trying the tool without hardware.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "SimCommandLine.h"
+#include "SimulatedActuator.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const auto parsed = ParseSimCommandLine(arguments);
+    if (!parsed.commandLine) {
+        std::fprintf(stderr, "vlx400-sim: %s\n", parsed.error.c_str());
+        return 2;
+    }
+    const SimCommandLine& commandLine = *parsed.commandLine;
+    if (commandLine.help) {
+        std::fputs(SimUsage(), stdout);
+        return 0;
+    }
+
+    // Blocked before the simulator's thread starts, so that thread inherits the
+    // mask and the signals wait for sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+        std::fprintf(stderr, "vlx400-sim: cannot block the stop signals\n");
+        return 1;
+    }
+
+    SimulatedActuator actuator(commandLine.options);
+    const bool started =
+        commandLine.device ? actuator.StartOnDevice(*commandLine.device) : actuator.Start();
+    if (!started) {
+        std::fprintf(stderr, "vlx400-sim: %s\n", actuator.Error().c_str());
+        return 1;
+    }
+    std::printf("%s\n", actuator.DevicePath().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "vlx400-sim: %s mode at %u baud; stop with Ctrl+C\n",
+                 ModeName(commandLine.options.mode), BaudRateOf(commandLine.options.mode));
+
+    int received = 0;
+    while (sigwait(&stopSignals, &received) != 0) {
+    }
+    actuator.Stop();
+    return 0;
+}

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Actuator.h"
+#include "ActuatorThread.h"
+#include "AntennaTable.h"
+#include "AntennaTableFile.h"
+#include "Commands.h"
+#include "HeadlessControls.h"
+#include "KVQSystem.h"
+#include "MainDataStore.h"
+#include "ManualClock.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One actuator record driven message by message: the link is a queue the test
+// reads, time is a clock the test moves, and nothing waits for real time.
+class ActuatorFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CreateMessageQueue(link);
+        settings.Variant = "E-VLX400";
+        ASSERT_TRUE(context.CreateActuator(settings));
+        context.SetAntennaTable(&table);
+        device = context.GetActuator();
+        device->SetLinkThread([this] { return link; });
+        device->deviceIndex.store(1);
+        device->tiltSlider = &slider;
+        context.ModelComboBox = &models;
+        directory = std::filesystem::temp_directory_path() /
+                    ("kvq-actuator-" + std::to_string(::getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(directory);
+        device->SetFirmwarePath(directory / "vlx400fw.bin");
+    }
+    void TearDown() override {
+        DestroyMessageQueue(link);
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    }
+
+    // An antenna table of the given lines (after the header).
+    void LoadTable(const std::string& records) {
+        const auto path = directory / "models.ascu";
+        std::ofstream(path) << "AT-VERSION\t1\n" << records;
+        ASSERT_TRUE(LoadAntennaTableFile(path, table));
+        AntennaRecord record;
+        for (int i = 0; table.GetRecord(i, record); ++i)
+            models.AddModelName(record.displayName);
+    }
+
+    void Post(std::uint32_t number) {
+        ThreadMessage message{number, 0, nullptr};
+        HandleActuatorMessage(*device, message);
+    }
+    void Deliver(CommandBufferPtr reply) {
+        ThreadMessage message{MsgCommand, 0, std::move(reply)};
+        HandleActuatorMessage(*device, message);
+    }
+
+    // An Ericsson-mode reply as the link delivers it: payload at offset 5.
+    static CommandBufferPtr Reply(std::uint32_t code, const Bytes& data = {},
+                                  std::size_t size = 8) {
+        auto buffer = NewCommandBuffer(0x14, 5);
+        buffer->AppendBig32(0x12345678);
+        buffer->AppendBig32(code);
+        buffer->AppendBytes(data.data(), data.size());
+        while (buffer->length < size)
+            buffer->Append(0);
+        return buffer;
+    }
+    static CommandBufferPtr Vendor(std::uint8_t sub, std::uint8_t status, const Bytes& data = {}) {
+        Bytes all = {sub, status};
+        all.insert(all.end(), data.begin(), data.end());
+        return Reply(cmd::VendorCommand, all, 10);
+    }
+    // Text placed at a payload position, NUL-terminated.
+    static CommandBufferPtr TextReply(std::uint32_t code, std::size_t at, const std::string& text) {
+        Bytes data(at - 8, 0);
+        data.insert(data.end(), text.begin(), text.end());
+        data.push_back(0);
+        return Reply(code, data);
+    }
+    static CommandBufferPtr TiltReply(std::uint16_t raw) {
+        return Reply(cmd::GetTiltValue, {0x00, 0x01, std::uint8_t(raw >> 8), std::uint8_t(raw)});
+    }
+    // An AISG-mode reply: the raw field from offset 2.
+    static CommandBufferPtr Raw(const Bytes& field) {
+        auto buffer = NewCommandBuffer(0x14, 2);
+        buffer->AppendBytes(field.data(), field.size());
+        return buffer;
+    }
+
+    // What the record sent since the last look.
+    struct Sent {
+        std::uint32_t message;
+        Bytes payload;
+        std::uintptr_t wParam;
+        std::optional<std::uint32_t> code() const { return cmd::Reply(payload).Code(); }
+        std::optional<std::uint8_t> sub() const { return cmd::Reply(payload).Byte(8); }
+    };
+    std::vector<Sent> TakeSent() {
+        std::vector<Sent> sent;
+        ThreadMessage m;
+        while (TakeMessage(link, m)) {
+            Bytes payload;
+            if (m.lParam) payload.assign(m.lParam->Valid(), m.lParam->Valid() + m.lParam->length);
+            sent.push_back({m.number, payload, m.wParam});
+        }
+        return sent;
+    }
+    // The one command sent since the last look; fails the test otherwise.
+    Sent One() {
+        auto sent = TakeSent();
+        EXPECT_EQ(sent.size(), 1u);
+        return sent.empty() ? Sent{0, {}, 0} : sent.back();
+    }
+
+    ManualClock clock{1000};
+    ScopedClock scopedClock{clock};
+    CMainDataStore context;
+    CKVQSystem settings;
+    CAntennaTable table;
+    HeadlessTiltSlider slider;
+    HeadlessModelList models;
+    ThreadId link = NewThreadId();
+    CVLX400E* device = nullptr;
+    std::filesystem::path directory;
+};

@@ -1,0 +1,326 @@
+// Firmware download, model change, conversion, and the message table.
+
+#include <fstream>
+
+#include "ActuatorFixture.h"
+#include "StatusTexts.h"
+#include "TestEngine.h"
+
+namespace {
+
+Bytes Header(const std::string& version) {
+    Bytes header = {0x01, 0x00};
+    header.insert(header.end(), version.begin(), version.end());
+    header.resize(10, 0);
+    return header;
+}
+
+}  // namespace
+
+using Firmware = ActuatorFixture;
+
+TEST_F(Firmware, AnUpdateIsDueExactlyWhenTheVersionsDiffer) {
+    struct Case {
+        const char* what;
+        std::optional<Bytes> file;
+        std::string actuator;
+        bool due;
+    } cases[] = {
+        {"no file", std::nullopt, "01.22", false},
+        {"the actuator's text begins with the file's", Header("01.23"), "01.23b", false},
+        {"same version", Header("01.23"), "01.23", false},
+        {"older actuator", Header("01.23"), "01.22", true},
+        {"first byte zero", Bytes{0x00, 0x00, '0', '2', 0, 0, 0, 0, 0, 0}, "01.22", false},
+        {"empty version text", Bytes{0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}, "01.22", false},
+        {"no NUL in the header: eight characters",
+         Bytes{1, 0, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'}, "ABCDEFGH-2", false},
+        {"a file shorter than its header", Bytes{1, 0, '9'}, "01.22", true},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(directory / "vlx400fw.bin");
+        if (c.file) {
+            std::ofstream out(directory / "vlx400fw.bin", std::ios::binary);
+            out.write(reinterpret_cast<const char*>(c.file->data()),
+                      std::streamsize(c.file->size()));
+        }
+        EXPECT_EQ(device->FirmwareUpdateDue(c.actuator), c.due) << c.what;
+        EXPECT_EQ(device->FirmwareFileOpen(), c.due) << c.what;
+        device->CloseFirmwareFile();
+    }
+}
+
+TEST_F(Firmware, DownloadsTheWholeFileInBlocksAndRestarts) {
+    Bytes image = Header("02.00");
+    for (int i = 0; image.size() < 57; ++i)
+        image.push_back(std::uint8_t(i * 13));
+    std::ofstream(directory / "vlx400fw.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+
+    device->SetState(Reading);
+    device->step.store(4);
+    Deliver(TextReply(cmd::VersionReply, 21, "01.00"));
+    EXPECT_EQ(device->state.load(), Updating);
+    auto sent = TakeSent();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].sub(), cmd::DownloadStart);
+    EXPECT_EQ(sent[1].message, MsgSuspendPolling);
+    EXPECT_EQ(sent[1].wParam, 0x14u);
+    EXPECT_EQ(sent[2].message, MsgResumePolling);
+    EXPECT_EQ(CTestEngine::LinesFor(*device).first, "UPDATING SOFTWARE");
+
+    Deliver(Vendor(cmd::DownloadStart, 0));
+    Sent block = One();
+    EXPECT_EQ(block.sub(), cmd::DownloadBlock);
+    EXPECT_EQ(Bytes(block.payload.begin() + 9, block.payload.end()),
+              Bytes(image.begin(), image.begin() + 56));
+    EXPECT_NEAR(device->progress.load(), 100.0 * 56 / 57, 1e-9);
+
+    Deliver(Vendor(cmd::DownloadBlock, 0));
+    block = One();
+    EXPECT_EQ(Bytes(block.payload.begin() + 9, block.payload.end()), Bytes{image[56]});
+    EXPECT_DOUBLE_EQ(device->progress.load(), 100.0) << "the bar is full with the last block";
+
+    Deliver(Vendor(cmd::DownloadBlock, 0));
+    EXPECT_EQ(One().sub(), cmd::DownloadEnd);
+    EXPECT_FALSE(device->FirmwareFileOpen());
+    EXPECT_EQ(device->step.load(), 2);
+
+    // An acknowledgement out of step changes nothing but the watchdog.
+    clock.Advance(9000);
+    Deliver(Vendor(cmd::DownloadBlock, 0));
+    EXPECT_TRUE(TakeSent().empty());
+    clock.Advance(9000);
+    EXPECT_FALSE(device->replyDeadline.Expired());
+
+    const std::uint32_t before = clock.TickCount();
+    Deliver(Vendor(cmd::DownloadEnd, 0));
+    EXPECT_EQ(device->state.load(), Reading);
+    EXPECT_EQ(One().sub(), cmd::Restart);
+    EXPECT_EQ(clock.TickCount() - before, 5000u);
+}
+
+TEST_F(Firmware, ARefusalFailsTheDownloadAndLetsGoOfTheFile) {
+    for (std::uint8_t refused : {cmd::DownloadStart, cmd::DownloadBlock, cmd::DownloadEnd}) {
+        std::ofstream(directory / "vlx400fw.bin", std::ios::binary) << std::string(
+                                                                           "\x01\x00"
+                                                                           "02.00",
+                                                                           7)
+                                                                    << std::string(100, 'x');
+        ASSERT_TRUE(device->FirmwareUpdateDue("01.00"));
+        device->SetState(Updating);
+        device->StartUpdate();
+        device->step.store(refused == cmd::DownloadStart   ? 0
+                           : refused == cmd::DownloadBlock ? 1
+                                                           : 2);
+        Deliver(Vendor(refused, 5));
+        EXPECT_EQ(StateText(*device), "FAIL (DL)") << int(refused);
+        EXPECT_FALSE(device->FirmwareFileOpen()) << int(refused);
+        TakeSent();
+    }
+    // A device lost in the middle of a download closes the file as well.
+    ASSERT_TRUE(device->FirmwareUpdateDue("01.00"));
+    device->SetState(Updating);
+    Post(MsgDeviceLost);
+    EXPECT_FALSE(device->FirmwareFileOpen());
+}
+
+using ModelChange = ActuatorFixture;
+
+TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
+    std::string config = "00010002" + std::string(120, '0');
+    LoadTable("OLD-1\t0\t100\t0\t" + std::string(128, '0') + "\tOld_Model\n" +
+              "NEW-2\t20\t120\t0\t" + config + "\tNew_Model\n");
+    device->SetState(ScanSerial);
+    ASSERT_TRUE(context.SelectModelByName("New_Model"));
+    EXPECT_EQ(device->newModelName.Get(), "NEW-2");
+    EXPECT_EQ(device->newModelIndex.load(), 1);
+
+    Post(MsgChangeModel);
+    EXPECT_EQ(device->state.load(), Calibrating);
+    EXPECT_EQ(device->setupPending.load(), 1);
+    EXPECT_EQ(One().code(), cmd::OpenRequest);
+    const std::pair<std::uint32_t, std::uint32_t> exchange[] = {
+        {cmd::OpenReply, cmd::PollRequest},     {cmd::PollReply, cmd::PrepareRequest1},
+        {cmd::Prepare1Reply, cmd::PollRequest}, {cmd::PollReply, cmd::PrepareRequest2},
+        {cmd::Prepare2Reply, cmd::PollRequest},
+    };
+    for (const auto& [reply, request] : exchange) {
+        Deliver(Reply(reply));
+        EXPECT_EQ(One().code(), request);
+    }
+    Deliver(Reply(cmd::PollReply));
+    Sent write = One();
+    EXPECT_EQ(write.sub(), cmd::WriteModel);
+    EXPECT_EQ(Bytes(write.payload.begin() + 9, write.payload.end()),
+              (Bytes{'N', 'E', 'W', '-', '2', 0}));
+    Deliver(Vendor(cmd::WriteModel, 0));
+    EXPECT_EQ(One().sub(), cmd::ReadModel);
+    Deliver(Vendor(cmd::ReadModel, 0, {5, 'N', 'E', 'W', '-', '2'}));
+    EXPECT_EQ(device->antennaModel.Get(), "New_Model");
+    EXPECT_EQ(device->maxTilt.load(), 120);
+    EXPECT_EQ(One().sub(), cmd::ModeSelect);
+    Deliver(Vendor(cmd::ModeSelect, 0));
+    auto sent = TakeSent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].sub(), cmd::Restart);
+    EXPECT_EQ(sent[1].message, MsgAisgMode);
+
+    // The actuator restarts: the link drops, then finds it in AISG mode.
+    Post(MsgLinkDown);
+    EXPECT_EQ(device->state.load(), Calibrating);
+    Post(MsgAisgDeviceFound);
+    EXPECT_EQ(device->state.load(), CalibratingAisg);
+    Sent configure = One();
+    EXPECT_EQ(configure.message, MsgRawCommand);
+    Bytes expected = {0x32, 0x40, 0x00, 0x00, 0x01, 0x00, 0x02};
+    expected.resize(67, 0);
+    EXPECT_EQ(configure.payload, expected);
+
+    Deliver(Raw({0x32, 0x00, 0x00}));
+    EXPECT_EQ(One().payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
+    Deliver(Raw({0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
+    EXPECT_EQ(One().payload, (Bytes{0x90, 0x04, 0x00, 0x54, 0x51, 0x46, 0xE0}));
+    Deliver(Raw({0x90, 0x04, 0x00, 0x54, 0x51, 0x46}));
+    sent = TakeSent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0xE7}));
+    EXPECT_EQ(sent[1].message, MsgEricssonMode);
+
+    // Back in Ericsson mode the actuator answers disconnected first.
+    Post(MsgLinkDown);
+    EXPECT_EQ(device->state.load(), Searching);
+    EXPECT_EQ(device->setupPending.load(), 1);
+    EXPECT_EQ(CTestEngine::LinesFor(*device).first, "SETTING UP");
+    Post(MsgLinkUp);
+    EXPECT_EQ(device->state.load(), Reading);
+    EXPECT_EQ(device->setupPending.load(), 0);
+}
+
+TEST_F(ModelChange, AMismatchFailsWithTheOldCode) {
+    struct Case {
+        const char* what;
+        std::int32_t state;
+        int step;
+        std::function<CommandBufferPtr()> reply;
+    } cases[] = {
+        {"a poll reply at the wrong step", Calibrating, 2, [] { return Reply(cmd::PollReply); }},
+        {"a restart answered while still calibrating", Calibrating, 10,
+         [] { return Vendor(cmd::Restart, 0); }},
+        {"mode select at step 0 of the AISG setup", CalibratingAisg, 0,
+         [] {
+             return Raw({0x90, 0x04, 0x00, 0x54, 0x51, 0x46});
+         }},
+        {"an empty AISG reply", ConvertingToEricsson, 0, [] { return Raw({}); }},
+    };
+    for (const auto& c : cases) {
+        device->failCode.store(16);
+        device->SetState(c.state);
+        device->step.store(c.step);
+        Deliver(c.reply());
+        EXPECT_EQ(device->state.load(), Failed) << c.what;
+        EXPECT_EQ(device->failCode.load(), 16) << c.what;
+        EXPECT_EQ(device->setupPending.load(), 0) << c.what;
+        TakeSent();
+    }
+}
+
+TEST_F(ModelChange, AnAisgDeviceWithoutASetupIsConverted) {
+    Post(MsgAisgDeviceFound);
+    EXPECT_EQ(device->state.load(), ConvertingToEricsson);
+    EXPECT_EQ(CTestEngine::LinesFor(*device),
+              (std::pair<std::string, std::string>{"CONVERTING TO", "ERICSSON MODE"}));
+    EXPECT_EQ(One().payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
+    // Found a second time (after the link came up): the conversion starts over.
+    Post(MsgAisgDeviceFound);
+    EXPECT_EQ(device->step.load(), 0);
+    EXPECT_EQ(One().payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
+    Deliver(Raw({0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
+    EXPECT_EQ(One().payload, (Bytes{0x90, 0x04, 0x00, 0x54, 0x51, 0x46, 0xE0}));
+    Deliver(Raw({0x90, 0x04, 0x00, 0x54, 0x51, 0x46}));
+    auto sent = TakeSent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].message, MsgEricssonMode);
+    EXPECT_EQ(device->state.load(), ConversionFinished);
+    EXPECT_EQ(StateText(*device), "FINISHED");
+    Post(MsgLinkDown);
+    EXPECT_EQ(device->state.load(), Searching);
+}
+
+using Messages = ActuatorFixture;
+
+TEST_F(Messages, LinkDownDependsOnTheState) {
+    struct Case {
+        std::int32_t state;
+        std::int32_t after;
+    } cases[] = {
+        {Searching, Failed},          {Reading, Failed},
+        {Updating, Failed},           {Testing, Failed},
+        {ScanSerial, Failed},         {Calibrating, Calibrating},
+        {Finished, Searching},        {ConversionFinished, Searching},
+        {CalibratingAisg, Searching},
+    };
+    for (const auto& c : cases) {
+        device->SetState(c.state);
+        device->step.store(3);
+        Post(MsgLinkDown);
+        EXPECT_EQ(device->state.load(), c.after) << "from state " << c.state;
+        if (c.after == Failed) {
+            EXPECT_EQ(StateText(*device), "FAIL (C)");
+        }
+        if (c.state == CalibratingAisg) {
+            EXPECT_EQ(device->step.load(), 0);
+        }
+    }
+}
+
+TEST_F(Messages, DeviceLostForgetsTheActuator) {
+    device->serialNumber.Set("SN1");
+    device->softwareVersion.Set("01.00");
+    device->minTilt.store(-10);
+    device->maxTilt.store(100);
+    device->problemText.Set("SET TILT FAILED");
+    device->antennaModel.Set("Model");
+    device->requestedTilt.store(50);
+    device->SetState(CalibratingAisg);
+    Post(MsgDeviceLost);
+    EXPECT_EQ(device->serialNumber.Get(), "(no serial num)");
+    EXPECT_EQ(device->softwareVersion.Get(), " ");
+    EXPECT_EQ(device->minTilt.load(), 0);
+    EXPECT_EQ(device->maxTilt.load(), 0);
+    EXPECT_EQ(device->problemText.Get(), "");
+    EXPECT_EQ(device->antennaModel.Get(), "");
+    EXPECT_EQ(device->requestedTilt.load(), 0);
+    EXPECT_EQ(device->state.load(), Searching);
+    EXPECT_EQ(device->setupPending.load(), 0);
+    // Found again later: identity reading starts over.
+    Post(MsgLinkUp);
+    EXPECT_EQ(device->state.load(), Reading);
+    // A link-up while not searching changes nothing.
+    device->SetState(ScanSerial);
+    TakeSent();
+    Post(MsgLinkUp);
+    EXPECT_EQ(device->state.load(), ScanSerial);
+    EXPECT_TRUE(TakeSent().empty());
+}
+
+TEST_F(Messages, RepliesWithoutAHandlerAreFreedAndIgnored) {
+    for (std::int32_t state :
+         {std::int32_t{Searching}, std::int32_t{Inactive}, std::int32_t{Failed}, 11, 12}) {
+        device->SetState(state);
+        Deliver(Reply(cmd::OpenReply));
+        EXPECT_EQ(device->state.load(), state);
+        EXPECT_TRUE(TakeSent().empty());
+    }
+    ThreadMessage stray{999, 0, NewCommandBuffer(20, 5)};
+    HandleActuatorMessage(*device, stray);
+    EXPECT_TRUE(TakeSent().empty());
+}
+
+TEST_F(Messages, IdleWorkCreepsTheProgressUpTo100) {
+    ActuatorIdleWork idle;
+    device->SetState(ScanSerial);
+    device->progress.store(0.0);
+    for (int pass = 0; pass < 40; ++pass)
+        idle.Pass(*device);
+    EXPECT_DOUBLE_EQ(device->progress.load(), 100.0);
+}

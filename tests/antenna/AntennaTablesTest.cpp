@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AntennaTable.h"
+#include "AntennaTableFile.h"
+#include "AntennaTestSupport.h"
+#include "Controls.h"
+#include "MainDataStore.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Keeps its entries sorted by text, as the dialog's list does.
+class FakeModelList : public ModelListControl {
+public:
+    void AddModelName(std::string_view name) override {
+        const std::string text(name);
+        names.insert(std::upper_bound(names.begin(), names.end(), text), text);
+    }
+    void SelectFirstEntry() override { selected = names.empty() ? -1 : 0; }
+    void SelectModelName(std::string_view name) override {
+        const auto found = std::find(names.begin(), names.end(), name);
+        if (found != names.end()) selected = static_cast<int>(found - names.begin());
+    }
+
+    std::vector<std::string> names;
+    int selected = -1;
+};
+
+std::string Row(const std::string& key, const std::string& name) {
+    return key + "\t0\t100\t0\t" + ConfigText(16) + "\t" + name + "\n";
+}
+
+const fs::path SampleTable = fs::path(KVQ_EXAMPLES_DIR) / "KVQ_SAMPLE.ascu";
+
+}  // namespace
+
+// The search runs in the working directory, so each test moves into its own.
+class LoadAntennaTablesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = fs::current_path();
+        fs::current_path(dir.path());
+        context.SetAntennaTable(&table);
+    }
+    void TearDown() override { fs::current_path(previous_); }
+
+    TableDir dir;
+    CAntennaTable table;
+    CMainDataStore context;
+    FakeModelList list;
+
+private:
+    fs::path previous_;
+};
+
+TEST_F(LoadAntennaTablesTest, ListsEveryNameAndSelectsTheFirstEntry) {
+    dir.Write("t.ascu", "AT-VERSION\t1\n" + Row("K1", "Zeta") + Row("K2", "alpha") +
+                            Row("K3", "Mid") + Row("K4", "Mid") + "K5\t0\t100\t0\t" +
+                            ConfigText(16) + "\n");
+    EXPECT_TRUE(context.LoadAntennaTables(&list));
+    EXPECT_EQ(list.names, (std::vector<std::string>{"K5", "Mid", "Mid", "Zeta", "alpha"}));
+    EXPECT_EQ(list.selected, 0);
+    EXPECT_EQ(table.RecordCount(), 5);
+}
+
+TEST_F(LoadAntennaTablesTest, OutcomeFollowsWhatWasListed) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;
+        bool listed;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"no table file", {{"t.txt", "AT-VERSION\t1\n" + Row("K", "Name")}}, false, {}},
+        {"header without records", {{"t.ascu", "AT-VERSION\t1\n"}}, false, {}},
+        {"blank first line", {{"t.ascu", "\nAT-VERSION\t1\n" + Row("K", "Name")}}, false, {}},
+        {"record line first still lists it",
+         {{"t.ascu", Row("K", "Only") + "AT-VERSION\t1\n" + Row("L", "Lost")}},
+         true,
+         {"Only"}},
+        {"greatest file is the one loaded",
+         {{"A.ascu", "AT-VERSION\t1\n" + Row("K", "FromA")},
+          {"B.ascu", "AT-VERSION\t1\n" + Row("K", "FromB")}},
+         true,
+         {"FromB"}},
+        {"file found in a directory is the one opened",
+         {{"a.ascu", "AT-VERSION\t1\n" + Row("K", "FromTop")},
+          {"z.ascu/in.ascu", "AT-VERSION\t1\n" + Row("K", "FromDirectory")}},
+         true,
+         {"FromDirectory"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TableDir caseDir;
+        fs::current_path(caseDir.path());
+        for (const auto& [name, content] : c.files)
+            caseDir.Write(name, content);
+        CAntennaTable caseTable;
+        context.SetAntennaTable(&caseTable);
+        FakeModelList caseList;
+        EXPECT_EQ(context.LoadAntennaTables(&caseList), c.listed);
+        EXPECT_EQ(caseList.names, c.names);
+        EXPECT_EQ(caseList.selected, c.listed ? 0 : -1);
+        fs::current_path(dir.path());
+    }
+}
+
+TEST_F(LoadAntennaTablesTest, FailedLoadNamesTheFileFound) {
+    dir.Write("t.ascu", Row("K", "Only"));
+    EXPECT_TRUE(context.LoadAntennaTables(&list));
+    EXPECT_EQ(table.LoadFailureText(),
+              "Antenna table t.ascu failed to load, please refer to the User Manual for further "
+              "instructions.     ");
+}
+
+TEST_F(LoadAntennaTablesTest, MissingTableOrListAnswersFalse) {
+    dir.Write("t.ascu", "AT-VERSION\t1\n" + Row("K", "Name"));
+    EXPECT_FALSE(context.LoadAntennaTables(nullptr));
+    context.SetAntennaTable(nullptr);
+    EXPECT_FALSE(context.LoadAntennaTables(&list));
+    EXPECT_TRUE(list.names.empty());
+    EXPECT_EQ(table.RecordCount(), 0);
+}
+
+TEST_F(LoadAntennaTablesTest, SampleTableLoadsCleanly) {
+    fs::copy_file(SampleTable, dir.path() / "KVQ_SAMPLE.ascu");
+    EXPECT_TRUE(context.LoadAntennaTables(&list));
+    EXPECT_GE(list.names.size(), 5u);
+    EXPECT_EQ(list.selected, 0);
+    for (const auto& warning : table.LoadWarnings()) {
+        ADD_FAILURE() << "line " << warning.line << ": " << warning.text;
+    }
+
+    bool negativeMinimum = false;
+    std::set<std::string> keys;
+    AntennaRecord record;
+    for (int i = 0; table.GetRecord(i, record); ++i) {
+        SCOPED_TRACE(record.key);
+        keys.insert(record.key);
+        EXPECT_LT(record.minTilt, record.maxTilt);
+        EXPECT_NE(record.displayName, record.key);
+        negativeMinimum = negativeMinimum || record.minTilt < 0;
+        for (std::size_t pair = 0; pair < AntennaRecord::ConfigPairCount; ++pair) {
+            EXPECT_NE(record.configFirst[pair], AntennaRecord::NoConfigValue);
+            EXPECT_NE(record.configSecond[pair], AntennaRecord::NoConfigValue);
+        }
+    }
+    EXPECT_TRUE(negativeMinimum);
+    EXPECT_EQ(static_cast<int>(keys.size()), table.RecordCount());
+}

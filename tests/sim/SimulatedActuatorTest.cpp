@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <numeric>
+#include <optional>
+
+#include "PseudoTerminal.h"
+#include "SimTestSupport.h"
+#include "SimulatedActuator.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const Bytes SnrmLine{0x7E, 0x14, 0x93, 0xA4, 0x5B, 0x7E};
+const Bytes UaLine{0x7E, 0x14, 0x73, 0xAA, 0xBC, 0x7E};
+const Bytes XidLine{0x7E, 0xFF, 0xBF, 0x81, 0xF0, 0x03, 0x02, 0x01, 0x14, 0xDE, 0x79, 0x7E};
+const Bytes XidAnswerBody{0x14, 0xBF, 0x81, 0xF0, 0x03, 0x02, 0x01, 0x14};
+const Bytes RrBody{0x14, 0x11};
+
+SimOptions Unpaced(SimMode mode = SimMode::Ericsson) {
+    SimOptions options;
+    options.mode = mode;
+    options.pace = false;
+    options.seed = 1;
+    return options;
+}
+
+// A running simulator and the tool's end of its line.
+class SimOnPty : public ::testing::Test {
+protected:
+    void Launch(const SimOptions& options, speed_t speed = B115200) {
+        sim_.emplace(options);
+        ASSERT_TRUE(sim_->Start()) << sim_->Error();
+        port_.emplace(sim_->DevicePath(), speed);
+    }
+    SimulatedActuator& Sim() { return *sim_; }
+    ToolPort& Port() { return *port_; }
+
+    // Waits until the simulator has taken `count` more frames in some way.
+    bool SawFrames(std::uint64_t before, std::uint64_t count = 1) {
+        return WaitUntil([&] {
+            const auto c = sim_->Counters();
+            return c.framesReceived + c.framesAtWrongSpeed >= before + count;
+        });
+    }
+    std::uint64_t FramesSoFar() {
+        const auto c = sim_->Counters();
+        return c.framesReceived + c.framesAtWrongSpeed;
+    }
+
+private:
+    std::optional<SimulatedActuator> sim_;
+    std::optional<ToolPort> port_;
+};
+
+}  // namespace
+
+TEST_F(SimOnPty, AnswersSnrmWithTheExactUaBytes) {
+    Launch(Unpaced());
+    Port().Write(SnrmLine);
+    EXPECT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+    EXPECT_TRUE(Sim().LinkState().connected);
+
+    const auto log = Sim().TakeReceivedLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].body, (Bytes{0x14, 0x93}));
+    EXPECT_EQ(log[0].baudRate, 115200u);
+    EXPECT_TRUE(log[0].heard);
+    EXPECT_TRUE(Sim().TakeReceivedLog().empty());
+    // Counted once written, which may be just after the test has read it.
+    EXPECT_TRUE(WaitUntil([&] { return Sim().Counters().framesAnswered == 1; }));
+    EXPECT_EQ(Sim().Counters().framesReceived, 1u);
+}
+
+TEST_F(SimOnPty, AnswersOnlyAtTheSpeedOfItsMode) {
+    const struct {
+        const char* what;
+        SimMode mode;
+        speed_t speed;
+        std::uint32_t rate;
+        Bytes line;
+        std::optional<Bytes> answer;
+    } cases[] = {
+        {"SNRM at 115200 in Ericsson mode", SimMode::Ericsson, B115200, 115200, SnrmLine, UaLine},
+        {"SNRM at 9600 in Ericsson mode", SimMode::Ericsson, B9600, 9600, SnrmLine, std::nullopt},
+        {"XID at 9600 in AISG mode", SimMode::Aisg, B9600, 9600, XidLine, Encode(XidAnswerBody)},
+        {"XID at 115200 in AISG mode", SimMode::Aisg, B115200, 115200, XidLine, std::nullopt},
+        {"SNRM at 19200 in AISG mode", SimMode::Aisg, B19200, 19200, SnrmLine, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Launch(Unpaced(c.mode), c.speed);
+        Port().Write(c.line);
+        if (c.answer) {
+            EXPECT_EQ(Port().Read(c.answer->size(), 1000ms), *c.answer);
+        } else {
+            ASSERT_TRUE(SawFrames(0));
+            EXPECT_TRUE(Port().ReadFor(50ms).empty());
+            EXPECT_EQ(Sim().Counters().framesAtWrongSpeed, 1u);
+            EXPECT_FALSE(Sim().LinkState().connected);
+            EXPECT_FALSE(Sim().LinkState().mode == SimMode::Aisg && Sim().LinkState().address);
+        }
+        const auto log = Sim().TakeReceivedLog();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].baudRate, c.rate);
+        EXPECT_EQ(log[0].heard, c.answer.has_value());
+    }
+}
+
+TEST_F(SimOnPty, SilentAnswersNothingUntilSwitchedBack) {
+    auto options = Unpaced();
+    options.silent = true;
+    Launch(options);
+    Port().Write(SnrmLine);
+    ASSERT_TRUE(SawFrames(0));
+    EXPECT_TRUE(Port().ReadFor(50ms).empty());
+    EXPECT_EQ(Sim().Counters().framesIgnoredSilent, 1u);
+    EXPECT_FALSE(Sim().LinkState().connected) << "a silent station takes nothing in";
+
+    Sim().SetSilent(false);
+    Port().Write(SnrmLine);
+    EXPECT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+}
+
+TEST_F(SimOnPty, DropShareOneAnswersNothing) {
+    auto options = Unpaced();
+    options.dropShare = 1.0;
+    Launch(options);
+    for (int i = 0; i < 5; ++i)
+        Port().Write(SnrmLine);
+    ASSERT_TRUE(SawFrames(0, 5));
+    EXPECT_TRUE(Port().ReadFor(50ms).empty());
+    EXPECT_EQ(Sim().Counters().framesDropped, 5u);
+    EXPECT_FALSE(Sim().LinkState().connected);
+}
+
+TEST_F(SimOnPty, CorruptShareOneSendsOnlyFramesThatFailTheCheck) {
+    auto options = Unpaced();
+    options.corruptShare = 1.0;
+    Launch(options);
+    // Answers of several shapes: UA, RR, and I-frames whose octets need escapes.
+    const struct {
+        Bytes command;
+        Bytes cleanAnswer;
+    } exchanges[] = {
+        {{0x14, 0x93}, {0x14, 0x73}},
+        {{0x14, 0x11}, {0x14, 0x11}},
+        {{0x14, 0x10, 0xC0, 0x00, 0x04, 0x7E, 0x7D, 0x7E, 0x7D},
+         {0x14, hdlc::IControl(0, 1), 0xC0, 0x00, 0x04, 0x7E, 0x7D, 0x7E, 0x7D}},
+        {{0x14, 0x12, 0xC0, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7, 8},
+         {0x14, hdlc::IControl(1, 2), 0xC0, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {{0x14, 0x31}, {0x14, 0x51}},
+    };
+    for (const auto& exchange : exchanges) {
+        Port().Send(exchange.command);
+        const Bytes line = Port().ReadFrameLine(1000ms);
+        // The framing holds and exactly one octet differs, so only the FCS fails.
+        const Bytes clean = Encode(exchange.cleanAnswer);
+        ASSERT_EQ(line.size(), clean.size());
+        EXPECT_EQ(std::inner_product(line.begin(), line.end(), clean.begin(), 0, std::plus<>(),
+                                     std::not_equal_to<>()),
+                  1);
+        EXPECT_TRUE(GoodFrames(line).empty());
+    }
+    EXPECT_TRUE(Port().ReadFor(20ms).empty());
+    EXPECT_EQ(Sim().Counters().framesCorrupted, 5u);
+    EXPECT_EQ(Sim().LinkState().sendSequence, 2) << "the station still took every frame";
+}
+
+TEST_F(SimOnPty, PacingTakesTheWireTimeOfEveryOctet) {
+    auto options = Unpaced(SimMode::Aisg);
+    options.pace = true;
+    Launch(options, B9600);
+    const Bytes answer = Encode(XidAnswerBody);
+    ASSERT_EQ(answer.size(), 12u);
+    const auto start = Clock::now();
+    Port().Write(XidLine);
+    const Bytes first = Port().Read(1, 1000ms);
+    const auto firstAt = Clock::now();
+    Bytes all = first;
+    const Bytes rest = Port().Read(answer.size() - 1, 1000ms);
+    const auto end = Clock::now();
+    all.insert(all.end(), rest.begin(), rest.end());
+    EXPECT_EQ(all, answer);
+    // 12 octets of 10 bits at 9600 baud: 12.5 ms; the first alone about 1 ms.
+    EXPECT_GE(end - start, 12ms);
+    EXPECT_GE(end - firstAt, 10ms);
+}
+
+TEST_F(SimOnPty, ReplyDelayAnswersLateAndStopStaysPrompt) {
+    auto options = Unpaced();
+    options.replyDelay = 150ms;
+    Launch(options);
+    const auto start = Clock::now();
+    Port().Write(SnrmLine);
+    EXPECT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+    EXPECT_GE(Clock::now() - start, 150ms);
+
+    // With an answer due far ahead, Stop does not wait for it.
+    Sim().SetReplyDelay(5000ms);
+    Port().Write(SnrmLine);
+    ASSERT_TRUE(SawFrames(1));
+    const auto stopStart = Clock::now();
+    Sim().Stop();
+    EXPECT_LT(Clock::now() - stopStart, 100ms);
+    EXPECT_FALSE(Sim().Running());
+}
+
+TEST_F(SimOnPty, HoldsTheLineRawAcrossTheToolsCloseAndReopen) {
+    Launch(Unpaced());
+    Port().Write(SnrmLine);
+    ASSERT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+    Port().Close();
+
+    // Opened without setting anything: what the simulator left is what the
+    // tool finds (and restores at its close).
+    Port().Open(B115200, false);
+    const termios settings = Port().Settings();
+    EXPECT_EQ(cfgetospeed(&settings), B115200);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+
+    Port().Send(RrBody);
+    EXPECT_EQ(Port().Read(6, 1000ms), Encode(RrBody)) << "still connected, answering";
+}
+
+TEST_F(SimOnPty, RestartIsSilentThenAnswersAtTheNewModesSpeed) {
+    Launch(Unpaced());
+    Port().Write(SnrmLine);
+    ASSERT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+
+    Sim().Restart(SimMode::Aisg, 200ms);
+    auto state = Sim().LinkState();
+    EXPECT_EQ(state.mode, SimMode::Aisg);
+    EXPECT_TRUE(state.silent);
+    EXPECT_FALSE(state.connected);
+    EXPECT_FALSE(state.address);
+
+    Port().SetSpeed(B9600);
+    auto before = FramesSoFar();
+    Port().Write(XidLine);
+    ASSERT_TRUE(SawFrames(before));
+    EXPECT_TRUE(Port().ReadFor(20ms).empty()) << "silent after the restart";
+
+    ASSERT_TRUE(WaitUntil([&] { return !Sim().LinkState().silent; }));
+    Port().SetSpeed(B115200);
+    before = FramesSoFar();
+    Port().Write(XidLine);
+    ASSERT_TRUE(SawFrames(before));
+    EXPECT_TRUE(Port().ReadFor(20ms).empty()) << "115200 is the wrong speed now";
+
+    Port().SetSpeed(B9600);
+    Port().Write(XidLine);
+    EXPECT_EQ(Port().Read(12, 1000ms), Encode(XidAnswerBody));
+    EXPECT_EQ(Sim().LinkState().address, 0x14);
+}
+
+TEST_F(SimOnPty, ReceivedLogKeepsTheNewestFramesInOrder) {
+    auto options = Unpaced();
+    options.logLimit = 3;
+    Launch(options);
+    for (std::uint8_t nr = 0; nr < 5; ++nr)
+        Port().Send({0x14, hdlc::RrControl(nr)});
+    ASSERT_TRUE(SawFrames(0, 5));
+    const auto log = Sim().TakeReceivedLog();
+    ASSERT_EQ(log.size(), 3u);
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].body, (Bytes{0x14, hdlc::RrControl(static_cast<std::uint8_t>(i + 2))}));
+        if (i > 0) {
+            EXPECT_LE(log[i - 1].time, log[i].time);
+        }
+    }
+}
+
+TEST(SimulatedActuator, StartOnDeviceServesAGivenLineAndFollowsTheMode) {
+    SimulatedActuator sim(Unpaced());
+    EXPECT_FALSE(sim.StartOnDevice("/nonexistent/ttyS9"));
+    EXPECT_NE(sim.Error().find("/nonexistent/ttyS9"), std::string::npos) << sim.Error();
+    EXPECT_FALSE(sim.Running());
+
+    // The test is the tool on the master; the simulator has the slave.
+    PseudoTerminal line;
+    ASSERT_TRUE(sim.StartOnDevice(line.SlavePath())) << sim.Error();
+    EXPECT_EQ(sim.DevicePath(), line.SlavePath());
+    EXPECT_FALSE(sim.Start()) << "one line at a time";
+    ASSERT_TRUE(WaitUntil([&] {
+        const termios settings = line.SlaveSettings();
+        return cfgetospeed(&settings) == B115200;
+    }));
+    line.Write(SnrmLine);
+    EXPECT_EQ(line.Read(UaLine.size(), 1000ms), UaLine);
+
+    sim.Restart(SimMode::Aisg, 0ms);
+    EXPECT_TRUE(WaitUntil([&] {
+        const termios settings = line.SlaveSettings();
+        return cfgetospeed(&settings) == B9600;
+    }));
+    line.Write(XidLine);
+    EXPECT_EQ(line.Read(12, 1000ms), Encode(XidAnswerBody));
+
+    // A line that hangs up neither hangs nor upsets the simulator.
+    line.CloseMaster();
+    std::this_thread::sleep_for(50ms);
+    const auto stopStart = Clock::now();
+    sim.Stop();
+    EXPECT_LT(Clock::now() - stopStart, 100ms);
+}
+
+TEST(SimulatedActuator, StopsPromptlyAndStartsAgain) {
+    SimulatedActuator sim(Unpaced());
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    const std::string first = sim.DevicePath();
+    const auto stopStart = Clock::now();
+    sim.Stop();
+    EXPECT_LT(Clock::now() - stopStart, 100ms);
+    sim.Stop();  // twice is harmless
+
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    ToolPort port(sim.DevicePath(), B115200);
+    port.Write(SnrmLine);
+    EXPECT_EQ(port.Read(UaLine.size(), 1000ms), UaLine);
+}
