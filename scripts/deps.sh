@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
   util-linux passwd
+  qt6-base-dev xvfb xauth
 )
 
 missing=()

@@ -64,6 +64,11 @@ void SecondaryLink::Restart(SimMode mode, std::chrono::milliseconds silent) {
     silentUntil_ = now_() + silent;
 }
 
+void SecondaryLink::RestartAfterAcknowledging(SimMode mode, std::chrono::milliseconds silent) {
+    Restart(mode, silent);
+    acknowledgeRestart_ = true;
+}
+
 void SecondaryLink::GoSilentFor(std::chrono::milliseconds silent) {
     ++restarts_;
     Disconnect();
@@ -166,10 +171,15 @@ std::optional<SecondaryLink::Body> SecondaryLink::AnswerInformation(
         }
         payload = info.subspan(EricssonHeader);
     }
+    acknowledgeRestart_ = false;
     const auto reply = application_.OnInformation(mode, payload, *this);
-    // A station that restarted on the command without answering it has
-    // nothing to acknowledge it with.
-    if (!reply && restarts != restarts_) return std::nullopt;
+    if (!reply && restarts != restarts_) {
+        // A restart command is acknowledged before the station falls silent; a
+        // station that died on a command has nothing to acknowledge it with.
+        if (!acknowledgeRestart_) return std::nullopt;
+        acknowledgeRestart_ = false;
+        return Supervisory(address, nr);
+    }
     return BuildAnswer(reply, mode, address, ns, nr, restarts == restarts_);
 }
 

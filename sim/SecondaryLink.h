@@ -35,6 +35,7 @@ public:
     // Switches at once, as a restart without a silent time.
     void SetMode(SimMode mode) { Restart(mode, std::chrono::milliseconds{0}); }
     void Restart(SimMode mode, std::chrono::milliseconds silent) override;
+    void RestartAfterAcknowledging(SimMode mode, std::chrono::milliseconds silent) override;
     void GoSilentFor(std::chrono::milliseconds silent) override;
 
     // None while an AISG station waits for its address.
@@ -71,6 +72,7 @@ private:
     Clock::time_point silentUntil_{};
     // Counts restarts, so an answer built across one can tell.
     std::uint32_t restarts_ = 0;
+    bool acknowledgeRestart_ = false;  // the restart command still gets its RR
     std::uint32_t rejectedInformation_ = 0;
     std::uint32_t oversizeReplies_ = 0;
 };

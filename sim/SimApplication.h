@@ -26,6 +26,9 @@ public:
     // mode, without an address. The answer being built is still sent; when
     // there is none, nothing is sent (not even RR).
     virtual void Restart(SimMode mode, std::chrono::milliseconds silent) = 0;
+    // As Restart, for a restart command that the actuator takes without a
+    // reply of its own: the poll that carried it is still acknowledged (RR).
+    virtual void RestartAfterAcknowledging(SimMode mode, std::chrono::milliseconds silent) = 0;
     // Silent for the given time, then back not connected in the same mode.
     virtual void GoSilentFor(std::chrono::milliseconds silent) = 0;
 };

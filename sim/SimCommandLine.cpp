@@ -1,5 +1,6 @@
 #include "SimCommandLine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,9 +11,10 @@ namespace {
 // Decimal digits only, from 0 to max.
 std::optional<std::int64_t> ParseCount(std::string_view text, std::int64_t max) {
     std::int64_t value = 0;
+    // from_chars takes a minus sign, which would let "-0" through.
+    if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < 0 ||
-        value > max)
+    if (error != std::errc{} || end != text.data() + text.size() || value < 0 || value > max)
         return std::nullopt;
     return value;
 }
@@ -28,15 +30,47 @@ std::optional<double> ParseShare(std::string_view text) {
     return value;
 }
 
+// Degrees with at most one decimal ("6.5", "-1.5", "10") as tenths.
+std::optional<std::int64_t> ParseTenths(std::string_view text, std::int64_t min, std::int64_t max) {
+    const bool negative = text.starts_with('-');
+    if (negative) text.remove_prefix(1);
+    const auto point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    std::int64_t tenths = 0;
+    if (point != text.npos) {
+        const std::string_view fraction = text.substr(point + 1);
+        if (fraction.size() != 1 || fraction[0] < '0' || fraction[0] > '9') return std::nullopt;
+        tenths = fraction[0] - '0';
+    }
+    // Seven digits hold every tilt and speed there is, and cannot overflow.
+    if (whole.empty() || whole.size() > 7) return std::nullopt;
+    const auto degrees = ParseCount(whole, 9'999'999);
+    if (!degrees) return std::nullopt;
+    const std::int64_t value = (*degrees * 10 + tenths) * (negative ? -1 : 1);
+    if (value < min || value > max) return std::nullopt;
+    return value;
+}
+
+// A text the actuator can report: printable ASCII, within its length limit.
+bool FitsText(std::string_view text, std::size_t maxLength, bool mayBeEmpty) {
+    if (text.size() > maxLength || (text.empty() && !mayBeEmpty)) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
 }  // namespace
 
 const char* SimUsage() {
     return "usage: vlx400-sim [--aisg] [--device PATH] [--no-pace] [--reply-delay MS]\n"
            "                  [--drop SHARE] [--corrupt SHARE] [--seed N] [--silent]\n"
+           "                  [--serial TEXT] [--version TEXT] [--model KEY] [--aux TEXT]\n"
+           "                  [--tilt DEGREES] [--tilt-speed DEG_PER_S] [--tilt-range MIN,MAX]\n"
+           "                  [--tilt-reply done|accepted] [--restart-silence MS]\n"
+           "                  [--refuse NAME]... [--restart-on NAME[:N]] [--echo]\n"
            "\n"
            "Simulates the E-VLX400 actuator behind its RS-485 adapter. Prints the device\n"
            "path to open as the first line, then serves it until interrupted.\n"
            "\n"
+           "The line:\n"
            "  --aisg             start in AISG mode (9600 baud) instead of 115200 baud\n"
            "  --device PATH      serve an existing serial device instead of a new\n"
            "                     pseudo-terminal\n"
@@ -46,12 +80,43 @@ const char* SimUsage() {
            "  --corrupt SHARE    send this share (0 to 1) of the answers with a bad FCS\n"
            "  --seed N           seed for dropping and corrupting, for a repeatable run\n"
            "  --silent           answer nothing\n"
+           "\n"
+           "The actuator:\n"
+           "  --serial TEXT      serial number (default XXXT0000001, at most 20 characters)\n"
+           "  --version TEXT     software version (default 01.23, at most 32 characters)\n"
+           "  --model KEY        antenna model key (default M-100, at most 16 characters)\n"
+           "  --aux TEXT         aux text (default empty, at most 31 characters)\n"
+           "  --tilt DEGREES     tilt at start, e.g. 6.5 or -1.5 (default 0)\n"
+           "  --tilt-speed DEG_PER_S\n"
+           "                     how fast the tilt moves, 0.1 to 1000 (default 1)\n"
+           "  --tilt-range MIN,MAX\n"
+           "                     refuse moves to targets outside, e.g. -2.5,10 (default:\n"
+           "                     refuse none)\n"
+           "  --tilt-reply done|accepted\n"
+           "                     answer a move when the tilt has reached the target\n"
+           "                     (default) or as soon as it is accepted\n"
+           "  --restart-silence MS\n"
+           "                     how long a restart keeps it silent (default 3000)\n"
+           "  --refuse NAME      refuse this command; may be repeated. Names: open, poll,\n"
+           "                     identity, version, prepare1, prepare2, prepare3,\n"
+           "                     set-tilt, get-tilt, preread1, preread2, read-page,\n"
+           "                     read-model, read-aux, write-model, mode-select, restart,\n"
+           "                     download-start, download-block, download-end,\n"
+           "                     aisg-configure, aisg-prepare, aisg-mode-select,\n"
+           "                     aisg-restart. Vendor commands answer status 1, set-tilt\n"
+           "                     the refusal, get-tilt the failure; the others no answer\n"
+           "  --restart-on NAME[:N]\n"
+           "                     restart instead of answering the N-th (default first)\n"
+           "                     command of that name\n"
+           "  --echo             answer every command with itself (for link tests)\n"
            "  --help             show this text\n";
 }
 
 SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> arguments) {
     constexpr std::int64_t MaxReplyDelayMs = 3'600'000;
     SimCommandLine result;
+    // The first option that sets up the E-VLX400, which --echo would ignore.
+    std::string actuatorOption;
     const auto fail = [](std::string message) {
         return SimCommandLineResult{std::nullopt, std::move(message)};
     };
@@ -64,6 +129,9 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
         }
         const std::string shown(name);
         const auto flag = [&]() { return !inlineValue; };
+        const auto setsActuator = [&]() {
+            if (actuatorOption.empty()) actuatorOption = shown;
+        };
         // The value of an option that takes one: after '=' or the next argument.
         const auto value = [&]() -> std::optional<std::string_view> {
             if (inlineValue) return inlineValue;
@@ -101,11 +169,111 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
             const auto seed = text ? ParseCount(*text, UINT32_MAX) : std::nullopt;
             if (!seed) return fail("option --seed needs a number from 0 to 4294967295");
             result.options.seed = static_cast<std::uint32_t>(*seed);
+        } else if (name == "--echo" && flag()) {
+            result.echo = true;
+        } else if (name == "--echo") {
+            return fail("option --echo takes no value");
+        } else if (name == "--serial" || name == "--version" || name == "--model" ||
+                   name == "--aux") {
+            const auto text = value();
+            struct Field {
+                std::string* target;
+                std::size_t limit;
+                bool mayBeEmpty;
+            };
+            auto& actuator = result.actuator;
+            const Field field =
+                name == "--serial" ? Field{&actuator.serialNumber, vlx::SerialNumberMax, false}
+                : name == "--version"
+                    ? Field{&actuator.softwareVersion, vlx::SoftwareVersionMax, false}
+                : name == "--model" ? Field{&actuator.modelKey, vlx::ModelKeyMax, true}
+                                    : Field{&actuator.auxText, vlx::AuxTextMax, true};
+            if (!text || !FitsText(*text, field.limit, field.mayBeEmpty)) {
+                return fail("option " + shown + " needs " + (field.mayBeEmpty ? "" : "1 to ") +
+                            std::to_string(field.limit) + " printable ASCII characters");
+            }
+            *field.target = std::string(*text);
+            setsActuator();
+        } else if (name == "--tilt") {
+            const auto text = value();
+            const auto tenths = text ? ParseTenths(*text, INT16_MIN, INT16_MAX) : std::nullopt;
+            if (!tenths)
+                return fail("option --tilt needs degrees from -3276.8 to 3276.7, e.g. 6.5");
+            result.actuator.tilt = static_cast<std::int16_t>(*tenths);
+            setsActuator();
+        } else if (name == "--tilt-speed") {
+            const auto text = value();
+            const auto tenths = text ? ParseTenths(*text, 1, 10'000) : std::nullopt;
+            if (!tenths)
+                return fail("option --tilt-speed needs degrees per second from 0.1 to 1000");
+            result.actuator.tiltSpeed = static_cast<std::int32_t>(*tenths);
+            setsActuator();
+        } else if (name == "--tilt-range") {
+            const auto text = value();
+            const auto comma = text ? text->find(',') : std::string_view::npos;
+            std::optional<std::int64_t> low;
+            std::optional<std::int64_t> high;
+            if (comma != std::string_view::npos) {
+                low = ParseTenths(text->substr(0, comma), INT16_MIN, INT16_MAX);
+                high = ParseTenths(text->substr(comma + 1), INT16_MIN, INT16_MAX);
+            }
+            if (!low || !high || *low > *high)
+                return fail(
+                    "option --tilt-range needs MIN,MAX in degrees with MIN <= MAX, e.g. "
+                    "-2.5,10");
+            result.actuator.minTarget = static_cast<std::int16_t>(*low);
+            result.actuator.maxTarget = static_cast<std::int16_t>(*high);
+            setsActuator();
+        } else if (name == "--tilt-reply") {
+            const auto text = value();
+            if (text == "done") {
+                result.actuator.setTiltReply = SetTiltReply::WhenDone;
+            } else if (text == "accepted") {
+                result.actuator.setTiltReply = SetTiltReply::AtOnce;
+            } else {
+                return fail("option --tilt-reply needs done or accepted");
+            }
+            setsActuator();
+        } else if (name == "--restart-silence") {
+            const auto text = value();
+            const auto ms = text ? ParseCount(*text, MaxReplyDelayMs) : std::nullopt;
+            if (!ms) return fail("option --restart-silence needs milliseconds from 0 to 3600000");
+            result.actuator.restartSilence = std::chrono::milliseconds{*ms};
+            setsActuator();
+        } else if (name == "--refuse") {
+            const auto text = value();
+            const auto command = text ? CommandNamed(*text) : std::nullopt;
+            if (!command) {
+                return fail("option --refuse needs a command name such as set-tilt, not '" +
+                            std::string(text.value_or("")) + "' (see --help)");
+            }
+            // Set, as checked above; value_or only keeps GCC from a false warning.
+            result.actuator.refused.insert(command.value_or(Vlx400Command::Open));
+            setsActuator();
+        } else if (name == "--restart-on") {
+            const auto text = value();
+            const auto colon = text ? text->find(':') : std::string_view::npos;
+            const auto command = text ? CommandNamed(text->substr(0, colon)) : std::nullopt;
+            std::optional<std::int64_t> occurrence = 1;
+            if (text && colon != std::string_view::npos) {
+                occurrence = ParseCount(text->substr(colon + 1), 1'000'000);
+                if (occurrence == 0) occurrence.reset();
+            }
+            if (!command || !occurrence) {
+                return fail(
+                    "option --restart-on needs a command name and optionally a count "
+                    "from 1 to 1000000, e.g. download-block:3 (see --help)");
+            }
+            result.actuator.restartOn =
+                RestartTrigger{*command, static_cast<std::uint32_t>(*occurrence)};
+            setsActuator();
         } else if (name.starts_with("-")) {
             return fail("unknown option " + shown + " (see --help)");
         } else {
             return fail("unexpected argument " + shown + " (see --help)");
         }
     }
+    if (result.echo && !actuatorOption.empty())
+        return fail("option " + actuatorOption + " has no effect with --echo");
     return {std::move(result), {}};
 }

@@ -12,7 +12,7 @@
 struct SimCommandLine {
     SimOptions options;
     Vlx400Settings actuator;
-    bool echo = false;  // the plain echo application instead of the E-VLX400
+    bool echo = false;                  // the plain echo application instead of the E-VLX400
     std::optional<std::string> device;  // serve this instead of a new pseudo-terminal
     bool help = false;
 };

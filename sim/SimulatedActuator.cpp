@@ -78,8 +78,7 @@ bool SetRawLine(int fd, SimMode mode) {
 SimulatedActuator::SimulatedActuator(SimOptions options,
                                      std::shared_ptr<SimApplication> application)
     : options_(options),
-      application_(application ? std::move(application)
-                               : std::make_shared<Vlx400Application>()),
+      application_(application ? std::move(application) : std::make_shared<Vlx400Application>()),
       silent_(options.silent),
       replyDelayMs_(options.replyDelay.count()),
       dropShare_(options.dropShare),

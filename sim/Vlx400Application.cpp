@@ -134,8 +134,8 @@ std::string Cut(std::string_view text, std::size_t limit) {
 std::optional<std::string> ImageVersion(const Bytes& image) {
     if (image.size() <= vlx::ImageVersionAt || image[0] == 0) return std::nullopt;
     const auto first = image.begin() + vlx::ImageVersionAt;
-    const auto last = image.begin() + static_cast<std::ptrdiff_t>(
-                                          std::min(image.size(), vlx::ImageHeaderSize));
+    const auto last =
+        image.begin() + static_cast<std::ptrdiff_t>(std::min(image.size(), vlx::ImageHeaderSize));
     const std::string version(first, std::find(first, last, std::uint8_t{0}));
     if (version.empty()) return std::nullopt;
     return Cut(version, vlx::SoftwareVersionMax);
@@ -212,7 +212,8 @@ Vlx400Application::Vlx400Application(Vlx400Settings settings,
     const auto when = now_();
     tilt_.SetSpeed(settings_.tiltSpeed, when);
     tilt_.Place(settings_.tilt);
-    if (settings_.restartOn) restartCountdown_ = std::max<std::uint32_t>(1, settings_.restartOn->occurrence);
+    if (settings_.restartOn)
+        restartCountdown_ = std::max<std::uint32_t>(1, settings_.restartOn->occurrence);
 }
 
 Vlx400State Vlx400Application::State() const {
@@ -332,7 +333,8 @@ void Vlx400Application::RestartNow(SimLinkControl& link,
     Reboot(link, silent.value_or(settings_.restartSilence));
 }
 
-void Vlx400Application::Reboot(SimLinkControl& link, std::chrono::milliseconds silent) {
+void Vlx400Application::Reboot(SimLinkControl& link, std::chrono::milliseconds silent,
+                               bool acknowledged) {
     // The motor stops where it is; whatever was under way is lost.
     tilt_.Place(tilt_.At(now_()));
     setTiltReplyWaiting_ = false;
@@ -344,7 +346,11 @@ void Vlx400Application::Reboot(SimLinkControl& link, std::chrono::milliseconds s
     const SimMode mode = armedMode_.value_or(link.Mode());
     armedMode_.reset();
     ++restarts_;
-    link.Restart(mode, silent);
+    if (acknowledged) {
+        link.RestartAfterAcknowledging(mode, silent);
+    } else {
+        link.Restart(mode, silent);
+    }
 }
 
 bool Vlx400Application::RestartTriggered(Vlx400Command command) {
@@ -358,7 +364,8 @@ bool Vlx400Application::RestartTriggered(Vlx400Command command) {
 std::optional<Bytes> Vlx400Application::Refusal(Vlx400Command command) const {
     if (command == Vlx400Command::SetTilt) return Reply(vlx::SetTiltRefused);
     if (command == Vlx400Command::GetTilt) return Reply(vlx::GetTiltFailed);
-    if (const auto subCommand = SubCommandOf(command)) return VendorReply(*subCommand, vlx::Refused);
+    if (const auto subCommand = SubCommandOf(command))
+        return VendorReply(*subCommand, vlx::Refused);
     return std::nullopt;
 }
 
@@ -409,7 +416,12 @@ std::optional<Bytes> Vlx400Application::HandleCommand(Vlx400Command command,
         ++refusedCommands_;
         return Refusal(command);
     }
-    if (SubCommandOf(command)) return HandleVendor(command, payload, link);
+    if (command == Vlx400Command::Restart) {
+        // No reply is awaited: the poll is acknowledged and the actuator reboots.
+        Reboot(link, settings_.restartSilence, true);
+        return std::nullopt;
+    }
+    if (SubCommandOf(command)) return HandleVendor(command, payload);
     switch (command) {
         case Vlx400Command::Identity: {
             Bytes reply = Reply(vlx::IdentityReply);
@@ -428,7 +440,7 @@ std::optional<Bytes> Vlx400Application::HandleCommand(Vlx400Command command,
             return reply;
         }
         case Vlx400Command::SetTilt:
-            return SetTilt(payload);
+            return StartMove(payload);
         case Vlx400Command::GetTilt: {
             Bytes reply = Reply(vlx::GetTiltValue);
             const auto tilt = static_cast<std::uint16_t>(tilt_.At(now_()));
@@ -445,7 +457,7 @@ std::optional<Bytes> Vlx400Application::HandleCommand(Vlx400Command command,
     return std::nullopt;  // not reached: every command is one of the above
 }
 
-std::optional<Bytes> Vlx400Application::SetTilt(std::span<const std::uint8_t> payload) {
+std::optional<Bytes> Vlx400Application::StartMove(std::span<const std::uint8_t> payload) {
     // 00 01, then the target as 16-bit two's complement.
     if (payload.size() < vlx::ParametersAt + 4) {
         ++malformedCommands_;
@@ -466,8 +478,8 @@ std::optional<Bytes> Vlx400Application::SetTilt(std::span<const std::uint8_t> pa
     return Reply(vlx::SetTiltDone);
 }
 
-Bytes Vlx400Application::HandleVendor(Vlx400Command command, std::span<const std::uint8_t> payload,
-                                      SimLinkControl& link) {
+Bytes Vlx400Application::HandleVendor(Vlx400Command command,
+                                      std::span<const std::uint8_t> payload) {
     const std::uint8_t subCommand = *SubCommandOf(command);
     const auto parameters = payload.subspan(vlx::ParametersAt + 1);
     Bytes reply = VendorReply(subCommand, vlx::Accepted);
@@ -508,10 +520,6 @@ Bytes Vlx400Application::HandleVendor(Vlx400Command command, std::span<const std
             }
             armedMode_ = SimMode::Aisg;
             break;
-        case Vlx400Command::Restart:
-            // The answer still goes out: the link framed it before the restart.
-            Reboot(link, settings_.restartSilence);
-            break;
         case Vlx400Command::DownloadStart:
             imageReceiving_.emplace();
             break;
@@ -544,7 +552,8 @@ Bytes Vlx400Application::HandleVendor(Vlx400Command command, std::span<const std
 
 std::optional<Bytes> Vlx400Application::OnAisg(std::span<const std::uint8_t> field,
                                                SimLinkControl& link) {
-    if (field.size() < 3 || (std::size_t{field[1]} | (std::size_t{field[2]} << 8)) != field.size() - 3) {
+    if (field.size() < 3 ||
+        (std::size_t{field[1]} | (std::size_t{field[2]} << 8)) != field.size() - 3) {
         ++malformedCommands_;
         return std::nullopt;
     }
@@ -580,12 +589,15 @@ std::optional<Bytes> Vlx400Application::OnAisg(std::span<const std::uint8_t> fie
         ++refusedCommands_;
         return std::nullopt;
     }
-    return HandleAisg(*command, field, link);
+    if (*command == Vlx400Command::AisgRestart) {
+        Reboot(link, settings_.restartSilence, true);
+        return std::nullopt;
+    }
+    return HandleAisg(*command, field);
 }
 
 std::optional<Bytes> Vlx400Application::HandleAisg(Vlx400Command command,
-                                                   std::span<const std::uint8_t> field,
-                                                   SimLinkControl& link) {
+                                                   std::span<const std::uint8_t> field) {
     switch (command) {
         case Vlx400Command::AisgConfigure: {
             AisgConfiguration configuration{};
@@ -595,9 +607,6 @@ std::optional<Bytes> Vlx400Application::HandleAisg(Vlx400Command command,
         }
         case Vlx400Command::AisgModeSelect:
             armedMode_ = SimMode::Ericsson;
-            break;
-        case Vlx400Command::AisgRestart:
-            Reboot(link, settings_.restartSilence);
             break;
         default:  // AisgPrepare
             break;

@@ -75,8 +75,8 @@ struct Vlx400Settings {
     std::string modelKey = "M-100";            // at most vlx::ModelKeyMax
     std::string auxText;                       // at most vlx::AuxTextMax
     std::array<DataPage, vlx::DataPageCount> dataPages = DefaultDataPages();
-    std::int16_t tilt = 0;          // tenths of a degree
-    std::int32_t tiltSpeed = 10;    // tenths of a degree per second, at least 1
+    std::int16_t tilt = 0;        // tenths of a degree
+    std::int32_t tiltSpeed = 10;  // tenths of a degree per second, at least 1
     // Targets outside this range are refused.
     std::int16_t minTarget = std::numeric_limits<std::int16_t>::min();
     std::int16_t maxTarget = std::numeric_limits<std::int16_t>::max();
@@ -98,7 +98,7 @@ struct Vlx400State {
     bool moving = false;
     bool setTiltReplyWaiting = false;  // a move's 0x01020D10 not yet sent
     std::int32_t tiltSpeed = 0;
-    std::optional<AisgConfiguration> aisgConfiguration;  // the last stored
+    std::optional<AisgConfiguration> aisgConfiguration;       // the last stored
     std::optional<std::vector<std::uint8_t>> imageReceiving;  // between start and end
     std::optional<std::vector<std::uint8_t>> lastImage;       // the last complete one
     bool imagePendingInstall = false;  // complete, taken up at the next restart
@@ -190,12 +190,10 @@ private:
     std::optional<Bytes> Refusal(Vlx400Command command) const;
     std::optional<Bytes> HandleCommand(Vlx400Command command, std::span<const std::uint8_t> payload,
                                        SimLinkControl& link);
-    std::optional<Bytes> SetTilt(std::span<const std::uint8_t> payload);
-    Bytes HandleVendor(Vlx400Command command, std::span<const std::uint8_t> payload,
-                       SimLinkControl& link);
-    std::optional<Bytes> HandleAisg(Vlx400Command command, std::span<const std::uint8_t> field,
-                                    SimLinkControl& link);
-    void Reboot(SimLinkControl& link, std::chrono::milliseconds silent);
+    std::optional<Bytes> StartMove(std::span<const std::uint8_t> payload);
+    Bytes HandleVendor(Vlx400Command command, std::span<const std::uint8_t> payload);
+    std::optional<Bytes> HandleAisg(Vlx400Command command, std::span<const std::uint8_t> field);
+    void Reboot(SimLinkControl& link, std::chrono::milliseconds silent, bool acknowledged = false);
 
     std::function<Clock::time_point()> now_;
     mutable std::mutex mutex_;  // guards everything below

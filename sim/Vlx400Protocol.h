@@ -57,8 +57,8 @@ constexpr std::uint8_t ModeSelectAisg = 0x02;
 // Status byte of a VendorCommand reply (byte 9).
 enum Status : std::uint8_t {
     Accepted = 0x00,
-    Refused = 0x01,      // refused on purpose (a fault asked for)
-    BadParameter = 0x02,  // missing or out of range
+    Refused = 0x01,        // refused on purpose (a fault asked for)
+    BadParameter = 0x02,   // missing or out of range
     OutOfSequence = 0x03,  // a download step without DownloadStart
     ImageTooLarge = 0x04,
     UnknownSubCommand = 0xFF,

@@ -4,12 +4,14 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "SimCommandLine.h"
 #include "SimulatedActuator.h"
+#include "Vlx400Application.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -36,7 +38,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    SimulatedActuator actuator(commandLine.options);
+    std::shared_ptr<SimApplication> application;
+    if (commandLine.echo) {
+        application = std::make_shared<EchoApplication>();
+    } else {
+        application = std::make_shared<Vlx400Application>(commandLine.actuator);
+    }
+    SimulatedActuator actuator(commandLine.options, application);
     const bool started =
         commandLine.device ? actuator.StartOnDevice(*commandLine.device) : actuator.Start();
     if (!started) {
@@ -45,8 +53,9 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", actuator.DevicePath().c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "vlx400-sim: %s mode at %u baud; stop with Ctrl+C\n",
-                 ModeName(commandLine.options.mode), BaudRateOf(commandLine.options.mode));
+    std::fprintf(stderr, "vlx400-sim: %s%s mode at %u baud; stop with Ctrl+C\n",
+                 commandLine.echo ? "echoing, " : "", ModeName(commandLine.options.mode),
+                 BaudRateOf(commandLine.options.mode));
 
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {

@@ -41,6 +41,9 @@ constexpr std::int32_t FailNoReply = 14;   // no reply in time, or the link drop
 constexpr std::int32_t FailIdentity = 16;  // identity reading refused
 constexpr std::int32_t FailDownload = 18;  // firmware download refused
 
+// The model change's step from the mode selection on, through the restart.
+constexpr std::int32_t ModelChangeRestartStep = 10;
+
 constexpr std::uint32_t ReplyTimeoutMs = 10000;
 constexpr std::uint32_t LongReplyTimeoutMs = 50000;
 constexpr std::uint32_t FirstReplyTimeoutMs = 5000;
@@ -115,6 +118,9 @@ public:
     std::atomic<std::int32_t> setupPending{0};
     std::atomic<std::int32_t> step{0};
     std::atomic<bool> sliderFollowsTilt{true};
+    // The tilt of the running check or move has come back (or its read failed):
+    // READY from step 8 on, and now with the tilt it reports.
+    std::atomic<bool> tiltAnswered{false};
     TiltSliderControl* tiltSlider = nullptr;  // set before the threads start
     SharedText<128> problemText;
     DeadlineTimer replyDeadline;

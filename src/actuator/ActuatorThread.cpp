@@ -80,6 +80,16 @@ void HandleActuatorMessage(CActuator& device, ThreadMessage& message) {
             }
             break;
         case MsgDeviceLost:
+            // Once the model has been written and the mode chosen, the actuator
+            // restarts and falls silent: that is the change going as planned,
+            // not a lost device. Forgetting the setup here would treat its
+            // return in AISG mode as a stray actuator and skip the
+            // configuration. The reply watchdog still ends a restart that
+            // never comes back.
+            if (device.state.load() == Calibrating &&
+                device.step.load() == ModelChangeRestartStep) {
+                break;
+            }
             device.ForgetDevice();
             device.SetState(Searching);
             device.setupPending.store(0);

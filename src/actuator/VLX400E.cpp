@@ -138,6 +138,7 @@ void CVLX400E::StartCheck() {
     step.store(0);
     ArmReplyTimer();
     problemText.Set("");
+    tiltAnswered.store(false);
     Pause(2000);
     Send(cmd::Command(deviceIndex, cmd::VersionRequest));
 }
@@ -185,6 +186,7 @@ void CVLX400E::OnCheckReply(const CommandBuffer& buffer) {
         if (const auto tilt = TiltOf(reply)) TiltReadBack(*tilt);
     } else if (reply.Is(cmd::GetTiltFailed) && at == 8) {
         problemText.Set(GetTiltFailedText);
+        tiltAnswered.store(true);
     }
     // Anything else: ignored, the step stays.
 }
@@ -199,6 +201,7 @@ void CVLX400E::StartSetTilt() {
     step.store(0);
     moveStartTilt = currentTilt.load();
     moveTargetTilt = requestedTilt.load();
+    tiltAnswered.store(false);
 }
 
 void CVLX400E::PollTilt() {
@@ -243,6 +246,7 @@ void CVLX400E::OnTiltReply(const CommandBuffer& buffer) {
         if (const auto tilt = TiltOf(reply)) TiltReadBack(*tilt);
     } else if (reply.Is(cmd::GetTiltFailed) && at == 10) {
         problemText.Set(GetTiltFailedText);
+        tiltAnswered.store(true);
     }
 }
 
@@ -263,10 +267,12 @@ void CVLX400E::TiltReadBack(std::int32_t value) {
         if (step.load() != 10) return;
         if (sliderFollowsTilt.load() && tiltSlider) tiltSlider->SetPosition(value);
         step.store(8);
+        tiltAnswered.store(true);
         SetState(ScanSerial);
     } else if (state.load() == ScanSerial) {
         if (sliderFollowsTilt.load() && tiltSlider) tiltSlider->SetPosition(value);
         currentTilt.store(value);
+        tiltAnswered.store(true);
     }
 }
 
@@ -410,7 +416,7 @@ void CVLX400E::OnModelChangeReply(const CommandBuffer& buffer) {
         antennaModel.Set(name);
         context_.SelectModelByKey(name);
         ArmReplyTimer();
-        next(cmd::ModeSelectCommand(deviceIndex), 10);
+        next(cmd::ModeSelectCommand(deviceIndex), ModelChangeRestartStep);
     } else if (reply.IsVendor(cmd::ModeSelect)) {
         ArmReplyTimer();
         Send(cmd::Vendor(deviceIndex, cmd::Restart));

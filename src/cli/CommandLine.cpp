@@ -59,7 +59,7 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         const bool looksNumeric =
             arg.size() > 1 && arg[0] == '-' &&
             (std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
-        if (optionsEnded || arg.empty() || arg[0] != '-' || looksNumeric) {
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-" || looksNumeric) {
             words.push_back(arg);
             continue;
         }

@@ -165,9 +165,13 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
     EXPECT_EQ(sent[0].sub(), cmd::Restart);
     EXPECT_EQ(sent[1].message, MsgAisgMode);
 
-    // The actuator restarts: the link drops, then finds it in AISG mode.
+    // The actuator restarts: the link drops it, or loses it while it is
+    // silent, then finds it in AISG mode.
     Post(MsgLinkDown);
     EXPECT_EQ(device->state.load(), Calibrating);
+    Post(MsgDeviceLost);
+    EXPECT_EQ(device->state.load(), Calibrating);
+    EXPECT_EQ(device->setupPending.load(), 1);
     Post(MsgAisgDeviceFound);
     EXPECT_EQ(device->state.load(), CalibratingAisg);
     Sent configure = One();
@@ -271,6 +275,21 @@ TEST_F(Messages, LinkDownDependsOnTheState) {
             EXPECT_EQ(device->step.load(), 0);
         }
     }
+}
+
+TEST_F(Messages, DeviceLostBeforeTheModelChangeRestartEndsTheChange) {
+    device->SetState(Calibrating);
+    device->step.store(5);
+    Post(MsgDeviceLost);
+    EXPECT_EQ(device->state.load(), Searching);
+    EXPECT_EQ(device->setupPending.load(), 0);
+    // A restart that never comes back is ended by the watchdog.
+    device->SetState(Calibrating);
+    device->step.store(ModelChangeRestartStep);
+    device->ArmReplyTimer();
+    Post(MsgDeviceLost);
+    clock.Advance(ReplyTimeoutMs + 1);
+    EXPECT_TRUE(device->FailIfReplyOverdue());
 }
 
 TEST_F(Messages, DeviceLostForgetsTheActuator) {

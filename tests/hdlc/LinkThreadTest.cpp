@@ -129,7 +129,7 @@ TEST_F(LinkThreadTest, ComesUpAndPollsAtItsCadence) {
 }
 
 TEST_F(LinkThreadTest, ACommandGoesOutAsItsIFrameAndTheReplyComesBack) {
-    SimulatedActuator sim;  // echoes every command
+    SimulatedActuator sim({}, std::make_shared<EchoApplication>());
     ASSERT_TRUE(sim.Start()) << sim.Error();
     StartLink(sim.DevicePath());
     ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(6000)));

@@ -351,6 +351,16 @@ TEST_F(SecondaryLinkTest, CommandThatRestartsIsStillAnswered) {
     EXPECT_EQ(link.Mode(), SimMode::Aisg);
     EXPECT_EQ(link.SendSequence(), 0) << "the restart's zero stands";
     EXPECT_EQ(Send(Rr(2)), std::nullopt);
+
+    // Restarting without an answer: the station went down on the command and
+    // acknowledges nothing, not even with RR.
+    now += 3000ms;
+    link.SetMode(SimMode::Ericsson);
+    Send(Snrm);
+    app.restartInto = SimMode::Ericsson;
+    app.echo = false;
+    EXPECT_EQ(Send(EricssonI(0, 0, Command)), std::nullopt);
+    EXPECT_TRUE(link.Silent());
 }
 
 TEST_F(SecondaryLinkTest, SetModeSwitchesAtOnce) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -73,11 +76,126 @@ TEST(SimCommandLine, RejectsBadInputWithAOneLineReason) {
         {{"--seed", "4294967296"}, "--seed"},
         {{"--seed", "+1"}, "--seed"},
         {{"--aisg=1"}, "--aisg"},
+        {{"--serial", ""}, "--serial"},
+        {{"--serial", "XXXT000000000000000001"}, "--serial"},
+        {{"--serial", "tab\there"}, "--serial"},
+        {{"--version", std::string_view("0123456789012345678901234567890123")}, "--version"},
+        {{"--model", "M-1000000000000000"}, "--model"},
+        {{"--aux", "an aux text of thirty-two chars!"}, "--aux"},
+        {{"--tilt", "6.55"}, "--tilt"},
+        {{"--tilt", "6."}, "--tilt"},
+        {{"--tilt", ".5"}, "--tilt"},
+        {{"--tilt", "--0"}, "--tilt"},
+        {{"--tilt", "+1"}, "--tilt"},
+        {{"--tilt", "3276.8"}, "--tilt"},
+        {{"--tilt", "-3276.9"}, "--tilt"},
+        {{"--tilt", "1e1"}, "--tilt"},
+        {{"--tilt"}, "--tilt"},
+        {{"--tilt-speed", "0"}, "--tilt-speed"},
+        {{"--tilt-speed", "1000.1"}, "--tilt-speed"},
+        {{"--tilt-speed", "-1"}, "--tilt-speed"},
+        {{"--tilt-range", "10"}, "--tilt-range"},
+        {{"--tilt-range", "10,-2.5"}, "--tilt-range"},
+        {{"--tilt-range", ",5"}, "--tilt-range"},
+        {{"--tilt-reply", "later"}, "--tilt-reply"},
+        {{"--restart-silence", "-1"}, "--restart-silence"},
+        {{"--refuse", "bogus"}, "bogus"},
+        {{"--refuse"}, "--refuse"},
+        {{"--restart-on", "download-block:0"}, "--restart-on"},
+        {{"--restart-on", "nothing:2"}, "--restart-on"},
+        {{"--restart-on", "restart:x"}, "--restart-on"},
+        {{"--echo", "--serial", "X1"}, "--serial"},
+        {{"--tilt", "1", "--echo"}, "--tilt"},
+        {{"--echo=yes"}, "--echo"},
     };
     for (const auto& c : cases) {
         const auto result = Parse(c.arguments);
         EXPECT_FALSE(result.commandLine) << c.mentions;
         EXPECT_NE(result.error.find(c.mentions), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find('\n'), std::string::npos) << result.error;
+    }
+}
+
+TEST(SimCommandLine, SetsUpTheActuator) {
+    using Check = std::function<bool(const SimCommandLine&)>;
+    const struct {
+        std::vector<std::string_view> arguments;
+        Check holds;
+    } cases[] = {
+        {{},
+         [](const SimCommandLine& l) {
+             const Vlx400Settings defaults;
+             const auto& a = l.actuator;
+             return !l.echo && a.serialNumber == defaults.serialNumber &&
+                    a.softwareVersion == defaults.softwareVersion && a.tilt == 0 &&
+                    a.tiltSpeed == 10 && a.refused.empty() && !a.restartOn &&
+                    a.setTiltReply == SetTiltReply::WhenDone && a.restartSilence == 3000ms;
+         }},
+        {{"--serial", "XXXT0000000000000099", "--version=02.00", "--model", "M-200", "--aux",
+          "two words"},
+         [](const SimCommandLine& l) {
+             const auto& a = l.actuator;
+             return a.serialNumber == "XXXT0000000000000099" && a.softwareVersion == "02.00" &&
+                    a.modelKey == "M-200" && a.auxText == "two words";
+         }},
+        {{"--model", "", "--aux="},
+         [](const SimCommandLine& l) { return l.actuator.modelKey.empty(); }},
+        {{"--tilt", "6.5"}, [](const SimCommandLine& l) { return l.actuator.tilt == 65; }},
+        {{"--tilt=-1.5"}, [](const SimCommandLine& l) { return l.actuator.tilt == -15; }},
+        {{"--tilt", "-0.5"}, [](const SimCommandLine& l) { return l.actuator.tilt == -5; }},
+        {{"--tilt", "-3276.8"}, [](const SimCommandLine& l) { return l.actuator.tilt == -32768; }},
+        {{"--tilt", "12"}, [](const SimCommandLine& l) { return l.actuator.tilt == 120; }},
+        {{"--tilt-speed", "0.1"},
+         [](const SimCommandLine& l) { return l.actuator.tiltSpeed == 1; }},
+        {{"--tilt-speed", "1000"},
+         [](const SimCommandLine& l) { return l.actuator.tiltSpeed == 10000; }},
+        {{"--tilt-range=-2.5,10"},
+         [](const SimCommandLine& l) {
+             return l.actuator.minTarget == -25 && l.actuator.maxTarget == 100;
+         }},
+        {{"--tilt-reply", "accepted"},
+         [](const SimCommandLine& l) { return l.actuator.setTiltReply == SetTiltReply::AtOnce; }},
+        {{"--restart-silence", "0"},
+         [](const SimCommandLine& l) { return l.actuator.restartSilence == 0ms; }},
+        {{"--refuse", "set-tilt", "--refuse=read-page", "--refuse", "set-tilt"},
+         [](const SimCommandLine& l) {
+             return l.actuator.refused == std::set{Vlx400Command::SetTilt, Vlx400Command::ReadPage};
+         }},
+        {{"--restart-on", "download-block:3"},
+         [](const SimCommandLine& l) {
+             return l.actuator.restartOn &&
+                    l.actuator.restartOn->command == Vlx400Command::DownloadBlock &&
+                    l.actuator.restartOn->occurrence == 3;
+         }},
+        {{"--restart-on", "aisg-restart"},
+         [](const SimCommandLine& l) {
+             return l.actuator.restartOn &&
+                    l.actuator.restartOn->command == Vlx400Command::AisgRestart &&
+                    l.actuator.restartOn->occurrence == 1;
+         }},
+        {{"--echo", "--aisg", "--no-pace"}, [](const SimCommandLine& l) { return l.echo; }},
+    };
+    for (const auto& c : cases) {
+        std::string shown;
+        for (auto argument : c.arguments)
+            shown += std::string(argument) + " ";
+        SCOPED_TRACE(shown);
+        const auto result = Parse(c.arguments);
+        ASSERT_TRUE(result.commandLine) << result.error;
+        EXPECT_TRUE(c.holds(*result.commandLine));
+    }
+}
+
+TEST(SimCommandLine, EveryCommandCanBeRefusedByTheNameTheHelpShows) {
+    const std::string usage = SimUsage();
+    for (const auto command : AllCommands()) {
+        const std::string_view name = CommandName(command);
+        SCOPED_TRACE(name);
+        const std::string listed = " " + std::string(name);
+        EXPECT_TRUE(usage.find(listed + ",") != std::string::npos ||
+                    usage.find(listed + ".") != std::string::npos);
+        const auto result = Parse({"--refuse", name});
+        ASSERT_TRUE(result.commandLine) << result.error;
+        EXPECT_EQ(result.commandLine->actuator.refused, std::set{command});
     }
 }

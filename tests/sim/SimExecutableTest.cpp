@@ -152,6 +152,9 @@ TEST(SimExecutable, ExitCodesForBadInput) {
         {{"--reply-delay"}, 2},
         {{"stray"}, 2},
         {{"--device", "/nonexistent/ttyS9"}, 1},
+        {{"--refuse", "bogus"}, 2},
+        {{"--tilt", "6.55"}, 2},
+        {{"--echo", "--serial", "X1"}, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.front());
@@ -172,5 +175,46 @@ TEST(SimExecutable, HelpGoesToStdout) {
     const auto status = sim.WaitExit(2000ms);
     ASSERT_TRUE(status && WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
-    EXPECT_NE(sim.Stdout().find("--reply-delay MS"), std::string::npos);
+    const std::string usage = sim.Stdout();
+    EXPECT_NE(usage.find("--reply-delay MS"), std::string::npos);
+    EXPECT_NE(usage.find("--refuse NAME"), std::string::npos);
+}
+
+TEST(SimExecutable, IsTheActuatorItsOptionsDescribeOrAnEcho) {
+    // OpenRequest, then IdentityRequest.
+    const Bytes open{0x12, 0x34, 0x56, 0x78, 0x01, 0x02, 0x0C, 0x01, 0x00, 0x01};
+    const Bytes identity{0x12, 0x34, 0x56, 0x78, 0x01, 0x02, 0x0C, 0x0C};
+    const auto exchange = [](ToolPort& port, std::uint8_t ns, const Bytes& payload) {
+        Bytes body{0x14, hdlc::IControl(ns, ns), 0xC0, 0x00,
+                   static_cast<std::uint8_t>(payload.size())};
+        body.insert(body.end(), payload.begin(), payload.end());
+        port.Send(body);
+        const auto frames = GoodFrames(port.ReadFrameLine(1000ms));
+        // The answer's payload, without address, control, header and FCS.
+        return frames.size() == 1 && frames[0].size() >= 7
+                   ? Bytes(frames[0].begin() + 5, frames[0].end() - 2)
+                   : Bytes{};
+    };
+
+    {
+        SimProcess sim({"--no-pace", "--serial", "XXXT0000077", "--refuse", "open"});
+        const auto path = sim.ReadLine(5000ms);
+        ASSERT_TRUE(path);
+        ToolPort port(*path, B115200);
+        port.Write({0x7E, 0x14, 0x93, 0xA4, 0x5B, 0x7E});
+        ASSERT_EQ(port.Read(6, 1000ms), (Bytes{0x7E, 0x14, 0x73, 0xAA, 0xBC, 0x7E}));
+        EXPECT_EQ(exchange(port, 0, open), Bytes{}) << "refused: acknowledged with RR only";
+        const Bytes reply = exchange(port, 1, identity);
+        ASSERT_EQ(reply.size(), 51u + 12u);
+        EXPECT_EQ(std::string(reply.begin() + 51, reply.end() - 1), "XXXT0000077");
+    }
+    {
+        SimProcess sim({"--no-pace", "--echo"});
+        const auto path = sim.ReadLine(5000ms);
+        ASSERT_TRUE(path);
+        ToolPort port(*path, B115200);
+        port.Write({0x7E, 0x14, 0x93, 0xA4, 0x5B, 0x7E});
+        ASSERT_EQ(port.Read(6, 1000ms), (Bytes{0x7E, 0x14, 0x73, 0xAA, 0xBC, 0x7E}));
+        EXPECT_EQ(exchange(port, 0, open), open);
+    }
 }

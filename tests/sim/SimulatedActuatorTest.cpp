@@ -10,6 +10,7 @@
 #include "PseudoTerminal.h"
 #include "SimTestSupport.h"
 #include "SimulatedActuator.h"
+#include "Vlx400Application.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -30,11 +31,13 @@ SimOptions Unpaced(SimMode mode = SimMode::Ericsson) {
     return options;
 }
 
-// A running simulator and the tool's end of its line.
+// A running simulator and the tool's end of its line. The link's own tests
+// run it with the echo application, so every answer shows what arrived.
 class SimOnPty : public ::testing::Test {
 protected:
-    void Launch(const SimOptions& options, speed_t speed = B115200) {
-        sim_.emplace(options);
+    void Launch(const SimOptions& options, speed_t speed = B115200,
+                std::shared_ptr<SimApplication> application = std::make_shared<EchoApplication>()) {
+        sim_.emplace(options, std::move(application));
         ASSERT_TRUE(sim_->Start()) << sim_->Error();
         port_.emplace(sim_->DevicePath(), speed);
     }
@@ -325,4 +328,105 @@ TEST(SimulatedActuator, StopsPromptlyAndStartsAgain) {
     ToolPort port(sim.DevicePath(), B115200);
     port.Write(SnrmLine);
     EXPECT_EQ(port.Read(UaLine.size(), 1000ms), UaLine);
+}
+
+namespace {
+
+// An Ericsson-mode command payload: magic, code, parameters.
+Bytes Request(std::uint32_t code, const Bytes& parameters = {}) {
+    Bytes payload{0x12,
+                  0x34,
+                  0x56,
+                  0x78,
+                  static_cast<std::uint8_t>(code >> 24),
+                  static_cast<std::uint8_t>(code >> 16),
+                  static_cast<std::uint8_t>(code >> 8),
+                  static_cast<std::uint8_t>(code)};
+    payload.insert(payload.end(), parameters.begin(), parameters.end());
+    return payload;
+}
+Bytes VendorRequest(std::uint8_t subCommand, const Bytes& parameters = {}) {
+    Bytes all{subCommand};
+    all.insert(all.end(), parameters.begin(), parameters.end());
+    return Request(vlx::VendorCommand, all);
+}
+Bytes IFrame(std::uint8_t ns, std::uint8_t nr, const Bytes& payload) {
+    Bytes body{0x14, hdlc::IControl(ns, nr), 0xC0, 0x00, static_cast<std::uint8_t>(payload.size())};
+    body.insert(body.end(), payload.begin(), payload.end());
+    return body;
+}
+
+// The E-VLX400 on a pseudo-terminal, as the tool meets it.
+class Vlx400OnPty : public SimOnPty {
+protected:
+    void Launch(const Vlx400Settings& settings, SimOptions options = Unpaced()) {
+        app_ = std::make_shared<Vlx400Application>(settings);
+        SimOnPty::Launch(options, BaudRateOf(options.mode) == 9600 ? B9600 : B115200, app_);
+    }
+    Vlx400Application& App() { return *app_; }
+    // The body (address to information) of the next frame, or empty.
+    Bytes Answer() {
+        const auto frames = GoodFrames(Port().ReadFrameLine(1000ms));
+        if (frames.size() != 1 || frames[0].size() < 2) return {};
+        return Bytes(frames[0].begin(), frames[0].end() - 2);
+    }
+
+private:
+    std::shared_ptr<Vlx400Application> app_;
+};
+
+}  // namespace
+
+TEST_F(Vlx400OnPty, IdentifiesItselfThenRestartsIntoAisgModeWhenAsked) {
+    Vlx400Settings settings;
+    settings.serialNumber = "XXXT0000042";
+    settings.restartSilence = 200ms;
+    Launch(settings);
+    Port().Write(SnrmLine);
+    ASSERT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+
+    Port().Send(IFrame(0, 0, Request(vlx::IdentityRequest)));
+    const Bytes identity = Answer();
+    ASSERT_EQ(identity.size(), 5u + 51u + 12u);
+    EXPECT_EQ(identity[1], hdlc::IControl(0, 1));
+    EXPECT_EQ(std::string(identity.begin() + 5 + 51, identity.end() - 1), "XXXT0000042");
+
+    Port().Send(IFrame(1, 1, VendorRequest(vlx::ModeSelect, {0x02})));
+    EXPECT_EQ(Answer().size(), 5u + 10u);
+    Port().Send(IFrame(2, 2, VendorRequest(vlx::Restart)));
+    const Bytes restart = Answer();
+    // No reply is awaited: the poll is acknowledged with RR, then silence.
+    EXPECT_EQ(restart, (Bytes{0x14, hdlc::RrControl(3)})) << "the restart is acknowledged";
+    const auto state = Sim().LinkState();
+    EXPECT_EQ(state.mode, SimMode::Aisg);
+    EXPECT_TRUE(state.silent);
+
+    ASSERT_TRUE(WaitUntil([&] { return !Sim().LinkState().silent; }));
+    Port().SetSpeed(B9600);
+    Port().Write(XidLine);
+    EXPECT_EQ(Port().Read(12, 1000ms), Encode(XidAnswerBody));
+
+    // A restart from outside, as the device's own: silent, and still AISG.
+    Sim().RestartNow(300ms);
+    EXPECT_TRUE(Sim().LinkState().silent);
+    EXPECT_EQ(Sim().LinkState().mode, SimMode::Aisg);
+    EXPECT_FALSE(Sim().LinkState().address);
+    EXPECT_EQ(App().State().restarts, 2u);
+}
+
+TEST_F(Vlx400OnPty, AMoveIsReportedDoneOnThePollAfterItEnds) {
+    Vlx400Settings settings;
+    settings.tiltSpeed = 10000;  // 0.5 degrees in 5 ms
+    Launch(settings);
+    Port().Write(SnrmLine);
+    ASSERT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+
+    Port().Send(IFrame(0, 0, Request(vlx::SetTiltRequest, {0x00, 0x01, 0x00, 0x05})));
+    EXPECT_EQ(Answer(), (Bytes{0x14, hdlc::RrControl(1)})) << "taken, not yet done";
+    ASSERT_TRUE(WaitUntil([&] { return !App().State().moving; }));
+    Port().Send(RrBody);
+    EXPECT_EQ(Answer(), IFrame(0, 1, Request(vlx::SetTiltDone)));
+    Port().Send({0x14, hdlc::RrControl(1)});
+    EXPECT_EQ(Answer(), (Bytes{0x14, hdlc::RrControl(1)})) << "reported once";
+    EXPECT_EQ(App().State().currentTilt, 5);
 }

@@ -1,0 +1,188 @@
+// kvqctl as a technician's script runs it: the real executable against the
+// simulated actuator on a pseudo-terminal, in a directory with the sample
+// antenna table.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "ChildProcess.h"
+#include "SimulatedActuator.h"
+#include "Vlx400Application.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+
+// A JSON number or string field of kvqctl's last line.
+std::string Field(const std::string& json, const std::string& name) {
+    const std::regex text("\"" + name + "\":(\"([^\"]*)\"|(-?[0-9.]+))");
+    std::smatch match;
+    if (!std::regex_search(json, match, text)) return "<missing>";
+    return match[2].matched ? match[2].str() : match[3].str();
+}
+
+class Kvqctl : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directory = fs::temp_directory_path() /
+                    ("kvqctl-" + std::to_string(::getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(directory);
+        fs::copy_file(fs::path(KVQ_EXAMPLES_DIR) / "KVQ_SAMPLE.ascu",
+                      directory / "KVQ_SAMPLE.ascu");
+        settings.serialNumber = "XXXT0004711";
+        settings.softwareVersion = "01.23";
+        settings.tilt = 20;
+        settings.restartSilence = milliseconds(3000);
+    }
+    void TearDown() override {
+        sim.reset();
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+    void StartSimulator(const std::string& modelKey, SimOptions options = {}) {
+        settings.modelKey = modelKey;
+        settings.tiltSpeed = 50;  // 5 degrees a second keeps the moves short
+        application = std::make_shared<Vlx400Application>(settings);
+        sim = std::make_unique<SimulatedActuator>(options, application);
+        ASSERT_TRUE(sim->Start()) << sim->Error();
+    }
+    std::unique_ptr<ChildProcess> Run(std::vector<std::string> args) {
+        return std::make_unique<ChildProcess>(KVQCTL_PATH, args, directory, "kvqctl");
+    }
+
+    fs::path directory;
+    Vlx400Settings settings;
+    std::shared_ptr<Vlx400Application> application;
+    std::unique_ptr<SimulatedActuator> sim;
+};
+
+}  // namespace
+
+TEST_F(Kvqctl, StatusReachesReadyWithTheIdentityAndTilt) {
+    StartSimulator("AP1721-65-18");
+    const auto start = std::chrono::steady_clock::now();
+    auto run = Run({"--port", sim->DevicePath(), "--json", "status"});
+    const auto code = run->Wait(milliseconds(30000));
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(code, 0) << run->Out() << run->Err();
+    const std::string json = run->LastLine();
+    EXPECT_EQ(Field(json, "state"), "9");
+    EXPECT_EQ(Field(json, "statusLine1"), "READY");
+    EXPECT_EQ(Field(json, "serialNumber"), "XXXT0004711");
+    EXPECT_EQ(Field(json, "softwareVersion"), "01.23");
+    EXPECT_EQ(Field(json, "antennaModel"), "Panel65-1710-2170-18dBi");
+    EXPECT_EQ(Field(json, "minTilt"), "0");
+    EXPECT_EQ(Field(json, "maxTilt"), "100");
+    EXPECT_EQ(Field(json, "currentTilt"), "20");
+    EXPECT_EQ(Field(json, "problemText"), "");
+    EXPECT_NE(run->Out().find("READY"), std::string::npos) << "the status lines are printed";
+    RecordProperty("secondsToReady", std::to_string(std::chrono::duration<double>(took).count()));
+}
+
+TEST_F(Kvqctl, SetTiltMovesTheActuatorIncludingNegativeTilts) {
+    StartSimulator("AP2627-33-21");  // a model whose range starts at -2.5 degrees
+    for (const char* tilt : {"6.5", "-1.5"}) {
+        auto run = Run({"--port", sim->DevicePath(), "--json", "set-tilt", tilt});
+        ASSERT_EQ(run->Wait(milliseconds(40000)), 0) << run->Out() << run->Err();
+        const int tenths = static_cast<int>(std::stod(tilt) * 10);
+        EXPECT_EQ(Field(run->LastLine(), "currentTilt"), std::to_string(tenths));
+        EXPECT_EQ(application->State().currentTilt, tenths);
+    }
+}
+
+TEST_F(Kvqctl, RefusesWhatItCannotDoWithoutSendingIt) {
+    StartSimulator("AP1721-65-18");  // 0 to 10 degrees
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    } cases[] = {
+        {{"set-tilt", "12.5"}, 2, "outside the range"},
+        {{"set-tilt", "-0.5"}, 2, "outside the range"},
+        {{"change-model", "No Such Model"}, 2, "no model named"},
+        {{"set-tilt", "6.55"}, 2, "one decimal"},
+        {{"frobnicate"}, 2, "unknown command"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--port", sim->DevicePath()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto run = Run(args);
+        EXPECT_EQ(run->Wait(milliseconds(30000)), c.code) << c.args[0];
+        EXPECT_NE(run->Err().find(c.says), std::string::npos) << run->Err();
+    }
+    EXPECT_EQ(application->State().currentTilt, 20) << "nothing was moved";
+    EXPECT_EQ(application->State().modelKey, "AP1721-65-18");
+}
+
+TEST_F(Kvqctl, ChangeModelWritesTheModelAndItsConfiguration) {
+    StartSimulator("AP1721-65-18");
+    auto run =
+        Run({"--port", sim->DevicePath(), "--json", "change-model", "Panel90-1695-2690-16dBi"});
+    ASSERT_EQ(run->Wait(milliseconds(90000)), 0) << run->Out() << run->Err();
+    EXPECT_EQ(Field(run->LastLine(), "antennaModel"), "Panel90-1695-2690-16dBi");
+    const auto state = application->State();
+    EXPECT_EQ(state.modelKey, "AP1727-90-16");
+    ASSERT_TRUE(state.aisgConfiguration.has_value()) << run->Out() << run->Err();
+    // The table's 128 configuration digits, byte for byte.
+    std::ifstream table(directory / "KVQ_SAMPLE.ascu");
+    std::string line, digits;
+    while (std::getline(table, line)) {
+        if (line.rfind("AP1727-90-16\t", 0) == 0) {
+            std::istringstream columns(line);
+            std::string column;
+            for (int i = 0; i < 5; ++i)
+                columns >> column;
+            digits = column;
+        }
+    }
+    ASSERT_EQ(digits.size(), 128u);
+    for (std::size_t i = 0; i < 64; ++i) {
+        EXPECT_EQ((*state.aisgConfiguration)[i], std::stoi(digits.substr(2 * i, 2), nullptr, 16))
+            << "byte " << i;
+    }
+    EXPECT_EQ(sim->LinkState().mode, SimMode::Ericsson) << "back in Ericsson mode";
+    EXPECT_NE(run->Out().find("SETTING UP"), std::string::npos);
+}
+
+TEST_F(Kvqctl, APortThatCannotBeOpenedIsSaidInOneSentence) {
+    auto run = Run({"--port", "/dev/kvq-no-such-port", "status"});
+    EXPECT_EQ(run->Wait(milliseconds(5000)), 4);
+    EXPECT_NE(run->Err().find("does not exist"), std::string::npos) << run->Err();
+}
+
+TEST_F(Kvqctl, ASilentActuatorTimesOut) {
+    SimOptions options;
+    options.silent = true;
+    StartSimulator("AP1721-65-18", options);
+    auto run = Run({"--port", sim->DevicePath(), "--timeout", "4", "--json", "status"});
+    EXPECT_EQ(run->Wait(milliseconds(15000)), 3);
+    EXPECT_EQ(Field(run->LastLine(), "statusLine1"), "LOOKING FOR DEVICE");
+}
+
+TEST_F(Kvqctl, StopsCleanlyOnASignal) {
+    StartSimulator("AP1721-65-18");
+    for (int signal : {SIGINT, SIGTERM}) {
+        auto run = Run({"--port", sim->DevicePath(), "monitor"});
+        std::this_thread::sleep_for(milliseconds(1500));  // inside the link's start-up
+        const auto start = std::chrono::steady_clock::now();
+        run->Signal(signal);
+        EXPECT_EQ(run->Wait(milliseconds(4000)), 128 + signal);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
+    }
+}
+
+TEST_F(Kvqctl, WithoutAnAntennaTableItSaysSo) {
+    fs::remove(directory / "KVQ_SAMPLE.ascu");
+    auto run = Run({"--port", "/dev/null", "status"});
+    EXPECT_EQ(run->Wait(milliseconds(5000)), 2);
+    EXPECT_NE(run->Err().find("No Antenna Table File Found!"), std::string::npos) << run->Err();
+}
