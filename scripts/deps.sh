@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   util-linux passwd
   qt6-base-dev xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -79,9 +79,40 @@ void SecondaryLink::Disconnect() {
     connected_ = false;
     vs_ = 0;
     vr_ = 0;
+    unacknowledged_.reset();
+    waiting_.clear();
+}
+
+void SecondaryLink::MisnumberAnswers(SequenceFault fault, std::uint32_t count) {
+    fault_ = fault;
+    faultsLeft_ = count;
 }
 
 std::optional<SecondaryLink::Body> SecondaryLink::HandleFrame(std::span<const std::uint8_t> body) {
+    auto answer = Answer(body);
+    if (answer) Misnumber(*answer);
+    return answer;
+}
+
+void SecondaryLink::Misnumber(Body& answer) {
+    if (faultsLeft_ == 0 || answer.size() < 2) return;
+    std::uint8_t& control = answer[1];
+    const std::uint8_t ns = hdlc::NsOf(control);
+    const std::uint8_t nr = hdlc::NrOf(control);
+    const auto next = [](std::uint8_t n) { return static_cast<std::uint8_t>((n + 1) & 7); };
+    if (hdlc::IsIFrame(control)) {
+        control = fault_ == SequenceFault::SendSequence ? hdlc::IControl(next(ns), nr)
+                                                        : hdlc::IControl(ns, next(nr));
+    } else if (fault_ == SequenceFault::ReceiveSequence && IsReceiveReady(control)) {
+        control = hdlc::RrControl(next(nr));
+    } else {
+        return;
+    }
+    --faultsLeft_;
+    ++misnumbered_;
+}
+
+std::optional<SecondaryLink::Body> SecondaryLink::Answer(std::span<const std::uint8_t> body) {
     if (body.size() < 2 || Silent()) return std::nullopt;
     const std::uint8_t address = body[0];
     const std::uint8_t control = body[1];
@@ -96,9 +127,8 @@ std::optional<SecondaryLink::Body> SecondaryLink::HandleFrame(std::span<const st
     if (!address_ || address != *address_) return std::nullopt;
 
     if (control == hdlc::SnrmPoll) {
+        Disconnect();
         connected_ = true;
-        vs_ = 0;
-        vr_ = 0;
         return Body{address, hdlc::UaFinal};
     }
     if (control == DiscPoll) {
@@ -130,30 +160,55 @@ std::optional<SecondaryLink::Body> SecondaryLink::HandleAddressAssignment(
 std::optional<SecondaryLink::Body> SecondaryLink::HandleConnected(
     std::uint8_t control, std::span<const std::uint8_t> info) {
     if (hdlc::IsIFrame(control)) {
+        const bool repeat = RepeatDue(hdlc::NrOf(control));
         // Out of sequence: discard it and tell the primary which one is due.
-        if (hdlc::NsOf(control) != vr_) return Supervisory(*address_, vr_);
+        if (hdlc::NsOf(control) != vr_) return repeat ? Repeat() : Supervisory(*address_, vr_);
         vr_ = (vr_ + 1) & 7;
-        return AnswerInformation(info);
+        return AnswerInformation(info, repeat);
     }
-    if (IsReceiveReady(control)) return AnswerPoll();
+    if (IsReceiveReady(control)) return RepeatDue(hdlc::NrOf(control)) ? Repeat() : AnswerPoll();
     // RNR, REJ, SREJ: acknowledge without sending anything new.
     if (hdlc::IsSFrame(control)) return Supervisory(*address_, vr_);
     // Any other command while connected is one this station does not take.
     return std::nullopt;
 }
 
+bool SecondaryLink::RepeatDue(std::uint8_t nr) {
+    if (!unacknowledged_) return false;
+    if (nr == hdlc::NsOf((*unacknowledged_)[1])) return true;
+    // Acknowledged, or an N(R) that names nothing sent: either way it is settled.
+    unacknowledged_.reset();
+    return false;
+}
+
+SecondaryLink::Body SecondaryLink::Repeat() {
+    ++repeatedAnswers_;
+    Body answer = *unacknowledged_;
+    answer[1] = hdlc::IControl(hdlc::NsOf(answer[1]), vr_);
+    return answer;
+}
+
 std::optional<SecondaryLink::Body> SecondaryLink::AnswerPoll() {
+    if (!waiting_.empty()) return SendNext();
     const std::uint8_t address = *address_;
     const SimMode mode = mode_;
     const std::uint8_t ns = vs_;
     const std::uint8_t nr = vr_;
     const std::uint32_t restarts = restarts_;
     const auto reply = application_.TakeWaitingReply(mode, *this);
-    return BuildAnswer(reply, mode, address, ns, nr, restarts == restarts_);
+    if (restarts != restarts_) {
+        // Restarted on the poll: the answer goes out as things were, and
+        // nothing is left to repeat.
+        return AnswerAsThingsWere(reply, mode, address, ns, nr);
+    }
+    if (reply) {
+        if (auto answer = FrameAnswer(*reply, mode, address)) Keep(std::move(*answer));
+    }
+    return SendNext();
 }
 
 std::optional<SecondaryLink::Body> SecondaryLink::AnswerInformation(
-    std::span<const std::uint8_t> info) {
+    std::span<const std::uint8_t> info, bool repeat) {
     // Taken before the application runs: it may restart the station, and the
     // answer to the command that asked for that still goes out as things were.
     const std::uint8_t address = *address_;
@@ -167,40 +222,69 @@ std::optional<SecondaryLink::Body> SecondaryLink::AnswerInformation(
         if (info.size() < EricssonHeader || (info[0] != 0xC0 && info[0] != 0xC1) ||
             info[2] != info.size() - EricssonHeader) {
             ++rejectedInformation_;
-            return Supervisory(address, nr);
+            return repeat ? Repeat() : Supervisory(address, nr);
         }
         payload = info.subspan(EricssonHeader);
     }
     acknowledgeRestart_ = false;
     const auto reply = application_.OnInformation(mode, payload, *this);
-    if (!reply && restarts != restarts_) {
+    if (restarts != restarts_) {
         // A restart command is acknowledged before the station falls silent; a
         // station that died on a command has nothing to acknowledge it with.
-        if (!acknowledgeRestart_) return std::nullopt;
-        acknowledgeRestart_ = false;
-        return Supervisory(address, nr);
+        if (!reply) {
+            if (!acknowledgeRestart_) return std::nullopt;
+            acknowledgeRestart_ = false;
+            return Supervisory(address, nr);
+        }
+        return AnswerAsThingsWere(reply, mode, address, ns, nr);
     }
-    return BuildAnswer(reply, mode, address, ns, nr, restarts == restarts_);
+    if (reply) {
+        if (auto answer = FrameAnswer(*reply, mode, address)) Keep(std::move(*answer));
+    }
+    // The older answer goes first; this one waits for a later poll.
+    return repeat ? Repeat() : SendNext();
 }
 
-SecondaryLink::Body SecondaryLink::BuildAnswer(const std::optional<Body>& reply, SimMode mode,
-                                               std::uint8_t address, std::uint8_t ns,
-                                               std::uint8_t nr, bool advanceSend) {
+SecondaryLink::Body SecondaryLink::AnswerAsThingsWere(const std::optional<Body>& reply,
+                                                      SimMode mode, std::uint8_t address,
+                                                      std::uint8_t ns, std::uint8_t nr) {
     if (!reply) return Supervisory(address, nr);
-    Body answer{address, hdlc::IControl(ns, nr)};
+    auto answer = FrameAnswer(*reply, mode, address);
+    if (!answer) return Supervisory(address, nr);
+    (*answer)[1] = hdlc::IControl(ns, nr);
+    return *answer;
+}
+
+std::optional<SecondaryLink::Body> SecondaryLink::FrameAnswer(const Body& reply, SimMode mode,
+                                                              std::uint8_t address) {
+    Body answer{address, 0};
     if (mode == SimMode::Ericsson) {
         answer.push_back(0xC0);
         answer.push_back(0x00);
-        answer.push_back(static_cast<std::uint8_t>(reply->size()));
+        answer.push_back(static_cast<std::uint8_t>(reply.size()));
     }
-    answer.insert(answer.end(), reply->begin(), reply->end());
+    answer.insert(answer.end(), reply.begin(), reply.end());
     // Checked after the header, so the length octet above is only ever sent
     // for a payload that fits it.
     if (answer.size() > MaxBody) {
         ++oversizeReplies_;
-        return Supervisory(address, nr);
+        return std::nullopt;
     }
-    if (advanceSend) vs_ = (vs_ + 1) & 7;
+    return answer;
+}
+
+void SecondaryLink::Keep(Body answer) {
+    if (waiting_.size() >= WaitingLimit) waiting_.pop_front();
+    waiting_.push_back(std::move(answer));
+}
+
+SecondaryLink::Body SecondaryLink::SendNext() {
+    if (waiting_.empty()) return Supervisory(*address_, vr_);
+    Body answer = std::move(waiting_.front());
+    waiting_.pop_front();
+    answer[1] = hdlc::IControl(vs_, vr_);
+    vs_ = (vs_ + 1) & 7;
+    unacknowledged_ = answer;
     return answer;
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
 #include "Vlx400Application.h"
@@ -135,6 +136,10 @@ bool SimulatedActuator::Start() {
     heldSlave_ = slave;
     servingDevice_ = false;
     devicePath_ = name;
+    if (!MakeLink()) {
+        CloseDescriptors();
+        return false;
+    }
     return Launch();
 }
 
@@ -168,6 +173,7 @@ bool SimulatedActuator::Launch() {
     } catch (const std::system_error& failure) {
         error_ = std::string("cannot start the simulator thread: ") + failure.what();
         CloseDescriptors();
+        RemoveLink();
         return false;
     }
     error_.clear();
@@ -177,8 +183,44 @@ bool SimulatedActuator::Launch() {
 void SimulatedActuator::Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
+    RemoveLink();
     CloseDescriptors();
     pending_.clear();
+}
+
+bool SimulatedActuator::MakeLink() {
+    if (options_.linkPath.empty()) return true;
+    std::error_code error;
+    std::filesystem::remove(options_.linkPath, error);
+    std::filesystem::create_symlink(devicePath_, options_.linkPath, error);
+    if (error) {
+        error_ = "cannot link " + options_.linkPath + " to " + devicePath_ + ": " + error.message();
+        return false;
+    }
+    linkMade_ = true;
+    return true;
+}
+
+void SimulatedActuator::RemoveLink() {
+    if (!linkMade_) return;
+    std::error_code ignored;
+    std::filesystem::remove(options_.linkPath, ignored);
+    linkMade_ = false;
+}
+
+void SimulatedActuator::DropNextInformationFrames(std::uint32_t count) {
+    std::lock_guard lock(mutex_);
+    dropInformationLeft_ = count;
+}
+
+void SimulatedActuator::CorruptNextInformationAnswers(std::uint32_t count) {
+    std::lock_guard lock(mutex_);
+    corruptInformationLeft_ = count;
+}
+
+void SimulatedActuator::MisnumberAnswers(SequenceFault fault, std::uint32_t count) {
+    std::lock_guard lock(mutex_);
+    link_.MisnumberAnswers(fault, count);
 }
 
 void SimulatedActuator::CloseDescriptors() {
@@ -222,7 +264,10 @@ SimLinkState SimulatedActuator::LinkState() const {
 
 SimCounters SimulatedActuator::Counters() const {
     std::lock_guard lock(mutex_);
-    return counters_;
+    SimCounters counters = counters_;
+    counters.answersRepeated = link_.RepeatedAnswers();
+    counters.answersMisnumbered = link_.MisnumberedAnswers();
+    return counters;
 }
 
 std::vector<ReceivedFrame> SimulatedActuator::TakeReceivedLog() {
@@ -302,12 +347,22 @@ void SimulatedActuator::HandleFrame(std::span<const std::uint8_t> frame) {
         ++counters_.framesDropped;
         return;
     }
+    if (dropInformationLeft_ > 0 && hdlc::IsIFrame(body[1])) {
+        --dropInformationLeft_;
+        ++counters_.framesDropped;
+        return;
+    }
     const auto answer = link_.HandleFrame(body);
     if (!answer) return;
     hdlc::FrameBytes bytes;
     hdlc::EncodeFrame(*answer, bytes);
     std::vector<std::uint8_t> line(bytes.data(), bytes.data() + bytes.size());
-    if (Chance(corruptShare_)) {
+    bool corrupt = Chance(corruptShare_);
+    if (!corrupt && corruptInformationLeft_ > 0 && hdlc::IsIFrame((*answer)[1])) {
+        --corruptInformationLeft_;
+        corrupt = true;
+    }
+    if (corrupt) {
         Corrupt(line);
         ++counters_.framesCorrupted;
     }

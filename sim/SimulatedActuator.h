@@ -32,6 +32,10 @@ struct SimOptions {
     bool silent = false;
     // Received frames kept for TakeReceivedLog; the oldest go first.
     std::size_t logLimit = 10000;
+    // When set, a symbolic link there names the line while the simulator runs
+    // (made at start, removed at stop), so a tool can reach the actuator by
+    // one name across a stop and a start on a new pseudo-terminal.
+    std::string linkPath;
 };
 
 struct ReceivedFrame {
@@ -48,6 +52,8 @@ struct SimCounters {
     std::uint64_t framesDropped = 0;
     std::uint64_t framesAnswered = 0;  // answers written to the line
     std::uint64_t framesCorrupted = 0;
+    std::uint64_t answersRepeated = 0;     // I-frames sent again for the primary's N(R)
+    std::uint64_t answersMisnumbered = 0;  // sent with a sequence number wrong on purpose
 };
 
 struct SimLinkState {
@@ -75,7 +81,9 @@ public:
     bool Start();
     // Serves an existing device (a serial port wired to the tool's) instead.
     bool StartOnDevice(const std::string& path);
-    // Prompt: the thread looks at the stop flag at least every 10 ms.
+    // Prompt: the thread looks at the stop flag at least every 10 ms. The line
+    // goes away with it, as an adapter pulled out does; the station keeps its
+    // state, and Start brings it back on a new pseudo-terminal.
     void Stop();
     bool Running() const { return thread_.joinable(); }
     const std::string& Error() const { return error_; }
@@ -86,6 +94,12 @@ public:
     void SetReplyDelay(std::chrono::milliseconds delay) { replyDelayMs_ = delay.count(); }
     void SetDropShare(double share) { dropShare_ = share; }
     void SetCorruptShare(double share) { corruptShare_ = share; }
+    // Faults on exact frames: the next `count` I-frames from the tool are lost
+    // on receipt; the next `count` I-frame answers go out with a failing FCS;
+    // the next `count` answers go out misnumbered (SecondaryLink).
+    void DropNextInformationFrames(std::uint32_t count);
+    void CorruptNextInformationAnswers(std::uint32_t count);
+    void MisnumberAnswers(SequenceFault fault, std::uint32_t count);
 
     // The station's own changes, as SecondaryLink has them.
     void SetMode(SimMode mode);
@@ -130,6 +144,8 @@ private:
     void Corrupt(std::vector<std::uint8_t>& line);
     bool Chance(double share);
     void CloseDescriptors();
+    bool MakeLink();
+    void RemoveLink();
 
     SimOptions options_;
     std::shared_ptr<SimApplication> application_;
@@ -143,6 +159,7 @@ private:
     int heldSlave_ = -1;
     bool servingDevice_ = false;
     std::optional<SimMode> deviceSpeedMode_;  // the mode whose speed the device is set to
+    bool linkMade_ = false;
 
     std::thread thread_;
     std::atomic<bool> stop_{false};
@@ -161,5 +178,7 @@ private:
     mutable std::mutex mutex_;  // guards everything below
     SecondaryLink link_;
     SimCounters counters_;
+    std::uint32_t dropInformationLeft_ = 0;
+    std::uint32_t corruptInformationLeft_ = 0;
     std::deque<ReceivedFrame> log_;
 };

@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Actuator.h"
 #include "CommandLine.h"
+#include "Demo.h"
 #include "HeadlessControls.h"
 #include "PortNames.h"
 #include "Process.h"
@@ -67,7 +69,16 @@ public:
     int Signal() const { return signal_; }
 
 private:
-    bool Ready() const { return device_.state.load() == ScanSerial && device_.step.load() >= 8; }
+    // The check is complete, its tilt has been read back, and the status lines
+    // say so, as the dialog would show it.
+    bool Ready() const {
+        if (device_.state.load() != ScanSerial || device_.step.load() < 8 ||
+            !device_.tiltAnswered.load()) {
+            return false;
+        }
+        const std::string line1 = process_.SystemContext.GetStatusLine1();
+        return line1 == "READY" || line1 == "POSSIBLE PROBLEM";
+    }
     bool TimedOut() const { return deadline_ && SteadyClock::now() >= *deadline_; }
 
     // One turn of waiting: shows what changed; false when the wait must end
@@ -205,9 +216,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvqctl: %s\n%s", error.c_str(), CliUsage);
         return ExitUsage;
     }
+    // The demo's directory must be the working directory before the settings
+    // and the antenna table are read; it outlives the workers.
+    std::unique_ptr<DemoSession> demo;
     if (options->demo) {
-        std::fprintf(stderr, "kvqctl: --demo is not available in this build yet\n");
-        return ExitUsage;
+        demo = std::make_unique<DemoSession>();
+        std::string why;
+        if (!demo->Start(why)) {
+            std::fprintf(stderr, "kvqctl: %s\n", why.c_str());
+            return ExitNoPort;
+        }
+        std::fprintf(stderr,
+                     "kvqctl: demo: a simulated E-VLX400 (model %s) answers on COM1 (%s); "
+                     "working directory %s\n",
+                     demo->ModelKey().c_str(), demo->DevicePath().c_str(),
+                     demo->Directory().c_str());
     }
 
     ProcessObjects process;

@@ -198,11 +198,14 @@ void CHDLCPrimary::ProcessFrame() {
         }
         return;
     }
-    if (hdlc::NrOf(control) == s.Vs()) {
+    const std::uint8_t nr = hdlc::NrOf(control);
+    if (nr == s.Vs()) {
         // Only the most recently sent I-frame is acknowledged.
         const auto last = static_cast<std::uint8_t>((s.readIndex + SecondaryStation::RingSize - 1) %
                                                     SecondaryStation::RingSize);
         s.TransmitQueue[last].reset();
+    } else {
+        GoBackTo(s, nr);
     }
     if (hdlc::IsSFrame(control)) return;
     if (hdlc::NsOf(control) != s.Vr()) return;  // out of sequence: the next RR asks again
@@ -212,6 +215,25 @@ void CHDLCPrimary::ProcessFrame() {
     } else {
         DeliverAisgReply();
     }
+}
+
+void CHDLCPrimary::GoBackTo(SecondaryStation& s, std::uint8_t nr) {
+    // The secondary takes N(R) next, so the frames sent from that number on
+    // were lost. Without sending them again every later I-frame would be out
+    // of sequence for it and discarded, and the command lost with them would
+    // never be answered. They still sit in their ring slots (only an
+    // acknowledgement frees one), so back up over them and send them again.
+    // An N(R) that does not fit the frames held is no acknowledgement of ours:
+    // it is ignored.
+    const auto behind = static_cast<std::uint8_t>((s.Vs() - nr) & 7);
+    std::uint8_t slot = s.readIndex;
+    for (std::uint8_t i = 0; i < behind; ++i) {
+        slot = static_cast<std::uint8_t>((slot + SecondaryStation::RingSize - 1) %
+                                         SecondaryStation::RingSize);
+        if (!s.TransmitQueue[slot] || slot == s.writeIndex) return;
+    }
+    s.readIndex = slot;
+    s.SetVs(nr);
 }
 
 void CHDLCPrimary::CountMissedPoll(bool missed) {

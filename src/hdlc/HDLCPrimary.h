@@ -131,6 +131,8 @@ public:
     std::int32_t LinkUpFrameCount = 0;
 
 protected:
+    // Sends again the I-frames from N(R) on, which the secondary did not take.
+    void GoBackTo(SecondaryStation& s, std::uint8_t nr);
     // Hands the receive buffer over to the device's thread and starts a new one.
     void PostReceiveBuffer();
     void PostToDevice(std::uint32_t message);

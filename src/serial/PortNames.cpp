@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "PortDiscovery.h"
+
 namespace {
 
 std::string_view Trim(std::string_view text) {
@@ -25,10 +27,12 @@ bool IsComName(std::string_view name) {
     return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Ports found on this machine. Nothing is discovered yet, so without the
-// environment variable a COM name maps to no device.
+// Ports found on this machine, under the COM names the port list gives them.
 PortMap DiscoverPorts() {
-    return {};
+    PortMap map;
+    for (const auto& port : DiscoverSerialPorts())
+        map.push_back({port.data, port.devicePath});
+    return map;
 }
 
 }  // namespace

@@ -210,6 +210,39 @@ TEST_F(Station, AnAcknowledgementFreesOnlyTheLastSentIFrame) {
     EXPECT_EQ(S().TransmitQueue[second], nullptr);
 }
 
+// An N(R) behind V(S) says the secondary did not take the frames from N(R)
+// on: they go again, in order, or every later command would be out of
+// sequence for it and never answered. An N(R) that names no frame held is
+// ignored.
+TEST_F(Station, FramesTheSecondaryDidNotTakeAreSentAgain) {
+    const auto iframe = [](std::uint8_t ns, std::uint8_t nr, std::uint8_t payload) {
+        return Bytes{0x14, hdlc::IControl(ns, nr), 0xC0, 0x00, 0x01, payload};
+    };
+    const Bytes rr0 = {0x14, hdlc::RrControl(0)};
+    struct Case {
+        const char* what;
+        std::uint8_t nr;
+        std::vector<Bytes> polls;  // what the next polls send
+    } cases[] = {
+        {"both lost", 0, {iframe(0, 0, 0xA1), iframe(1, 0, 0xB2), rr0}},
+        {"the second lost", 1, {iframe(1, 0, 0xB2), rr0}},
+        {"both taken", 2, {rr0}},
+        {"an N(R) naming nothing sent", 5, {rr0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Connect();
+        link.EnqueueCommand(Command({0xA1}), false);
+        link.EnqueueCommand(Command({0xB2}), false);
+        ASSERT_EQ(Poll(), iframe(0, 0, 0xA1));
+        ASSERT_EQ(Poll(), iframe(1, 0, 0xB2));
+        Receive({0x14, hdlc::RrControl(c.nr)});
+        for (const auto& expected : c.polls)
+            EXPECT_EQ(Poll(), expected);
+        EXPECT_EQ(S().Vs(), 2) << "V(S) ends where it was";
+    }
+}
+
 TEST_F(Station, DeliversInSequenceRepliesAndDiscardsOthers) {
     Connect();
     const Bytes payload = {1, 2, 3, 4, 5, 6, 7, 8};

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "PortDiscovery.h"
 #include "PortNames.h"
 #include "SerialTestSupport.h"
 
@@ -32,7 +33,6 @@ const std::string Two = "COM1=/dev/ttyUSB0;COM3=/tmp/vtty";
 INSTANTIATE_TEST_SUITE_P(
     Names, PortNameTest,
     ::testing::Values(
-        NameCase{"NoVariableComName", std::nullopt, "COM1", std::nullopt},
         NameCase{"NoVariablePath", std::nullopt, "/dev/ttyS0", "/dev/ttyS0"},
         NameCase{"Mapped", Two, "COM3", "/tmp/vtty"},
         NameCase{"FirstEntry", Two, "COM1", "/dev/ttyUSB0"},
@@ -54,6 +54,17 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"EmptyName", Two, "", std::nullopt}, NameCase{"Usb", Two, "USB", std::nullopt},
         NameCase{"NoDigitsAfterCom", "COM=/tmp/a", "COM", std::nullopt}),
     [](const auto& param) { return std::string(param.param.label); });
+
+// Without the variable, COM names come from the ports this machine has.
+TEST(PortNameDiscoveryTest, WithoutTheVariableComNamesAreThisMachinesPorts) {
+    ScopedPortMap map(std::nullopt);
+    std::optional<std::string> com1;
+    for (const auto& port : DiscoverSerialPorts()) {
+        if (port.data == "COM1") com1 = port.devicePath;
+    }
+    EXPECT_EQ(DevicePathForPortName("COM1"), com1);
+    EXPECT_EQ(DevicePathForPortName("COM0"), std::nullopt);
+}
 
 TEST(PortMapTest, KeepsOnlyWellFormedEntriesInOrder) {
     const PortMap map = ParsePortMap("COM8=/dev/ttyACM0; bad ;COM2=/dev/ttyUSB1;COM8=/dev/x");

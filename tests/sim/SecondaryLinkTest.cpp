@@ -173,6 +173,27 @@ TEST_F(SecondaryLinkTest, AnswersEachFrameAsTheScriptSays) {
           {{Station, static_cast<std::uint8_t>(hdlc::IControl(0, 0) & ~hdlc::PollFinalBit)},
            std::nullopt},
           {Rr(0), Rr(0)}}},
+        {"an answer the primary's N(R) shows lost is sent again on the next RR",
+         SimMode::Ericsson,
+         {{Snrm, Ua},
+          {EricssonI(0, 0, Command), Cat({Station, hdlc::IControl(0, 1), 0xC0, 0x00, 8}, Command)},
+          {Rr(0), Cat({Station, hdlc::IControl(0, 1), 0xC0, 0x00, 8}, Command)},
+          {Rr(0), Cat({Station, hdlc::IControl(0, 1), 0xC0, 0x00, 8}, Command)},
+          {Rr(1), Rr(1)},
+          {Rr(1), Rr(1)}}},
+        {"a command while an answer is lost gets the old answer first, its own next",
+         SimMode::Ericsson,
+         {{Snrm, Ua},
+          {EricssonI(0, 0, Command), Cat({Station, hdlc::IControl(0, 1), 0xC0, 0x00, 8}, Command)},
+          {EricssonI(1, 0, {0x01}), Cat({Station, hdlc::IControl(0, 2), 0xC0, 0x00, 8}, Command)},
+          {Rr(1), {{Station, hdlc::IControl(1, 2), 0xC0, 0x00, 1, 0x01}}},
+          {Rr(2), Rr(2)}}},
+        {"an N(R) that names nothing sent settles the answer instead of repeating it",
+         SimMode::Ericsson,
+         {{Snrm, Ua},
+          {EricssonI(0, 0, Command), Cat({Station, hdlc::IControl(0, 1), 0xC0, 0x00, 8}, Command)},
+          {Rr(5), Rr(1)},
+          {Rr(0), Rr(1)}}},
         {"DISC ends the connection", SimMode::Ericsson, {{Snrm, Ua}, {Disc, Ua}, {Rr(0), Dm}}},
         {"RNR and REJ are acknowledged with RR",
          SimMode::Ericsson,
@@ -370,4 +391,46 @@ TEST_F(SecondaryLinkTest, SetModeSwitchesAtOnce) {
     EXPECT_FALSE(link.Silent());
     EXPECT_FALSE(link.Connected());
     EXPECT_EQ(Send(AssignXid), XidAnswer);
+}
+
+TEST_F(SecondaryLinkTest, MisnumberedAnswersAreWrongOnTheWireOnly) {
+    const Bytes answer0 = Cat({Station, hdlc::IControl(0, 1), 0xC0, 0x00, 8}, Command);
+    struct Case {
+        const char* what;
+        SequenceFault fault;
+        std::uint32_t count;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"N(S) one ahead, then the repeat is right",
+         SequenceFault::SendSequence,
+         1,
+         {{Rr(0), Rr(0)},  // nothing to number wrong in an RR
+          {EricssonI(0, 0, Command), Cat({Station, hdlc::IControl(1, 1), 0xC0, 0x00, 8}, Command)},
+          {Rr(0), answer0},
+          {Rr(1), Rr(1)}}},
+        {"N(S) wrong twice: the first repeat is wrong as well",
+         SequenceFault::SendSequence,
+         2,
+         {{EricssonI(0, 0, Command), Cat({Station, hdlc::IControl(1, 1), 0xC0, 0x00, 8}, Command)},
+          {Rr(0), Cat({Station, hdlc::IControl(1, 1), 0xC0, 0x00, 8}, Command)},
+          {Rr(0), answer0}}},
+        {"N(R) acknowledging one frame more than arrived",
+         SequenceFault::ReceiveSequence,
+         2,
+         {{Rr(0), Rr(1)},
+          {EricssonI(0, 0, Command), Cat({Station, hdlc::IControl(0, 2), 0xC0, 0x00, 8}, Command)},
+          {Rr(1), Rr(1)}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto& link = Make(SimMode::Ericsson);
+        ASSERT_EQ(Send(Snrm), Ua);
+        link.MisnumberAnswers(c.fault, c.count);
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            EXPECT_EQ(Hex(Send(c.steps[i].in)), Hex(c.steps[i].out)) << "step " << i;
+        }
+        EXPECT_EQ(link.MisnumberedAnswers(), c.count);
+        EXPECT_EQ(link.SendSequence(), 1) << "the station's own count stays right";
+        EXPECT_EQ(link.ReceiveSequence(), 1);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <numeric>
@@ -147,6 +148,8 @@ TEST_F(SimOnPty, CorruptShareOneSendsOnlyFramesThatFailTheCheck) {
     options.corruptShare = 1.0;
     Launch(options);
     // Answers of several shapes: UA, RR, and I-frames whose octets need escapes.
+    // Each poll acknowledges the answer before it, as though it had arrived, so
+    // the station sends something new every time instead of repeating.
     const struct {
         Bytes command;
         Bytes cleanAnswer;
@@ -155,9 +158,9 @@ TEST_F(SimOnPty, CorruptShareOneSendsOnlyFramesThatFailTheCheck) {
         {{0x14, 0x11}, {0x14, 0x11}},
         {{0x14, 0x10, 0xC0, 0x00, 0x04, 0x7E, 0x7D, 0x7E, 0x7D},
          {0x14, hdlc::IControl(0, 1), 0xC0, 0x00, 0x04, 0x7E, 0x7D, 0x7E, 0x7D}},
-        {{0x14, 0x12, 0xC0, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7, 8},
+        {{0x14, hdlc::IControl(1, 1), 0xC0, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7, 8},
          {0x14, hdlc::IControl(1, 2), 0xC0, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}},
-        {{0x14, 0x31}, {0x14, 0x51}},
+        {{0x14, hdlc::RrControl(2)}, {0x14, hdlc::RrControl(2)}},
     };
     for (const auto& exchange : exchanges) {
         Port().Send(exchange.command);
@@ -173,6 +176,76 @@ TEST_F(SimOnPty, CorruptShareOneSendsOnlyFramesThatFailTheCheck) {
     EXPECT_TRUE(Port().ReadFor(20ms).empty());
     EXPECT_EQ(Sim().Counters().framesCorrupted, 5u);
     EXPECT_EQ(Sim().LinkState().sendSequence, 2) << "the station still took every frame";
+}
+
+TEST_F(SimOnPty, ExactFaultsHitOnlyTheInformationFramesAsked) {
+    Launch(Unpaced());
+    const Bytes command{0x14, hdlc::IControl(0, 0), 0xC0, 0x00, 0x02, 0x0A, 0x0B};
+    const Bytes answer{0x14, hdlc::IControl(0, 1), 0xC0, 0x00, 0x02, 0x0A, 0x0B};
+    Port().Write(SnrmLine);
+    ASSERT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+
+    // Lost on the way in: no answer, and the station's V(R) does not move.
+    Sim().DropNextInformationFrames(1);
+    const auto before = FramesSoFar();
+    Port().Send(command);
+    ASSERT_TRUE(SawFrames(before));
+    EXPECT_TRUE(Port().ReadFor(50ms).empty());
+    Port().Send(RrBody);
+    EXPECT_EQ(GoodFrames(Port().ReadFrameLine(1000ms)).size(), 1u) << "RR polls still answered";
+    EXPECT_EQ(Sim().LinkState().receiveSequence, 0);
+    EXPECT_EQ(Sim().Counters().framesDropped, 1u);
+
+    // Corrupted on the way out, then repeated intact when the poll's N(R)
+    // shows it did not arrive.
+    Sim().CorruptNextInformationAnswers(1);
+    Port().Send(RrBody);
+    EXPECT_EQ(Port().ReadFrameLine(1000ms), Encode(RrBody)) << "an RR answer is left alone";
+    Port().Send(command);
+    EXPECT_TRUE(GoodFrames(Port().ReadFrameLine(1000ms)).empty());
+    Port().Send(RrBody);
+    EXPECT_EQ(Port().ReadFrameLine(1000ms), Encode(answer));
+    Port().Send({0x14, hdlc::RrControl(1)});
+    EXPECT_EQ(Port().ReadFrameLine(1000ms), Encode({0x14, hdlc::RrControl(1)}));
+    const auto counters = Sim().Counters();
+    EXPECT_EQ(counters.framesCorrupted, 1u);
+    EXPECT_EQ(counters.answersRepeated, 1u);
+
+    Sim().MisnumberAnswers(SequenceFault::SendSequence, 1);
+    Port().Send({0x14, hdlc::IControl(1, 1), 0xC0, 0x00, 0x01, 0x0C});
+    EXPECT_EQ(Port().ReadFrameLine(1000ms),
+              Encode({0x14, hdlc::IControl(2, 2), 0xC0, 0x00, 0x01, 0x0C}));
+    EXPECT_EQ(Sim().Counters().answersMisnumbered, 1u);
+}
+
+TEST(SimulatedActuator, VanishesWithItsLineAndComesBackOnANewOneUnderTheSameName) {
+    const auto link = std::filesystem::temp_directory_path() /
+                      ("vlx400-line-" + std::to_string(::getpid()));
+    SimOptions options = Unpaced();
+    options.linkPath = link.string();
+    SimulatedActuator sim(options);
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    EXPECT_EQ(std::filesystem::read_symlink(link), sim.DevicePath());
+    ToolPort port(link.string(), B115200);
+    port.Write(SnrmLine);
+    ASSERT_EQ(port.Read(UaLine.size(), 1000ms), UaLine);
+
+    // Gone: the name with it, and the tool's end of the old line hangs up.
+    sim.Stop();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    pollfd entry{port.Fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&entry, 1, 1000), 1);
+    EXPECT_NE(entry.revents & (POLLHUP | POLLERR), 0) << entry.revents;
+
+    // Back: the same name opens the new line, and the station, still
+    // connected as far as it knows, answers a fresh SNRM.
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    EXPECT_EQ(std::filesystem::read_symlink(link), sim.DevicePath());
+    ToolPort again(link.string(), B115200);
+    again.Write(SnrmLine);
+    EXPECT_EQ(again.Read(UaLine.size(), 1000ms), UaLine);
+    sim.Stop();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
 TEST_F(SimOnPty, PacingTakesTheWireTimeOfEveryOctet) {

@@ -1,0 +1,203 @@
+#include "Demo.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "PortNames.h"
+#include "SimulatedActuator.h"
+#include "Vlx400Application.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t FirmwareHeaderSize = 10;
+
+fs::path ExecutableDirectory() {
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : self.parent_path();
+}
+
+// The table the tool will load: the greatest-named *.ascu of the directory.
+std::optional<fs::path> GreatestTable(const fs::path& directory) {
+    std::optional<fs::path> best;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->path().extension() != ".ascu" || !it->is_regular_file()) continue;
+        if (!best || it->path().filename() > best->filename()) best = it->path();
+    }
+    return best;
+}
+
+// The model key of the table's first model (the line after the header).
+std::string FirstModelKey(const fs::path& table) {
+    std::ifstream in(table);
+    std::string line;
+    if (!std::getline(in, line)) return {};
+    while (std::getline(in, line)) {
+        const std::string key = line.substr(0, line.find_first_of("\t\r"));
+        if (!key.empty()) return key;
+    }
+    return {};
+}
+
+}  // namespace
+
+struct DemoSession::State {
+    DemoSettings settings;
+    fs::path directory;
+    fs::path previousDirectory;
+    std::optional<std::string> previousPortMap;
+    bool portMapSet = false;
+    std::string modelKey;
+    std::shared_ptr<Vlx400Application> application;
+    std::unique_ptr<SimulatedActuator> simulator;
+};
+
+DemoSession::DemoSession(DemoSettings settings) : state_(std::make_unique<State>()) {
+    state_->settings = settings;
+}
+
+DemoSession::~DemoSession() {
+    if (state_->simulator) state_->simulator->Stop();
+    if (state_->portMapSet) {
+        if (state_->previousPortMap)
+            ::setenv(PortMapVariable, state_->previousPortMap->c_str(), 1);
+        else
+            ::unsetenv(PortMapVariable);
+    }
+    std::error_code ignored;
+    if (!state_->previousDirectory.empty()) fs::current_path(state_->previousDirectory, ignored);
+    if (!state_->directory.empty()) fs::remove_all(state_->directory, ignored);
+}
+
+std::vector<fs::path> ExampleDirectories() {
+    std::vector<fs::path> places;
+    if (const fs::path exe = ExecutableDirectory(); !exe.empty()) {
+        places.push_back(exe / ".." / "share" / "kvq" / "examples");
+        places.push_back(exe / "examples");
+    }
+#ifdef KVQ_SOURCE_EXAMPLES_DIR
+    places.emplace_back(KVQ_SOURCE_EXAMPLES_DIR);
+#endif
+    return places;
+}
+
+std::optional<fs::path> FindExamplesDirectory() {
+    for (const auto& place : ExampleDirectories()) {
+        if (GreatestTable(place)) return place;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_t imageSize) {
+    std::vector<std::uint8_t> bytes(FirmwareHeaderSize, 0);
+    bytes[0] = 0x01;
+    bytes[1] = 0x00;
+    // Eight characters at most, so a short version keeps its terminating NUL.
+    const std::size_t length = std::min(version.size(), FirmwareHeaderSize - 2);
+    std::copy_n(version.begin(), length, bytes.begin() + 2);
+    for (std::size_t i = 0; i < imageSize; ++i)
+        bytes.push_back(static_cast<std::uint8_t>((i * 7 + 3) & 0xFF));
+    return bytes;
+}
+
+bool DemoSession::Start(std::string& error) {
+    State& s = *state_;
+    const auto examples = FindExamplesDirectory();
+    if (!examples) {
+        error =
+            "the demo needs the sample antenna table (an examples/*.ascu file) and found none in";
+        for (const auto& place : ExampleDirectories())
+            error += " " + place.string();
+        return false;
+    }
+
+    std::string pattern = (fs::temp_directory_path() / "kvq-demo-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        error = "cannot create a demo directory under " + fs::temp_directory_path().string();
+        return false;
+    }
+    s.directory = pattern;
+
+    std::error_code failed;
+    for (fs::directory_iterator it(*examples, failed), end; !failed && it != end;
+         it.increment(failed)) {
+        if (it->path().extension() == ".ascu")
+            fs::copy_file(it->path(), s.directory / it->path().filename(), failed);
+    }
+    if (failed) {
+        error = "cannot copy the sample antenna table from " + examples->string() + ": " +
+                failed.message();
+        return false;
+    }
+
+    // The actuator starts with a model the table knows, so the demo shows its
+    // tilt range; otherwise it is the simulator as it comes.
+    Vlx400Settings actuator;
+    if (const auto table = GreatestTable(s.directory)) {
+        if (std::string key = FirstModelKey(*table); !key.empty()) actuator.modelKey = key;
+    }
+    actuator.restartSilence = s.settings.restartSilence;
+    actuator.tiltSpeed = s.settings.tiltSpeed;
+    s.modelKey = actuator.modelKey;
+
+    // The file carries the actuator's own version: nothing to download.
+    const auto firmware = FirmwareFileFor(actuator.softwareVersion, 4096);
+    std::ofstream out(s.directory / "vlx400fw.bin", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(firmware.data()),
+              static_cast<std::streamsize>(firmware.size()));
+    out.close();
+    if (!out) {
+        error = "cannot write the firmware file in " + s.directory.string();
+        return false;
+    }
+
+    s.application = std::make_shared<Vlx400Application>(actuator);
+    SimOptions options;
+    options.pace = s.settings.pace;
+    s.simulator = std::make_unique<SimulatedActuator>(options, s.application);
+    if (!s.simulator->Start()) {
+        error = "cannot start the simulated actuator: " + s.simulator->Error();
+        return false;
+    }
+
+    if (const char* old = std::getenv(PortMapVariable)) s.previousPortMap = old;
+    const std::string ports = "COM1=" + s.simulator->DevicePath();
+    ::setenv(PortMapVariable, ports.c_str(), 1);
+    s.portMapSet = true;
+    s.previousDirectory = fs::current_path(failed);
+    fs::current_path(s.directory, failed);
+    if (failed) {
+        error = "cannot change into the demo directory " + s.directory.string();
+        return false;
+    }
+    return true;
+}
+
+const fs::path& DemoSession::Directory() const {
+    return state_->directory;
+}
+
+std::string DemoSession::DevicePath() const {
+    return state_->simulator ? state_->simulator->DevicePath() : std::string();
+}
+
+const std::string& DemoSession::ModelKey() const {
+    return state_->modelKey;
+}
+
+SimulatedActuator& DemoSession::Simulator() {
+    return *state_->simulator;
+}
+
+Vlx400Application& DemoSession::Application() {
+    return *state_->application;
+}

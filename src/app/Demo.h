@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class SimulatedActuator;
+class Vlx400Application;
+
+// How the simulated actuator of a demo behaves; the defaults are the
+// simulator's own (a realistic pace), tests shorten the waits.
+struct DemoSettings {
+    std::chrono::milliseconds restartSilence{3000};
+    std::int32_t tiltSpeed = 10;  // tenths of a degree per second
+    bool pace = true;             // bytes at the speed of the wire
+};
+
+// The demo both front ends offer with --demo: a simulated E-VLX400 inside the
+// process on a pseudo-terminal, offered as COM1, and a fresh working directory
+// with the sample antenna table and a firmware file of the simulator's own
+// version (so no download starts). Start moves the process into that
+// directory; the end of the session moves back, removes it and puts the port
+// variable back as it was.
+// Set up before any worker thread starts: it changes the environment and the
+// working directory of the process.
+class DemoSession {
+public:
+    explicit DemoSession(DemoSettings settings = {});
+    ~DemoSession();
+    DemoSession(const DemoSession&) = delete;
+    DemoSession& operator=(const DemoSession&) = delete;
+
+    // False, with a sentence in error, when the demo cannot be set up.
+    bool Start(std::string& error);
+
+    const std::filesystem::path& Directory() const;
+    // The pseudo-terminal the tool opens as COM1.
+    std::string DevicePath() const;
+    // The model the simulated actuator starts with (its key in the table).
+    const std::string& ModelKey() const;
+    SimulatedActuator& Simulator();
+    Vlx400Application& Application();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Where the sample antenna table is looked for, in order: beside an installed
+// executable (<exe dir>/../share/kvq/examples, <exe dir>/examples), then the
+// source tree the program was built from.
+std::vector<std::filesystem::path> ExampleDirectories();
+std::optional<std::filesystem::path> FindExamplesDirectory();
+
+// "vlx400fw.bin" content: a 10-byte header (0x01 0x00, the version text, a
+// NUL) followed by an image.
+std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_t imageSize);

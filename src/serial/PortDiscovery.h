@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// One serial port as the port list gives it: in the shape of the platform's
+// port registry (a value name and its data "COMn"), so the dialog's filters
+// run on it unchanged, plus what the system knows of the device behind it, so
+// the user can tell two adapters apart.
+struct SerialPortInfo {
+    std::string valueName;   // "\Device\Serial0", "/dev/ttyUSB0 Serial"
+    std::string data;        // "COM1"
+    std::string devicePath;  // "/dev/ttyUSB0"
+    std::string sysfsPath;   // the hardware device in sysfs; empty when not known
+    // USB adapters only; empty when not known.
+    std::string manufacturer;
+    std::string product;
+    std::string serialNumber;
+    std::string vidPid;  // "0403:6001"
+};
+
+// A short description for menus and messages: the device path, and the USB
+// product (or manufacturer, or VID:PID) when known: "/dev/ttyUSB0, FT232R USB UART".
+std::string DescribePort(const SerialPortInfo& port);
+
+// The real serial ports that sysfs (normally mounted at "/sys") lists under
+// class/tty: ttyS* with a UART behind them, on-board UARTs such as ttyAMA*, and
+// USB adapters (ttyUSB*, ttyACM*, ttyXRUSB*, ...); a port that is the kernel's
+// console is not free for the bus and is left out. They are numbered COM1,
+// COM2, ... in an order that does not depend on the order of plugging: ttyS by
+// number, other on-board UARTs by name and number, then adapters by their
+// place on the bus.
+std::vector<SerialPortInfo> DiscoverSerialPorts(const std::filesystem::path& sysfsRoot = "/sys");
+
+// The ports the program works with: the entries of KVQ_SERIAL_PORTS when the
+// variable is set (even empty), otherwise DiscoverSerialPorts().
+std::vector<SerialPortInfo> ListSerialPorts(const std::filesystem::path& sysfsRoot = "/sys");

@@ -1,0 +1,43 @@
+#pragma once
+
+// Every text the dialogs show, exactly as the user sees it: the blanks before
+// and after some of them are part of the text.
+
+namespace ui_text {
+
+// Title of the main window.
+inline constexpr const char MainTitle[] =
+    "Torvin E-VLX400 Configuration Tool            Version 1.3.1";
+// The one-time report on the port opened at start; %d is the port number.
+inline constexpr const char PortStartedText[] =
+    "   Communication has been started on serial port %d.         ";
+// After a successful change of port; %d is the port number.
+inline constexpr const char PortChangedText[] =
+    "   Communication has been changed to serial port %d.         ";
+inline constexpr const char PortSuccessCaption[] = "Serial Port Success";
+inline constexpr const char PortProblemText[] = "   Problem opening port?";
+inline constexpr const char PortProblemCaption[] = "Serial Port Problem";
+inline constexpr const char NoPortText[] =
+    "Warning! no serial ports are available, this program will now exit.    ";
+inline constexpr const char NoPortCaption[] = "Serial Port Error";
+inline constexpr const char NoTableText[] = "No Antenna Table File Found!";
+inline constexpr const char NoTableCaption[] = "Antenna Table Error";
+// Status line 1 when the chosen model is not in the table.
+inline constexpr const char AntennaNotFound[] = "ANTENNA NOT FOUND";
+inline constexpr const char PortClosedWord[] = "Port closed?";
+inline constexpr const char ConnectedWord[] = "Connected";
+inline constexpr const char DisconnectedWord[] = "Disconnected";
+inline constexpr const char AboutTitle[] = "About Torvin RDQX";
+inline constexpr const char AboutProduct[] =
+    "This is the Torvin Ericsson-compatible actuator Quellmark (RDQX).  ";
+inline constexpr const char AboutUse[] =
+    "For use with E-VLX200-002 (Ericsson-compatible) actuators only.  "
+    "For use with Torvin PQN100-LITE protocol adapter only.  "
+    "Do not use with AISG- or 3GPP-compatible actuators.  ";
+inline constexpr const char AboutCompliance[] =
+    "Complies with 1/155 19-CBA 160 267/Uen, 2004-03-22, and other Ericsson specifications.";
+inline constexpr const char AboutOneActuator[] =
+    "Please connect only one actuator at a time, addressed to address 14 (hexadecimal).";
+inline constexpr const char AboutVersion[] = "Version 1.3.1      Build Date: 29-June-2011";
+
+}  // namespace ui_text

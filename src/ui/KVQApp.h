@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+struct ProcessObjects;
+
+// The application object: prepares the shared objects before any window
+// exists, then owns the QApplication and runs the main dialog as the whole
+// program.
+class CKVQApp {
+public:
+    explicit CKVQApp(ProcessObjects& process);
+    ~CKVQApp();
+    CKVQApp(const CKVQApp&) = delete;
+    CKVQApp& operator=(const CKVQApp&) = delete;
+
+    // Reads the settings and creates the actuator's record. False when the
+    // settings name a model this tool does not serve: the program must then
+    // end at once, silently, with exit code 0.
+    bool Prepare();
+
+    // Runs the main dialog modally and answers the exit code. With a
+    // screenshot path the dialog is saved as a PNG once it shows READY and
+    // then closed (messages go to the standard error instead of boxes).
+    int InitInstance(int& argc, char** argv,
+                     const std::optional<std::string>& screenshotPath = std::nullopt);
+
+private:
+    ProcessObjects& process_;
+};

@@ -1,0 +1,144 @@
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "MessageText.h"
+#include "PortSelection.h"
+#include "RefreshView.h"
+
+class QAction;
+class QComboBox;
+class QListWidget;
+class QMenuBar;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QtModelList;
+class QtTiltSlider;
+struct ProcessObjects;
+
+// The main window: the actuator's identity, tilt and status, the user's two
+// commands, the Communication menu, and the start and stop of the workers on
+// the user-interface side. Everything it shows is pulled from the shared
+// state by a 500 ms timer; the only controls another thread drives are the
+// tilt slider and the model list (through QtTiltSlider and QtModelList).
+class CKVQDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    // Control ids of the dialog's template; each control's objectName is
+    // "ctl<id>" and its "controlId" property the id.
+    enum ControlId : int {
+        IdClose = 2,
+        IdSerialNumber = 1001,
+        IdSetTilt = 1002,
+        IdStatusList = 1003,
+        IdSoftwareVersion = 1004,
+        IdCurrentModel = 1005,
+        IdNewModel = 1016,
+        IdChangeModel = 1018,
+        IdTiltSlider = 1019,
+        IdMinTilt = 1020,
+        IdMaxTilt = 1021,
+        IdProgress = 1022,
+        IdCurrentTilt = 1023,
+        IdRequestedTilt = 1024,
+        IdPortName = 1032,
+        IdConnection = 1033,
+    };
+    static constexpr int RefreshTimerId = 1001;
+    static constexpr int RefreshPeriodMs = 500;
+
+    using PortListSource = std::function<std::vector<SerialPortInfo>()>;
+
+    // ports: where the serial ports come from; none: ListSerialPorts().
+    CKVQDlg(ProcessObjects& process, MessagePresenter& boxes, PortListSource ports = {},
+            QWidget* parent = nullptr);
+    ~CKVQDlg() override;
+
+    // The initialisation, then the dialog modally; when the initialisation
+    // already ended the dialog (no serial port), its result at once.
+    int RunModal();
+
+    void InitialiseDialog();
+    void RefreshDisplay();
+    void OnRefreshTimer(int timerId);
+    void OnSetTilt();
+    void OnChangeAntennaModel();
+    void OnSelectPort(int n);
+    void OnAbout();
+    // Close, Esc and the close box: stops and joins every worker, then ends.
+    void CloseDialog();
+
+    // Enter: ends the dialog too. Unlike the cancel path this used to leave
+    // the workers running into the end of the process; they are stopped here
+    // as well, since the shared objects they use end with the process.
+    void accept() override;
+    void reject() override;
+
+    // For the application object and the tests.
+    QWidget* Control(int id) const;
+    QAction* MenuCommand(int id) const;
+    QMenuBar* MenuBar() const { return menuBar_; }
+    QStringList StatusLines() const;
+    bool RefreshTimerActive() const { return refreshTimer_.isActive(); }
+    bool WorkersStarted() const { return workersStarted_; }
+    // True once the workers were stopped and every one of them was joined.
+    bool WorkersJoined() const { return stopped_ && joined_; }
+    bool EndedByInitialisation() const { return endedByInitialisation_; }
+    const PortSelection& Ports() const { return ports_; }
+    std::int32_t RefreshCount() const { return refreshCount_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void PaintDialog(QPaintEvent* event);
+    void BuildControls();
+    void BuildMenu();
+    // Copies the refresh's texts into the read-only fields, all in one step.
+    void BindControls();
+    void ApplyPortMenu();
+    void ShowStatusLines(const StatusPair& lines);
+    void ShowSoon(const MessageText& message);
+    void StopAllWorkers();
+
+    ProcessObjects& process_;
+    MessagePresenter& boxes_;
+    PortListSource portSource_;
+
+    QMenuBar* menuBar_ = nullptr;
+    QWidget* client_ = nullptr;
+    QPushButton* changeModelButton_ = nullptr;
+    QComboBox* newModelList_ = nullptr;
+    QSlider* tiltSlider_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
+    QPushButton* setTiltButton_ = nullptr;
+    QListWidget* statusList_ = nullptr;
+    std::map<int, QAction*> menuCommands_;
+
+    // The texts the refresh writes, by the id of their field; they reach the
+    // fields only through BindControls.
+    std::map<int, QString> boundText_;
+
+    std::unique_ptr<QtTiltSlider> sliderControl_;
+    std::unique_ptr<QtModelList> modelControl_;
+
+    PortSelection ports_;
+    StatusListLines statusLines_;
+    QTimer refreshTimer_;
+    std::int32_t refreshCount_ = 0;
+    bool workersStarted_ = false;
+    bool stopped_ = false;
+    bool joined_ = false;
+    bool endedByInitialisation_ = false;
+};

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "MessageText.h"
+#include "PortDiscovery.h"
+#include "ThreadMessages.h"
+
+class CMainDataStore;
+
+// The dialog offers COM1 to COM8 in its Communication menu.
+inline constexpr int MenuPortCount = 8;
+// Command ids of the menu items of COM1..COM8 (index 0 unused); 32779 is
+// Help > About..., which is why COM8 has 32780.
+inline constexpr std::array<int, MenuPortCount + 1> PortMenuIds = {
+    0, 32772, 32773, 32774, 32775, 32776, 32777, 32778, 32780};
+inline constexpr int AboutMenuId = 32779;
+
+// "COM1" .. "COM8" for 1..8, the empty text for any other number.
+std::string PortNameOf(int n);
+
+// Marks PortOpened while a reopen is under way, so a result is never taken
+// from the attempt before.
+inline constexpr std::int32_t PortOpenPending = -1;
+
+// Which of COM1..COM8 exist, the port in use, and the state of the
+// Communication menu: everything about the choice of port that is not drawing.
+class PortSelection {
+public:
+    struct MenuItem {
+        bool checked = false;
+        bool enabled = true;
+    };
+
+    // Runs the port list through the registry filters: the value name says
+    // "Serial", the data starts with "COM" and a decimal number follows. Every
+    // entry that passes is counted; numbers 1..8 are recorded as present.
+    int EnumerateSerialPorts(const std::vector<SerialPortInfo>& ports);
+    // Greys the menu, then enables the ports that are present.
+    void InitialisePortMenu();
+    // The lowest present port becomes the port in use; with none, COM1.
+    std::string ChooseInitialPort();
+    // 1..8: checks that port only; 0 or -1: unchecks and greys all; other: unchecks all.
+    void MarkPortMenu(int n);
+
+    // Switches the link to port n: nothing when n is the port in use; else the
+    // new name is published, the link thread told to reopen, and the outcome
+    // awaited for at most `allowance`. Answers the box to show.
+    std::optional<MessageText> ChangePort(
+        int n, CMainDataStore& context, ThreadId linkThread,
+        std::chrono::milliseconds allowance = std::chrono::milliseconds(1000));
+
+    int CurrentPort() const { return currentPort_; }
+    bool Present(int n) const {
+        return InMenu(n) && portPresent_[static_cast<std::size_t>(n)] == n;
+    }
+    const MenuItem& Item(int n) const { return menu_.at(static_cast<std::size_t>(n)); }
+    // The menu text of port n: "Com 1", with the device behind it when known.
+    std::string MenuText(int n) const;
+
+private:
+    static bool InMenu(int n) { return n >= 1 && n <= MenuPortCount; }
+
+    std::array<int, MenuPortCount + 1> portPresent_{};
+    std::array<MenuItem, MenuPortCount + 1> menu_{};
+    std::array<std::optional<SerialPortInfo>, MenuPortCount + 1> details_{};
+    int currentPort_ = 0;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "MessageText.h"
+
+struct ProcessObjects;
+
+using StatusPair = std::pair<std::string, std::string>;
+
+// What the refresh reads of the shared state, taken at one moment.
+struct RefreshSnapshot {
+    std::int32_t state = 0;
+    std::int32_t setupPending = 0;
+    std::int32_t step = 0;
+    double progress = 0.0;
+    std::string serialNumber;
+    std::string softwareVersion;
+    std::string antennaModel;
+    std::int32_t minTilt = 0;
+    std::int32_t maxTilt = 0;
+    std::int32_t currentTilt = 0;
+    std::int32_t requestedTilt = 0;
+    std::int32_t sliderPosition = 0;
+    // Present when the status lines changed since the last refresh.
+    std::optional<StatusPair> statusLines;
+    bool isOpen = false;
+    // Taken (and cleared) only while the port is open.
+    bool receivedSinceAsked = false;
+    std::string selectedPortName;
+    std::int32_t currentPort = 0;
+};
+
+// What the dialog shows after a refresh.
+struct RefreshView {
+    std::optional<StatusPair> statusLines;  // rewrite the list
+    bool controlsEnabled = false;           // Change Antenna Model, Set Tilt and the slider
+    int progress = 0;                       // 0..100
+    std::string serialNumber;
+    std::string softwareVersion;
+    std::string minTilt;
+    std::string maxTilt;
+    std::string requestedTilt;
+    std::string currentTilt;
+    std::string antennaModel;
+    std::string connection;  // "Connected", "Disconnected" or "Port closed?"
+    std::string portName;
+    int markPort = 0;  // the port whose menu item carries the check mark
+};
+
+// The two lines the status list shows. The status engine writes its lines on
+// every pass (about every 200 ms), so a notice the dialog writes itself ("ANTENNA
+// NOT FOUND") would mostly be overwritten before a refresh could show it. The
+// notice is shown at once and stays until the engine reports something other
+// than what the list showed before the notice.
+class StatusListLines {
+public:
+    // Lines taken by a refresh: true when the list is to show them.
+    bool Accept(const StatusPair& lines);
+    void ShowNotice(const StatusPair& notice);
+    const StatusPair& Shown() const { return shown_; }
+
+private:
+    StatusPair shown_;
+    std::optional<StatusPair> before_;
+};
+
+// The refresh's decisions, from a snapshot to what is shown.
+RefreshView ComputeRefresh(const RefreshSnapshot& snapshot);
+
+// The one-time report on the port, due on the fifth refresh of the run.
+std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t portOpened,
+                                         std::int32_t currentPort);
+
+// A tilt in tenths of a degree as the dialog shows it: "-2.5", "10.0".
+std::string TiltText(std::int32_t tenths);
+
+// Reads what the refresh needs from the shared objects; the status lines and
+// the serial port's received flag are taken (cleared) on the way.
+RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t sliderPosition,
+                                    std::int32_t currentPort);

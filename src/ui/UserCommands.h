@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CActuator;
+class CMainDataStore;
+
+// Set Tilt: the slider's position becomes the requested tilt, then the
+// actuator thread is told to move there. False when it could not be told.
+bool RequestTilt(CActuator& device, std::int32_t sliderPosition);
+
+// The list entry that the combo box's edit field shows: the first entry with
+// exactly that text, or -1 when the user typed a name the list does not hold.
+int ModelEntryShown(const std::vector<std::string>& entries, std::string_view shownText);
+
+enum class ModelChange {
+    Requested,  // the actuator thread was told to change to the model
+    NotFound,   // not in the table: the status lines say "ANTENNA NOT FOUND"
+    NotPosted,  // in the table, but the actuator thread could not be told
+};
+
+// Change Antenna Model for the entry shown (an index into entries, or -1):
+// when the table knows the model, the actuator thread is told to change to it;
+// otherwise the status lines say "ANTENNA NOT FOUND" and nothing is sent.
+ModelChange RequestModelChange(CMainDataStore& context, const std::vector<std::string>& entries,
+                               int entry);

@@ -1,0 +1,163 @@
+// Serial port discovery over a made-up sysfs tree: which ttys are real ports,
+// the order of their COM numbers, what is known of USB adapters, and the
+// environment variable that replaces discovery.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "PortDiscovery.h"
+#include "PortNames.h"
+#include "SerialTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A sysfs tree as the kernel lays it out: devices under devices/, and
+// class/tty/<name> linking to them.
+class FakeSysfs {
+public:
+    FakeSysfs() {
+        std::string pattern = (fs::temp_directory_path() / "kvq-sysfs-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temp directory");
+        root_ = pattern;
+        fs::create_directories(root_ / "class" / "tty");
+    }
+    ~FakeSysfs() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    const fs::path& Root() const { return root_; }
+
+    // A tty under `parent` (a device directory relative to devices/); with a
+    // device link unless `virtualTty`.
+    fs::path AddTty(const std::string& parent, const std::string& name,
+                    std::vector<std::pair<std::string, std::string>> attributes = {},
+                    bool virtualTty = false) {
+        const fs::path device = root_ / "devices" / parent;
+        const fs::path tty = device / "tty" / name;
+        fs::create_directories(tty);
+        for (const auto& [file, value] : attributes)
+            Write(tty / file, value);
+        if (!virtualTty) fs::create_directory_symlink(fs::relative(device, tty), tty / "device");
+        fs::create_directory_symlink(fs::relative(tty, root_ / "class" / "tty"),
+                                     root_ / "class" / "tty" / name);
+        return device;
+    }
+    // A USB device's identity at `usbDevice` (relative to devices/).
+    void AddUsbIdentity(const std::string& usbDevice, const std::string& vendor,
+                        const std::string& product, const std::string& manufacturer,
+                        const std::string& productName, const std::string& serial) {
+        const fs::path at = root_ / "devices" / usbDevice;
+        fs::create_directories(at);
+        Write(at / "idVendor", vendor);
+        Write(at / "idProduct", product);
+        if (!manufacturer.empty()) Write(at / "manufacturer", manufacturer);
+        if (!productName.empty()) Write(at / "product", productName);
+        if (!serial.empty()) Write(at / "serial", serial);
+    }
+
+private:
+    static void Write(const fs::path& file, const std::string& value) {
+        std::ofstream(file) << value << "\n";
+    }
+    fs::path root_;
+};
+
+// A machine with real 16550s, empty 8250 slots, Raspberry Pi style UARTs,
+// three USB adapters plugged in any order, consoles, and ttys that are no ports.
+class PortDiscovery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sysfs.AddTty("pnp0/00:01", "ttyS0", {{"type", "4"}, {"port", "0x3F8"}});
+        sysfs.AddTty("platform/serial8250", "ttyS1", {{"type", "0"}, {"port", "0x0"}});
+        sysfs.AddTty("platform/serial8250", "ttyS2", {{"port", "0x0"}});
+        sysfs.AddTty("pnp0/00:02", "ttyS10", {{"type", "4"}, {"port", "0x2E8"}});
+        sysfs.AddTty("pnp0/00:03", "ttyS3", {{"type", "4"}, {"port", "0x2F8"}, {"console", "N"}});
+        // Real UARTs, but the kernel's console: one says so itself, the other
+        // is named in the list of active consoles.
+        sysfs.AddTty("pnp0/00:04", "ttyS4", {{"type", "4"}, {"port", "0x3E8"}, {"console", "Y"}});
+        sysfs.AddTty("platform/fe215040.serial", "ttyAMA1");
+        sysfs.AddTty("virtual/tty", "console", {{"active", "tty0 ttyAMA1"}}, true);
+        sysfs.AddTty("platform/fe201000.serial", "ttyAMA0");
+        const std::string usb = "pci0000:00/0000:00:14.0/usb1/";
+        sysfs.AddUsbIdentity(usb + "1-10", "0403", "6001", "FTDI", "FT232R USB UART", "A10K4TQS");
+        sysfs.AddTty(usb + "1-10/1-10:1.0/ttyUSB0", "ttyUSB0");
+        sysfs.AddUsbIdentity(usb + "1-2", "1a86", "7523", "", "", "");
+        sysfs.AddTty(usb + "1-2/1-2:1.0/ttyUSB1", "ttyUSB1");
+        sysfs.AddUsbIdentity(usb + "1-3", "2341", "0043", "Arduino", "", "");
+        sysfs.AddTty(usb + "1-3/1-3:1.0", "ttyACM0");
+        sysfs.AddTty("virtual/tty", "tty0", {}, true);
+        sysfs.AddTty("virtual/tty", "ttyS7", {{"type", "4"}}, true);  // no device behind it
+        sysfs.AddTty("platform/foo", "ttyUSB", {});                   // no number
+        sysfs.AddTty("platform/bar", "ttyS4x", {{"type", "4"}});      // not a port name
+    }
+    FakeSysfs sysfs;
+    ScopedPortMap noVariable{std::nullopt};
+};
+
+TEST_F(PortDiscovery, ListsRealPortsInAStableOrderInTheRegistryShape) {
+    struct Expected {
+        const char* valueName;
+        const char* data;
+        const char* devicePath;
+        const char* vidPid;
+        const char* description;
+    } expected[] = {
+        // Built-in ports by number (3 before 10), empty 8250 slots left out.
+        {"\\Device\\Serial0", "COM1", "/dev/ttyS0", "", "/dev/ttyS0"},
+        {"\\Device\\Serial3", "COM2", "/dev/ttyS3", "", "/dev/ttyS3"},
+        {"\\Device\\Serial10", "COM3", "/dev/ttyS10", "", "/dev/ttyS10"},
+        {"/dev/ttyAMA0 Serial", "COM4", "/dev/ttyAMA0", "", "/dev/ttyAMA0"},
+        // Adapters by their place on the bus: port 2, 3, then 10 of the hub.
+        {"/dev/ttyUSB1 Serial", "COM5", "/dev/ttyUSB1", "1a86:7523", "/dev/ttyUSB1, 1a86:7523"},
+        {"/dev/ttyACM0 Serial", "COM6", "/dev/ttyACM0", "2341:0043", "/dev/ttyACM0, Arduino"},
+        {"/dev/ttyUSB0 Serial", "COM7", "/dev/ttyUSB0", "0403:6001",
+         "/dev/ttyUSB0, FT232R USB UART"},
+    };
+    const auto ports = DiscoverSerialPorts(sysfs.Root());
+    ASSERT_EQ(ports.size(), std::size(expected));
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        SCOPED_TRACE(expected[i].devicePath);
+        EXPECT_EQ(ports[i].valueName, expected[i].valueName);
+        EXPECT_EQ(ports[i].data, expected[i].data);
+        EXPECT_EQ(ports[i].devicePath, expected[i].devicePath);
+        EXPECT_EQ(ports[i].vidPid, expected[i].vidPid);
+        EXPECT_EQ(DescribePort(ports[i]), expected[i].description);
+    }
+    EXPECT_EQ(ports[6].manufacturer, "FTDI");
+    EXPECT_EQ(ports[6].serialNumber, "A10K4TQS");
+    EXPECT_NE(ports[6].sysfsPath.find("1-10:1.0/ttyUSB0"), std::string::npos) << ports[6].sysfsPath;
+}
+
+TEST_F(PortDiscovery, TheVariableReplacesDiscoveryCompletely) {
+    {
+        // Only the named ports, in the variable's order; a path that discovery
+        // knows keeps what is known of its adapter.
+        ScopedPortMap map(std::string("COM3=/dev/ttyUSB0;COM1=/tmp/vtty"));
+        const auto ports = ListSerialPorts(sysfs.Root());
+        ASSERT_EQ(ports.size(), 2u);
+        EXPECT_EQ(ports[0].data, "COM3");
+        EXPECT_EQ(ports[0].valueName, "/dev/ttyUSB0 Serial");
+        EXPECT_EQ(ports[0].product, "FT232R USB UART");
+        EXPECT_EQ(ports[1].data, "COM1");
+        EXPECT_EQ(ports[1].devicePath, "/tmp/vtty");
+        EXPECT_EQ(DescribePort(ports[1]), "/tmp/vtty");
+    }
+    {
+        ScopedPortMap empty(std::string(""));
+        EXPECT_TRUE(ListSerialPorts(sysfs.Root()).empty()) << "set but empty: no ports at all";
+    }
+    EXPECT_EQ(ListSerialPorts(sysfs.Root()).size(), 7u) << "unset: discovery";
+}
+
+TEST(PortDiscoveryWithoutSysfs, NoSysfsMeansNoPorts) {
+    EXPECT_TRUE(DiscoverSerialPorts("/nonexistent/kvq-sysfs").empty());
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+// kvq's command line, and the demo's set-up shared by kvq and kvqctl.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "AppOptions.h"
+#include "Demo.h"
+#include "PortNames.h"
+#include "SimulatedActuator.h"
+#include "Vlx400Application.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
+    const struct {
+        std::vector<std::string> args;
+        bool ok, demo;
+        const char* screenshot;  // "" for none
+        const char* error;
+    } cases[] = {
+        {{}, true, false, "", ""},
+        {{"--demo"}, true, true, "", ""},
+        {{"--screenshot", "a.png", "--demo"}, true, true, "a.png", ""},
+        {{"--screenshot"}, false, false, "", "needs the name"},
+        {{"--screenshot", ""}, false, false, "", "needs the name"},
+        {{"--port", "COM1"}, false, false, "", "unknown argument '--port'"},
+        {{"demo"}, false, false, "", "unknown argument 'demo'"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto options = ParseKvqArguments(c.args, error);
+        ASSERT_EQ(options.has_value(), c.ok) << error;
+        if (!c.ok) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(options->demo, c.demo);
+        EXPECT_EQ(options->screenshotPath.value_or(""), c.screenshot);
+    }
+}
+
+TEST(DemoFirmware, HeaderCarriesTheVersionSoNoDownloadStarts) {
+    const auto bytes = FirmwareFileFor("01.23", 6);
+    const std::vector<std::uint8_t> header = {0x01, 0x00, '0', '1', '.', '2', '3', 0, 0, 0};
+    ASSERT_EQ(bytes.size(), 16u);
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), bytes.begin()));
+    // A version too long for the header keeps its first eight characters.
+    const auto longer = FirmwareFileFor("01.23.4567", 0);
+    ASSERT_EQ(longer.size(), 10u);
+    EXPECT_EQ(std::string(longer.begin() + 2, longer.end()), "01.23.45");
+}
+
+TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
+    const fs::path before = fs::current_path();
+    ::setenv(PortMapVariable, "COM5=/tmp/kept", 1);
+    fs::path directory;
+    {
+        DemoSession demo;
+        std::string error;
+        ASSERT_TRUE(demo.Start(error)) << error;
+        directory = demo.Directory();
+        EXPECT_EQ(fs::current_path(), fs::canonical(directory));
+        EXPECT_TRUE(fs::exists("KVQ_SAMPLE.ascu"));
+        EXPECT_EQ(std::string(std::getenv(PortMapVariable)), "COM1=" + demo.DevicePath());
+        EXPECT_TRUE(demo.Simulator().Running());
+
+        // The simulator starts with a model of the table and the firmware
+        // file's version.
+        const auto state = demo.Application().State();
+        EXPECT_EQ(state.modelKey, demo.ModelKey());
+        std::ifstream table("KVQ_SAMPLE.ascu");
+        const std::string text((std::istreambuf_iterator<char>(table)), {});
+        EXPECT_NE(text.find("\n" + demo.ModelKey() + "\t"), std::string::npos) << demo.ModelKey();
+        std::ifstream firmware("vlx400fw.bin", std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(firmware)), {});
+        ASSERT_GT(bytes.size(), 10u);
+        EXPECT_EQ(std::string(bytes.data() + 2), state.softwareVersion);
+    }
+    EXPECT_EQ(fs::current_path(), before);
+    EXPECT_FALSE(fs::exists(directory));
+    EXPECT_EQ(std::string(std::getenv(PortMapVariable)), "COM5=/tmp/kept");
+    ::unsetenv(PortMapVariable);
+}
+
+}  // namespace

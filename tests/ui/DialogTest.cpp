@@ -1,0 +1,311 @@
+// The real dialog against the simulated actuator inside the process, on the
+// offscreen platform: start-up, the port report, READY, the two commands, the
+// Communication menu and the ways to close it.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Actuator.h"
+#include "Demo.h"
+#include "KVQDlg.h"
+#include "PortNames.h"
+#include "Process.h"
+#include "PseudoTerminal.h"
+#include "UiTestSupport.h"
+#include "Vlx400Application.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+const MessageText PortStarted{"   Communication has been started on serial port 1.         ",
+                              "Serial Port Success", MessageText::Icon::Information};
+
+// The demo's set-up (sample table, firmware of the simulator's version, the
+// simulator as COM1) with short waits, and the dialog on top of it.
+class DialogAgainstSimulator : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DemoSettings settings;
+        settings.restartSilence = milliseconds(500);
+        settings.tiltSpeed = 50;
+        demo = std::make_unique<DemoSession>(settings);
+        std::string error;
+        ASSERT_TRUE(demo->Start(error)) << error;
+        NewProcess();
+    }
+    void TearDown() override {
+        dialog.reset();  // stops and joins the workers if a test has not
+        process.reset();
+        demo.reset();
+    }
+    // The stop flag is never lowered: each run of the dialog needs its own objects.
+    void NewProcess() {
+        dialog.reset();
+        process = std::make_unique<ProcessObjects>();
+        ASSERT_TRUE(PrepareProcess(*process));
+    }
+    void Open() {
+        dialog = std::make_unique<CKVQDlg>(*process, boxes);
+        dialog->InitialiseDialog();
+        dialog->show();
+    }
+
+    QString Field(int id) const { return qobject_cast<QLineEdit*>(dialog->Control(id))->text(); }
+    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dialog->Control(id)); }
+    QSlider* Slider() const {
+        return qobject_cast<QSlider*>(dialog->Control(CKVQDlg::IdTiltSlider));
+    }
+    QComboBox* Models() const {
+        return qobject_cast<QComboBox*>(dialog->Control(CKVQDlg::IdNewModel));
+    }
+    bool Ready() const {
+        return dialog->StatusLines().value(0) == "READY" && Button(CKVQDlg::IdSetTilt)->isEnabled();
+    }
+    bool WaitUntilReady(milliseconds limit = milliseconds(30000)) {
+        return WaitFor([&] { return Ready(); }, limit);
+    }
+    Vlx400State Actuator() const { return demo->Application().State(); }
+
+    std::unique_ptr<DemoSession> demo;
+    std::unique_ptr<ProcessObjects> process;
+    RecordingPresenter boxes;
+    std::unique_ptr<CKVQDlg> dialog;
+};
+
+TEST_F(DialogAgainstSimulator, StartsReportsThePortOnceAndReachesReady) {
+    Open();
+    // From the first moment: two empty lines, no port chosen yet in the field.
+    EXPECT_EQ(dialog->StatusLines(), (QStringList{"", ""}));
+    EXPECT_EQ(Field(CKVQDlg::IdPortName), "NONE");
+    EXPECT_FALSE(Button(CKVQDlg::IdSetTilt)->isEnabled());
+    EXPECT_TRUE(dialog->RefreshTimerActive());
+
+    // Every pair of lines the list shows on the way, in order.
+    QStringList firstShown;
+    QStringList seen;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (firstShown.isEmpty() && dialog->StatusLines() != QStringList{"", ""})
+                firstShown = dialog->StatusLines();
+            if (!seen.contains(dialog->StatusLines().value(0)))
+                seen << dialog->StatusLines().value(0);
+            return Ready();
+        },
+        milliseconds(30000)))
+        << dialog->StatusLines().join(" / ").toStdString();
+    EXPECT_EQ(firstShown, (QStringList{"INITIALIZING", "SYSTEM"}));
+    EXPECT_FALSE(seen.contains("UPDATING SOFTWARE")) << "the firmware file matches: no download";
+    EXPECT_EQ(dialog->StatusLines().size(), 2);
+
+    ASSERT_EQ(boxes.shown.size(), 1u) << "the port report, once";
+    EXPECT_EQ(boxes.shown[0], PortStarted);
+    EXPECT_GT(dialog->RefreshCount(), 6);
+
+    Pump(milliseconds(600));  // the fields of the refresh after READY
+    EXPECT_EQ(Field(CKVQDlg::IdSerialNumber), "XXXT0000001");
+    EXPECT_EQ(Field(CKVQDlg::IdSoftwareVersion), "01.23");
+    EXPECT_EQ(Field(CKVQDlg::IdCurrentModel), "Panel65-1710-2170-18dBi");
+    EXPECT_EQ(Field(CKVQDlg::IdMinTilt), "0.0");
+    EXPECT_EQ(Field(CKVQDlg::IdMaxTilt), "10.0");
+    EXPECT_EQ(Field(CKVQDlg::IdCurrentTilt), "0.0");
+    EXPECT_EQ(Field(CKVQDlg::IdRequestedTilt), "0.0");
+    EXPECT_EQ(Field(CKVQDlg::IdPortName), "COM1");
+    EXPECT_EQ(Field(CKVQDlg::IdConnection), "Connected");
+    EXPECT_TRUE(Button(CKVQDlg::IdChangeModel)->isEnabled());
+    EXPECT_TRUE(Slider()->isEnabled());
+    EXPECT_EQ(Slider()->minimum(), 0);
+    EXPECT_EQ(Slider()->maximum(), 100);
+    EXPECT_EQ(Slider()->tickInterval(), 10) << "a tick at every whole degree";
+    EXPECT_EQ(Models()->currentText(), "Panel65-1710-2170-18dBi")
+        << "the model the actuator reports";
+    EXPECT_EQ(boxes.shown.size(), 1u);
+
+    // The menu: the port in use checked, the ports that are not there greyed.
+    EXPECT_TRUE(dialog->MenuCommand(32772)->isChecked());
+    EXPECT_TRUE(dialog->MenuCommand(32772)->isEnabled());
+    for (int id : {32773, 32774, 32775, 32776, 32777, 32778, 32780}) {
+        EXPECT_FALSE(dialog->MenuCommand(id)->isEnabled()) << id;
+        EXPECT_FALSE(dialog->MenuCommand(id)->isChecked()) << id;
+    }
+    EXPECT_EQ(dialog->MenuCommand(32772)->text().toStdString(),
+              "Com 1  (" + demo->DevicePath() + ")");
+}
+
+TEST_F(DialogAgainstSimulator, SetTiltMovesTheActuatorAndTheFieldsFollow) {
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+
+    // The requested field follows the slider before anything is sent.
+    Slider()->setValue(45);
+    ASSERT_TRUE(
+        WaitFor([&] { return Field(CKVQDlg::IdRequestedTilt) == "4.5"; }, milliseconds(1500)));
+    EXPECT_EQ(Actuator().targetTilt, 0);
+
+    Button(CKVQDlg::IdSetTilt)->click();
+    bool disabledWhileMoving = false;
+    int highestProgress = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (!Button(CKVQDlg::IdSetTilt)->isEnabled()) disabledWhileMoving = true;
+            highestProgress = std::max(
+                highestProgress,
+                qobject_cast<QProgressBar*>(dialog->Control(CKVQDlg::IdProgress))->value());
+            return disabledWhileMoving && Ready() && Field(CKVQDlg::IdCurrentTilt) == "4.5";
+        },
+        milliseconds(20000)))
+        << Field(CKVQDlg::IdCurrentTilt).toStdString();
+    EXPECT_EQ(Actuator().currentTilt, 45);
+    EXPECT_EQ(Field(CKVQDlg::IdRequestedTilt), "4.5");
+    EXPECT_EQ(Slider()->value(), 45) << "the final read-back moves the slider";
+    EXPECT_GT(highestProgress, 0) << "the bar showed the move";
+}
+
+TEST_F(DialogAgainstSimulator, ChangeAntennaModelEndsWithTheNewModel) {
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    const int entry = Models()->findText("Panel33-2490-2690-21dBi");
+    ASSERT_GE(entry, 0);
+    Models()->setCurrentIndex(entry);
+    Button(CKVQDlg::IdChangeModel)->click();
+
+    QStringList seen;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const QString line = dialog->StatusLines().value(0);
+            if (seen.isEmpty() || seen.back() != line) seen << line;
+            return seen.contains("SETTING UP") && Ready() &&
+                   Field(CKVQDlg::IdCurrentModel) == "Panel33-2490-2690-21dBi";
+        },
+        milliseconds(90000)))
+        << seen.join(", ").toStdString();
+    EXPECT_EQ(Actuator().modelKey, "AP2627-33-21");
+    ASSERT_TRUE(WaitFor([&] { return Field(CKVQDlg::IdMinTilt) == "-2.5"; }, milliseconds(1500)));
+    EXPECT_EQ(Slider()->minimum(), -25);
+    EXPECT_EQ(Models()->currentText(), "Panel33-2490-2690-21dBi");
+}
+
+TEST_F(DialogAgainstSimulator, ATypedUnknownModelShowsAntennaNotFoundUntilSomethingHappens) {
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    const QStringList notFound{"ANTENNA NOT FOUND", ""};
+    for (const char* typed : {"Panel99-No-Such-Antenna", "panel65-1710-2170-18dbi"}) {
+        SCOPED_TRACE(typed);
+        Models()->setEditText(typed);
+        Button(CKVQDlg::IdChangeModel)->click();
+        EXPECT_EQ(dialog->StatusLines(), notFound) << "shown at once";
+        // The status engine repeats READY several times meanwhile.
+        Pump(milliseconds(1200));
+        EXPECT_EQ(dialog->StatusLines(), notFound) << "and kept";
+        EXPECT_EQ(process->SystemContext.GetActuator()->state.load(), ScanSerial) << "nothing sent";
+    }
+    EXPECT_EQ(Actuator().modelKey, demo->ModelKey());
+    EXPECT_EQ(Actuator().restarts, 0u);
+
+    // Anything the actuator does next replaces the notice.
+    Slider()->setValue(20);
+    Button(CKVQDlg::IdSetTilt)->click();
+    EXPECT_TRUE(
+        WaitFor([&] { return dialog->StatusLines().value(0) == "MOVING"; }, milliseconds(3000)));
+    EXPECT_TRUE(WaitUntilReady(milliseconds(15000)));
+}
+
+TEST_F(DialogAgainstSimulator, PortChangeReportsAPortThatCannotOpenAndKeepsTheMark) {
+    PseudoTerminal spare;
+    const std::string ports =
+        "COM1=" + demo->DevicePath() + ";COM2=" + spare.SlavePath() + ";COM3=/nonexistent/kvq-tty";
+    ::setenv(PortMapVariable, ports.c_str(), 1);  // before any worker starts
+    Open();
+    // The port report first, so only the change's boxes follow.
+    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }, milliseconds(5000)));
+    ASSERT_EQ(boxes.shown[0], PortStarted);
+    EXPECT_TRUE(dialog->MenuCommand(32774)->isEnabled());
+    EXPECT_FALSE(dialog->MenuCommand(32775)->isEnabled());
+
+    dialog->MenuCommand(32774)->trigger();  // Com 3: no such device
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1], (MessageText{"   Problem opening port?", "Serial Port Problem",
+                                           MessageText::Icon::Information}));
+    EXPECT_EQ(dialog->Ports().CurrentPort(), 1);
+    Pump(milliseconds(700));
+    EXPECT_TRUE(dialog->MenuCommand(32772)->isChecked());
+    EXPECT_FALSE(dialog->MenuCommand(32774)->isChecked());
+    EXPECT_EQ(Field(CKVQDlg::IdPortName), "COM3") << "the link goes on with the new name";
+    EXPECT_EQ(Field(CKVQDlg::IdConnection), "Port closed?");
+
+    dialog->MenuCommand(32773)->trigger();  // Com 2 opens
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[2].text, "   Communication has been changed to serial port 2.         ");
+    EXPECT_EQ(boxes.shown[2].caption, "Serial Port Success");
+    Pump(milliseconds(700));
+    EXPECT_TRUE(dialog->MenuCommand(32773)->isChecked());
+    EXPECT_FALSE(dialog->MenuCommand(32772)->isChecked());
+    EXPECT_EQ(Field(CKVQDlg::IdPortName), "COM2");
+
+    dialog->MenuCommand(32773)->trigger();  // the port in use: nothing
+    EXPECT_EQ(boxes.shown.size(), 3u);
+    EXPECT_TRUE(dialog->MenuCommand(32773)->isChecked());
+}
+
+TEST_F(DialogAgainstSimulator, EveryWayOfClosingEndsWithinASecondWithTheWorkersJoined) {
+    const struct {
+        const char* way;
+        std::function<void(CKVQDlg&)> close;
+        int result;
+    } ways[] = {
+        {"Close button",
+         [](CKVQDlg& d) { qobject_cast<QPushButton*>(d.Control(CKVQDlg::IdClose))->click(); },
+         QDialog::Rejected},
+        {"Esc",
+         [](CKVQDlg& d) {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QCoreApplication::sendEvent(&d, &key);
+         },
+         QDialog::Rejected},
+        {"close box", [](CKVQDlg& d) { d.close(); }, QDialog::Rejected},
+        {"Enter",
+         [](CKVQDlg& d) {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+             QCoreApplication::sendEvent(&d, &key);
+         },
+         QDialog::Accepted},
+    };
+    for (const auto& w : ways) {
+        SCOPED_TRACE(w.way);
+        NewProcess();
+        Open();
+        // Closed while the link runs and polls the actuator.
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return process->SystemContext.PortOpened.load() == 1 &&
+                       Field(CKVQDlg::IdConnection) == "Connected";
+            },
+            milliseconds(10000)));
+        const auto start = Clock::now();
+        w.close(*dialog);
+        const auto took = Clock::now() - start;
+        EXPECT_LT(took, milliseconds(1200));
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(dialog->result(), w.result);
+        EXPECT_TRUE(dialog->WorkersJoined());
+        EXPECT_TRUE(process->SystemContext.StopRequested());
+        EXPECT_EQ(process->serialPort.IsOpen.load(), 0)
+            << "the link closed the port on its way out";
+        EXPECT_FALSE(dialog->RefreshTimerActive());
+    }
+}
+
+}  // namespace

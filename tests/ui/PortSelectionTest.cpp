@@ -1,0 +1,234 @@
+// The dialog's choice of serial port, without Qt: the registry filters over a
+// made-up port list, the Communication menu's marks, the initial port, and the
+// change of port against a link thread played by the test.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MainDataStore.h"
+#include "PortSelection.h"
+#include "ThreadMessages.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+SerialPortInfo Entry(std::string name, std::string data) {
+    SerialPortInfo port;
+    port.valueName = std::move(name);
+    port.data = std::move(data);
+    return port;
+}
+
+// The menu as a text, one letter a port: 'x' checked, 'o' enabled, '-' greyed.
+std::string Menu(const PortSelection& ports) {
+    std::string text;
+    for (int n = 1; n <= MenuPortCount; ++n) {
+        const auto& item = ports.Item(n);
+        text += item.checked ? 'x' : item.enabled ? 'o' : '-';
+    }
+    return text;
+}
+
+struct EnumerationCase {
+    const char* label;
+    std::vector<SerialPortInfo> ports;
+    int count;
+    const char* menu;  // after InitialisePortMenu and marking the initial port
+    const char* initial;
+};
+
+TEST(PortEnumeration, FiltersCountsAndOffersPorts) {
+    const EnumerationCase cases[] = {
+        {"two ports",
+         {Entry("\\Device\\Serial0", "COM1"), Entry("\\Device\\Serial1", "COM3")},
+         2,
+         "x-o-----",
+         "COM1"},
+        {"COM12 alone is counted but offers nothing",
+         {Entry("\\Device\\Serial0", "COM12")},
+         1,
+         "x-------",
+         "COM1"},
+        {"lower-case data is no port", {Entry("\\Device\\Serial0", "com3")}, 0, "x-------", "COM1"},
+        {"a name without Serial is no port",
+         {Entry("\\Device\\VCP0", "COM2"), Entry("\\Device\\serial1", "COM4")},
+         0,
+         "x-------",
+         "COM1"},
+        {"leading digits only; none is no port",
+         {Entry("/dev/ttyUSB0 Serial", "COM5x"), Entry("\\Device\\Serial9", "COMx5"),
+          Entry("\\Device\\Serial8", "COM")},
+         1,
+         "----x---",
+         "COM5"},
+        {"COM0 and a number too big for an int are counted, not offered",
+         {Entry("\\Device\\Serial0", "COM0"), Entry("\\Device\\Serial1", "COM99999999999"),
+          Entry("\\Device\\Serial2", "COM8")},
+         3,
+         "-------x",
+         "COM8"},
+        {"the lowest present port is the initial one",
+         {Entry("\\Device\\Serial5", "COM6"), Entry("\\Device\\Serial2", "COM2")},
+         2,
+         "-x---o--",
+         "COM2"},
+        {"data ends at its NUL",
+         {Entry("\\Device\\Serial0", std::string("CO\0M1", 5))},
+         0,
+         "x-------",
+         "COM1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        PortSelection ports;
+        EXPECT_EQ(ports.EnumerateSerialPorts(c.ports), c.count);
+        ports.InitialisePortMenu();
+        EXPECT_EQ(ports.ChooseInitialPort(), c.initial);
+        ports.MarkPortMenu(ports.CurrentPort());
+        EXPECT_EQ(Menu(ports), c.menu);
+    }
+}
+
+TEST(PortMenu, MarksFollowThePortNumber) {
+    PortSelection ports;
+    ports.EnumerateSerialPorts(
+        {Entry("\\Device\\Serial0", "COM1"), Entry("\\Device\\Serial1", "COM3")});
+    ports.InitialisePortMenu();
+    EXPECT_EQ(Menu(ports), "o-o-----");
+    const struct {
+        int port;
+        const char* menu;
+    } steps[] = {
+        {3, "o-x-----"},   // checks only that port
+        {1, "x-o-----"},   // the old mark goes
+        {9, "o-o-----"},   // out of range: nothing checked, nothing greyed
+        {2, "oxo-----"},   // a greyed port can carry the mark
+        {0, "--------"},   // 0 and -1 grey everything
+        {-1, "--------"},  //
+    };
+    for (const auto& step : steps) {
+        ports.MarkPortMenu(step.port);
+        EXPECT_EQ(Menu(ports), step.menu) << "MarkPortMenu(" << step.port << ")";
+    }
+}
+
+TEST(PortMenu, NamesAndTexts) {
+    EXPECT_EQ(PortNameOf(1), "COM1");
+    EXPECT_EQ(PortNameOf(8), "COM8");
+    EXPECT_EQ(PortNameOf(0), "");
+    EXPECT_EQ(PortNameOf(9), "");
+
+    PortSelection ports;
+    SerialPortInfo usb = Entry("/dev/ttyUSB0 Serial", "COM2");
+    usb.devicePath = "/dev/ttyUSB0";
+    usb.product = "FT232R USB UART";
+    SerialPortInfo builtIn = Entry("\\Device\\Serial0", "COM1");
+    builtIn.devicePath = "/dev/ttyS0";
+    ports.EnumerateSerialPorts({builtIn, usb});
+    EXPECT_EQ(ports.MenuText(1), "Com 1  (/dev/ttyS0)");
+    EXPECT_EQ(ports.MenuText(2), "Com 2  (/dev/ttyUSB0, FT232R USB UART)");
+    EXPECT_EQ(ports.MenuText(3), "Com 3");
+    EXPECT_EQ(PortMenuIds[8], 32780) << "32779 is Help > About...";
+}
+
+// A link thread that answers MsgReopenPort by "opening" the named port after
+// a delay: PortOpened 1 for the names it can open, 0 for the others.
+class FakeLinkThread {
+public:
+    FakeLinkThread(CMainDataStore& context, std::string openable, milliseconds delay)
+        : context_(context), openable_(std::move(openable)), delay_(delay), id_(NewThreadId()) {
+        CreateMessageQueue(id_);
+        thread_ = std::thread([this] {
+            while (!stop_.load()) {
+                ThreadMessage message;
+                if (!WaitMessage(id_, 10) || !TakeMessage(id_, message)) continue;
+                if (message.number != MsgReopenPort) continue;
+                ++reopens_;
+                std::this_thread::sleep_for(delay_);
+                context_.PortOpened.store(context_.SelectedPortName() == openable_ ? 1 : 0);
+            }
+        });
+    }
+    ~FakeLinkThread() {
+        stop_.store(true);
+        thread_.join();
+        DestroyMessageQueue(id_);
+    }
+    ThreadId Id() const { return id_; }
+    int Reopens() const { return reopens_.load(); }
+
+private:
+    CMainDataStore& context_;
+    std::string openable_;
+    milliseconds delay_;
+    ThreadId id_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> reopens_{0};
+    std::thread thread_;
+};
+
+class PortChange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ports.EnumerateSerialPorts({Entry("\\Device\\Serial0", "COM1"),
+                                    Entry("\\Device\\Serial1", "COM2"),
+                                    Entry("\\Device\\Serial2", "COM3")});
+        ports.InitialisePortMenu();
+        context.SetSelectedPortName(ports.ChooseInitialPort());
+        context.PortOpened.store(1);  // COM1 is open
+    }
+    CMainDataStore context;
+    PortSelection ports;
+};
+
+TEST_F(PortChange, ReportsTheOutcomeOfThisReopenOnly) {
+    const MessageText problem{"   Problem opening port?", "Serial Port Problem",
+                              MessageText::Icon::Information};
+    const MessageText changed{"   Communication has been changed to serial port 2.         ",
+                              "Serial Port Success", MessageText::Icon::Information};
+    FakeLinkThread link(context, "COM2", milliseconds(150));
+
+    // A port that does not open: the box says so, the port in use stays, but
+    // the link goes on with the new name.
+    EXPECT_EQ(ports.ChangePort(3, context, link.Id()), problem);
+    EXPECT_EQ(ports.CurrentPort(), 1);
+    EXPECT_EQ(context.SelectedPortName(), "COM3");
+
+    // One that opens.
+    EXPECT_EQ(ports.ChangePort(2, context, link.Id()), changed);
+    EXPECT_EQ(ports.CurrentPort(), 2);
+    EXPECT_EQ(context.SelectedPortName(), "COM2");
+
+    // The port in use: nothing at all.
+    EXPECT_EQ(ports.ChangePort(2, context, link.Id()), std::nullopt);
+    EXPECT_EQ(link.Reopens(), 2);
+}
+
+TEST_F(PortChange, AReopenSlowerThanTheAllowanceIsNoSuccessOfTheOldPort) {
+    // PortOpened is still 1 from COM1 when the allowance ends.
+    FakeLinkThread link(context, "COM2", milliseconds(400));
+    const auto start = std::chrono::steady_clock::now();
+    const auto box = ports.ChangePort(2, context, link.Id(), milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(300));
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text, "   Problem opening port?");
+    EXPECT_EQ(ports.CurrentPort(), 1);
+}
+
+TEST_F(PortChange, BeforeTheLinkThreadExistsTheNameWaitsForIt) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto box = ports.ChangePort(3, context, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(100)) << "nothing to wait for";
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->caption, "Serial Port Problem");
+    EXPECT_EQ(ports.CurrentPort(), 1);
+    EXPECT_EQ(context.SelectedPortName(), "COM3");
+}
+
+}  // namespace

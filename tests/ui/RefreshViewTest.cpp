@@ -1,0 +1,219 @@
+// The refresh's decisions as tables: from a snapshot of the shared state to
+// what the dialog shows. And the snapshot itself, taken from the real objects.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "Actuator.h"
+#include "Process.h"
+#include "RefreshView.h"
+
+namespace {
+
+// An actuator at rest after its check, port open, bytes arriving.
+RefreshSnapshot Ready() {
+    RefreshSnapshot s;
+    s.state = ScanSerial;
+    s.step = 8;
+    s.serialNumber = "XXXT0004711";
+    s.softwareVersion = "01.23";
+    s.antennaModel = "Panel65-1710-2170-18dBi";
+    s.minTilt = -25;
+    s.maxTilt = 100;
+    s.currentTilt = 20;
+    s.requestedTilt = 65;
+    s.sliderPosition = 40;
+    s.isOpen = true;
+    s.receivedSinceAsked = true;
+    s.selectedPortName = "COM1";
+    s.currentPort = 1;
+    return s;
+}
+
+TEST(RefreshControls, EnabledOnlyAtRestAndProgressWhileBusy) {
+    const struct {
+        const char* label;
+        std::int32_t state, setupPending, step;
+        double progress;
+        bool enabled;
+        int bar;
+    } cases[] = {
+        {"updating shows the download", Updating, 0, 3, 42.7, false, 42},
+        {"a model change across a restart", Searching, 1, 0, 61.0, false, 61},
+        {"setup pending beats the rest state", ScanSerial, 1, 8, 30.0, false, 30},
+        {"checking", ScanSerial, 0, 7, 99.9, false, 99},
+        {"moving the tilt", Testing, 0, 2, 12.5, false, 12},
+        {"at rest after the check", ScanSerial, 0, 8, 55.0, true, 0},
+        {"past step 8", ScanSerial, 0, 12, 55.0, true, 0},
+        {"searching", Searching, 0, 0, 80.0, false, 0},
+        {"failed", Failed, 0, 8, 80.0, false, 0},
+        {"calibrating", Calibrating, 1, 0, 20.0, false, 20},
+        {"progress beyond the bar is held at its end", Updating, 0, 0, 180.0, false, 100},
+        {"negative progress shows empty", Updating, 0, 0, -3.0, false, 0},
+        {"no number shows empty", Updating, 0, 0, std::numeric_limits<double>::quiet_NaN(), false,
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        RefreshSnapshot s = Ready();
+        s.state = c.state;
+        s.setupPending = c.setupPending;
+        s.step = c.step;
+        s.progress = c.progress;
+        const RefreshView view = ComputeRefresh(s);
+        EXPECT_EQ(view.controlsEnabled, c.enabled);
+        EXPECT_EQ(view.progress, c.bar);
+    }
+}
+
+TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
+    const struct {
+        const char* label;
+        std::int32_t state, maxTilt;
+        const char *min, *max, *requested, *current;
+    } cases[] = {
+        {"at rest: requested follows the slider", ScanSerial, 100, "-2.5", "10.0", "4.0", "2.0"},
+        {"moving: requested is the target", Testing, 100, "-2.5", "10.0", "6.5", "2.0"},
+        {"limits not read yet", ScanSerial, 0, "", "", "", ""},
+        {"calibrating", Calibrating, 100, "", "", "", ""},
+        {"calibrating in AISG mode", CalibratingAisg, 100, "", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        RefreshSnapshot s = Ready();
+        s.state = c.state;
+        s.maxTilt = c.maxTilt;
+        const RefreshView view = ComputeRefresh(s);
+        EXPECT_EQ(view.minTilt, c.min);
+        EXPECT_EQ(view.maxTilt, c.max);
+        EXPECT_EQ(view.requestedTilt, c.requested);
+        EXPECT_EQ(view.currentTilt, c.current);
+    }
+    EXPECT_EQ(TiltText(-5), "-0.5");
+    EXPECT_EQ(TiltText(0), "0.0");
+    EXPECT_EQ(TiltText(-327), "-32.7");
+}
+
+TEST(RefreshConnection, WordFromThePortAndTheBytesReceived) {
+    const struct {
+        bool isOpen, received;
+        std::int32_t setupPending;
+        const char* word;
+    } cases[] = {
+        {false, true, 1, "Port closed?"},
+        {true, true, 0, "Connected"},
+        {true, false, 1, "Connected"},
+        {true, false, 0, "Disconnected"},
+    };
+    for (const auto& c : cases) {
+        RefreshSnapshot s = Ready();
+        s.isOpen = c.isOpen;
+        s.receivedSinceAsked = c.received;
+        s.setupPending = c.setupPending;
+        EXPECT_EQ(ComputeRefresh(s).connection, c.word)
+            << "open " << c.isOpen << " received " << c.received << " pending " << c.setupPending;
+    }
+}
+
+TEST(RefreshTexts, IdentityPortAndMark) {
+    RefreshSnapshot s = Ready();
+    s.statusLines.emplace("READY", "");
+    s.selectedPortName = "COM3";  // a change that failed: the name moved, the mark did not
+    const RefreshView view = ComputeRefresh(s);
+    EXPECT_EQ(view.serialNumber, "XXXT0004711");
+    EXPECT_EQ(view.softwareVersion, "01.23");
+    EXPECT_EQ(view.antennaModel, "Panel65-1710-2170-18dBi");
+    EXPECT_EQ(view.portName, "COM3");
+    EXPECT_EQ(view.markPort, 1);
+    ASSERT_TRUE(view.statusLines);
+    EXPECT_EQ(view.statusLines->first, "READY");
+    EXPECT_FALSE(ComputeRefresh(Ready()).statusLines) << "unchanged lines leave the list alone";
+}
+
+TEST(StatusList, ANoticeStaysUntilTheEngineReportsSomethingNew) {
+    const StatusPair ready{"READY", ""};
+    const StatusPair notice{"ANTENNA NOT FOUND", ""};
+    StatusListLines lines;
+    EXPECT_TRUE(lines.Accept({"INITIALIZING", "SYSTEM"}));
+    EXPECT_TRUE(lines.Accept(ready));
+    EXPECT_TRUE(lines.Accept(ready)) << "without a notice every change is shown";
+
+    lines.ShowNotice(notice);
+    EXPECT_EQ(lines.Shown(), notice);
+    const struct {
+        StatusPair taken;
+        bool shown;
+        StatusPair after;
+    } steps[] = {
+        {ready, false, notice},   // the engine repeats itself: the notice stays
+        {notice, false, notice},  // the notice's own lines, taken late
+        {ready, false, notice},  {{"MOVING", ""}, true, {"MOVING", ""}},  // something happened
+        {ready, true, ready},  // and the list follows again
+    };
+    for (const auto& step : steps) {
+        EXPECT_EQ(lines.Accept(step.taken), step.shown) << step.taken.first;
+        EXPECT_EQ(lines.Shown(), step.after) << step.taken.first;
+    }
+    // Two notices in a row still wait for a change from before the first.
+    lines.ShowNotice(notice);
+    lines.ShowNotice(notice);
+    EXPECT_FALSE(lines.Accept(ready));
+    EXPECT_TRUE(lines.Accept({"POSSIBLE PROBLEM", "TILT"}));
+}
+
+TEST(PortReport, OnceOnTheFifthRefresh) {
+    for (int count = 1; count <= 12; ++count) {
+        const auto report = PortReportFor(count, 1, 3);
+        if (count != 5) {
+            EXPECT_FALSE(report) << "refresh " << count;
+            continue;
+        }
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->text, "   Communication has been started on serial port 3.         ");
+        EXPECT_EQ(report->caption, "Serial Port Success");
+        EXPECT_EQ(report->icon, MessageText::Icon::Information);
+    }
+    for (const int opened : {0, -1}) {
+        const auto problem = PortReportFor(5, opened, 3);
+        ASSERT_TRUE(problem);
+        EXPECT_EQ(problem->text, "   Problem opening port?");
+        EXPECT_EQ(problem->caption, "Serial Port Problem");
+    }
+}
+
+// The snapshot takes the two flags that are read and cleared, and only when due.
+TEST(RefreshSnapshotTest, TakesTheStatusLinesAndTheReceivedFlag) {
+    ProcessObjects process;
+    ASSERT_TRUE(PrepareProcess(process));
+    CVLX400E& device = *process.SystemContext.GetActuator();
+    device.maxTilt.store(100);
+    device.currentTilt.store(35);
+    device.serialNumber.Set("XXXT0000042");
+    process.SystemContext.SetStatusLines("SEARCHING", "");
+
+    // Port closed: the received flag is left for later.
+    process.serialPort.ReceivedSinceAsked.store(1);
+    RefreshSnapshot s = TakeRefreshSnapshot(process, 70, 2);
+    EXPECT_FALSE(s.isOpen);
+    EXPECT_EQ(process.serialPort.ReceivedSinceAsked.load(), 1);
+    ASSERT_TRUE(s.statusLines);
+    EXPECT_EQ(s.statusLines->first, "SEARCHING");
+    EXPECT_EQ(s.maxTilt, 100);
+    EXPECT_EQ(s.currentTilt, 35);
+    EXPECT_EQ(s.serialNumber, "XXXT0000042");
+    EXPECT_EQ(s.sliderPosition, 70);
+    EXPECT_EQ(s.currentPort, 2);
+    EXPECT_EQ(s.selectedPortName, "NONE");
+
+    // Port open: taken once.
+    process.serialPort.IsOpen.store(1);
+    s = TakeRefreshSnapshot(process, 70, 2);
+    EXPECT_TRUE(s.receivedSinceAsked);
+    EXPECT_FALSE(s.statusLines) << "the lines were taken by the first snapshot";
+    EXPECT_FALSE(TakeRefreshSnapshot(process, 70, 2).receivedSinceAsked);
+}
+
+}  // namespace

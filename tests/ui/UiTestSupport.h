@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "MessageText.h"
+
+// Keeps the event loop turning until the condition holds; false when it did
+// not within the limit.
+inline bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Turns the event loop for a while.
+inline void Pump(std::chrono::milliseconds time) {
+    WaitFor([] { return false; }, time);
+}
+
+// Records the message boxes instead of showing them.
+class RecordingPresenter final : public MessagePresenter {
+public:
+    void Show(const MessageText& message) override { shown.push_back(message); }
+    std::vector<MessageText> shown;
+};

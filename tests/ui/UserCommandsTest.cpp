@@ -1,0 +1,103 @@
+// Set Tilt and Change Antenna Model, without Qt: what they store, what they
+// post to the actuator thread (a queue the test reads), and what they refuse.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Actuator.h"
+#include "AntennaTable.h"
+#include "Process.h"
+#include "ThreadMessages.h"
+#include "UserCommands.h"
+
+namespace {
+
+class UserCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(PrepareProcess(process));
+        for (const auto& [key, name] : {std::pair{"AP1721-65-18", "Panel65-1710-2170-18dBi"},
+                                        std::pair{"AP2627-33-21", "Panel33-2490-2690-21dBi"}}) {
+            AntennaRecord record;
+            record.key = key;
+            record.displayName = name;
+            record.minTilt = -25;
+            record.maxTilt = 100;
+            ASSERT_TRUE(process.antennaTable.AppendRecord(record));
+        }
+        device = process.SystemContext.GetActuator();
+        device->threadId.store(actuatorQueue);
+        CreateMessageQueue(actuatorQueue);
+    }
+    void TearDown() override { DestroyMessageQueue(actuatorQueue); }
+
+    std::vector<std::uint32_t> Posted() {
+        std::vector<std::uint32_t> numbers;
+        ThreadMessage message;
+        while (TakeMessage(actuatorQueue, message))
+            numbers.push_back(message.number);
+        return numbers;
+    }
+    std::pair<std::string, std::string> Lines() {
+        std::string line1, line2;
+        if (!process.SystemContext.TakeStatusLines(line1, line2)) return {"<unchanged>", ""};
+        return {line1, line2};
+    }
+
+    ProcessObjects process;
+    CVLX400E* device = nullptr;
+    const ThreadId actuatorQueue = NewThreadId();
+    const std::vector<std::string> entries = {"Panel33-2490-2690-21dBi", "Panel65-1710-2170-18dBi"};
+};
+
+TEST_F(UserCommands, SetTiltStoresTheSliderPositionAndPostsEachTime) {
+    EXPECT_TRUE(RequestTilt(*device, -25));
+    EXPECT_EQ(device->requestedTilt.load(), -25);
+    EXPECT_TRUE(RequestTilt(*device, 65));
+    EXPECT_EQ(device->requestedTilt.load(), 65);
+    EXPECT_EQ(Posted(), (std::vector<std::uint32_t>{MsgSetTilt, MsgSetTilt}));
+}
+
+TEST_F(UserCommands, ChangeModelPostsForAListedModel) {
+    const int entry = ModelEntryShown(entries, "Panel33-2490-2690-21dBi");
+    EXPECT_EQ(entry, 0);
+    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, entry), ModelChange::Requested);
+    EXPECT_EQ(device->newModelName.Get(), "AP2627-33-21");
+    EXPECT_EQ(device->newModelIndex.load(), 1);
+    EXPECT_EQ(Posted(), std::vector<std::uint32_t>{MsgChangeModel});
+    EXPECT_EQ(Lines().first, "<unchanged>");
+}
+
+TEST_F(UserCommands, ChangeModelRefusesWhatTheTableDoesNotHold) {
+    const struct {
+        const char* label;
+        std::vector<std::string> list;
+        std::string shown;
+    } cases[] = {
+        {"typed, no entry", entries, "Panel99"},
+        {"an entry's name in other case", entries, "panel33-2490-2690-21dbi"},
+        {"nothing shown", entries, ""},
+        {"listed but not in the table", {"Ghost-Model"}, "Ghost-Model"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const int entry = ModelEntryShown(c.list, c.shown);
+        EXPECT_EQ(RequestModelChange(process.SystemContext, c.list, entry), ModelChange::NotFound);
+        EXPECT_EQ(Lines(), (std::pair<std::string, std::string>{"ANTENNA NOT FOUND", ""}));
+        EXPECT_TRUE(Posted().empty());
+    }
+    // An index that is no entry at all is refused as well, never used.
+    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, 7), ModelChange::NotFound);
+    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, -1), ModelChange::NotFound);
+    EXPECT_TRUE(Posted().empty());
+}
+
+TEST_F(UserCommands, ChangeModelSaysSoWhenTheActuatorThreadIsGone) {
+    DestroyMessageQueue(actuatorQueue);
+    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, 1), ModelChange::NotPosted);
+    EXPECT_EQ(Lines().first, "<unchanged>");
+}
+
+}  // namespace
