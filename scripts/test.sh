@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Everything the project promises, from a fresh machine: installs what is
 # missing, builds, and runs the whole suite in the normal build, again under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded tests under
-# ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, and each fuzz target for 30 seconds (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -23,4 +23,6 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 run default
 run asan
 run tsan
+echo "== fuzz"
+scripts/fuzz.sh 30
 echo "all test runs passed"

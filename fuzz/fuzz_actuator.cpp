@@ -1,0 +1,288 @@
+// The actuator record's reply handlers, in every state and at every step, fed
+// whatever payloads the link could deliver, and the events that move it
+// between states. The record must stay in a known state at a sane step, keep
+// its texts within their fields, send the link only well-formed commands, and
+// never hold the firmware file outside a download.
+//
+// Input:
+//   byte 0  bits 0-3 state (any code 0..15); bit 4 a setup pending; bit 5 the
+//           slider not following the tilt; bits 6-7 the model in use (0..2 from
+//           the table, 3 none)
+//   byte 1  bits 0-3 step; bits 4-5 the tilt asked for; bits 6-7 the tilt now
+//   then messages, each a kind byte:
+//     bits 0-2  0 a reply at data offset 5 (Ericsson mode), 1 a reply at data
+//               offset 2 (AISG mode): a length byte and that many payload bytes
+//               follow (length 0xFF: a reply message without a block);
+//               2 LinkUp, 3 LinkDown, 4 DeviceLost, 5 SetTilt, 6 ChangeModel,
+//               7 AisgDeviceFound
+//     bits 3-6  quiet passes of the actuator thread afterwards
+//     bit 7     then the reply watchdog's time runs out
+// Time is a manual clock: the handlers' pauses of 1 to 5 s cost nothing.
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Actuator.h"
+#include "ActuatorThread.h"
+#include "AntennaTable.h"
+#include "AntennaTableFile.h"
+#include "CommandBuffer.h"
+#include "Commands.h"
+#include "FuzzSupport.h"
+#include "HeadlessControls.h"
+#include "KVQSystem.h"
+#include "MainDataStore.h"
+#include "ManualClock.h"
+#include "ThreadMessages.h"
+
+namespace {
+
+constexpr std::uint32_t StartTick = 1000;
+// The station address of device slot 1, where the record sends everything.
+constexpr std::uint8_t DeviceAddress = cmd::AddressOf(1);
+// The longest pause a single message may cost: the restart after a download.
+constexpr std::uint32_t LongestPauseMs = 5000;
+
+constexpr std::string_view ModelKeys[] = {"M-100", "M-200", "AP0809-65-15"};
+
+std::string Table() {
+    const std::string config(128, '0');
+    return "AT-VERSION\t3\n"
+           "M-100\t-25\t100\t0\t" +
+           config +
+           "\tWide_Range\n"
+           "M-200\t0\t140\t0\t27E635693256169A119034C30A9618652EF73175385C189A166B02180FD22DDD2C"
+           "6414793AAE270808F3385304321B0D17EB30ED142A2CB4278206630CA008FC\tNarrow_Beam\n"
+           "AP0809-65-15\t20\t120\t1\t0123\tPanel65\n";
+}
+
+// A firmware image of version "02.00" in three blocks (56, 56 and 18 bytes).
+std::string Firmware() {
+    std::string image(
+        "\x01\x00"
+        "02.00",
+        7);
+    image.push_back('\0');
+    for (int i = 0; image.size() < 130; ++i)
+        image.push_back(static_cast<char>(i * 7));
+    return image;
+}
+
+// What lives for the whole run: the clock, the model table, the firmware file,
+// the controls and the link's queue.
+struct World {
+    World() {
+        SetClock(&clock);
+        CreateMessageQueue(link);
+        tableFile.Write(Table());
+        if (!LoadAntennaTableFile(tableFile.Path(), table) || table.RecordCount() != 3) {
+            std::fprintf(stderr, "fuzz_actuator: the model table did not load\n");
+            std::abort();
+        }
+        AntennaRecord record;
+        for (int i = 0; table.GetRecord(i, record); ++i)
+            models.AddModelName(record.displayName);
+        firmwareFile.Write(Firmware());
+    }
+
+    ManualClock clock{StartTick};
+    ScratchFile tableFile{"kvq-fuzz-models"};
+    ScratchFile firmwareFile{"kvq-fuzz-firmware"};
+    CAntennaTable table;
+    HeadlessTiltSlider slider;
+    HeadlessModelList models;
+    ThreadId link = NewThreadId();
+};
+
+bool KnownState(std::int32_t state) {
+    return (state >= Searching && state <= Failed) ||
+           (state >= CalibratingAisg && state <= ConversionFinished);
+}
+
+template <std::size_t Size>
+void RequireText(const SharedText<Size>& field, std::size_t maxChars) {
+    const std::string text = field.Get();
+    FUZZ_REQUIRE(text.size() <= maxChars && text.size() < Size);
+    FUZZ_REQUIRE(text.find('\0') == std::string::npos);
+}
+
+class Harness {
+public:
+    Harness(World& world, const std::uint8_t* data, std::size_t size) : world_(world) {
+        world_.clock.Set(StartTick);
+        settings_.Variant = "E-VLX400";
+        FUZZ_REQUIRE(context_.CreateActuator(settings_));
+        context_.SetAntennaTable(&world_.table);
+        context_.ModelComboBox = &world_.models;
+        device_ = context_.GetActuator();
+        FUZZ_REQUIRE(device_ != nullptr);
+        const ThreadId link = world_.link;
+        device_->SetLinkThread([link] { return link; });
+        device_->deviceIndex.store(1);
+        device_->tiltSlider = &world_.slider;
+        device_->SetFirmwarePath(world_.firmwareFile.Path());
+
+        const std::uint8_t first = size > 0 ? data[0] : 0;
+        const std::uint8_t second = size > 1 ? data[1] : 0;
+        const unsigned model = first >> 6;
+        if (model < std::size(ModelKeys)) {
+            context_.SelectModelByKey(ModelKeys[model]);
+            AntennaRecord record;
+            FUZZ_REQUIRE(world_.table.GetRecord(static_cast<int>(model), record));
+            FUZZ_REQUIRE(context_.SelectModelByName(record.displayName));
+        } else {
+            device_->SelectNewModel(static_cast<std::int32_t>(model));  // no such model
+        }
+        initialState_ = first & 0x0F;
+        device_->SetState(initialState_);
+        if (first & 0x10) device_->setupPending.store(1);
+        device_->sliderFollowsTilt.store((first & 0x20) == 0);
+        device_->step.store(second & 0x0F);
+        const std::int32_t low = device_->minTilt.load();
+        const std::int32_t high = device_->maxTilt.load();
+        const std::int32_t tilts[] = {low, high, (low + high) / 2, high + 5};
+        device_->requestedTilt.store(tilts[(second >> 4) & 3]);
+        device_->currentTilt.store(tilts[(second >> 6) & 3]);
+        device_->moveStartTilt = device_->currentTilt.load();
+        device_->moveTargetTilt = device_->requestedTilt.load();
+        device_->ArmReplyTimer();
+        DrainLink();
+        Check();
+    }
+
+    ~Harness() { DrainLink(); }
+
+    // One message from data[at]; answers where the next begins.
+    std::size_t Message(const std::uint8_t* data, std::size_t size, std::size_t at) {
+        const std::uint8_t kind = data[at++];
+        ThreadMessage message;
+        switch (kind & 7) {
+            case 0:
+            case 1: {
+                message.number = MsgCommand;
+                if (at >= size) break;
+                const std::uint8_t declared = data[at++];
+                if (declared == 0xFF) break;  // a reply message that lost its block
+                const std::uint8_t offset = (kind & 7) == 0 ? 5 : 2;
+                const std::size_t length =
+                    std::min<std::size_t>({declared, CommandBuffer::DataSize - offset, size - at});
+                auto reply = NewCommandBuffer(DeviceAddress, offset);
+                FUZZ_REQUIRE(reply->AppendBytes(data + at, length));
+                at += length;
+                message.lParam = std::move(reply);
+                break;
+            }
+            default: {
+                static constexpr std::uint32_t events[] = {MsgLinkUp,      MsgLinkDown,
+                                                           MsgDeviceLost,  MsgSetTilt,
+                                                           MsgChangeModel, MsgAisgDeviceFound};
+                message.number = events[(kind & 7) - 2];
+                break;
+            }
+        }
+        const std::uint32_t before = world_.clock.TickCount();
+        HandleActuatorMessage(*device_, message);
+        FUZZ_REQUIRE(world_.clock.TickCount() - before <= LongestPauseMs);
+        DrainLink();
+        Check();
+
+        const int passes = (kind >> 3) & 0x0F;
+        if (passes > 0) QuietPasses(passes);
+        if (kind & 0x80) {
+            world_.clock.Advance(LongReplyTimeoutMs + 1);
+            const bool failed = device_->FailIfReplyOverdue();
+            FUZZ_REQUIRE(!failed || device_->state.load() == Failed);
+            QuietPasses(1);
+        }
+        return at;
+    }
+
+private:
+    // Passes of the actuator thread without a message, 50 ms apart.
+    void QuietPasses(int passes) {
+        for (; passes > 0; --passes) {
+            world_.clock.Advance(50);
+            idle_.Pass(*device_);
+        }
+        DrainLink();
+        Check();
+    }
+
+    // Takes what the record sent the link; each must be a command the link can frame.
+    void DrainLink() {
+        ThreadMessage message;
+        while (TakeMessage(world_.link, message)) {
+            const CommandBuffer* command = message.lParam.get();
+            switch (message.number) {
+                case MsgCommand:
+                    FUZZ_REQUIRE(command != nullptr && command->dataOffset == 5);
+                    // Magic and code at least, and room for the Ericsson header.
+                    FUZZ_REQUIRE(command->length >= 8 && command->length <= 91);
+                    FUZZ_REQUIRE(command->address == DeviceAddress);
+                    break;
+                case MsgRawCommand:
+                    FUZZ_REQUIRE(command != nullptr && command->dataOffset == 2);
+                    FUZZ_REQUIRE(command->length >= 3 && command->length <= 94);
+                    FUZZ_REQUIRE(command->address == DeviceAddress);
+                    break;
+                case MsgSuspendPolling:
+                case MsgResumePolling:
+                    FUZZ_REQUIRE(command == nullptr && message.wParam == DeviceAddress);
+                    break;
+                case MsgAisgMode:
+                case MsgEricssonMode:
+                    FUZZ_REQUIRE(command == nullptr);
+                    break;
+                default:
+                    FUZZ_REQUIRE(!"the record posted the link a message it does not know");
+            }
+            message = ThreadMessage{};
+        }
+    }
+
+    void Check() {
+        const std::int32_t state = device_->state.load();
+        FUZZ_REQUIRE(KnownState(state) || state == initialState_);
+        const std::int32_t step = device_->step.load();
+        FUZZ_REQUIRE(step >= 0 && step <= 15);
+        const std::int32_t pending = device_->setupPending.load();
+        FUZZ_REQUIRE(pending == 0 || pending == 1);
+        const std::int32_t fail = device_->failCode.load();
+        FUZZ_REQUIRE(fail == 0 || fail == FailNoReply || fail == FailIdentity ||
+                     fail == FailDownload);
+        // A download ends with its state; the thread lets go of the file after every pass.
+        FUZZ_REQUIRE(!device_->FirmwareFileOpen() || state == Updating);
+        FUZZ_REQUIRE(device_->minTilt.load() <= device_->maxTilt.load());
+        const double progress = device_->progress.load();
+        FUZZ_REQUIRE(std::isfinite(progress) && progress >= 0.0);
+
+        RequireText(device_->serialNumber, 127);
+        RequireText(device_->softwareVersion, 16);
+        RequireText(device_->auxText, 127);
+        RequireText(device_->problemText, 127);
+        RequireText(device_->antennaModel, AntennaRecord::MaxDisplayNameLength);
+        RequireText(device_->newModelName, AntennaRecord::MaxKeyLength);
+    }
+
+    World& world_;
+    CMainDataStore context_;
+    CKVQSystem settings_;
+    CVLX400E* device_ = nullptr;
+    ActuatorIdleWork idle_;
+    std::int32_t initialState_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static World world;
+    Harness harness(world, data, size);
+    for (std::size_t at = 2; at < size;)
+        at = harness.Message(data, size, at);
+    return 0;
+}
