@@ -1,5 +1,7 @@
 #include "LinkThread.h"
 
+#include <algorithm>
+
 #include "MainDataStore.h"
 #include "RS485SerialPort.h"
 #include "TimeSource.h"
@@ -8,6 +10,7 @@
 namespace {
 
 constexpr std::uint32_t PassSleepMs = 5;
+constexpr std::uint32_t AnswerSliceMs = 1;
 constexpr std::uint32_t StartDelayMs = 100;
 constexpr std::uint32_t ReplyExtensionMs = 80;
 constexpr std::uint32_t AfterFrameMs = 10;
@@ -59,6 +62,18 @@ void PollCycle::Pass() {
     }
 }
 
+std::uint32_t PollCycle::PassWaitMs() const {
+    // The timer counts as expired from the millisecond after its deadline.
+    const auto left = static_cast<std::int32_t>(link_.pollTimer.Deadline() + 1 - TickCount());
+    // A step held with its timer expired (polling suspended, a scan target
+    // met) is looked at again every 5 ms.
+    std::uint32_t wait = left > 0 ? std::min<std::uint32_t>(PassSleepMs, left) : PassSleepMs;
+    const bool answerDue = link_.pollState == TransmitDelay || link_.pollState == ArmReply ||
+                           link_.pollState == AwaitReply;
+    if (answerDue) wait = std::min(wait, AnswerSliceMs);
+    return wait;
+}
+
 void PollCycle::HandleMessage(ThreadMessage& message) {
     switch (message.number) {
         case MsgCommand:
@@ -100,6 +115,10 @@ void PollCycle::DrainInput() {
         if (link_.Current()->address != hdlc::BroadcastAddress) link_.CountMissedPoll(false);
         link_.pollTimer.Set(AfterFrameMs);
         link_.pollState = Pause;
+        // A whole frame is in and nothing follows it yet: stop here rather
+        // than wait out the read time-out, which would hold the next poll
+        // back by 20 ms. Anything still to come is read on the next pass.
+        if (!port_.HasInput()) break;
     }
 }
 
@@ -214,7 +233,7 @@ void LinkThread(CHDLCPrimary& link, CRS485SerialPort& port, CMainDataStore& cont
 
     PollCycle cycle(link, port, context, self);
     while (!context.StopRequested()) {
-        SleepMs(PassSleepMs);
+        WaitMessage(self, cycle.PassWaitMs());
         cycle.Pass();
     }
     port.Close();

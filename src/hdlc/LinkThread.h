@@ -9,13 +9,18 @@ class CMainDataStore;
 class CRS485SerialPort;
 
 // The five-step poll cycle that drives the station against the serial port.
-// One Pass is one turn of the link thread's loop, without its 5 ms sleep.
+// One Pass is one turn of the link thread's loop, without its wait.
 class PollCycle : public FrameSink {
 public:
     PollCycle(CHDLCPrimary& link, CRS485SerialPort& port, CMainDataStore& context, ThreadId self);
     ~PollCycle() override;
 
     void Pass();
+    // How long the loop waits before the next pass: the usual 5 ms, ending at
+    // the poll timer's deadline when that comes sooner, and in 1 ms slices
+    // while an answer may be on its way, so that it is parsed as soon as it is
+    // in. A posted message cuts the wait short.
+    std::uint32_t PassWaitMs() const;
     void SendFrameBytes(std::span<const std::uint8_t> frame) override;
 
     bool ReplyWindowArmed() const { return replyWindowArmed_; }
