@@ -1,0 +1,251 @@
+#pragma once
+
+// The tool's core as kvqctl runs it (status engine, actuator and link threads,
+// headless controls), in this process, against a port name; and a working
+// directory with the sample antenna table for it. Shared by the fault tests
+// and the soak program.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "Actuator.h"
+#include "HeadlessControls.h"
+#include "Process.h"
+#include "ThreadMessages.h"
+
+namespace reliability {
+
+using SteadyClock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A directory of its own holding the sample antenna table, made the working
+// directory for as long as it lives (the tool reads its table, its settings and
+// the firmware file from there).
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const std::string& tag) {
+        namespace fs = std::filesystem;
+        path_ = fs::temp_directory_path() / ("kvq-" + tag + "-" + std::to_string(::getpid()));
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+        fs::copy_file(fs::path(KVQ_EXAMPLES_DIR) / "KVQ_SAMPLE.ascu", path_ / "KVQ_SAMPLE.ascu");
+        previous_ = fs::current_path();
+        fs::current_path(path_);
+    }
+    ~WorkingDirectory() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+
+    // A firmware file whose header carries `version`, followed by `bodySize`
+    // bytes of image.
+    void WriteFirmware(const std::string& version, std::size_t bodySize) const {
+        std::ofstream file(path_ / "vlx400fw.bin", std::ios::binary);
+        std::string header(10, '\0');
+        header[0] = 0x01;
+        header.replace(2, version.size(), version);
+        file << header;
+        for (std::size_t i = 0; i < bodySize; ++i)
+            file.put(static_cast<char>(i * 7 + 3));
+    }
+
+private:
+    std::filesystem::path path_;
+    std::filesystem::path previous_;
+};
+
+enum class Outcome { Ready, Failed, TimedOut };
+
+inline const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Ready:
+            return "ready";
+        case Outcome::Failed:
+            return "failed";
+        case Outcome::TimedOut:
+            return "timed out";
+    }
+    return "?";
+}
+
+// What an operation went through, as a waiter polling the record sees it.
+struct OperationTrace {
+    Outcome outcome = Outcome::TimedOut;
+    bool lostOnTheWay = false;  // the device was forgotten (searching, no setup) meanwhile
+    milliseconds took{0};
+};
+
+class InProcessTool {
+public:
+    // Starts the workers on `portName`; the working directory must hold the
+    // antenna table.
+    explicit InProcessTool(const std::string& portName) {
+        prepared_ = PrepareProcess(process_) && PrepareControls(process_, &slider_, &models_);
+        if (prepared_) StartWorkers(process_, portName);
+    }
+    ~InProcessTool() { Stop(); }
+    InProcessTool(const InProcessTool&) = delete;
+    InProcessTool& operator=(const InProcessTool&) = delete;
+
+    bool Prepared() const { return prepared_; }
+    // True when every worker ended within the close allowance.
+    bool Stop() {
+        if (!prepared_ || stopped_) return stopJoined_;
+        stopped_ = true;
+        stopJoined_ = StopWorkers(process_);
+        return stopJoined_;
+    }
+
+    CVLX400E& Device() { return *process_.SystemContext.GetActuator(); }
+    CMainDataStore& Context() { return process_.SystemContext; }
+    ProcessObjects& Process() { return process_; }
+    std::string Line1() const { return process_.SystemContext.GetStatusLine1(); }
+
+    // The check is complete with its tilt read back, and the status lines say
+    // so: what kvqctl waits for before it reports.
+    bool Ready() {
+        CVLX400E& device = Device();
+        if (device.state.load() != ScanSerial || device.step.load() < 8 ||
+            !device.tiltAnswered.load()) {
+            return false;
+        }
+        const std::string line1 = Line1();
+        return line1 == "READY" || line1 == "POSSIBLE PROBLEM";
+    }
+    bool Forgotten() {
+        return Device().state.load() == Searching && Device().setupPending.load() == 0;
+    }
+
+    // Waits for the check to complete. A failed device ends the wait unless
+    // `throughFailure`, for a device expected to be lost and found again.
+    Outcome WaitUntilReady(milliseconds limit, bool throughFailure = false) {
+        const auto end = SteadyClock::now() + limit;
+        while (!Ready()) {
+            if (!throughFailure && Device().state.load() == Failed) return Outcome::Failed;
+            if (SteadyClock::now() > end) return Outcome::TimedOut;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return Outcome::Ready;
+    }
+
+    // Waits until `done` holds or the time is up.
+    template <class Condition>
+    bool WaitFor(Condition done, milliseconds limit) {
+        const auto end = SteadyClock::now() + limit;
+        while (!done()) {
+            if (SteadyClock::now() > end) return false;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return true;
+    }
+
+    // As the dialog's Set Tilt: the request, then the wait for the device to
+    // leave the ready state and come back to it, or fail.
+    OperationTrace SetTilt(std::int32_t tenths, milliseconds limit) {
+        Device().requestedTilt.store(tenths);
+        PostThreadMessage(Device().threadId.load(), MsgSetTilt);
+        return WaitForOperation(limit);
+    }
+    // As SetTilt, for a device that may still be failed from an earlier
+    // operation: SetTilt's wait would take that failure for this move's at
+    // once. Here the wait for the outcome begins when the actuator thread has
+    // taken the request and left the failed state; a request it does not take
+    // within `limit` times out.
+    OperationTrace SetTiltFromAnyState(std::int32_t tenths, milliseconds limit) {
+        const auto start = SteadyClock::now();
+        const bool wasFailed = Device().state.load() == Failed;
+        Device().requestedTilt.store(tenths);
+        PostThreadMessage(Device().threadId.load(), MsgSetTilt);
+        OperationTrace trace;
+        if (wasFailed) {
+            const auto end = start + limit;
+            while (Device().state.load() == Failed) {
+                if (SteadyClock::now() > end) {
+                    trace.took =
+                        std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+                    return trace;
+                }
+                std::this_thread::sleep_for(milliseconds(1));
+            }
+        }
+        const auto spent = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+        trace = WaitForOperation(limit > spent ? limit - spent : milliseconds(0));
+        trace.took = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+        return trace;
+    }
+    OperationTrace ChangeModel(const std::string& displayName, milliseconds limit) {
+        if (!process_.SystemContext.SelectModelByName(displayName)) return {};
+        PostThreadMessage(Device().threadId.load(), MsgChangeModel);
+        return WaitForOperation(limit);
+    }
+    // The requests alone, for a test that acts on the actuator while the
+    // operation runs and then waits with WaitForOperation.
+    void RequestTilt(std::int32_t tenths) {
+        Device().requestedTilt.store(tenths);
+        PostThreadMessage(Device().threadId.load(), MsgSetTilt);
+    }
+    bool RequestModelChange(const std::string& displayName) {
+        if (!process_.SystemContext.SelectModelByName(displayName)) return false;
+        return PostThreadMessage(Device().threadId.load(), MsgChangeModel);
+    }
+
+    OperationTrace WaitForOperation(milliseconds limit) {
+        const auto start = SteadyClock::now();
+        OperationTrace trace;
+        bool left = false;
+        for (;;) {
+            const bool failed = Device().state.load() == Failed;
+            if (!Ready() || failed) left = true;
+            if (Forgotten()) trace.lostOnTheWay = true;
+            if (left && failed) {
+                trace.outcome = Outcome::Failed;
+                break;
+            }
+            if (left && Ready()) {
+                trace.outcome = Outcome::Ready;
+                break;
+            }
+            if (SteadyClock::now() - start > limit) break;
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        trace.took = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+        return trace;
+    }
+
+private:
+    ProcessObjects process_;
+    HeadlessTiltSlider slider_;
+    HeadlessModelList models_;
+    bool prepared_ = false;
+    bool stopped_ = false;
+    bool stopJoined_ = false;
+};
+
+// Resident memory of a process in kB (VmRSS of /proc/<pid>/status); -1 when
+// it cannot be read.
+inline long ResidentKb(const std::string& pid = "self") {
+    std::ifstream status("/proc/" + pid + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kb = -1;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(4096, '\n');
+    }
+    return -1;
+}
+
+}  // namespace reliability
