@@ -121,6 +121,11 @@ public:
     // The tilt of the running check or move has come back (or its read failed):
     // READY from step 8 on, and now with the tilt it reports.
     std::atomic<bool> tiltAnswered{false};
+    // The actuator was lost in the middle of its AISG-mode setup: when it is
+    // found again in AISG mode the setup is run again, rather than the
+    // actuator being converted with the new model's configuration never
+    // stored. Cleared when it is found in Ericsson mode or a new change starts.
+    std::atomic<bool> aisgSetupCutShort{false};
     TiltSliderControl* tiltSlider = nullptr;  // set before the threads start
     SharedText<128> problemText;
     DeadlineTimer replyDeadline;

@@ -55,6 +55,7 @@ void HandleActuatorMessage(CActuator& device, ThreadMessage& message) {
             if (message.lParam) DispatchReply(device, *message.lParam);
             break;
         case MsgLinkUp:
+            device.aisgSetupCutShort.store(false);  // found in Ericsson mode
             if (device.state.load() == Searching) {
                 device.ArmReplyTimer();
                 device.SetState(Reading);
@@ -90,6 +91,7 @@ void HandleActuatorMessage(CActuator& device, ThreadMessage& message) {
                 device.step.load() == ModelChangeRestartStep) {
                 break;
             }
+            device.aisgSetupCutShort.store(device.state.load() == CalibratingAisg);
             device.ForgetDevice();
             device.SetState(Searching);
             device.setupPending.store(0);
@@ -99,11 +101,12 @@ void HandleActuatorMessage(CActuator& device, ThreadMessage& message) {
             device.StartSetTilt();
             break;
         case MsgChangeModel:
+            device.aisgSetupCutShort.store(false);
             device.SetState(Calibrating);
             device.StartModelChange();
             break;
         case MsgAisgDeviceFound:
-            if (device.setupPending.load() == 1) {
+            if (device.setupPending.load() == 1 || device.aisgSetupCutShort.exchange(false)) {
                 device.SetState(CalibratingAisg);
                 device.StartAisgSetup();
             } else {

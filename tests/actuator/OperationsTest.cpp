@@ -250,6 +250,53 @@ TEST_F(ModelChange, AnAisgDeviceWithoutASetupIsConverted) {
     EXPECT_EQ(device->state.load(), Searching);
 }
 
+// An actuator lost in the middle of its AISG-mode setup (it restarted before
+// storing the configuration) comes back in AISG mode: the setup runs again.
+// Converting it instead would end READY showing the new model, its
+// configuration never stored. Found in Ericsson mode, or with no setup cut
+// short, an AISG-mode actuator is converted as before.
+TEST_F(ModelChange, ASetupCutShortRunsAgainWhenTheActuatorComesBackInAisgMode) {
+    LoadTable("NEW-2\t20\t120\t0\t" + std::string(128, '0') + "\tNew_Model\n");
+    ASSERT_TRUE(context.SelectModelByName("New_Model"));
+    struct Case {
+        const char* what;
+        std::int32_t lostIn;
+        bool foundInEricssonFirst;
+        std::int32_t after;
+    } cases[] = {
+        {"lost in the setup", CalibratingAisg, false, CalibratingAisg},
+        {"lost in the setup, then found in Ericsson mode", CalibratingAisg, true,
+         ConvertingToEricsson},
+        {"lost while ready", ScanSerial, false, ConvertingToEricsson},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        device->SetState(c.lostIn);
+        device->step.store(1);
+        Post(MsgDeviceLost);
+        EXPECT_EQ(device->state.load(), Searching);
+        EXPECT_EQ(device->setupPending.load(), 0) << "the link falls back between modes";
+        if (c.foundInEricssonFirst) {
+            Post(MsgLinkUp);
+            device->SetState(Searching);
+            TakeSent();
+        }
+        Post(MsgAisgDeviceFound);
+        EXPECT_EQ(device->state.load(), c.after);
+        const Sent sent = One();
+        EXPECT_EQ(sent.message, MsgRawCommand);
+        ASSERT_FALSE(sent.payload.empty());
+        EXPECT_EQ(sent.payload[0],
+                  c.after == CalibratingAisg ? cmd::AisgConfigureCode : cmd::AisgVendorCode);
+        // Only once: found again later, with no setup pending, it is converted.
+        device->SetState(Searching);
+        device->setupPending.store(0);
+        Post(MsgAisgDeviceFound);
+        EXPECT_EQ(device->state.load(), ConvertingToEricsson);
+        TakeSent();
+    }
+}
+
 using Messages = ActuatorFixture;
 
 TEST_F(Messages, LinkDownDependsOnTheState) {
