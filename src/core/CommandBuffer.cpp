@@ -1,5 +1,30 @@
 #include "CommandBuffer.h"
 
+#include <atomic>
+#include <new>
+
+namespace {
+
+std::atomic<std::size_t> liveBlocks{0};
+
+}  // namespace
+
+void* CommandBuffer::operator new(std::size_t size) {
+    void* block = ::operator new(size);
+    liveBlocks.fetch_add(1, std::memory_order_relaxed);
+    return block;
+}
+
+void CommandBuffer::operator delete(void* block) noexcept {
+    if (!block) return;
+    liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    ::operator delete(block);
+}
+
+std::size_t LiveCommandBuffers() {
+    return liveBlocks.load(std::memory_order_relaxed);
+}
+
 bool CommandBuffer::Append(std::uint8_t byte) {
     const std::size_t at = std::size_t{dataOffset} + length;
     if (at >= DataSize) return false;

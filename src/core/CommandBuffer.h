@@ -28,11 +28,20 @@ struct CommandBuffer {
     void Clear();
 
     const std::uint8_t* Valid() const { return data.data() + dataOffset; }
+
+    // Every block on the heap is counted, so a test can tell that each one
+    // handed between threads was freed in the end.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block) noexcept;
 };
 
 static_assert(sizeof(CommandBuffer) == 100, "a CommandBuffer is exactly 100 bytes");
 
 using CommandBufferPtr = std::unique_ptr<CommandBuffer>;
+
+// CommandBuffer blocks allocated on the heap and not yet freed, in the whole
+// process.
+std::size_t LiveCommandBuffers();
 
 // A fresh, empty block for an outgoing command to the given address, its valid
 // bytes starting at dataOffset (5 for Ericsson payloads, 2 for raw fields).

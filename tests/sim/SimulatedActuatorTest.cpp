@@ -219,8 +219,8 @@ TEST_F(SimOnPty, ExactFaultsHitOnlyTheInformationFramesAsked) {
 }
 
 TEST(SimulatedActuator, VanishesWithItsLineAndComesBackOnANewOneUnderTheSameName) {
-    const auto link = std::filesystem::temp_directory_path() /
-                      ("vlx400-line-" + std::to_string(::getpid()));
+    const auto link =
+        std::filesystem::temp_directory_path() / ("vlx400-line-" + std::to_string(::getpid()));
     SimOptions options = Unpaced();
     options.linkPath = link.string();
     SimulatedActuator sim(options);
@@ -263,9 +263,11 @@ TEST_F(SimOnPty, PacingTakesTheWireTimeOfEveryOctet) {
     const auto end = Clock::now();
     all.insert(all.end(), rest.begin(), rest.end());
     EXPECT_EQ(all, answer);
-    // 12 octets of 10 bits at 9600 baud: 12.5 ms; the first alone about 1 ms.
+    // 12 octets of 10 bits at 9600 baud: 12.5 ms; the first alone about 1 ms,
+    // so the rest come spread out after it, not in one burst. (The first read
+    // may be late on a busy machine, which only shortens the spread.)
     EXPECT_GE(end - start, 12ms);
-    EXPECT_GE(end - firstAt, 10ms);
+    EXPECT_GE(end - firstAt, 5ms);
 }
 
 TEST_F(SimOnPty, ReplyDelayAnswersLateAndStopStaysPrompt) {

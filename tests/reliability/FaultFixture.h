@@ -1,0 +1,98 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "CommandBuffer.h"
+#include "SimulatedActuator.h"
+#include "ToolUnderTest.h"
+#include "Vlx400Application.h"
+
+namespace reliability {
+
+// The sample table's AP1721-65-18: 0 to 10 degrees.
+inline constexpr const char* ModelKey = "AP1721-65-18";
+inline constexpr const char* ModelName = "Panel65-1710-2170-18dBi";
+
+// A test's working directory, the simulated actuator, and the tool's core in
+// this process talking to it. Every test ends with the workers joined within
+// the close allowance.
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directory = std::make_unique<WorkingDirectory>(
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        settings.serialNumber = "XXXT0004711";
+        settings.softwareVersion = "01.23";
+        settings.modelKey = ModelKey;
+        settings.tilt = 20;
+        // Fast moves and a short restart keep the scenarios short; neither
+        // changes what the tool has to cope with.
+        settings.tiltSpeed = 200;
+        settings.restartSilence = std::chrono::milliseconds(3000);
+        buffersBefore = LiveCommandBuffers();
+    }
+    void TearDown() override {
+        StopTool();
+        sim.reset();
+        directory.reset();
+    }
+
+    // Ends the tool as the program ends: the workers joined within the close
+    // allowance, and with them gone every command and reply block freed.
+    void StopTool() {
+        if (!tool) return;
+        EXPECT_TRUE(tool->Stop()) << "a worker did not end within the close allowance";
+        tool.reset();
+        EXPECT_EQ(LiveCommandBuffers(), buffersBefore) << "command or reply blocks not freed";
+    }
+
+    void StartSimulator(SimOptions options = {}) {
+        application = std::make_shared<Vlx400Application>(settings);
+        sim = std::make_unique<SimulatedActuator>(options, application);
+        ASSERT_TRUE(sim->Start()) << sim->Error();
+    }
+    void StartTool(const std::string& port) {
+        buffersBefore = LiveCommandBuffers();
+        tool = std::make_unique<InProcessTool>(port);
+        ASSERT_TRUE(tool->Prepared());
+    }
+    void StartTool() { StartTool(sim->DevicePath()); }
+
+    // A move that reached the ready state without a problem text and without
+    // the device being lost on the way has the requested tilt, in the record
+    // and in the actuator. Anything else must have been said.
+    void ExpectNoFalseSuccess(const OperationTrace& trace, std::int32_t target,
+                              const std::string& what) {
+        EXPECT_NE(trace.outcome, Outcome::TimedOut) << what << ": neither ready nor failed";
+        if (trace.outcome != Outcome::Ready) return;
+        CVLX400E& device = tool->Device();
+        EXPECT_EQ(device.currentTilt.load(), application->State().currentTilt)
+            << what << ": the record's tilt is not the actuator's";
+        if (trace.lostOnTheWay || !device.problemText.Get().empty()) return;
+        EXPECT_EQ(device.currentTilt.load(), target) << what << ": ready with another tilt";
+        EXPECT_EQ(application->State().currentTilt, target) << what;
+    }
+
+    // Once the actuator behaves, a move goes through exactly.
+    void ExpectAMoveGoesThrough(std::int32_t target, const std::string& what) {
+        const auto trace = tool->SetTilt(target, std::chrono::seconds(20));
+        EXPECT_EQ(trace.outcome, Outcome::Ready) << what << " (" << tool->Line1() << ")";
+        EXPECT_FALSE(trace.lostOnTheWay) << what;
+        EXPECT_EQ(tool->Device().problemText.Get(), "") << what;
+        EXPECT_EQ(tool->Device().currentTilt.load(), target) << what;
+        EXPECT_EQ(application->State().currentTilt, target) << what;
+    }
+
+    std::unique_ptr<WorkingDirectory> directory;
+    Vlx400Settings settings;
+    std::shared_ptr<Vlx400Application> application;
+    std::unique_ptr<SimulatedActuator> sim;
+    std::unique_ptr<InProcessTool> tool;
+    std::size_t buffersBefore = 0;  // live blocks before the tool started
+};
+
+}  // namespace reliability
