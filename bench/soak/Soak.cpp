@@ -535,7 +535,7 @@ int main(int argc, char** argv) {
 
         const std::int32_t before = application->State().currentTilt;
         const std::int32_t target = targets.Next(i, before);
-        const OperationTrace trace = tool->SetTiltFromAnyState(target, MoveLimit);
+        const OperationTrace trace = tool->SetTilt(target, MoveLimit);
         CVLX400E& device = tool->Device();
         const std::int32_t simTilt = application->State().currentTilt;
         const std::int32_t recordTilt = device.currentTilt.load();

@@ -15,21 +15,13 @@
 #include "PseudoTerminal.h"
 #include "RS485SerialPort.h"
 #include "SimulatedActuator.h"
+#include "WaitUntil.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using Bytes = std::vector<std::uint8_t>;
-
-bool WaitUntil(const std::function<bool()>& condition, milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
 
 // The actuator thread as the link sees it: a queue the test reads, and a state
 // the test sets.

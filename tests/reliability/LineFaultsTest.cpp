@@ -15,24 +15,12 @@
 #include "HDLCPrimary.h"
 #include "MainDataStore.h"
 #include "RS485SerialPort.h"
+#include "WaitUntil.h"
 
 using namespace reliability;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Bytes = std::vector<std::uint8_t>;
-
-namespace {
-
-bool WaitUntilTrue(const std::function<bool()>& done, milliseconds limit) {
-    const auto end = SteadyClock::now() + limit;
-    while (!done()) {
-        if (SteadyClock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return true;
-}
-
-}  // namespace
 
 TEST_F(FaultTest, MovesStayHonestWhenFramesAreCorruptedOrLost) {
     struct Case {
@@ -160,7 +148,7 @@ TEST(LinkFaults, EveryCommandGetsItsReplyOnceDespiteASpoiledFrame) {
     context.SetSelectedPortName(sim.DevicePath());
     link.StartLinkThread(port, context, &device);
     bool lost = false;
-    ASSERT_TRUE(WaitUntilTrue(
+    ASSERT_TRUE(WaitUntil(
         [&] { return device.Replies(milliseconds(50), milliseconds(0), lost), device.linkUp; },
         milliseconds(6000)));
 

@@ -150,44 +150,18 @@ public:
         return true;
     }
 
-    // As the dialog's Set Tilt: the request, then the wait for the device to
-    // leave the ready state and come back to it, or fail.
+    // As the dialog's Set Tilt and Change Antenna Model: the request, then the
+    // wait for the device to leave the ready state and come back to it, or
+    // fail. A device still failed from an earlier operation would have that
+    // failure taken for this one's at once, so the wait for the outcome begins
+    // when the actuator thread has taken the request and left the failed
+    // state; a request it does not take within `limit` times out.
     OperationTrace SetTilt(std::int32_t tenths, milliseconds limit) {
-        Device().requestedTilt.store(tenths);
-        PostThreadMessage(Device().threadId.load(), MsgSetTilt);
-        return WaitForOperation(limit);
-    }
-    // As SetTilt, for a device that may still be failed from an earlier
-    // operation: SetTilt's wait would take that failure for this move's at
-    // once. Here the wait for the outcome begins when the actuator thread has
-    // taken the request and left the failed state; a request it does not take
-    // within `limit` times out.
-    OperationTrace SetTiltFromAnyState(std::int32_t tenths, milliseconds limit) {
-        const auto start = SteadyClock::now();
-        const bool wasFailed = Device().state.load() == Failed;
-        Device().requestedTilt.store(tenths);
-        PostThreadMessage(Device().threadId.load(), MsgSetTilt);
-        OperationTrace trace;
-        if (wasFailed) {
-            const auto end = start + limit;
-            while (Device().state.load() == Failed) {
-                if (SteadyClock::now() > end) {
-                    trace.took =
-                        std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
-                    return trace;
-                }
-                std::this_thread::sleep_for(milliseconds(1));
-            }
-        }
-        const auto spent = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
-        trace = WaitForOperation(limit > spent ? limit - spent : milliseconds(0));
-        trace.took = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
-        return trace;
+        return Request([&] { RequestTilt(tenths); }, limit);
     }
     OperationTrace ChangeModel(const std::string& displayName, milliseconds limit) {
         if (!process_.SystemContext.SelectModelByName(displayName)) return {};
-        PostThreadMessage(Device().threadId.load(), MsgChangeModel);
-        return WaitForOperation(limit);
+        return Request([&] { PostThreadMessage(Device().threadId.load(), MsgChangeModel); }, limit);
     }
     // The requests alone, for a test that acts on the actuator while the
     // operation runs and then waits with WaitForOperation.
@@ -224,6 +198,22 @@ public:
     }
 
 private:
+    template <class Post>
+    OperationTrace Request(Post post, milliseconds limit) {
+        const auto start = SteadyClock::now();
+        const bool wasFailed = Device().state.load() == Failed;
+        post();
+        OperationTrace trace;
+        if (wasFailed && !WaitFor([&] { return Device().state.load() != Failed; }, limit)) {
+            trace.took = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+            return trace;
+        }
+        const auto spent = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+        trace = WaitForOperation(limit > spent ? limit - spent : milliseconds(0));
+        trace.took = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
+        return trace;
+    }
+
     ProcessObjects process_;
     HeadlessTiltSlider slider_;
     HeadlessModelList models_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FrameCodec.h"
+#include "WaitUntil.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -35,17 +36,6 @@ inline std::vector<Bytes> GoodFrames(const Bytes& line) {
             frames.emplace_back(storage.begin(), storage.begin() + length);
     }
     return frames;
-}
-
-// Polls `done` until it holds or the time is up.
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::milliseconds{2000}) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds{2});
-    }
-    return true;
 }
 
 // The tool's end of the line: the slave opened and set as the tool's port does.

@@ -11,20 +11,12 @@
 #include "Actuator.h"
 #include "Process.h"
 #include "PseudoTerminal.h"
+#include "WaitUntil.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-bool WaitUntil(const std::function<bool()>& condition, milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(2));
-    }
-    return true;
-}
 
 class Spine : public ::testing::Test {
 protected:
