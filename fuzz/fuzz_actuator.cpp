@@ -27,18 +27,18 @@
 #include <string>
 #include <string_view>
 
-#include "Actuator.h"
-#include "ActuatorThread.h"
-#include "AntennaTable.h"
-#include "AntennaTableFile.h"
-#include "CommandBuffer.h"
-#include "Commands.h"
+#include "actuator/Actuator.h"
+#include "actuator/ActuatorThread.h"
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTableFile.h"
+#include "core/CommandBuffer.h"
+#include "actuator/Commands.h"
 #include "FuzzSupport.h"
-#include "HeadlessControls.h"
-#include "KVQSystem.h"
-#include "MainDataStore.h"
-#include "ManualClock.h"
-#include "ThreadMessages.h"
+#include "app/HeadlessControls.h"
+#include "settings/KVQSystem.h"
+#include "core/MainDataStore.h"
+#include "support/ManualClock.h"
+#include "core/ThreadMessages.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "AntennaTable.h"
-#include "AntennaTableFile.h"
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTableFile.h"
 #include "FuzzSupport.h"
 
 namespace {

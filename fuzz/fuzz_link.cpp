@@ -24,11 +24,11 @@
 #include <cstdint>
 #include <span>
 
-#include "CommandBuffer.h"
-#include "FrameCodec.h"
+#include "core/CommandBuffer.h"
+#include "hdlc/FrameCodec.h"
 #include "FuzzSupport.h"
-#include "HDLCPrimary.h"
-#include "ThreadMessages.h"
+#include "hdlc/HDLCPrimary.h"
+#include "core/ThreadMessages.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
-#include "KVQSystem.h"
-#include "ProfileFile.h"
+#include "settings/KVQSystem.h"
+#include "settings/ProfileFile.h"
 
 namespace {
 

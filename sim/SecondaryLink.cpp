@@ -1,6 +1,6 @@
-#include "SecondaryLink.h"
+#include "sim/SecondaryLink.h"
 
-#include "FrameCodec.h"
+#include "hdlc/FrameCodec.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "SimApplication.h"
+#include "sim/SimApplication.h"
 
 // Which sequence number a misnumbered answer gets wrong.
 enum class SequenceFault {

@@ -1,4 +1,4 @@
-#include "SimCommandLine.h"
+#include "sim/SimCommandLine.h"
 
 #include <algorithm>
 #include <charconv>

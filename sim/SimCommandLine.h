@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "SimulatedActuator.h"
-#include "Vlx400Application.h"
+#include "sim/SimulatedActuator.h"
+#include "sim/Vlx400Application.h"
 
 // What the vlx400-sim command line asks for.
 struct SimCommandLine {

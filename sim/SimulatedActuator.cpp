@@ -1,4 +1,4 @@
-#include "SimulatedActuator.h"
+#include "sim/SimulatedActuator.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "Vlx400Application.h"
+#include "sim/Vlx400Application.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "FrameCodec.h"
-#include "SecondaryLink.h"
-#include "SimApplication.h"
+#include "hdlc/FrameCodec.h"
+#include "sim/SecondaryLink.h"
+#include "sim/SimApplication.h"
 
 struct SimOptions {
     SimMode mode = SimMode::Ericsson;

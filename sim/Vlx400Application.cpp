@@ -1,4 +1,4 @@
-#include "Vlx400Application.h"
+#include "sim/Vlx400Application.h"
 
 #include <algorithm>
 

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "SimApplication.h"
-#include "Vlx400Protocol.h"
+#include "sim/SimApplication.h"
+#include "sim/Vlx400Protocol.h"
 
 // Every command the actuator takes, by the name the fault options use.
 enum class Vlx400Command : std::uint8_t {

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "SimCommandLine.h"
-#include "SimulatedActuator.h"
-#include "Vlx400Application.h"
+#include "sim/SimCommandLine.h"
+#include "sim/SimulatedActuator.h"
+#include "sim/Vlx400Application.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

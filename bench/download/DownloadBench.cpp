@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "FrameCodec.h"
-#include "SimulatedActuator.h"
-#include "ToolUnderTest.h"
-#include "Vlx400Application.h"
-#include "Vlx400Protocol.h"
+#include "hdlc/FrameCodec.h"
+#include "sim/SimulatedActuator.h"
+#include "support/ToolUnderTest.h"
+#include "sim/Vlx400Application.h"
+#include "sim/Vlx400Protocol.h"
 
 using namespace reliability;
 using std::chrono::duration;

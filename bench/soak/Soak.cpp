@@ -37,10 +37,10 @@
 #include <malloc.h>
 #endif
 
-#include "CommandBuffer.h"
-#include "SimulatedActuator.h"
-#include "ToolUnderTest.h"
-#include "Vlx400Application.h"
+#include "core/CommandBuffer.h"
+#include "sim/SimulatedActuator.h"
+#include "support/ToolUnderTest.h"
+#include "sim/Vlx400Application.h"
 
 using namespace reliability;
 using std::chrono::duration;

@@ -1,6 +1,6 @@
-#include "Actuator.h"
+#include "actuator/Actuator.h"
 
-#include "Controls.h"
+#include "core/Controls.h"
 
 CActuator::CActuator() : serialNumber("(no serial num)") {}
 

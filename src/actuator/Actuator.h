@@ -8,12 +8,12 @@
 #include <mutex>
 #include <string>
 
-#include "CommandBuffer.h"
-#include "DeadlineTimer.h"
-#include "LinkDevice.h"
-#include "ManufacturingDataPage.h"
-#include "SharedText.h"
-#include "ThreadMessages.h"
+#include "core/CommandBuffer.h"
+#include "hdlc/DeadlineTimer.h"
+#include "hdlc/LinkDevice.h"
+#include "actuator/ManufacturingDataPage.h"
+#include "core/SharedText.h"
+#include "core/ThreadMessages.h"
 
 class CMainDataStore;
 class TiltSliderControl;

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "Actuator.h"
-#include "ActuatorThread.h"
-#include "MainDataStore.h"
-#include "System.h"
-#include "WorkerThread.h"
+#include "actuator/Actuator.h"
+#include "actuator/ActuatorThread.h"
+#include "core/MainDataStore.h"
+#include "settings/System.h"
+#include "core/WorkerThread.h"
 
 struct CMainDataStore::ActuatorSlot {
     std::unique_ptr<CVLX400E> record;

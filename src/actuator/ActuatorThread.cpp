@@ -1,9 +1,9 @@
-#include "ActuatorThread.h"
+#include "actuator/ActuatorThread.h"
 
 #include <algorithm>
 
-#include "Actuator.h"
-#include "MainDataStore.h"
+#include "actuator/Actuator.h"
+#include "core/MainDataStore.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ThreadMessages.h"
+#include "core/ThreadMessages.h"
 
 class CActuator;
 class CMainDataStore;

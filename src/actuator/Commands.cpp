@@ -1,4 +1,4 @@
-#include "Commands.h"
+#include "actuator/Commands.h"
 
 #include <algorithm>
 

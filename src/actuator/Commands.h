@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "CommandBuffer.h"
+#include "core/CommandBuffer.h"
 
 // The application messages exchanged with the actuator: builders for every
 // request, ready to post to the link thread, and a reader for replies that

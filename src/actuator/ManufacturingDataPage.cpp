@@ -1,4 +1,4 @@
-#include "ManufacturingDataPage.h"
+#include "actuator/ManufacturingDataPage.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 // The shared system object's model look-ups: what a model found in the antenna
 // table does to the device record.
 
-#include "Actuator.h"
-#include "AntennaTable.h"
-#include "Controls.h"
-#include "MainDataStore.h"
+#include "actuator/Actuator.h"
+#include "antenna/AntennaTable.h"
+#include "core/Controls.h"
+#include "core/MainDataStore.h"
 
 void CMainDataStore::SelectModelByKey(std::string_view key) {
     CActuator* device = GetDevice(1);

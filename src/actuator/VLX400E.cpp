@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Actuator.h"
-#include "AntennaTable.h"
-#include "Commands.h"
-#include "Controls.h"
-#include "MainDataStore.h"
+#include "actuator/Actuator.h"
+#include "antenna/AntennaTable.h"
+#include "actuator/Commands.h"
+#include "core/Controls.h"
+#include "core/MainDataStore.h"
 
 namespace {
 

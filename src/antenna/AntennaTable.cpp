@@ -1,4 +1,4 @@
-#include "AntennaTable.h"
+#include "antenna/AntennaTable.h"
 
 #include <new>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "AntennaTableFile.h"
+#include "antenna/AntennaTableFile.h"
 
 #include <algorithm>
 #include <array>

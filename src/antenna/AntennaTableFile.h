@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "AntennaTable.h"
+#include "antenna/AntennaTable.h"
 
 // Bounds on what a table file may cost: bytes read from one file, characters
 // kept of one line, digits of one configuration text (16 groups of eight).

@@ -2,10 +2,10 @@
 #include <string>
 #include <system_error>
 
-#include "AntennaTable.h"
-#include "AntennaTableFile.h"
-#include "Controls.h"
-#include "MainDataStore.h"
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTableFile.h"
+#include "core/Controls.h"
+#include "core/MainDataStore.h"
 
 bool CMainDataStore::LoadAntennaTables(ModelListControl* modelComboBox) {
     CAntennaTable* table = AntennaTable();

@@ -1,4 +1,4 @@
-#include "Demo.h"
+#include "app/Demo.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <fstream>
 #include <system_error>
 
-#include "PortNames.h"
-#include "SimulatedActuator.h"
-#include "Vlx400Application.h"
+#include "serial/PortNames.h"
+#include "sim/SimulatedActuator.h"
+#include "sim/Vlx400Application.h"
 
 namespace fs = std::filesystem;
 

@@ -1,9 +1,9 @@
-#include "Process.h"
+#include "app/Process.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "Actuator.h"
+#include "actuator/Actuator.h"
 
 bool PrepareProcess(ProcessObjects& process) {
     process.SystemContext.SetAntennaTable(&process.antennaTable);

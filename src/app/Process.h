@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 
-#include "AntennaTable.h"
-#include "HDLCPrimary.h"
-#include "KVQSystem.h"
-#include "MainDataStore.h"
-#include "RS485SerialPort.h"
-#include "TestEngine.h"
+#include "antenna/AntennaTable.h"
+#include "hdlc/HDLCPrimary.h"
+#include "settings/KVQSystem.h"
+#include "core/MainDataStore.h"
+#include "serial/RS485SerialPort.h"
+#include "status/TestEngine.h"
 
 class ModelListControl;
 class TiltSliderControl;

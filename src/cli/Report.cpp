@@ -1,12 +1,12 @@
-#include "Report.h"
+#include "cli/Report.h"
 
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 
-#include "Actuator.h"
-#include "MainDataStore.h"
-#include "StatusTexts.h"
+#include "actuator/Actuator.h"
+#include "core/MainDataStore.h"
+#include "status/StatusTexts.h"
 
 namespace {
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "Actuator.h"
-#include "CommandLine.h"
-#include "Demo.h"
-#include "HeadlessControls.h"
-#include "PortNames.h"
-#include "Process.h"
-#include "Report.h"
-#include "StopSignals.h"
+#include "actuator/Actuator.h"
+#include "cli/CommandLine.h"
+#include "app/Demo.h"
+#include "app/HeadlessControls.h"
+#include "serial/PortNames.h"
+#include "app/Process.h"
+#include "cli/Report.h"
+#include "app/StopSignals.h"
 
 namespace {
 

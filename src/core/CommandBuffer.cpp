@@ -1,4 +1,4 @@
-#include "CommandBuffer.h"
+#include "core/CommandBuffer.h"
 
 #include <atomic>
 #include <new>

@@ -1,8 +1,9 @@
-#include "MainDataStore.h"
+#include "core/MainDataStore.h"
 
 #include <algorithm>
+#include <chrono>
 
-#include "TimeSource.h"
+#include "core/TimeSource.h"
 
 CMainDataStore::CMainDataStore() = default;
 CMainDataStore::~CMainDataStore() = default;
@@ -45,11 +46,35 @@ bool CMainDataStore::TakeStatusLines(std::string& line1, std::string& line2) {
 }
 
 void CMainDataStore::RequestStop() {
-    stopRequested_.store(1, std::memory_order_release);
+    std::vector<std::function<void()>> listeners;
+    {
+        std::lock_guard lock(stopMutex_);
+        stopRequested_.store(1, std::memory_order_release);
+        listeners = stopListeners_;
+    }
+    stopped_.notify_all();
+    for (const auto& listener : listeners)
+        listener();
+}
+
+void CMainDataStore::AddStopListener(std::function<void()> listener) {
+    bool already = false;
+    {
+        std::lock_guard lock(stopMutex_);
+        already = StopRequested();
+        if (!already) stopListeners_.push_back(listener);
+    }
+    if (already) listener();
 }
 
 void CMainDataStore::PauseUnlessStopped(std::uint32_t ms) const {
-    // Short slices keep a stop request from waiting behind a long pause.
+    if (Clock().IsSystemClock()) {
+        std::unique_lock lock(stopMutex_);
+        stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return StopRequested(); });
+        return;
+    }
+    // A test clock only moves when someone sleeps on it: sleep in slices so a
+    // stop request is still seen between them.
     constexpr std::uint32_t slice = 10;
     const std::uint32_t end = TickCount() + ms;
     while (!StopRequested()) {

@@ -2,13 +2,16 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "SharedText.h"
+#include "core/SharedText.h"
 
 class CActuator;  // the device record, defined by the actuator subsystem
 class CVLX400E;
@@ -60,8 +63,13 @@ public:
     // Stops and joins the actuator thread (within withinMs); true when it ended.
     bool JoinActuatorThread(std::uint32_t withinMs);
 
-    // The stop flag: raised once, never lowered.
+    // The stop flag: raised once, never lowered. Raising it wakes every
+    // PauseUnlessStopped and calls the stop listeners on the calling thread.
     void RequestStop();
+    // For a thread that waits on something else than this object (the link
+    // thread on its line): called once when stop is requested, at once when it
+    // already is.
+    void AddStopListener(std::function<void()> listener);
     bool StopRequested() const { return stopRequested_.load(std::memory_order_acquire) != 0; }
     // Sleeps ms on the clock, returning early once stop is requested.
     void PauseUnlessStopped(std::uint32_t ms) const;
@@ -97,6 +105,9 @@ private:
 
     CAntennaTable* antennaTable_ = nullptr;
     std::atomic<std::int32_t> stopRequested_{0};
+    mutable std::mutex stopMutex_;
+    mutable std::condition_variable stopped_;
+    std::vector<std::function<void()>> stopListeners_;
 
     mutable std::mutex statusMutex_;
     std::int32_t statusChanged_ = 0;

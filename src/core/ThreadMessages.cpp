@@ -1,13 +1,14 @@
-#include "ThreadMessages.h"
+#include "core/ThreadMessages.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <unordered_map>
 
-#include "TimeSource.h"
+#include "core/TimeSource.h"
 
 namespace {
 
@@ -15,6 +16,8 @@ struct MessageQueue {
     std::mutex mutex;
     std::condition_variable posted;
     std::deque<ThreadMessage> messages;
+    // Called after every post, for a thread that waits on more than its queue.
+    std::function<void()> waker;
 };
 
 class QueueRegistry {
@@ -77,12 +80,22 @@ bool PostThreadMessage(ThreadId id, std::uint32_t number, std::uintptr_t wParam,
     if (id == 0) return false;
     auto queue = Registry().Find(id);
     if (!queue) return false;
+    std::function<void()> waker;
     {
         std::lock_guard lock(queue->mutex);
         queue->messages.push_back(ThreadMessage{number, wParam, std::move(lParam)});
+        waker = queue->waker;
     }
     queue->posted.notify_all();
+    if (waker) waker();
     return true;
+}
+
+void SetQueueWaker(ThreadId id, std::function<void()> waker) {
+    auto queue = Registry().Find(id);
+    if (!queue) return;
+    std::lock_guard lock(queue->mutex);
+    queue->waker = std::move(waker);
 }
 
 bool HasMessage(ThreadId id) {

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
-#include "CommandBuffer.h"
+#include "core/CommandBuffer.h"
 
 // Posted thread messages: the only way work crosses threads. A thread is known
 // by a nonzero 32-bit id of our own; it must create its queue before anything
@@ -44,6 +45,12 @@ void DestroyMessageQueue(ThreadId id);
 // so a failed post never leaks.
 bool PostThreadMessage(ThreadId id, std::uint32_t number, std::uintptr_t wParam = 0,
                        CommandBufferPtr lParam = nullptr);
+
+// For a thread that waits on its queue and on something else at once (the link
+// thread waits on the serial line): waker is called on the posting thread after
+// every successful post, so that wait can be cut short. The thread sets it after
+// creating its queue; it goes with the queue.
+void SetQueueWaker(ThreadId id, std::function<void()> waker);
 
 // Whether a message is waiting, without taking it.
 bool HasMessage(ThreadId id);

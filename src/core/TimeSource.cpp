@@ -1,4 +1,4 @@
-#include "TimeSource.h"
+#include "core/TimeSource.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "WorkerThread.h"
+#include "core/WorkerThread.h"
 
 #include <pthread.h>
 #include <sched.h>

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ThreadMessages.h"
+#include "core/ThreadMessages.h"
 
 // A worker thread with an id for thread messages. The id is known as soon as
 // Start returns, before the thread has created its queue.

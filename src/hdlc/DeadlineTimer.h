@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "TimeSource.h"
+#include "core/TimeSource.h"
 
 // A millisecond deadline on the wrapping tick count. Nothing waits on it: the
 // owner tests it on its own passes. Comparing by signed difference keeps it

@@ -1,4 +1,4 @@
-#include "FrameCodec.h"
+#include "hdlc/FrameCodec.h"
 
 namespace hdlc {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "CommandBuffer.h"
+#include "core/CommandBuffer.h"
 
 // HDLC asynchronous framing: flags, octet transparency and the 16-bit frame
 // check sequence, shared by the link and the simulated actuator.

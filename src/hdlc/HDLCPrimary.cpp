@@ -1,8 +1,8 @@
-#include "HDLCPrimary.h"
+#include "hdlc/HDLCPrimary.h"
 
 #include <cstring>
 
-#include "LinkThread.h"
+#include "hdlc/LinkThread.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <memory>
 #include <span>
 
-#include "CommandBuffer.h"
-#include "DeadlineTimer.h"
-#include "FrameCodec.h"
-#include "LinkDevice.h"
-#include "ThreadMessages.h"
-#include "WorkerThread.h"
+#include "core/CommandBuffer.h"
+#include "hdlc/DeadlineTimer.h"
+#include "hdlc/FrameCodec.h"
+#include "hdlc/LinkDevice.h"
+#include "core/ThreadMessages.h"
+#include "core/WorkerThread.h"
 
 class CMainDataStore;
 class CRS485SerialPort;

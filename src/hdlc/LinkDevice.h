@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ThreadMessages.h"
+#include "core/ThreadMessages.h"
 
 // What the link needs of the device a secondary station stands for: where to
 // post replies and link events, and whether the device is idle (searching with

@@ -1,11 +1,11 @@
-#include "LinkThread.h"
+#include "hdlc/LinkThread.h"
 
 #include <algorithm>
 
-#include "MainDataStore.h"
-#include "RS485SerialPort.h"
-#include "TimeSource.h"
-#include "WorkerThread.h"
+#include "core/MainDataStore.h"
+#include "serial/RS485SerialPort.h"
+#include "core/TimeSource.h"
+#include "core/WorkerThread.h"
 
 namespace {
 

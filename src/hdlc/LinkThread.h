@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "HDLCPrimary.h"
-#include "ThreadMessages.h"
+#include "hdlc/HDLCPrimary.h"
+#include "core/ThreadMessages.h"
 
 class CMainDataStore;
 class CRS485SerialPort;

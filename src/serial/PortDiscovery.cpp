@@ -1,4 +1,4 @@
-#include "PortDiscovery.h"
+#include "serial/PortDiscovery.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <tuple>
 
-#include "PortNames.h"
+#include "serial/PortNames.h"
 
 namespace fs = std::filesystem;
 

@@ -1,9 +1,9 @@
-#include "PortNames.h"
+#include "serial/PortNames.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "PortDiscovery.h"
+#include "serial/PortDiscovery.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "RS485SerialPort.h"
+#include "serial/RS485SerialPort.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,8 +14,8 @@
 #include <string>
 #include <system_error>
 
-#include "MainDataStore.h"
-#include "PortNames.h"
+#include "core/MainDataStore.h"
+#include "serial/PortNames.h"
 
 namespace {
 

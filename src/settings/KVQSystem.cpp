@@ -1,10 +1,10 @@
-#include "KVQSystem.h"
+#include "settings/KVQSystem.h"
 
 #include <algorithm>
 #include <string>
 #include <system_error>
 
-#include "ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 namespace {
 

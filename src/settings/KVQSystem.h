@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "System.h"
+#include "settings/System.h"
 
 // The settings of this tool: section "VLX400" of KVQ.INI in the working directory.
 class CKVQSystem final : public CSystem {

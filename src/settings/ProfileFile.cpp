@@ -1,4 +1,4 @@
-#include "ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,6 +1,6 @@
-#include "System.h"
+#include "settings/System.h"
 
-#include "ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 CSystem::~CSystem() = default;
 

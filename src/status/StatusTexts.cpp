@@ -1,6 +1,6 @@
-#include "StatusTexts.h"
+#include "status/StatusTexts.h"
 
-#include "Actuator.h"
+#include "actuator/Actuator.h"
 
 std::string FailText(std::int32_t failCode) {
     switch (failCode) {

@@ -1,9 +1,9 @@
-#include "TestEngine.h"
+#include "status/TestEngine.h"
 
-#include "Actuator.h"
-#include "HDLCPrimary.h"
-#include "MainDataStore.h"
-#include "RS485SerialPort.h"
+#include "actuator/Actuator.h"
+#include "hdlc/HDLCPrimary.h"
+#include "core/MainDataStore.h"
+#include "serial/RS485SerialPort.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "ThreadMessages.h"
-#include "WorkerThread.h"
+#include "core/ThreadMessages.h"
+#include "core/WorkerThread.h"
 
 class CActuator;
 class CHDLCPrimary;

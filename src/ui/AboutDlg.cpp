@@ -1,12 +1,12 @@
-#include "AboutDlg.h"
+#include "ui/AboutDlg.h"
 
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 
-#include "ApplicationIcon.h"
-#include "DialogTexts.h"
-#include "DialogUnits.h"
+#include "ui/ApplicationIcon.h"
+#include "ui/DialogTexts.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "AppOptions.h"
+#include "ui/AppOptions.h"
 
 #include <cstdlib>
 

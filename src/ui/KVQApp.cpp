@@ -1,4 +1,4 @@
-#include "KVQApp.h"
+#include "ui/KVQApp.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ApplicationIcon.h"
-#include "KVQDlg.h"
-#include "Process.h"
-#include "QtMessagePresenter.h"
+#include "ui/ApplicationIcon.h"
+#include "ui/KVQDlg.h"
+#include "app/Process.h"
+#include "ui/QtMessagePresenter.h"
 
 namespace {
 

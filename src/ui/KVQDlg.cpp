@@ -1,4 +1,4 @@
-#include "KVQDlg.h"
+#include "ui/KVQDlg.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -13,15 +13,15 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "AboutDlg.h"
-#include "Actuator.h"
-#include "ApplicationIcon.h"
-#include "DialogTexts.h"
-#include "DialogUnits.h"
-#include "Process.h"
-#include "QtControls.h"
-#include "RefreshView.h"
-#include "UserCommands.h"
+#include "ui/AboutDlg.h"
+#include "actuator/Actuator.h"
+#include "ui/ApplicationIcon.h"
+#include "ui/DialogTexts.h"
+#include "ui/DialogUnits.h"
+#include "app/Process.h"
+#include "ui/QtControls.h"
+#include "ui/RefreshView.h"
+#include "ui/UserCommands.h"
 
 namespace {
 

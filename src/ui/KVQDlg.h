@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "MessageText.h"
-#include "PortSelection.h"
-#include "RefreshView.h"
+#include "ui/MessageText.h"
+#include "ui/PortSelection.h"
+#include "ui/RefreshView.h"
 
 class QAction;
 class QComboBox;

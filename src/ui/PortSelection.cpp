@@ -1,12 +1,12 @@
-#include "PortSelection.h"
+#include "ui/PortSelection.h"
 
 #include <charconv>
 #include <limits>
 #include <string_view>
 #include <thread>
 
-#include "DialogTexts.h"
-#include "MainDataStore.h"
+#include "ui/DialogTexts.h"
+#include "core/MainDataStore.h"
 
 std::string WithNumber(const std::string& text, int number) {
     std::string result = text;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "MessageText.h"
-#include "PortDiscovery.h"
-#include "ThreadMessages.h"
+#include "ui/MessageText.h"
+#include "serial/PortDiscovery.h"
+#include "core/ThreadMessages.h"
 
 class CMainDataStore;
 

@@ -1,4 +1,4 @@
-#include "QtControls.h"
+#include "ui/QtControls.h"
 
 #include <QMetaObject>
 #include <QThread>

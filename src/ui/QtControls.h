@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "Controls.h"
+#include "core/Controls.h"
 
 // The dialog's slider and model list as the actuator thread drives them.
 //

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "MessageText.h"
+#include "ui/MessageText.h"
 
 // Shows each message as a modal box with one OK button over its parent.
 class QtMessagePresenter final : public MessagePresenter {

@@ -1,11 +1,11 @@
-#include "RefreshView.h"
+#include "ui/RefreshView.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "Actuator.h"
-#include "DialogTexts.h"
-#include "Process.h"
+#include "actuator/Actuator.h"
+#include "ui/DialogTexts.h"
+#include "app/Process.h"
 
 namespace {
 

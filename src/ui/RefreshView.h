@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "MessageText.h"
+#include "ui/MessageText.h"
 
 struct ProcessObjects;
 

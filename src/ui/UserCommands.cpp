@@ -1,10 +1,10 @@
-#include "UserCommands.h"
+#include "ui/UserCommands.h"
 
 #include <algorithm>
 
-#include "Actuator.h"
-#include "DialogTexts.h"
-#include "MainDataStore.h"
+#include "actuator/Actuator.h"
+#include "ui/DialogTexts.h"
+#include "core/MainDataStore.h"
 
 bool RequestTilt(CActuator& device, std::int32_t sliderPosition) {
     // Stored before the post: the message orders it before the actuator's read.

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "AppOptions.h"
-#include "Demo.h"
-#include "KVQApp.h"
-#include "Process.h"
+#include "ui/AppOptions.h"
+#include "app/Demo.h"
+#include "ui/KVQApp.h"
+#include "app/Process.h"
 
 int main(int argc, char** argv) {
     std::string error;

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "Actuator.h"
-#include "ActuatorThread.h"
-#include "AntennaTable.h"
-#include "AntennaTableFile.h"
-#include "Commands.h"
-#include "HeadlessControls.h"
-#include "KVQSystem.h"
-#include "MainDataStore.h"
-#include "ManualClock.h"
+#include "actuator/Actuator.h"
+#include "actuator/ActuatorThread.h"
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTableFile.h"
+#include "actuator/Commands.h"
+#include "app/HeadlessControls.h"
+#include "settings/KVQSystem.h"
+#include "core/MainDataStore.h"
+#include "support/ManualClock.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

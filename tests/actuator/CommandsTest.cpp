@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
-#include "ThreadMessages.h"
+#include "actuator/Commands.h"
+#include "core/ThreadMessages.h"
 
 namespace {
 

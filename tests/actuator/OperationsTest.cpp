@@ -3,8 +3,8 @@
 #include <fstream>
 
 #include "ActuatorFixture.h"
-#include "StatusTexts.h"
-#include "TestEngine.h"
+#include "status/StatusTexts.h"
+#include "status/TestEngine.h"
 
 namespace {
 

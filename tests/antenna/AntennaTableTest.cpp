@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "AntennaTable.h"
-#include "AntennaTableFile.h"
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTableFile.h"
 #include "AntennaTestSupport.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "AntennaTable.h"
-#include "AntennaTableFile.h"
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTableFile.h"
 #include "AntennaTestSupport.h"
-#include "Controls.h"
-#include "MainDataStore.h"
+#include "core/Controls.h"
+#include "core/MainDataStore.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "AntennaTable.h"
+#include "antenna/AntennaTable.h"
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TableDir {

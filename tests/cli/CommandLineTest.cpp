@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "CommandLine.h"
+#include "cli/CommandLine.h"
 
 using Command = CliOptions::Command;
 

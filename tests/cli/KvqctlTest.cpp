@@ -11,9 +11,9 @@
 #include <sstream>
 #include <string>
 
-#include "ChildProcess.h"
-#include "SimulatedActuator.h"
-#include "Vlx400Application.h"
+#include "support/ChildProcess.h"
+#include "sim/SimulatedActuator.h"
+#include "sim/Vlx400Application.h"
 
 namespace {
 

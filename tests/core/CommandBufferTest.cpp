@@ -3,8 +3,8 @@
 #include <functional>
 #include <thread>
 
-#include "CommandBuffer.h"
-#include "ThreadMessages.h"
+#include "core/CommandBuffer.h"
+#include "core/ThreadMessages.h"
 
 TEST(CommandBuffer, AppendsBigEndianFromTheDataOffset) {
     auto buffer = NewCommandBuffer(20, 5);

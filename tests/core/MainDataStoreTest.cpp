@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
-#include "MainDataStore.h"
-#include "ManualClock.h"
+#include "core/MainDataStore.h"
+#include "support/ManualClock.h"
 
 TEST(SystemContext, StatusLinesRaiseTheFlagOnEveryWrite) {
     CMainDataStore context;

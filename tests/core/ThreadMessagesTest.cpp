@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "ThreadMessages.h"
+#include "core/ThreadMessages.h"
 
 namespace {
 

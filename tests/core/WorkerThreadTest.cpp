@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "WorkerThread.h"
+#include "core/WorkerThread.h"
 
 TEST(WorkerThread, RunsWithItsIdAndRemovesItsQueueWhenDone) {
     WorkerThread worker;

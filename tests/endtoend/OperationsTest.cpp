@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "SimulatedActuator.h"
-#include "ToolUnderTest.h"
-#include "Vlx400Application.h"
+#include "sim/SimulatedActuator.h"
+#include "support/ToolUnderTest.h"
+#include "sim/Vlx400Application.h"
 
 using namespace reliability;
 using std::chrono::milliseconds;

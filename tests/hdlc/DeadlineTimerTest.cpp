@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "DeadlineTimer.h"
-#include "ManualClock.h"
+#include "hdlc/DeadlineTimer.h"
+#include "support/ManualClock.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FrameCodec.h"
+#include "hdlc/FrameCodec.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "HDLCPrimary.h"
-#include "MainDataStore.h"
-#include "PseudoTerminal.h"
-#include "RS485SerialPort.h"
-#include "SimulatedActuator.h"
-#include "WaitUntil.h"
+#include "hdlc/HDLCPrimary.h"
+#include "core/MainDataStore.h"
+#include "support/PseudoTerminal.h"
+#include "serial/RS485SerialPort.h"
+#include "sim/SimulatedActuator.h"
+#include "support/WaitUntil.h"
 
 namespace {
 

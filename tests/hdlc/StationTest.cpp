@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "HDLCPrimary.h"
+#include "hdlc/HDLCPrimary.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

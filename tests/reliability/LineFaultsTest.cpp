@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "FaultFixture.h"
-#include "HDLCPrimary.h"
-#include "MainDataStore.h"
-#include "RS485SerialPort.h"
-#include "WaitUntil.h"
+#include "support/FaultFixture.h"
+#include "hdlc/HDLCPrimary.h"
+#include "core/MainDataStore.h"
+#include "serial/RS485SerialPort.h"
+#include "support/WaitUntil.h"
 
 using namespace reliability;
 using std::chrono::milliseconds;

@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "AntennaTable.h"
-#include "FaultFixture.h"
-#include "MainDataStore.h"
+#include "antenna/AntennaTable.h"
+#include "support/FaultFixture.h"
+#include "core/MainDataStore.h"
 
 using namespace reliability;
 using std::chrono::milliseconds;

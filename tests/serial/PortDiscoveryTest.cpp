@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "PortDiscovery.h"
-#include "PortNames.h"
+#include "serial/PortDiscovery.h"
+#include "serial/PortNames.h"
 #include "SerialTestSupport.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "PortDiscovery.h"
-#include "PortNames.h"
+#include "serial/PortDiscovery.h"
+#include "serial/PortNames.h"
 #include "SerialTestSupport.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "MainDataStore.h"
-#include "RS485SerialPort.h"
+#include "core/MainDataStore.h"
+#include "serial/RS485SerialPort.h"
 #include "SerialTestSupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 
 // Sets or removes the port map variable for a scope and puts the old value back.
 class ScopedPortMap {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "KVQSystem.h"
+#include "settings/KVQSystem.h"
 #include "TempDir.h"
 
 using namespace std::string_literals;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "TempDir.h"
 
 using namespace std::string_literals;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "FrameCodec.h"
-#include "SecondaryLink.h"
+#include "hdlc/FrameCodec.h"
+#include "sim/SecondaryLink.h"
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "SimCommandLine.h"
+#include "sim/SimCommandLine.h"
 
 using namespace std::chrono_literals;
 

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "FrameCodec.h"
-#include "WaitUntil.h"
+#include "hdlc/FrameCodec.h"
+#include "support/WaitUntil.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -8,10 +8,10 @@
 #include <numeric>
 #include <optional>
 
-#include "PseudoTerminal.h"
+#include "support/PseudoTerminal.h"
 #include "SimTestSupport.h"
-#include "SimulatedActuator.h"
-#include "Vlx400Application.h"
+#include "sim/SimulatedActuator.h"
+#include "sim/Vlx400Application.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;

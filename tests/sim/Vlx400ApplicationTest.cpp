@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "FrameCodec.h"
-#include "SecondaryLink.h"
-#include "Vlx400Application.h"
+#include "hdlc/FrameCodec.h"
+#include "sim/SecondaryLink.h"
+#include "sim/Vlx400Application.h"
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;

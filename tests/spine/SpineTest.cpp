@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "Actuator.h"
-#include "Process.h"
-#include "PseudoTerminal.h"
-#include "WaitUntil.h"
+#include "actuator/Actuator.h"
+#include "app/Process.h"
+#include "support/PseudoTerminal.h"
+#include "support/WaitUntil.h"
 
 namespace {
 

@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "Actuator.h"
-#include "Controls.h"
-#include "HDLCPrimary.h"
-#include "KVQSystem.h"
-#include "MainDataStore.h"
-#include "ManualClock.h"
-#include "RS485SerialPort.h"
-#include "StatusTexts.h"
-#include "TestEngine.h"
+#include "actuator/Actuator.h"
+#include "core/Controls.h"
+#include "hdlc/HDLCPrimary.h"
+#include "settings/KVQSystem.h"
+#include "core/MainDataStore.h"
+#include "support/ManualClock.h"
+#include "serial/RS485SerialPort.h"
+#include "status/StatusTexts.h"
+#include "status/TestEngine.h"
 
 namespace {
 

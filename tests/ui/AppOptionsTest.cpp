@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "AppOptions.h"
-#include "Demo.h"
-#include "PortNames.h"
-#include "SimulatedActuator.h"
-#include "Vlx400Application.h"
+#include "ui/AppOptions.h"
+#include "app/Demo.h"
+#include "serial/PortNames.h"
+#include "sim/SimulatedActuator.h"
+#include "sim/Vlx400Application.h"
 
 namespace {
 

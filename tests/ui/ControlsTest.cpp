@@ -11,7 +11,7 @@
 #include <memory>
 #include <thread>
 
-#include "QtControls.h"
+#include "ui/QtControls.h"
 #include "UiTestSupport.h"
 
 namespace {

@@ -18,13 +18,13 @@
 #include <optional>
 #include <string>
 
-#include "AboutDlg.h"
-#include "Actuator.h"
-#include "DialogTexts.h"
-#include "KVQDlg.h"
-#include "PortNames.h"
-#include "Process.h"
-#include "PseudoTerminal.h"
+#include "ui/AboutDlg.h"
+#include "actuator/Actuator.h"
+#include "ui/DialogTexts.h"
+#include "ui/KVQDlg.h"
+#include "serial/PortNames.h"
+#include "app/Process.h"
+#include "support/PseudoTerminal.h"
 #include "UiTestSupport.h"
 
 namespace {

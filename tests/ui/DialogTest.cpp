@@ -17,14 +17,14 @@
 #include <memory>
 #include <string>
 
-#include "Actuator.h"
-#include "Demo.h"
-#include "KVQDlg.h"
-#include "PortNames.h"
-#include "Process.h"
-#include "PseudoTerminal.h"
+#include "actuator/Actuator.h"
+#include "app/Demo.h"
+#include "ui/KVQDlg.h"
+#include "serial/PortNames.h"
+#include "app/Process.h"
+#include "support/PseudoTerminal.h"
 #include "UiTestSupport.h"
-#include "Vlx400Application.h"
+#include "sim/Vlx400Application.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "MainDataStore.h"
-#include "PortSelection.h"
-#include "ThreadMessages.h"
+#include "core/MainDataStore.h"
+#include "ui/PortSelection.h"
+#include "core/ThreadMessages.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <limits>
 #include <string>
 
-#include "Actuator.h"
-#include "Process.h"
-#include "RefreshView.h"
+#include "actuator/Actuator.h"
+#include "app/Process.h"
+#include "ui/RefreshView.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "MessageText.h"
+#include "ui/MessageText.h"
 
 // Keeps the event loop turning until the condition holds; false when it did
 // not within the limit.

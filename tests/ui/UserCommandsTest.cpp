@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "Actuator.h"
-#include "AntennaTable.h"
-#include "Process.h"
-#include "ThreadMessages.h"
-#include "UserCommands.h"
+#include "actuator/Actuator.h"
+#include "antenna/AntennaTable.h"
+#include "app/Process.h"
+#include "core/ThreadMessages.h"
+#include "ui/UserCommands.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "Actuator.h"
-#include "HeadlessControls.h"
-#include "Process.h"
-#include "ThreadMessages.h"
+#include "actuator/Actuator.h"
+#include "app/HeadlessControls.h"
+#include "app/Process.h"
+#include "core/ThreadMessages.h"
 
 namespace reliability {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "CommandBuffer.h"
-#include "SimulatedActuator.h"
-#include "ToolUnderTest.h"
-#include "Vlx400Application.h"
+#include "core/CommandBuffer.h"
+#include "sim/SimulatedActuator.h"
+#include "support/ToolUnderTest.h"
+#include "sim/Vlx400Application.h"
 
 namespace reliability {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "TimeSource.h"
+#include "core/TimeSource.h"
 
 // A clock that only moves when told to, or when someone sleeps on it.
 class ManualClock final : public TimeSource {
