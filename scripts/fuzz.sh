@@ -45,22 +45,14 @@ if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/p
     exit 2
 fi
 
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined"
-flags+=" -fno-sanitize-recover=all"
-echo "== configure ($build)"
-if ! CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" \
-    -DCMAKE_BUILD_TYPE=Debug \
-    -DKVQ_BUILD_FUZZ=ON -DKVQ_BUILD_TESTS=OFF -DKVQ_WARNINGS_AS_ERRORS=OFF \
-    "-DCMAKE_CXX_FLAGS=$flags" \
-    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >"$out/configure.log" 2>&1; then
+echo "== configure ($build, preset fuzz)"
+if ! cmake --preset fuzz >"$out/configure.log" 2>&1; then
     cat "$out/configure.log" >&2
     echo "fuzz: configure failed" >&2
     exit 2
 fi
 echo "== build"
-if ! cmake --build "$build" --target "${targets[@]}" -j "$(nproc)" >"$out/build.log" 2>&1; then
+if ! cmake --build --preset fuzz --target "${targets[@]}" -j "$(nproc)" >"$out/build.log" 2>&1; then
     cat "$out/build.log" >&2
     echo "fuzz: build failed" >&2
     exit 2

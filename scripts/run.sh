@@ -3,7 +3,7 @@
 #   scripts/run.sh            the desktop tool on the simulated actuator (the demo);
 #                             without a display, kvqctl --demo status instead
 #   scripts/run.sh --real     the desktop tool on this machine's serial ports
-#   scripts/run.sh ARGS...    kvq with these arguments
+#   scripts/run.sh ARGS...    kvq with these arguments (--real is the same as none)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -18,8 +18,5 @@ if [ $# -eq 0 ]; then
   echo "No display here: running the headless tool on the simulated actuator (kvqctl --demo status)."
   exec "$bin/cli/kvqctl" --demo status
 fi
-if [ "$1" = "--real" ]; then
-  shift
-  exec "$bin/ui/kvq" "$@"
-fi
+[ "$1" = "--real" ] && shift
 exec "$bin/ui/kvq" "$@"

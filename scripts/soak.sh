@@ -16,15 +16,12 @@ scripts/deps.sh
 
 build="build/soak"
 mkdir -p "$build"
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-if ! cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKVQ_WARNINGS_AS_ERRORS=ON -DKVQ_BUILD_TESTS=ON >"$build/configure.log" 2>&1; then
+if ! cmake --preset soak >"$build/configure.log" 2>&1; then
     cat "$build/configure.log" >&2
     echo "soak: configure failed" >&2
     exit 2
 fi
-if ! cmake --build "$build" --target kvq_soak -j "$(nproc)" >"$build/build.log" 2>&1; then
+if ! cmake --build --preset soak --target kvq_soak -j "$(nproc)" >"$build/build.log" 2>&1; then
     cat "$build/build.log" >&2
     echo "soak: build failed" >&2
     exit 2

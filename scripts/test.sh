@@ -2,10 +2,13 @@
 # Everything the project promises, from a fresh machine: installs what is
 # missing, builds, and runs the whole suite in the normal build, again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, and each fuzz target for 30 seconds (scripts/fuzz.sh).
+# ThreadSanitizer, and each fuzz target for 30 seconds (scripts/fuzz.sh); first
+# it checks that every include in src/ points down the layers (scripts/check-layers.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+echo "== layers"
+scripts/check-layers.sh
 
 # Most suites wait on a simulated line far more than they compute: twice as many
 # at once as there are cores keeps both cores busy.
