@@ -36,11 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CKVQSystem settings;
     settings.InitialiseFrom(file.Path());
     for (const std::string* text :
-         {&settings.ProgramName, &settings.StationName, &settings.TestName, &settings.SiteId,
-          &settings.ModuleName, &settings.OperatorName, &settings.ProgramVersion,
-          &settings.LogFileName, &settings.SerialPort, &settings.SNPrefix, &settings.LabelMfgCode,
-          &settings.VersionIndicated, &settings.CSVFileName, &settings.ProductLabelTitle,
-          &settings.Variant}) {
+         {&settings.SiteId, &settings.LogFileName, &settings.SerialPort, &settings.SNPrefix,
+          &settings.LabelMfgCode, &settings.VersionIndicated, &settings.CSVFileName,
+          &settings.ProductLabelTitle, &settings.Variant}) {
         RequireText(*text);
     }
 

@@ -5,7 +5,7 @@
 #include "actuator/Actuator.h"
 #include "actuator/ActuatorThread.h"
 #include "core/MainDataStore.h"
-#include "settings/System.h"
+#include "settings/KVQSystem.h"
 #include "core/WorkerThread.h"
 
 struct CMainDataStore::ActuatorSlot {
@@ -31,7 +31,7 @@ void CMainDataStore::PaintTick() {
     if (CActuator* device = GetDevice(1)) device->OnPaintTick();
 }
 
-bool CMainDataStore::CreateActuator(const CSystem& settings) {
+bool CMainDataStore::CreateActuator(const CKVQSystem& settings) {
     const std::string& variant = settings.Variant;
     if (variant != "E-VLX400" && variant != "VLX400-002") return false;
     if (actuator_) return true;  // slot 1 is filled once

@@ -16,7 +16,7 @@
 class CActuator;  // the device record, defined by the actuator subsystem
 class CVLX400E;
 class CAntennaTable;  // the antenna models, defined by the antenna subsystem
-class CSystem;        // the settings, defined by the settings subsystem
+class CKVQSystem;  // the settings, defined by the settings subsystem
 class ModelListControl;
 
 // The run-time state that the threads share: the device slots, the stop flag,
@@ -57,7 +57,7 @@ public:
 
     // Fills slot 1 when the settings' Variant names a supported model; answers
     // false otherwise, and the program must then end at once with exit code 0.
-    bool CreateActuator(const CSystem& settings);
+    bool CreateActuator(const CKVQSystem& settings);
     // Starts the actuator thread for slot 1 and puts the record in Searching.
     void StartActuatorThread();
     // Stops and joins the actuator thread (within withinMs); true when it ended.

@@ -16,6 +16,17 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return std::ranges::equal(a, b, [&](char x, char y) { return upper(x) == upper(y); });
 }
 
+void ReadText(const ProfileFile& file, std::string_view key, std::string_view defaultText,
+              std::string& field) {
+    std::string text = file.ReadString(CKVQSystem::Section, key, defaultText);
+    if (!text.empty()) field = std::move(text);
+}
+
+void ReadInt(const ProfileFile& file, std::string_view key, std::int32_t defaultValue,
+             std::int32_t& field) {
+    field = file.ReadInt(CKVQSystem::Section, key, defaultValue);
+}
+
 }  // namespace
 
 void CKVQSystem::Initialise() {
@@ -23,33 +34,22 @@ void CKVQSystem::Initialise() {
 }
 
 void CKVQSystem::InitialiseFrom(const std::filesystem::path& file) {
-    ProgramName = "KVQ";
-    StationName = "NONE";
-    TestName = "FTEST1";
-    SiteId = "ART";  // replaced by the key SiteId, or its default, unless that is empty
-    ModuleName = "KVQ";
-    OperatorName = "n/a";
-    ProgramVersion = "0.1";
-    ReadSettings(file);
-}
-
-void CKVQSystem::ReadSettings(const std::filesystem::path& file) {
     const ProfileFile profile = ProfileFile::Load(file);
-    ReadProfileText(profile, Section, "LogFileName", "output.dcf", LogFileName);
-    ReadProfileText(profile, Section, "SiteId", "?", SiteId);
-    ReadProfileText(profile, Section, "SerialPort", "COM1:", SerialPort);
-    ReadProfileInt(profile, Section, "CycleTestCount", 50, CycleTestCount);
-    ReadProfileInt(profile, Section, "CycleTestMin", 5000, CycleTestMin);
-    ReadProfileInt(profile, Section, "CycleTestMax", 15000, CycleTestMax);
-    ReadProfileInt(profile, Section, "EnforceProcess", 1, EnforceProcess);
-    ReadProfileInt(profile, Section, "PrintLabel", 0, PrintLabel);
-    ReadProfileInt(profile, Section, "FinalPosition", 21600, FinalPosition);
-    ReadProfileText(profile, Section, "SNPrefix", "XXXT", SNPrefix);
-    ReadProfileText(profile, Section, "LabelMfgCode", "E-VLX400", LabelMfgCode);
-    ReadProfileText(profile, Section, "VersionIndicated", "0.", VersionIndicated);
-    ReadProfileText(profile, Section, "CSVFileName", "temp.csv", CSVFileName);
-    ReadProfileText(profile, Section, "ProductLabelTitle", "E-VLX400 Actuator", ProductLabelTitle);
-    ReadProfileText(profile, Section, "Variant", "E-VLX400", Variant);
+    ReadText(profile, "LogFileName", "output.dcf", LogFileName);
+    ReadText(profile, "SiteId", "?", SiteId);
+    ReadText(profile, "SerialPort", "COM1:", SerialPort);
+    ReadInt(profile, "CycleTestCount", 50, CycleTestCount);
+    ReadInt(profile, "CycleTestMin", 5000, CycleTestMin);
+    ReadInt(profile, "CycleTestMax", 15000, CycleTestMax);
+    ReadInt(profile, "EnforceProcess", 1, EnforceProcess);
+    ReadInt(profile, "PrintLabel", 0, PrintLabel);
+    ReadInt(profile, "FinalPosition", 21600, FinalPosition);
+    ReadText(profile, "SNPrefix", "XXXT", SNPrefix);
+    ReadText(profile, "LabelMfgCode", "E-VLX400", LabelMfgCode);
+    ReadText(profile, "VersionIndicated", "0.", VersionIndicated);
+    ReadText(profile, "CSVFileName", "temp.csv", CSVFileName);
+    ReadText(profile, "ProductLabelTitle", "E-VLX400 Actuator", ProductLabelTitle);
+    ReadText(profile, "Variant", "E-VLX400", Variant);
 }
 
 std::filesystem::path FindSettingsFile(const std::filesystem::path& directory) {

@@ -1,25 +1,45 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
-#include "settings/System.h"
-
-// The settings of this tool: section "VLX400" of KVQ.INI in the working directory.
-class CKVQSystem final : public CSystem {
+// The settings of this tool: section "VLX400" of KVQ.INI in the working directory, read
+// once at start-up and read-only afterwards. Of all the keys only Variant changes what
+// the program does; the others are kept as the file gives them, so a settings file
+// carried over from elsewhere reads the same here.
+class CKVQSystem {
 public:
     static constexpr std::string_view SettingsFileName = "KVQ.INI";
     static constexpr std::string_view Section = "VLX400";
 
-    // Built-in values, then the settings file found by FindSettingsFile in the working
-    // directory. Without a readable file every key takes its default.
-    void Initialise() override;
-    bool IsFactoryStation() const override { return false; }
-
+    // The settings file found by FindSettingsFile in the working directory. Without a
+    // readable file every key takes its default.
+    void Initialise();
     // As Initialise, with the settings file given.
     void InitialiseFrom(const std::filesystem::path& file);
-    // Reads the keys of the settings file, each into its field.
-    void ReadSettings(const std::filesystem::path& file);
+
+    // A text key that is present with an empty value leaves its field as it was (so
+    // SiteId keeps its built-in "ART"); otherwise the field takes the value, or the
+    // default when the file, the section or the key is missing.
+    std::string SiteId = "ART";
+    std::string LogFileName;
+    std::string SerialPort;
+    std::string SNPrefix;
+    std::string LabelMfgCode;
+    std::string VersionIndicated;
+    std::string CSVFileName;
+    std::string ProductLabelTitle;
+    // The model this tool serves; checked at start-up.
+    std::string Variant;
+    // An integer key takes its value, or the default when missing or empty.
+    std::int32_t CycleTestMin = 0;
+    std::int32_t CycleTestMax = 0;
+    std::int32_t CycleTestCount = 0;
+    std::int32_t EnforceProcess = 0;
+    std::int32_t FinalPosition = 0;
+    std::int32_t PrintLabel = 0;
 };
 
 // The settings file in the directory: KVQ.INI when an entry of exactly that name exists.

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/KVQSystem.h"
 #include "TempDir.h"
+#include "settings/KVQSystem.h"
 
 using namespace std::string_literals;
 
@@ -21,15 +21,9 @@ namespace {
 
 using Fields = std::map<std::string, std::string>;
 
-Fields FieldsOf(const CSystem& s) {
+Fields FieldsOf(const CKVQSystem& s) {
     return {
-        {"ProgramName", s.ProgramName},
-        {"StationName", s.StationName},
-        {"TestName", s.TestName},
         {"SiteId", s.SiteId},
-        {"ModuleName", s.ModuleName},
-        {"OperatorName", s.OperatorName},
-        {"ProgramVersion", s.ProgramVersion},
         {"LogFileName", s.LogFileName},
         {"SerialPort", s.SerialPort},
         {"SNPrefix", s.SNPrefix},
@@ -50,16 +44,20 @@ Fields FieldsOf(const CSystem& s) {
 // Every field as it is when no settings file can be read.
 Fields Defaults() {
     return {
-        {"ProgramName", "KVQ"},       {"StationName", "NONE"},
-        {"TestName", "FTEST1"},       {"SiteId", "?"},
-        {"ModuleName", "KVQ"},        {"OperatorName", "n/a"},
-        {"ProgramVersion", "0.1"},    {"LogFileName", "output.dcf"},
-        {"SerialPort", "COM1:"},      {"SNPrefix", "XXXT"},
-        {"LabelMfgCode", "E-VLX400"}, {"VersionIndicated", "0."},
-        {"CSVFileName", "temp.csv"},  {"ProductLabelTitle", "E-VLX400 Actuator"},
-        {"Variant", "E-VLX400"},      {"CycleTestMin", "5000"},
-        {"CycleTestMax", "15000"},    {"CycleTestCount", "50"},
-        {"EnforceProcess", "1"},      {"FinalPosition", "21600"},
+        {"SiteId", "?"},
+        {"LogFileName", "output.dcf"},
+        {"SerialPort", "COM1:"},
+        {"SNPrefix", "XXXT"},
+        {"LabelMfgCode", "E-VLX400"},
+        {"VersionIndicated", "0."},
+        {"CSVFileName", "temp.csv"},
+        {"ProductLabelTitle", "E-VLX400 Actuator"},
+        {"Variant", "E-VLX400"},
+        {"CycleTestMin", "5000"},
+        {"CycleTestMax", "15000"},
+        {"CycleTestCount", "50"},
+        {"EnforceProcess", "1"},
+        {"FinalPosition", "21600"},
         {"PrintLabel", "0"},
     };
 }
@@ -73,7 +71,7 @@ Fields DefaultsWith(const Fields& changes) {
 }
 
 // Field by field, so a failure names the field.
-void ExpectFields(const CSystem& settings, const Fields& expected) {
+void ExpectFields(const CKVQSystem& settings, const Fields& expected) {
     const Fields actual = FieldsOf(settings);
     for (const auto& [name, value] : expected) {
         EXPECT_EQ(actual.at(name), value) << "field " << name;
