@@ -12,7 +12,7 @@
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
 #include "AntennaTestSupport.h"
-#include "core/Controls.h"
+#include "actuator/Controls.h"
 #include "core/MainDataStore.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "actuator/Actuator.h"
-#include "core/Controls.h"
+#include "actuator/Controls.h"
 #include "hdlc/HDLCPrimary.h"
 #include "settings/KVQSystem.h"
 #include "core/MainDataStore.h"
