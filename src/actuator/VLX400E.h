@@ -267,6 +267,8 @@ public:
     ThreadId LinkThreadIdOfDevice() const override { return threadId_.load(); }
 
 private:
+    friend class ActuatorTestAccess;  // tests put the record in the state a case starts from
+
     // What the rest of a step does once its pause has run.
     enum class AfterPause {
         Nothing,
