@@ -411,3 +411,72 @@ TEST_F(Messages, IdleWorkCreepsTheProgressUpTo100ThenSleeps) {
     device->IdleWork(clock.TickCount());
     EXPECT_DOUBLE_EQ(S().progress, 13.0);
 }
+
+using DeviceRecord = ActuatorFixture;
+
+TEST_F(DeviceRecord, SetStateKeepsSetupAcrossTheRestart) {
+    struct Case {
+        ActuatorState from, to;
+        std::int32_t setupPending;
+        bool progressKept;
+    } cases[] = {
+        {Calibrating, Searching, 1, true}, {CalibratingAisg, Searching, 1, true},
+        {ScanSerial, Searching, 0, false}, {Calibrating, Testing, 0, true},
+        {Searching, Calibrating, 1, true}, {Searching, CalibratingAisg, 1, true},
+    };
+    for (const auto& c : cases) {
+        device->SetState(c.from);
+        Edit([](DeviceSnapshot& r) { r.progress = 42.0; });
+        device->SetState(c.to);
+        EXPECT_EQ(S().setupPending, c.setupPending) << c.from << "->" << c.to;
+        EXPECT_EQ(S().progress == 42.0, c.progressKept) << c.from << "->" << c.to;
+    }
+    device->Fail(FailCode(99));
+    EXPECT_EQ(StateText(S()), "FAIL (?)");
+}
+
+TEST_F(DeviceRecord, TiltRangeTicksEveryDegreeFromTheMinimum) {
+    LoadTable("A\t20\t120\t0\t" + std::string(128, '0') + "\tNarrow\n" + "B\t-25\t100\t0\t" +
+              std::string(128, '0') + "\tWide\n");
+    device->SelectModelByKey("A");
+    EXPECT_EQ(slider.Ticks().size(), 11u);
+    EXPECT_EQ(slider.Ticks().back(), 120);
+    device->SelectModelByKey("B");
+    ASSERT_EQ(slider.Ticks().size(), 13u);
+    EXPECT_EQ(slider.Ticks().front(), -25);
+    EXPECT_EQ(slider.Ticks().back(), 95);
+    EXPECT_EQ(models.Selected(), "Wide");
+}
+
+// Requests carry their argument: the record shows it once the thread takes
+// the message, whatever it showed before.
+TEST_F(DeviceRecord, RequestsCarryTheirData) {
+    LoadTable("OLD-1\t0\t100\t0\t" + std::string(128, '0') + "\tOld\n" + "NEW-2\t-30\t120\t0\t" +
+              std::string(128, '0') + "\tNew\n");
+    device->SelectModelByKey("NEW-2");
+    for (std::int32_t target : {-25, 0, 65, 120}) {
+        device->SetState(ScanSerial);
+        ASSERT_TRUE(PostSetTilt(link, target));  // any queue will do to carry it
+        ThreadMessage message;
+        ASSERT_TRUE(TakeMessage(link, message));
+        HandleActuatorMessage(*device, message);
+        EXPECT_EQ(S().requestedTilt, target);
+        EXPECT_EQ(S().state, Testing);
+        TakeSent();
+    }
+    for (std::int32_t index : {1, 0}) {
+        ASSERT_TRUE(PostChangeModel(link, index));
+        ThreadMessage message;
+        ASSERT_TRUE(TakeMessage(link, message));
+        HandleActuatorMessage(*device, message);
+        EXPECT_EQ(S().newModelIndex, index);
+        EXPECT_EQ(S().newModelName, index == 1 ? "NEW-2" : "OLD-1");
+        EXPECT_EQ(S().state, Calibrating);
+        TakeSent();
+    }
+    // A model the table does not have starts nothing.
+    device->SetState(ScanSerial);
+    Post(MsgChangeModel, 7);
+    EXPECT_EQ(S().state, ScanSerial);
+    EXPECT_TRUE(TakeSent().empty());
+}
