@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "actuator/Actuator.h"
+#include "actuator/VLX400E.h"
 #include "actuator/ActuatorThread.h"
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
