@@ -1,13 +1,17 @@
 // The actuator's step machines: in-step replies advance, out-of-step replies
 // are ignored or fail as each sequence demands.
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "ActuatorFixture.h"
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
 
 namespace {
+
+using Lines = std::pair<std::string, std::string>;
 
 Bytes Page(std::uint8_t index, std::uint8_t fill) {
     Bytes data = {index};
@@ -296,4 +300,57 @@ TEST_F(Tilt, ARefusedMoveIsReportedAndTheSliderStopsFollowing) {
     clock.Advance(ReplyTimeoutMs + 1);
     EXPECT_TRUE(device->FailIfReplyOverdue());
     EXPECT_EQ(StateText(S()), "FAIL (C)");
+}
+
+// What a front end reports at the end of the check comes from one snapshot:
+// ready with the tilt back, and the lines of that same moment. A reader that
+// looks while the read-back lands must never see the check ready without the
+// problem the read-back brings (it once reported READY beside "NO RECOGNIZED
+// ANTENNA MODEL?").
+TEST_F(Check, EveryReadySnapshotCarriesItsOwnOutcome) {
+    struct Case {
+        const char* what;
+        bool knownModel;
+        std::function<CommandBufferPtr()> reply;
+        Lines lines;
+    } cases[] = {
+        {"known model, tilt in range", true, [] { return TiltReply(40); }, {"READY", ""}},
+        {"unknown model", false, [] { return TiltReply(40); },
+         {"POSSIBLE PROBLEM", "NO RECOGNIZED ANTENNA MODEL?"}},
+        {"known model, tilt read refused", true, [] { return Reply(cmd::GetTiltFailed); },
+         {"POSSIBLE PROBLEM", "GET TILT FAILED"}},
+    };
+    LoadTable("M-100\t0\t100\t0\t" + std::string(128, '0') + "\tWide_Range\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Edit([](DeviceSnapshot& r) {
+            r.minTilt = 0;
+            r.maxTilt = 0;
+        });
+        device->SetState(ScanSerial);
+        device->StartCheck();
+        Settle();
+        if (c.knownModel) device->SelectModelByKey("M-100");
+        device->SetStep(PreambleStep::AwaitPoll4);
+        Deliver(Reply(cmd::PollReply));
+        ASSERT_TRUE(S().checkComplete);
+        ASSERT_FALSE(S().ReadyForRequests()) << "not before the tilt is back";
+        TakeSent();
+
+        std::atomic<bool> done{false};
+        std::atomic<int> inconsistent{0};
+        std::thread reader([&] {
+            while (!done.load()) {
+                const DeviceSnapshot seen = device->Snapshot();
+                if (seen.ReadyForRequests() && CTestEngine::LinesFor(seen, true) != c.lines)
+                    ++inconsistent;
+            }
+        });
+        Deliver(c.reply());
+        done.store(true);
+        reader.join();
+        EXPECT_EQ(inconsistent.load(), 0);
+        EXPECT_TRUE(S().ReadyForRequests());
+        EXPECT_EQ(CTestEngine::LinesFor(S(), true), c.lines);
+    }
 }
