@@ -27,16 +27,16 @@
 #include <string>
 #include <string_view>
 
-#include "actuator/VLX400E.h"
+#include "FuzzSupport.h"
 #include "actuator/ActuatorThread.h"
+#include "actuator/Commands.h"
+#include "actuator/VLX400E.h"
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
-#include "core/CommandBuffer.h"
-#include "actuator/Commands.h"
-#include "FuzzSupport.h"
 #include "app/HeadlessControls.h"
-#include "support/ManualClock.h"
+#include "core/CommandBuffer.h"
 #include "core/ThreadMessages.h"
+#include "support/ManualClock.h"
 
 namespace {
 
@@ -190,8 +190,10 @@ public:
                                                            MsgChangeModel, MsgAisgDeviceFound};
                 message.number = events[(kind & 7) - 2];
                 // Requests carry their argument, as the front ends send them.
-                if (message.number == MsgSetTilt) message.wParam = static_cast<std::uint32_t>(requested_);
-                if (message.number == MsgChangeModel) message.wParam = static_cast<std::uint32_t>(modelIndex_);
+                if (message.number == MsgSetTilt)
+                    message.wParam = static_cast<std::uint32_t>(requested_);
+                if (message.number == MsgChangeModel)
+                    message.wParam = static_cast<std::uint32_t>(modelIndex_);
                 break;
             }
         }

@@ -83,8 +83,7 @@ bool ActuatorLoop::Turn() {
         return true;  // the message, and any reply block with it, is freed here
     }
     const auto idle = device_.NextIdleWork();
-    const std::uint32_t wait =
-        idle ? MsUntil(*idle) : std::numeric_limits<std::uint32_t>::max();
+    const std::uint32_t wait = idle ? MsUntil(*idle) : std::numeric_limits<std::uint32_t>::max();
     if (wait > 0 && WaitMessage(self_, wait)) return true;
     if (idle) device_.IdleWork(TickCount());
     return true;

@@ -363,7 +363,8 @@ void CVLX400E::RequestSetTilt(std::int32_t target) {
 
 void CVLX400E::RequestModelChange(std::int32_t modelIndex) {
     AntennaRecord model;
-    if (!table_ || !table_->GetRecord(modelIndex, model)) return;  // no such model: nothing to write
+    if (!table_ || !table_->GetRecord(modelIndex, model))
+        return;  // no such model: nothing to write
     Update([&](DeviceSnapshot& r) {
         r.newModelIndex = modelIndex;
         r.newModelName = model.key.substr(0, 31);
@@ -476,7 +477,8 @@ namespace {
 // model change re-arms it at every step, the long one after the prepares that
 // make the actuator busy.
 constexpr PreamblePlan CheckPreamble{
-    PreambleStep::AwaitPoll4, {Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep}};
+    PreambleStep::AwaitPoll4,
+    {Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep}};
 constexpr PreamblePlan TiltPreamble = CheckPreamble;
 constexpr PreamblePlan ModelChangePreamble{
     PreambleStep::AwaitPoll3,

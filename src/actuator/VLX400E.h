@@ -98,7 +98,11 @@ enum class TiltStep : std::int32_t {
 enum class ModelChangeStep : std::int32_t { AwaitWrite = 7, Restarting = 10 };
 
 // The AISG-mode setup (CalibratingAisg) and the conversion (ConvertingToEricsson).
-enum class AisgSetupStep : std::int32_t { AwaitConfigure = 0, AwaitPrepare = 1, AwaitModeSelect = 2 };
+enum class AisgSetupStep : std::int32_t {
+    AwaitConfigure = 0,
+    AwaitPrepare = 1,
+    AwaitModeSelect = 2
+};
 enum class ConversionStep : std::int32_t { AwaitPrepare = 0, AwaitModeSelect = 1 };
 
 // The firmware download (state Updating).
@@ -289,7 +293,7 @@ private:
         changes_.Notify();
     }
     template <class Member>
-    Member Read(Member DeviceSnapshot::* field) const {
+    Member Read(Member DeviceSnapshot::*field) const {
         std::lock_guard lock(mutex_);
         return record_.*field;
     }

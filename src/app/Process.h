@@ -28,8 +28,9 @@ struct ProcessObjects {
     CRS485SerialPort serialPort{SystemContext};
     // The one actuator: device slot 1, station address 20.
     CVLX400E actuator;
-    CTestEngine testEngine{SystemContext, actuator, [this] { return serialPort.IsOpen.load() != 0; },
-                           [this] { linkStation.StartLinkThread(serialPort, SystemContext, &actuator); }};
+    CTestEngine testEngine{
+        SystemContext, actuator, [this] { return serialPort.IsOpen.load() != 0; },
+        [this] { linkStation.StartLinkThread(serialPort, SystemContext, &actuator); }};
     WorkerThread actuatorThread;
 };
 

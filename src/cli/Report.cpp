@@ -57,18 +57,18 @@ std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
     if (!std::isfinite(progress)) progress = 0;
     char progressText[32];
     std::snprintf(progressText, sizeof progressText, "%.1f", progress);
-    json << "{\"state\":" << static_cast<std::int32_t>(device.state)      //
-         << ",\"stateText\":" << JsonString(StateText(device))            //
-         << ",\"statusLine1\":" << JsonString(statusLines.first)          //
-         << ",\"statusLine2\":" << JsonString(statusLines.second)         //
-         << ",\"serialNumber\":" << JsonString(device.serialNumber)       //
-         << ",\"softwareVersion\":" << JsonString(device.softwareVersion) //
-         << ",\"antennaModel\":" << JsonString(device.antennaModel)       //
-         << ",\"minTilt\":" << device.minTilt                             //
-         << ",\"maxTilt\":" << device.maxTilt                             //
-         << ",\"currentTilt\":" << device.currentTilt                     //
-         << ",\"requestedTilt\":" << device.requestedTilt                 //
-         << ",\"problemText\":" << JsonString(device.problemText)         //
+    json << "{\"state\":" << static_cast<std::int32_t>(device.state)       //
+         << ",\"stateText\":" << JsonString(StateText(device))             //
+         << ",\"statusLine1\":" << JsonString(statusLines.first)           //
+         << ",\"statusLine2\":" << JsonString(statusLines.second)          //
+         << ",\"serialNumber\":" << JsonString(device.serialNumber)        //
+         << ",\"softwareVersion\":" << JsonString(device.softwareVersion)  //
+         << ",\"antennaModel\":" << JsonString(device.antennaModel)        //
+         << ",\"minTilt\":" << device.minTilt                              //
+         << ",\"maxTilt\":" << device.maxTilt                              //
+         << ",\"currentTilt\":" << device.currentTilt                      //
+         << ",\"requestedTilt\":" << device.requestedTilt                  //
+         << ",\"problemText\":" << JsonString(device.problemText)          //
          << ",\"progress\":" << progressText << "}";
     return json.str();
 }
@@ -78,8 +78,8 @@ std::string DeviceReport(const DeviceSnapshot& device) {
     report << "Serial number:     " << device.serialNumber << "\n"
            << "Software version:  " << device.softwareVersion << "\n"
            << "Antenna model:     " << device.antennaModel << "\n"
-           << "Tilt range:        " << Degrees(device.minTilt) << " to "
-           << Degrees(device.maxTilt) << " degrees\n"
+           << "Tilt range:        " << Degrees(device.minTilt) << " to " << Degrees(device.maxTilt)
+           << " degrees\n"
            << "Current tilt:      " << Degrees(device.currentTilt) << " degrees\n";
     const std::string& problem = device.problemText;
     if (!problem.empty()) report << "Problem:           " << problem << "\n";

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/Process.h"
 #include "ui/ApplicationIcon.h"
 #include "ui/KVQDlg.h"
-#include "app/Process.h"
 #include "ui/QtMessagePresenter.h"
 
 namespace {

@@ -13,11 +13,11 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include "app/Process.h"
 #include "ui/AboutDlg.h"
 #include "ui/ApplicationIcon.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
-#include "app/Process.h"
 #include "ui/QtControls.h"
 #include "ui/RefreshView.h"
 #include "ui/UserCommands.h"

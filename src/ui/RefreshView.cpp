@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "ui/DialogTexts.h"
 #include "app/Process.h"
+#include "ui/DialogTexts.h"
 
 namespace {
 

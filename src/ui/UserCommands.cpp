@@ -17,8 +17,8 @@ int ModelEntryShown(const std::vector<std::string>& entries, std::string_view sh
 ModelChange RequestModelChange(ProcessObjects& process, const std::vector<std::string>& entries,
                                int entry) {
     const bool listed = entry >= 0 && static_cast<std::size_t>(entry) < entries.size();
-    const auto model =
-        listed ? SelectModelByName(process, entries[static_cast<std::size_t>(entry)]) : std::nullopt;
+    const auto model = listed ? SelectModelByName(process, entries[static_cast<std::size_t>(entry)])
+                              : std::nullopt;
     if (!model) {
         process.SystemContext.SetStatusLines(ui_text::AntennaNotFound, "");
         return ModelChange::NotFound;

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "actuator/ActuatorThread.h"
+#include "actuator/Commands.h"
 #include "actuator/VLX400E.h"
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
-#include "actuator/Commands.h"
 #include "app/HeadlessControls.h"
 #include "core/MainDataStore.h"
 #include "support/ManualClock.h"
@@ -94,7 +94,9 @@ protected:
     void Edit(Change change) {
         ActuatorTestAccess::Edit(*device, change);
     }
-    bool Overdue() const { return device->MsUntilReplyOverdue() == std::optional<std::uint32_t>(0); }
+    bool Overdue() const {
+        return device->MsUntilReplyOverdue() == std::optional<std::uint32_t>(0);
+    }
 
     // An Ericsson-mode reply as the link delivers it: payload at offset 5.
     static CommandBufferPtr Reply(std::uint32_t code, const Bytes& data = {},

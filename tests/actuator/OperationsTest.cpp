@@ -109,9 +109,7 @@ TEST_F(Firmware, ARefusalFailsTheDownloadAndLetsGoOfTheFile) {
         ASSERT_TRUE(device->FirmwareUpdateDue("01.00"));
         device->SetState(Updating);
         device->StartUpdate();
-        device->SetStep(refused == cmd::DownloadStart   ? 0
-                           : refused == cmd::DownloadBlock ? 1
-                                                           : 2);
+        device->SetStep(refused == cmd::DownloadStart ? 0 : refused == cmd::DownloadBlock ? 1 : 2);
         Deliver(Vendor(refused, 5));
         EXPECT_EQ(StateText(S()), "FAIL (DL)") << int(refused);
         EXPECT_FALSE(device->FirmwareFileOpen()) << int(refused);
@@ -373,7 +371,8 @@ TEST_F(Messages, DeviceLostForgetsTheActuator) {
 }
 
 TEST_F(Messages, RepliesWithoutAHandlerAreFreedAndIgnored) {
-    for (ActuatorState state : {Searching, Inactive, Failed, ActuatorState(11), ActuatorState(12)}) {
+    for (ActuatorState state :
+         {Searching, Inactive, Failed, ActuatorState(11), ActuatorState(12)}) {
         device->SetState(state);
         Deliver(Reply(cmd::OpenReply));
         EXPECT_EQ(S().state, state);

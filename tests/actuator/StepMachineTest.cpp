@@ -315,9 +315,13 @@ TEST_F(Check, EveryReadySnapshotCarriesItsOwnOutcome) {
         Lines lines;
     } cases[] = {
         {"known model, tilt in range", true, [] { return TiltReply(40); }, {"READY", ""}},
-        {"unknown model", false, [] { return TiltReply(40); },
+        {"unknown model",
+         false,
+         [] { return TiltReply(40); },
          {"POSSIBLE PROBLEM", "NO RECOGNIZED ANTENNA MODEL?"}},
-        {"known model, tilt read refused", true, [] { return Reply(cmd::GetTiltFailed); },
+        {"known model, tilt read refused",
+         true,
+         [] { return Reply(cmd::GetTiltFailed); },
          {"POSSIBLE PROBLEM", "GET TILT FAILED"}},
     };
     LoadTable("M-100\t0\t100\t0\t" + std::string(128, '0') + "\tWide_Range\n");

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "antenna/AntennaTable.h"
-#include "antenna/AntennaTableFile.h"
 #include "AntennaTestSupport.h"
 #include "actuator/Controls.h"
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTableFile.h"
 #include "antenna/AntennaTables.h"
 
 namespace fs = std::filesystem;

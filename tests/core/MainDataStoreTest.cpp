@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <string>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "core/MainDataStore.h"

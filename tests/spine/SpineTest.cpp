@@ -92,7 +92,8 @@ TEST_F(Spine, BlocksPostedToTheWorkersAreTakenAndFreed) {
                                      NewCommandBuffer(20, 5));
         },
         milliseconds(500)));
-    ASSERT_TRUE(WaitUntil([&] { return !HasMessage(device->ThreadIdOfActuator()); }, milliseconds(500)));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !HasMessage(device->ThreadIdOfActuator()); }, milliseconds(500)));
 
     ASSERT_TRUE(
         WaitUntil([&] { return process.linkStation.LinkThreadId() != 0; }, milliseconds(2000)));

@@ -5,9 +5,9 @@
 #include "actuator/Controls.h"
 #include "actuator/VLX400E.h"
 #include "core/MainDataStore.h"
-#include "support/ManualClock.h"
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
+#include "support/ManualClock.h"
 
 namespace {
 
@@ -83,7 +83,10 @@ TEST_F(Engine, UpdatesWriteChangedLinesAndNameTheNextWake) {
         bool forgets;
         std::optional<std::uint32_t> wake;
     } cases[] = {
-        {"no device, port closed", Searching, {"SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"}, true,
+        {"no device, port closed",
+         Searching,
+         {"SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"},
+         true,
          500},
         {"failed", Failed, {"REMOVE DEVICE", "FROM POSITION 1"}, true, std::nullopt},
         {"finished", Finished, {"LABEL AND SHIP VLX", "FROM POSITION 1"}, true, std::nullopt},
@@ -102,7 +105,8 @@ TEST_F(Engine, UpdatesWriteChangedLinesAndNameTheNextWake) {
         EXPECT_EQ(device.Snapshot().serialNumber, c.forgets ? "(no serial num)" : serialBefore)
             << c.what;
         engine.Update();
-        EXPECT_EQ(context.TakeStatusChanged(), 0) << c.what << ": unchanged lines are not rewritten";
+        EXPECT_EQ(context.TakeStatusChanged(), 0)
+            << c.what << ": unchanged lines are not rewritten";
     }
     // The port opens while no device is there: the next update says so.
     device.SetState(Searching);
@@ -128,7 +132,8 @@ TEST(Watchdog, FailsOnlyWatchedStatesAndOnlyAfterTheDeadline) {
         EXPECT_EQ(device.MsUntilReplyOverdue().has_value(), watched) << code;
         clock.Advance(100);
         engine.Update();
-        EXPECT_EQ(device.Snapshot().state, state) << "failed at the deadline itself, state " << code;
+        EXPECT_EQ(device.Snapshot().state, state)
+            << "failed at the deadline itself, state " << code;
         clock.Advance(1);
         engine.Update();
         const DeviceSnapshot after = device.Snapshot();
@@ -186,4 +191,3 @@ TEST(ManufacturingPage, ResetMarksAndCounts) {
     EXPECT_EQ(page.Image()[0], 0xAB) << "bytes outside the known fields stay";
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(page.Image().data() + 8)), "None");
 }
-

@@ -18,14 +18,14 @@
 #include <optional>
 #include <string>
 
-#include "ui/AboutDlg.h"
+#include "UiTestSupport.h"
 #include "actuator/VLX400E.h"
+#include "app/Process.h"
+#include "serial/PortNames.h"
+#include "support/PseudoTerminal.h"
+#include "ui/AboutDlg.h"
 #include "ui/DialogTexts.h"
 #include "ui/KVQDlg.h"
-#include "serial/PortNames.h"
-#include "app/Process.h"
-#include "support/PseudoTerminal.h"
-#include "UiTestSupport.h"
 
 namespace {
 

@@ -17,14 +17,14 @@
 #include <memory>
 #include <string>
 
+#include "UiTestSupport.h"
 #include "actuator/VLX400E.h"
 #include "app/Demo.h"
-#include "ui/KVQDlg.h"
-#include "serial/PortNames.h"
 #include "app/Process.h"
-#include "support/PseudoTerminal.h"
-#include "UiTestSupport.h"
+#include "serial/PortNames.h"
 #include "sim/Vlx400Application.h"
+#include "support/PseudoTerminal.h"
+#include "ui/KVQDlg.h"
 
 namespace {
 
