@@ -27,18 +27,16 @@
 #include <string>
 #include <string_view>
 
-#include "actuator/Actuator.h"
+#include "FuzzSupport.h"
 #include "actuator/ActuatorThread.h"
+#include "actuator/Commands.h"
+#include "actuator/VLX400E.h"
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
-#include "core/CommandBuffer.h"
-#include "actuator/Commands.h"
-#include "FuzzSupport.h"
 #include "app/HeadlessControls.h"
-#include "settings/KVQSystem.h"
-#include "core/MainDataStore.h"
-#include "support/ManualClock.h"
+#include "core/CommandBuffer.h"
 #include "core/ThreadMessages.h"
+#include "support/ManualClock.h"
 
 namespace {
 
@@ -99,57 +97,66 @@ struct World {
     ThreadId link = NewThreadId();
 };
 
-bool KnownState(std::int32_t state) {
-    return (state >= Searching && state <= Failed) ||
-           (state >= CalibratingAisg && state <= ConversionFinished);
+bool KnownState(ActuatorState state) {
+    const auto code = static_cast<std::int32_t>(state);
+    return (code >= 0 && code <= 10) || (code >= 13 && code <= 15);
 }
 
-template <std::size_t Size>
-void RequireText(const SharedText<Size>& field, std::size_t maxChars) {
-    const std::string text = field.Get();
-    FUZZ_REQUIRE(text.size() <= maxChars && text.size() < Size);
+void RequireText(const std::string& text, std::size_t maxChars) {
+    FUZZ_REQUIRE(text.size() <= maxChars);
     FUZZ_REQUIRE(text.find('\0') == std::string::npos);
 }
+
+}  // namespace
+
+// Puts the record in the state the input starts from.
+class ActuatorTestAccess {
+public:
+    template <class Change>
+    static void Edit(CVLX400E& device, Change change) {
+        device.Update(change);
+    }
+    static void Move(CVLX400E& device, std::int32_t from, std::int32_t to, bool sliderFollows) {
+        device.moveStartTilt_ = from;
+        device.moveTargetTilt_ = to;
+        device.sliderFollowsTilt_ = sliderFollows;
+    }
+};
+
+namespace {
 
 class Harness {
 public:
     Harness(World& world, const std::uint8_t* data, std::size_t size) : world_(world) {
         world_.clock.Set(StartTick);
-        settings_.Variant = "E-VLX400";
-        FUZZ_REQUIRE(context_.CreateActuator(settings_));
-        context_.SetAntennaTable(&world_.table);
-        context_.ModelComboBox = &world_.models;
-        device_ = context_.GetActuator();
-        FUZZ_REQUIRE(device_ != nullptr);
+        device_->SetAntennaTable(&world_.table);
         const ThreadId link = world_.link;
         device_->SetLinkThread([link] { return link; });
-        device_->deviceIndex.store(1);
-        device_->tiltSlider = &world_.slider;
+        device_->SetDeviceIndex(1);
+        device_->SetControls(&world_.slider, &world_.models);
         device_->SetFirmwarePath(world_.firmwareFile.Path());
 
         const std::uint8_t first = size > 0 ? data[0] : 0;
         const std::uint8_t second = size > 1 ? data[1] : 0;
         const unsigned model = first >> 6;
-        if (model < std::size(ModelKeys)) {
-            context_.SelectModelByKey(ModelKeys[model]);
-            AntennaRecord record;
-            FUZZ_REQUIRE(world_.table.GetRecord(static_cast<int>(model), record));
-            FUZZ_REQUIRE(context_.SelectModelByName(record.displayName));
-        } else {
-            device_->SelectNewModel(static_cast<std::int32_t>(model));  // no such model
-        }
-        initialState_ = first & 0x0F;
+        if (model < std::size(ModelKeys)) device_->SelectModelByKey(ModelKeys[model]);
+        // The model a change would write; index 3 is no model at all.
+        modelIndex_ = static_cast<std::int32_t>(model);
+        initialState_ = static_cast<ActuatorState>(first & 0x0F);
         device_->SetState(initialState_);
-        if (first & 0x10) device_->setupPending.store(1);
-        device_->sliderFollowsTilt.store((first & 0x20) == 0);
-        device_->step.store(second & 0x0F);
-        const std::int32_t low = device_->minTilt.load();
-        const std::int32_t high = device_->maxTilt.load();
+        const DeviceSnapshot start = device_->Snapshot();
+        const std::int32_t low = start.minTilt;
+        const std::int32_t high = start.maxTilt;
         const std::int32_t tilts[] = {low, high, (low + high) / 2, high + 5};
-        device_->requestedTilt.store(tilts[(second >> 4) & 3]);
-        device_->currentTilt.store(tilts[(second >> 6) & 3]);
-        device_->moveStartTilt = device_->currentTilt.load();
-        device_->moveTargetTilt = device_->requestedTilt.load();
+        requested_ = tilts[(second >> 4) & 3];
+        const std::int32_t current = tilts[(second >> 6) & 3];
+        ActuatorTestAccess::Edit(*device_, [&](DeviceSnapshot& r) {
+            if (first & 0x10) r.setupPending = 1;
+            r.step = second & 0x0F;
+            r.requestedTilt = requested_;
+            r.currentTilt = current;
+        });
+        ActuatorTestAccess::Move(*device_, current, requested_, (first & 0x20) == 0);
         device_->ArmReplyTimer();
         DrainLink();
         Check();
@@ -182,12 +189,22 @@ public:
                                                            MsgDeviceLost,  MsgSetTilt,
                                                            MsgChangeModel, MsgAisgDeviceFound};
                 message.number = events[(kind & 7) - 2];
+                // Requests carry their argument, as the front ends send them.
+                if (message.number == MsgSetTilt)
+                    message.wParam = static_cast<std::uint32_t>(requested_);
+                if (message.number == MsgChangeModel)
+                    message.wParam = static_cast<std::uint32_t>(modelIndex_);
                 break;
             }
         }
-        const std::uint32_t before = world_.clock.TickCount();
         HandleActuatorMessage(*device_, message);
-        FUZZ_REQUIRE(world_.clock.TickCount() - before <= LongestPauseMs);
+        // The step's pauses run out before anything else, as on the thread.
+        for (int pauses = 0; device_->PauseEnd(); ++pauses) {
+            FUZZ_REQUIRE(pauses < 2);
+            FUZZ_REQUIRE(*device_->PauseEnd() - world_.clock.TickCount() <= LongestPauseMs);
+            world_.clock.Set(*device_->PauseEnd());
+            device_->EndPause();
+        }
         DrainLink();
         Check();
 
@@ -196,18 +213,28 @@ public:
         if (kind & 0x80) {
             world_.clock.Advance(LongReplyTimeoutMs + 1);
             const bool failed = device_->FailIfReplyOverdue();
-            FUZZ_REQUIRE(!failed || device_->state.load() == Failed);
+            FUZZ_REQUIRE(!failed || device_->Snapshot().state == ActuatorState::Failed);
+            if (failed) {
+                // The watchdog wakes the actuator thread, which lets go of what
+                // the operation held.
+                ThreadMessage wake;
+                HandleActuatorMessage(*device_, wake);
+            }
             QuietPasses(1);
         }
         return at;
     }
 
 private:
-    // Passes of the actuator thread without a message, 50 ms apart.
+    // Quiet passes of the actuator thread: its idle work at each deadline.
     void QuietPasses(int passes) {
         for (; passes > 0; --passes) {
-            world_.clock.Advance(50);
-            idle_.Pass(*device_);
+            const auto due = device_->NextIdleWork();
+            if (!due) break;  // nothing to do until a message comes
+            FUZZ_REQUIRE(*due - world_.clock.TickCount() <= 550 ||
+                         static_cast<std::int32_t>(*due - world_.clock.TickCount()) <= 0);
+            world_.clock.Set(*due);
+            device_->IdleWork(world_.clock.TickCount());
         }
         DrainLink();
         Check();
@@ -246,37 +273,34 @@ private:
     }
 
     void Check() {
-        const std::int32_t state = device_->state.load();
-        FUZZ_REQUIRE(KnownState(state) || state == initialState_);
-        const std::int32_t step = device_->step.load();
-        FUZZ_REQUIRE(step >= 0 && step <= 15);
-        const std::int32_t pending = device_->setupPending.load();
-        FUZZ_REQUIRE(pending == 0 || pending == 1);
-        const std::int32_t fail = device_->failCode.load();
-        FUZZ_REQUIRE(fail == 0 || fail == FailNoReply || fail == FailIdentity ||
-                     fail == FailDownload);
-        // A download ends with its state; the thread lets go of the file after every pass.
-        FUZZ_REQUIRE(!device_->FirmwareFileOpen() || state == Updating);
-        FUZZ_REQUIRE(device_->minTilt.load() <= device_->maxTilt.load());
-        const double progress = device_->progress.load();
-        FUZZ_REQUIRE(std::isfinite(progress) && progress >= 0.0);
+        const DeviceSnapshot r = device_->Snapshot();
+        FUZZ_REQUIRE(KnownState(r.state) || r.state == initialState_);
+        FUZZ_REQUIRE(r.step >= 0 && r.step <= 15);
+        FUZZ_REQUIRE(r.setupPending == 0 || r.setupPending == 1);
+        FUZZ_REQUIRE(r.failCode == FailCode::None || r.failCode == FailCode::NoReply ||
+                     r.failCode == FailCode::Identity || r.failCode == FailCode::Download);
+        // A download ends with its state; the thread lets go of the file after every message.
+        FUZZ_REQUIRE(!device_->FirmwareFileOpen() || r.state == ActuatorState::Updating);
+        FUZZ_REQUIRE(r.minTilt <= r.maxTilt);
+        FUZZ_REQUIRE(std::isfinite(r.progress) && r.progress >= 0.0);
+        // Ready means the check is complete with its tilt back.
+        FUZZ_REQUIRE(!r.ReadyForRequests() || r.state == ActuatorState::ScanSerial);
 
-        RequireText(device_->serialNumber, 127);
-        RequireText(device_->softwareVersion, 16);
-        RequireText(device_->auxText, 127);
-        RequireText(device_->problemText, 127);
-        RequireText(device_->antennaModel, AntennaRecord::MaxDisplayNameLength);
-        RequireText(device_->newModelName, AntennaRecord::MaxKeyLength);
+        RequireText(r.serialNumber, 127);
+        RequireText(r.softwareVersion, 16);
+        RequireText(r.auxText, 127);
+        RequireText(r.problemText, 127);
+        RequireText(r.antennaModel, AntennaRecord::MaxDisplayNameLength);
+        RequireText(r.newModelName, AntennaRecord::MaxKeyLength);
     }
 
     World& world_;
-    CMainDataStore context_;
-    CKVQSystem settings_;
-    CVLX400E* device_ = nullptr;
-    ActuatorIdleWork idle_;
-    std::int32_t initialState_ = 0;
+    CVLX400E actuator_;
+    CVLX400E* device_ = &actuator_;
+    ActuatorState initialState_ = ActuatorState::Searching;
+    std::int32_t requested_ = 0;
+    std::int32_t modelIndex_ = 0;
 };
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -106,7 +106,7 @@ Run Download(std::size_t size, int index) {
         }
         // Identity reading finds the versions differ and downloads at once.
         run.ready = tool.WaitUntilReady(milliseconds(size / 56 * 200 + 60000)) == Outcome::Ready;
-        run.versionTaken = tool.Device().softwareVersion.Get().rfind("02.00", 0) == 0;
+        run.versionTaken = tool.Snapshot().softwareVersion.rfind("02.00", 0) == 0;
         tool.Stop();
     }
     sim.Stop();

@@ -501,11 +501,11 @@ int main(int argc, char** argv) {
                     joined ? "joined" : "did NOT end on stop");
         return 1;
     }
-    const std::int32_t minTilt = tool->Device().minTilt.load();
-    const std::int32_t maxTilt = tool->Device().maxTilt.load();
+    const std::int32_t minTilt = tool->Snapshot().minTilt;
+    const std::int32_t maxTilt = tool->Snapshot().maxTilt;
     std::printf("soak: READY after %.1f s on %s; model range %d..%d tenths, tilt %d\n",
                 duration<double>(SteadyClock::now() - wallStart).count(), sim->DevicePath().c_str(),
-                minTilt, maxTilt, tool->Device().currentTilt.load());
+                minTilt, maxTilt, tool->Snapshot().currentTilt);
     std::fflush(stdout);
 
     std::atomic<int> movesDone{0};
@@ -536,10 +536,10 @@ int main(int argc, char** argv) {
         const std::int32_t before = application->State().currentTilt;
         const std::int32_t target = targets.Next(i, before);
         const OperationTrace trace = tool->SetTilt(target, MoveLimit);
-        CVLX400E& device = tool->Device();
+        const DeviceSnapshot device = tool->Snapshot();
         const std::int32_t simTilt = application->State().currentTilt;
-        const std::int32_t recordTilt = device.currentTilt.load();
-        const std::string problem = device.problemText.Get();
+        const std::int32_t recordTilt = device.currentTilt;
+        const std::string problem = device.problemText;
         const char* note = "";
         switch (trace.outcome) {
             case Outcome::Ready:

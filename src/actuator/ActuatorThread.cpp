@@ -1,160 +1,99 @@
 #include "actuator/ActuatorThread.h"
 
-#include <algorithm>
+#include <limits>
 
-#include "actuator/Actuator.h"
+#include "actuator/VLX400E.h"
 #include "core/MainDataStore.h"
+#include "core/TimeSource.h"
 
 namespace {
 
-constexpr std::uint32_t IdlePassMs = 50;
+// Slot 1 is the only device; its station address is slot + 19 = 20.
+constexpr std::int32_t DeviceSlot = 1;
 
-void DispatchReply(CActuator& device, const CommandBuffer& reply) {
-    switch (device.state.load()) {
-        case Reading:
-            device.OnReadingReply(reply);
-            break;
-        case Updating:
-            device.OnUpdatingReply(reply);
-            break;
-        case Resetting:
-            device.OnResettingReply(reply);
-            break;
-        case Calibrating:
-            device.OnModelChangeReply(reply);
-            break;
-        case Testing:
-            device.OnTiltReply(reply);
-            break;
-        case Finished:
-        case ConversionFinished:
-            device.OnFinishedReply(reply);
-            break;
-        case Recording:
-            device.OnRecordingReply(reply);
-            break;
-        case ScanSerial:
-            device.OnCheckReply(reply);
-            break;
-        case CalibratingAisg:
-            device.OnAisgSetupReply(reply);
-            break;
-        case ConvertingToEricsson:
-            device.OnConversionReply(reply);
-            break;
-        default:
-            break;  // Searching, Inactive, Failed: nothing is awaited
-    }
+// A stop request posts this to the thread so its wait ends; it is not handled.
+constexpr std::uint32_t MsgWake = 0;
+
+// Tilts travel as their 32-bit two's complement in the message's parameter.
+std::uintptr_t Encode(std::int32_t value) {
+    return static_cast<std::uint32_t>(value);
+}
+std::int32_t Decode(std::uintptr_t value) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+std::uint32_t MsUntil(std::uint32_t deadline) {
+    const auto left = static_cast<std::int32_t>(deadline - TickCount());
+    return left > 0 ? static_cast<std::uint32_t>(left) : 0;
 }
 
 }  // namespace
 
-void HandleActuatorMessage(CActuator& device, ThreadMessage& message) {
+bool PostSetTilt(ThreadId actuatorThread, std::int32_t targetTenths) {
+    return PostThreadMessage(actuatorThread, MsgSetTilt, Encode(targetTenths));
+}
+
+bool PostChangeModel(ThreadId actuatorThread, std::int32_t modelIndex) {
+    return PostThreadMessage(actuatorThread, MsgChangeModel, Encode(modelIndex));
+}
+
+void HandleActuatorMessage(CVLX400E& device, ThreadMessage& message) {
     switch (message.number) {
         case MsgCommand:
-            if (message.lParam) DispatchReply(device, *message.lParam);
+            if (message.lParam) device.OnReply(*message.lParam);
             break;
         case MsgLinkUp:
-            device.aisgSetupCutShort.store(false);  // found in Ericsson mode
-            if (device.state.load() == Searching) {
-                device.ArmReplyTimer();
-                device.SetState(Reading);
-                device.StartReading();
-                device.replyDeadline.Set(FirstReplyTimeoutMs);
-            }
+            device.OnLinkUp();
             break;
         case MsgLinkDown:
-            switch (device.state.load()) {
-                case Calibrating:
-                    break;  // the actuator restarts during a model change
-                case Finished:
-                case ConversionFinished:
-                    device.SetState(Searching);
-                    break;
-                case CalibratingAisg:
-                    device.SetState(Searching);
-                    device.step.store(0);
-                    break;
-                default:
-                    device.Fail(FailNoReply);
-                    break;
-            }
+            device.OnLinkDown();
             break;
         case MsgDeviceLost:
-            // Once the model has been written and the mode chosen, the actuator
-            // restarts and falls silent: that is the change going as planned,
-            // not a lost device. Forgetting the setup here would treat its
-            // return in AISG mode as a stray actuator and skip the
-            // configuration. The reply watchdog still ends a restart that
-            // never comes back.
-            if (device.state.load() == Calibrating &&
-                device.step.load() == ModelChangeRestartStep) {
-                break;
-            }
-            device.aisgSetupCutShort.store(device.state.load() == CalibratingAisg);
-            device.ForgetDevice();
-            device.SetState(Searching);
-            device.setupPending.store(0);
+            device.OnDeviceLost();
             break;
         case MsgSetTilt:
-            device.SetState(Testing);
-            device.StartSetTilt();
+            device.RequestSetTilt(Decode(message.wParam));
             break;
         case MsgChangeModel:
-            device.aisgSetupCutShort.store(false);
-            device.SetState(Calibrating);
-            device.StartModelChange();
+            device.RequestModelChange(Decode(message.wParam));
             break;
         case MsgAisgDeviceFound:
-            if (device.setupPending.load() == 1 || device.aisgSetupCutShort.exchange(false)) {
-                device.SetState(CalibratingAisg);
-                device.StartAisgSetup();
-            } else {
-                device.SetState(ConvertingToEricsson);
-                device.StartConversion();
-            }
+            device.OnAisgDeviceFound();
             break;
         default:
             break;  // not for this thread
     }
-    if (device.state.load() != Updating) device.ReleaseOperationResources();
+    device.MessageHandled(TickCount());
 }
 
-void ActuatorIdleWork::Pass(CActuator& device) {
-    switch (device.state.load()) {
-        case Calibrating:
-        case ScanSerial:
-        case CalibratingAisg:
-            device.progress.store(std::min(device.progress.load() + 3.0, 100.0));
-            break;
-        case Testing:
-            if (++idlePasses_ > 10) {
-                idlePasses_ = 0;
-                if (device.step.load() == 8) device.PollTilt();
-            }
-            break;
-        default:
-            break;
+ActuatorLoop::ActuatorLoop(CVLX400E& device, CMainDataStore& context, ThreadId self)
+    : device_(device), context_(context), self_(self) {}
+
+bool ActuatorLoop::Turn() {
+    if (const auto pauseEnd = device_.PauseEnd()) {
+        // Messages wait in the queue until the step's pause is over.
+        context_.PauseUnlessStopped(MsUntil(*pauseEnd));
+        device_.EndPause();
+        return !context_.StopRequested();
     }
-    if (device.state.load() != Updating) device.ReleaseOperationResources();
+    if (context_.StopRequested()) return false;
+    ThreadMessage message;
+    if (TakeMessage(self_, message)) {
+        HandleActuatorMessage(device_, message);
+        return true;  // the message, and any reply block with it, is freed here
+    }
+    const auto idle = device_.NextIdleWork();
+    const std::uint32_t wait = idle ? MsUntil(*idle) : std::numeric_limits<std::uint32_t>::max();
+    if (wait > 0 && WaitMessage(self_, wait)) return true;
+    if (idle) device_.IdleWork(TickCount());
+    return true;
 }
 
-void ActuatorThread(CMainDataStore& context, std::int32_t slot, ThreadId self) {
+void ActuatorThread(CVLX400E& device, CMainDataStore& context, ThreadId self) {
     CreateMessageQueue(self);
-    CActuator* device = context.GetDevice(slot);
-    if (device == nullptr) return;
-    device->deviceIndex.store(slot);
-    device->serialNumber.Set("");
-
-    ActuatorIdleWork idle;
-    while (!context.StopRequested()) {
-        ThreadMessage message;
-        if (TakeMessage(self, message)) {
-            HandleActuatorMessage(*device, message);
-            continue;  // the message, and any reply block with it, is freed here
-        }
-        // A post cuts the pause short; the idle work only runs on a quiet pass.
-        if (WaitMessage(self, IdlePassMs)) continue;
-        idle.Pass(*device);
+    context.AddStopListener([self] { PostThreadMessage(self, MsgWake); });
+    device.SetDeviceIndex(DeviceSlot);
+    ActuatorLoop loop(device, context, self);
+    while (loop.Turn()) {
     }
 }

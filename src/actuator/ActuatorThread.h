@@ -4,22 +4,38 @@
 
 #include "core/ThreadMessages.h"
 
-class CActuator;
 class CMainDataStore;
+class CVLX400E;
 
-// The actuator thread's whole life for the device in the given slot: take one
-// message per pass, otherwise pause and do the idle work, until stop.
-void ActuatorThread(CMainDataStore& context, std::int32_t slot, ThreadId self);
+// The requests a front end posts to the actuator thread; each carries what
+// the record must show once the thread has taken it. False when the thread
+// could not be told.
+bool PostSetTilt(ThreadId actuatorThread, std::int32_t targetTenths);
+bool PostChangeModel(ThreadId actuatorThread, std::int32_t modelIndex);
 
 // One message, as the thread handles it; a reply block is freed afterwards.
-void HandleActuatorMessage(CActuator& device, ThreadMessage& message);
+void HandleActuatorMessage(CVLX400E& device, ThreadMessage& message);
 
-// The work of a quiet pass: progress that creeps while checking or setting up,
-// and the tilt asked for about every 550 ms while it moves.
-class ActuatorIdleWork {
+// The actuator thread's turns: a step's pause runs to its end before any
+// message is taken; otherwise one message is handled, or the idle work that
+// is due is done; in between the thread waits on its queue and the next
+// deadline together, and without a deadline only on its queue.
+class ActuatorLoop {
 public:
-    void Pass(CActuator& device);
+    ActuatorLoop(CVLX400E& device, CMainDataStore& context, ThreadId self);
+    ActuatorLoop(const ActuatorLoop&) = delete;
+    ActuatorLoop& operator=(const ActuatorLoop&) = delete;
+
+    // One turn, waiting as long as it must; false once stop is requested (a
+    // pause that stop cut short has then run the rest of its step).
+    bool Turn();
 
 private:
-    int idlePasses_ = 0;
+    CVLX400E& device_;
+    CMainDataStore& context_;
+    ThreadId self_;
 };
+
+// The actuator thread's whole life: takes its queue, marks the record as the
+// device in slot 1 (station address 20), and turns until stop.
+void ActuatorThread(CVLX400E& device, CMainDataStore& context, ThreadId self);

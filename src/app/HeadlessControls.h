@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Controls.h"
+#include "actuator/Controls.h"
 
 // The dialog's two controls for a front end without a screen: they keep what
 // they are told, so it can be printed and checked.

@@ -3,27 +3,45 @@
 #include <algorithm>
 #include <chrono>
 
-#include "actuator/Actuator.h"
+#include "actuator/ActuatorThread.h"
+#include "actuator/Controls.h"
+#include "antenna/AntennaTables.h"
 
 bool PrepareProcess(ProcessObjects& process) {
-    process.SystemContext.SetAntennaTable(&process.antennaTable);
     process.settings.Initialise();
-    if (!process.SystemContext.CreateActuator(process.settings)) return false;
+    if (!VariantIsServed(process.settings.Variant)) return false;
+    process.actuator.SetAntennaTable(&process.antennaTable);
     CHDLCEricsson& link = process.linkStation;
-    process.SystemContext.GetActuator()->SetLinkThread([&link] { return link.LinkThreadId(); });
+    process.actuator.SetLinkThread([&link] { return link.LinkThreadId(); });
     return true;
 }
 
 bool PrepareControls(ProcessObjects& process, TiltSliderControl* tiltSlider,
                      ModelListControl* modelList) {
-    if (CVLX400E* device = process.SystemContext.GetActuator()) device->tiltSlider = tiltSlider;
-    process.SystemContext.ModelComboBox = modelList;
-    return process.SystemContext.LoadAntennaTables(modelList);
+    process.actuator.SetControls(tiltSlider, modelList);
+    if (modelList == nullptr) return false;
+    const auto names = LoadAntennaTables(process.antennaTable);
+    for (const auto& name : names)
+        modelList->AddModelName(name);
+    if (names.empty()) return false;
+    modelList->SelectFirstEntry();
+    return true;
+}
+
+void ReleaseControls(ProcessObjects& process) {
+    process.actuator.SetControls(nullptr, nullptr);
 }
 
 void StartWorkers(ProcessObjects& process, const std::string& portName) {
     process.testEngine.StartStatusEngineThread();
-    process.SystemContext.StartActuatorThread();
+    if (!process.actuatorThread.Started()) {
+        CVLX400E& device = process.actuator;
+        CMainDataStore& context = process.SystemContext;
+        const ThreadId id = process.actuatorThread.Start(
+            [&device, &context](ThreadId self) { ActuatorThread(device, context, self); });
+        device.SetThreadId(id);
+        device.SetState(ActuatorState::Searching);
+    }
     process.SystemContext.SetSelectedPortName(portName);
 }
 
@@ -39,6 +57,22 @@ bool StopWorkers(ProcessObjects& process, std::uint32_t allowanceMs) {
     // started is known and can be joined.
     bool all = process.testEngine.JoinStatusEngineThread(left());
     if (all) all = process.linkStation.JoinLinkThread(left());
-    all = process.SystemContext.JoinActuatorThread(left()) && all;
+    all = process.actuatorThread.Join(left()) && all;
     return all;
+}
+
+std::optional<std::int32_t> SelectModelByName(const ProcessObjects& process,
+                                              std::string_view displayName) {
+    const auto index = process.antennaTable.FindByName(displayName);
+    AntennaRecord record;
+    if (!index || !process.antennaTable.GetRecord(*index, record)) return std::nullopt;
+    return *index;
+}
+
+bool RequestSetTilt(ProcessObjects& process, std::int32_t targetTenths) {
+    return PostSetTilt(process.actuator.ThreadIdOfActuator(), targetTenths);
+}
+
+bool RequestModelChange(ProcessObjects& process, std::int32_t modelIndex) {
+    return PostChangeModel(process.actuator.ThreadIdOfActuator(), modelIndex);
 }

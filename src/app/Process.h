@@ -1,40 +1,51 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "actuator/VLX400E.h"
 #include "antenna/AntennaTable.h"
-#include "hdlc/HDLCPrimary.h"
-#include "settings/KVQSystem.h"
 #include "core/MainDataStore.h"
+#include "core/WorkerThread.h"
+#include "hdlc/HDLCPrimary.h"
 #include "serial/RS485SerialPort.h"
+#include "settings/KVQSystem.h"
 #include "status/TestEngine.h"
 
 class ModelListControl;
 class TiltSliderControl;
 
-// The process-wide objects, in the order the program brings them into being.
-// Both front ends (the dialog and the headless tool) run the same start-up and
-// the same shutdown on them.
+// The objects of one run of the tool, in the order the program brings them
+// into being, and the threads that work on them. Both front ends (the dialog
+// and the headless tool) run the same start-up and the same shutdown on them.
 struct ProcessObjects {
     CAntennaTable antennaTable;
     CMainDataStore SystemContext;
     CHDLCEricsson linkStation;
     CKVQSystem settings;
     CRS485SerialPort serialPort{SystemContext};
-    CTestEngine testEngine{SystemContext, serialPort, linkStation};
+    // The one actuator: device slot 1, station address 20.
+    CVLX400E actuator;
+    CTestEngine testEngine{
+        SystemContext, actuator, [this] { return serialPort.IsOpen.load() != 0; },
+        [this] { linkStation.StartLinkThread(serialPort, SystemContext, &actuator); }};
+    WorkerThread actuatorThread;
 };
 
-// Reads the settings and fills the actuator's slot. False when the settings
-// name no supported model: the program must then end at once, silently, with
-// exit code 0.
+// Reads the settings and readies the actuator's record. False when the
+// settings name no supported model: the program must then end at once,
+// silently, with exit code 0.
 bool PrepareProcess(ProcessObjects& process);
 
-// Hands the front end's controls to the device record and the shared system
-// object, and loads the antenna table into the model list. False when no model
-// could be listed: then no worker may be started.
+// Hands the front end's controls to the actuator, and loads the antenna table
+// into the model list. False when no model could be listed: then no worker
+// may be started.
 bool PrepareControls(ProcessObjects& process, TiltSliderControl* tiltSlider,
                      ModelListControl* modelList);
+// The front end's controls are going: nobody may drive them any more.
+void ReleaseControls(ProcessObjects& process);
 
 // Starts the status engine and then the actuator thread (the status engine
 // starts the link thread a second later), then names the port to use.
@@ -43,3 +54,12 @@ void StartWorkers(ProcessObjects& process, const std::string& portName);
 // Raises the stop flag and joins every worker, all within allowanceMs; the
 // link thread closes the port on its way out. True when every worker ended.
 bool StopWorkers(ProcessObjects& process, std::uint32_t allowanceMs = 1000);
+
+// The antenna table's index of the model with this display name, as the user
+// picks it; none when the table has no such model.
+std::optional<std::int32_t> SelectModelByName(const ProcessObjects& process,
+                                              std::string_view displayName);
+// Set Tilt and Change Antenna Model: the request goes to the actuator thread
+// with its argument. False when the thread could not be told.
+bool RequestSetTilt(ProcessObjects& process, std::int32_t targetTenths);
+bool RequestModelChange(ProcessObjects& process, std::int32_t modelIndex);

@@ -1,9 +1,12 @@
 #pragma once
 
-#include <cstdint>
+#include <functional>
 
-// Ctrl-C and SIGTERM for the front ends. Block them before any thread starts
-// (threads inherit the mask), then wait for them where it suits the caller.
-void BlockStopSignals();
-// Waits up to timeoutMs; answers the signal number that came, or 0.
-int WaitForStopSignal(std::uint32_t timeoutMs);
+// Ctrl-C and SIGTERM for the front ends. Call before any thread starts: the
+// signals are then kept from every thread (threads inherit the mask) and
+// taken by a watcher of their own, which calls onSignal with the signal's
+// number, on the watcher's thread. False when the watcher could not start.
+bool WatchStopSignals(std::function<void(int)> onSignal);
+// After this returns, onSignal is not called any more; later signals stay
+// pending until the process ends.
+void StopWatchingStopSignals();

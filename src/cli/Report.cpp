@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "actuator/Actuator.h"
-#include "core/MainDataStore.h"
+#include "actuator/VLX400E.h"
 #include "status/StatusTexts.h"
 
 namespace {
@@ -51,37 +50,38 @@ std::string Degrees(int tenths) {
     return text;
 }
 
-std::string DeviceJson(const CMainDataStore& context, const CActuator& device) {
+std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
+                       const DeviceSnapshot& device) {
     std::ostringstream json;
-    double progress = device.progress.load();
+    double progress = device.progress;
     if (!std::isfinite(progress)) progress = 0;
     char progressText[32];
     std::snprintf(progressText, sizeof progressText, "%.1f", progress);
-    json << "{\"state\":" << device.state.load()                                 //
-         << ",\"stateText\":" << JsonString(StateText(device))                   //
-         << ",\"statusLine1\":" << JsonString(context.GetStatusLine1())          //
-         << ",\"statusLine2\":" << JsonString(context.GetStatusLine2())          //
-         << ",\"serialNumber\":" << JsonString(device.serialNumber.Get())        //
-         << ",\"softwareVersion\":" << JsonString(device.softwareVersion.Get())  //
-         << ",\"antennaModel\":" << JsonString(device.antennaModel.Get())        //
-         << ",\"minTilt\":" << device.minTilt.load()                             //
-         << ",\"maxTilt\":" << device.maxTilt.load()                             //
-         << ",\"currentTilt\":" << device.currentTilt.load()                     //
-         << ",\"requestedTilt\":" << device.requestedTilt.load()                 //
-         << ",\"problemText\":" << JsonString(device.problemText.Get())          //
+    json << "{\"state\":" << static_cast<std::int32_t>(device.state)       //
+         << ",\"stateText\":" << JsonString(StateText(device))             //
+         << ",\"statusLine1\":" << JsonString(statusLines.first)           //
+         << ",\"statusLine2\":" << JsonString(statusLines.second)          //
+         << ",\"serialNumber\":" << JsonString(device.serialNumber)        //
+         << ",\"softwareVersion\":" << JsonString(device.softwareVersion)  //
+         << ",\"antennaModel\":" << JsonString(device.antennaModel)        //
+         << ",\"minTilt\":" << device.minTilt                              //
+         << ",\"maxTilt\":" << device.maxTilt                              //
+         << ",\"currentTilt\":" << device.currentTilt                      //
+         << ",\"requestedTilt\":" << device.requestedTilt                  //
+         << ",\"problemText\":" << JsonString(device.problemText)          //
          << ",\"progress\":" << progressText << "}";
     return json.str();
 }
 
-std::string DeviceReport(const CActuator& device) {
+std::string DeviceReport(const DeviceSnapshot& device) {
     std::ostringstream report;
-    report << "Serial number:     " << device.serialNumber.Get() << "\n"
-           << "Software version:  " << device.softwareVersion.Get() << "\n"
-           << "Antenna model:     " << device.antennaModel.Get() << "\n"
-           << "Tilt range:        " << Degrees(device.minTilt.load()) << " to "
-           << Degrees(device.maxTilt.load()) << " degrees\n"
-           << "Current tilt:      " << Degrees(device.currentTilt.load()) << " degrees\n";
-    const std::string problem = device.problemText.Get();
+    report << "Serial number:     " << device.serialNumber << "\n"
+           << "Software version:  " << device.softwareVersion << "\n"
+           << "Antenna model:     " << device.antennaModel << "\n"
+           << "Tilt range:        " << Degrees(device.minTilt) << " to " << Degrees(device.maxTilt)
+           << " degrees\n"
+           << "Current tilt:      " << Degrees(device.currentTilt) << " degrees\n";
+    const std::string& problem = device.problemText;
     if (!problem.empty()) report << "Problem:           " << problem << "\n";
     return report.str();
 }

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
-class CActuator;
-class CMainDataStore;
+struct DeviceSnapshot;
 
-// The JSON object kvqctl prints last with --json.
-std::string DeviceJson(const CMainDataStore& context, const CActuator& device);
+// The JSON object kvqctl prints last with --json: the record and the status
+// lines it calls for, one picture of one moment.
+std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
+                       const DeviceSnapshot& device);
 // The identity and tilts as lines for a person.
-std::string DeviceReport(const CActuator& device);
+std::string DeviceReport(const DeviceSnapshot& device);
 // Tenths of a degree as degrees with one decimal.
 std::string Degrees(int tenths);

@@ -1,23 +1,24 @@
 // kvqctl: the headless front end. It runs the same start-up as the dialog,
 // prints each new pair of status lines, and carries out one command.
 
-#include <unistd.h>
-
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "actuator/Actuator.h"
-#include "cli/CommandLine.h"
 #include "app/Demo.h"
 #include "app/HeadlessControls.h"
-#include "serial/PortNames.h"
 #include "app/Process.h"
-#include "cli/Report.h"
 #include "app/StopSignals.h"
+#include "cli/CommandLine.h"
+#include "cli/Report.h"
+#include "cli/Terminal.h"
+#include "serial/PortNames.h"
+#include "status/TestEngine.h"
 
 namespace {
 
@@ -44,12 +45,31 @@ std::string LowestPresentPort() {
 class Session {
 public:
     Session(ProcessObjects& process, const CliOptions& options)
-        : process_(process), options_(options), device_(*process.SystemContext.GetActuator()) {
+        : process_(process), options_(options), device_(process.actuator) {
         if (options.timeoutSeconds) {
             deadline_ =
                 SteadyClock::now() +
                 std::chrono::milliseconds(static_cast<long long>(*options.timeoutSeconds * 1000));
         }
+        // The main thread waits on the status lines, the record and the stop
+        // signals together.
+        const auto wake = wake_;
+        onStatus_ = process.SystemContext.StatusChanges().AddListener([wake] { wake->Notify(); });
+        onRecord_ = device_.Changes().AddListener([wake] { wake->Notify(); });
+        seen_ = wake_->Count();
+    }
+    ~Session() {
+        process_.SystemContext.StatusChanges().RemoveListener(onStatus_);
+        device_.Changes().RemoveListener(onRecord_);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // A stop signal came (on the signal watcher's thread).
+    void OnSignal(int signal) {
+        int none = 0;
+        signal_.compare_exchange_strong(none, signal);
+        wake_->Notify();
     }
 
     int Run() {
@@ -66,44 +86,32 @@ public:
         return ExitUsage;
     }
 
-    int Signal() const { return signal_; }
-
 private:
-    // The check is complete, its tilt has been read back, and the status lines
-    // say so, as the dialog would show it.
-    bool Ready() const {
-        if (device_.state.load() != ScanSerial || device_.step.load() < 8 ||
-            !device_.tiltAnswered.load()) {
-            return false;
-        }
-        const std::string line1 = process_.SystemContext.GetStatusLine1();
-        return line1 == "READY" || line1 == "POSSIBLE PROBLEM";
-    }
     bool TimedOut() const { return deadline_ && SteadyClock::now() >= *deadline_; }
+    int Interrupted() const { return signal_.load() ? 128 + signal_.load() : ExitTimeout; }
 
-    // One turn of waiting: shows what changed; false when the wait must end
-    // (a signal or the time-out).
+    // One turn of waiting: shows what changed, then waits for the next change;
+    // false when the wait must end (a signal or the time-out).
     bool Tick() {
-        if (const int signal = WaitForStopSignal(20)) {
-            signal_ = signal;
-            return false;
-        }
+        if (signal_.load()) return false;
         ShowStatus();
-        return !TimedOut();
+        if (TimedOut()) return false;
+        std::uint32_t wait = std::numeric_limits<std::uint32_t>::max();
+        if (deadline_) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  *deadline_ - SteadyClock::now())
+                                  .count();
+            wait = static_cast<std::uint32_t>(std::clamp<long long>(left + 1, 0, wait));
+        }
+        seen_ = wake_->WaitForChange(seen_, wait);
+        return signal_.load() == 0 && !TimedOut();
     }
 
     void ShowStatus() {
         std::string line1, line2;
-        if (process_.SystemContext.TakeStatusLines(line1, line2) &&
-            (line1 != shown1_ || line2 != shown2_)) {
-            EndProgressLine();
-            std::printf("%-24s %s\n", line1.c_str(), line2.c_str());
-            std::fflush(stdout);
-            shown1_ = line1;
-            shown2_ = line2;
-        }
-        if (device_.state.load() == Updating && isatty(STDOUT_FILENO)) {
-            const int percent = static_cast<int>(device_.progress.load());
+        if (process_.SystemContext.TakeStatusLines(line1, line2)) ShowLines({line1, line2});
+        if (device_.Snapshot().state == ActuatorState::Updating && StandardOutputIsTerminal()) {
+            const int percent = static_cast<int>(device_.Snapshot().progress);
             const int filled = percent / 5;
             std::printf("\rdownloading [%-20s] %3d%%", std::string(filled, '#').c_str(), percent);
             std::fflush(stdout);
@@ -112,6 +120,14 @@ private:
             EndProgressLine();
         }
     }
+    void ShowLines(const StatusLines& lines) {
+        if (lines.first == shown1_ && lines.second == shown2_) return;
+        EndProgressLine();
+        std::printf("%-24s %s\n", lines.first.c_str(), lines.second.c_str());
+        std::fflush(stdout);
+        shown1_ = lines.first;
+        shown2_ = lines.second;
+    }
     void EndProgressLine() {
         if (progressShown_) std::printf("\n");
         progressShown_ = false;
@@ -119,9 +135,11 @@ private:
 
     // Waits for the end of the check. ExitDone when it was reached.
     int WaitUntilReady() {
-        while (!Ready()) {
-            if (device_.state.load() == Failed) return ExitProblem;
-            if (!Tick()) return signal_ ? 128 + signal_ : ExitTimeout;
+        for (;;) {
+            const DeviceSnapshot device = device_.Snapshot();
+            if (device.ReadyForRequests()) break;
+            if (device.state == ActuatorState::Failed) return ExitProblem;
+            if (!Tick()) return Interrupted();
         }
         ShowStatus();
         return ExitDone;
@@ -132,11 +150,13 @@ private:
     int WaitForOperation() {
         bool left = false;
         for (;;) {
-            const bool failed = device_.state.load() == Failed;
-            if (!Ready() || failed) left = true;
+            const DeviceSnapshot device = device_.Snapshot();
+            const bool failed = device.state == ActuatorState::Failed;
+            const bool ready = device.ReadyForRequests();
+            if (!ready || failed) left = true;
             if (left && failed) return ExitProblem;
-            if (left && Ready()) break;
-            if (!Tick()) return signal_ ? 128 + signal_ : ExitTimeout;
+            if (left && ready) break;
+            if (!Tick()) return Interrupted();
         }
         ShowStatus();
         return ExitDone;
@@ -145,54 +165,60 @@ private:
     int Monitor() {
         while (Tick()) {
         }
-        return Finish(signal_ ? 128 + signal_ : ExitDone, false);
+        return Finish(signal_.load() ? 128 + signal_.load() : ExitDone, false);
     }
 
     int SetTilt() {
         int code = WaitUntilReady();
         if (code != ExitDone) return Finish(code);
-        const std::int32_t low = device_.minTilt.load();
-        const std::int32_t high = device_.maxTilt.load();
-        if (options_.tilt < low || options_.tilt > high) {
+        const DeviceSnapshot device = device_.Snapshot();
+        if (options_.tilt < device.minTilt || options_.tilt > device.maxTilt) {
             std::fprintf(stderr,
                          "kvqctl: a tilt of %s degrees is outside the range of antenna model "
                          "'%s' (%s to %s degrees); nothing was sent\n",
-                         Degrees(options_.tilt).c_str(), device_.antennaModel.Get().c_str(),
-                         Degrees(low).c_str(), Degrees(high).c_str());
+                         Degrees(options_.tilt).c_str(), device.antennaModel.c_str(),
+                         Degrees(device.minTilt).c_str(), Degrees(device.maxTilt).c_str());
             return Finish(ExitUsage);
         }
-        device_.requestedTilt.store(options_.tilt);
-        PostThreadMessage(device_.threadId.load(), MsgSetTilt);
+        RequestSetTilt(process_, options_.tilt);
         return Finish(WaitForOperation());
     }
 
     int ChangeModel() {
         int code = WaitUntilReady();
         if (code != ExitDone) return Finish(code);
-        if (!process_.SystemContext.SelectModelByName(options_.modelName)) {
+        const auto model = SelectModelByName(process_, options_.modelName);
+        if (!model) {
             std::fprintf(stderr,
                          "kvqctl: the antenna table has no model named '%s'; nothing was sent\n",
                          options_.modelName.c_str());
             return Finish(ExitUsage);
         }
-        PostThreadMessage(device_.threadId.load(), MsgChangeModel);
+        RequestModelChange(process_, *model);
         code = WaitForOperation();
-        if (code == ExitDone && device_.antennaModel.Get() != options_.modelName) {
+        const std::string reported = device_.Snapshot().antennaModel;
+        if (code == ExitDone && reported != options_.modelName) {
             std::fprintf(stderr, "kvqctl: the actuator now reports antenna model '%s', not '%s'\n",
-                         device_.antennaModel.Get().c_str(), options_.modelName.c_str());
+                         reported.c_str(), options_.modelName.c_str());
             code = ExitProblem;
         }
         return Finish(code);
     }
 
+    // Everything reported at the end comes from one snapshot of the record,
+    // the status lines included, so they cannot contradict each other.
     int Finish(int code, bool report = true) {
+        const DeviceSnapshot device = device_.Snapshot();
+        const StatusLines lines =
+            CTestEngine::LinesFor(device, process_.serialPort.IsOpen.load() != 0);
+        if (code == ExitDone || code == ExitProblem) ShowLines(lines);
         EndProgressLine();
-        if (code == ExitDone && !device_.problemText.Get().empty()) code = ExitProblem;
+        if (code == ExitDone && !device.problemText.empty()) code = ExitProblem;
         if (code == ExitTimeout) std::fprintf(stderr, "kvqctl: timed out\n");
         if (options_.json) {
-            std::printf("%s\n", DeviceJson(process_.SystemContext, device_).c_str());
+            std::printf("%s\n", DeviceJson(lines, device).c_str());
         } else if (report && (code == ExitDone || code == ExitProblem)) {
-            std::printf("%s", DeviceReport(device_).c_str());
+            std::printf("%s", DeviceReport(device).c_str());
         }
         std::fflush(stdout);
         return code;
@@ -200,11 +226,15 @@ private:
 
     ProcessObjects& process_;
     const CliOptions& options_;
-    CActuator& device_;
+    CVLX400E& device_;
     std::optional<SteadyClock::time_point> deadline_;
+    std::shared_ptr<ChangeSignal> wake_ = std::make_shared<ChangeSignal>();
+    ChangeSignal::ListenerId onStatus_ = 0;
+    ChangeSignal::ListenerId onRecord_ = 0;
+    std::uint64_t seen_ = 0;
     std::string shown1_, shown2_;
     bool progressShown_ = false;
-    int signal_ = 0;
+    std::atomic<int> signal_{0};
 };
 
 }  // namespace
@@ -267,15 +297,16 @@ int main(int argc, char** argv) {
         }
     }
 
-    BlockStopSignals();
-    StartWorkers(process, port);
     CliOptions effective = *options;
     if (!effective.timeoutSeconds && effective.command != CliOptions::Command::Monitor) {
         // Long enough for a firmware download of a few hundred kilobytes.
         effective.timeoutSeconds = 900;
     }
     Session session(process, effective);
+    WatchStopSignals([&session](int signal) { session.OnSignal(signal); });
+    StartWorkers(process, port);
     const int code = session.Run();
+    StopWatchingStopSignals();
     if (!StopWorkers(process)) std::fprintf(stderr, "kvqctl: a worker did not end in time\n");
     return code;
 }

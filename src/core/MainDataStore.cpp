@@ -8,15 +8,13 @@
 CMainDataStore::CMainDataStore() = default;
 CMainDataStore::~CMainDataStore() = default;
 
-CActuator* CMainDataStore::GetDevice(std::int32_t slot) const {
-    return slot == 1 ? deviceSlots_[1] : nullptr;
-}
-
 void CMainDataStore::SetStatusLines(std::string_view line1, std::string_view line2) {
-    std::lock_guard lock(statusMutex_);
+    std::unique_lock lock(statusMutex_);
     statusLine1_ = BoundedText(line1, StatusLineSize);
     statusLine2_ = BoundedText(line2, StatusLineSize);
     statusChanged_ = 1;
+    lock.unlock();
+    statusChanges_.Notify();
 }
 
 std::int32_t CMainDataStore::TakeStatusChanged() {
@@ -90,4 +88,9 @@ std::string CMainDataStore::SelectedPortName() const {
 
 void CMainDataStore::SetSelectedPortName(std::string_view name) {
     selectedPortName_.Set(name);
+}
+
+void CMainDataStore::SetPortOpened(std::int32_t opened) {
+    PortOpened.store(opened);
+    portChanges_.Notify();
 }

@@ -1,6 +1,6 @@
 #include "status/StatusTexts.h"
 
-#include "actuator/Actuator.h"
+#include "actuator/VLX400E.h"
 
 std::string FailText(std::int32_t failCode) {
     switch (failCode) {
@@ -36,7 +36,8 @@ std::string FailText(std::int32_t failCode) {
 }
 
 std::string StateText(std::int32_t state, std::int32_t failCode) {
-    switch (state) {
+    using enum ActuatorState;
+    switch (static_cast<ActuatorState>(state)) {
         case Searching:
             return "SEARCHING";
         case Reading:
@@ -68,6 +69,7 @@ std::string StateText(std::int32_t state, std::int32_t failCode) {
     }
 }
 
-std::string StateText(const CActuator& device) {
-    return StateText(device.state.load(), device.failCode.load());
+std::string StateText(const DeviceSnapshot& device) {
+    return StateText(static_cast<std::int32_t>(device.state),
+                     static_cast<std::int32_t>(device.failCode));
 }

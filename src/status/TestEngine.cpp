@@ -1,19 +1,35 @@
 #include "status/TestEngine.h"
 
-#include "actuator/Actuator.h"
-#include "hdlc/HDLCPrimary.h"
+#include "actuator/VLX400E.h"
 #include "core/MainDataStore.h"
-#include "serial/RS485SerialPort.h"
 
 namespace {
 
-constexpr std::uint32_t StepPauseMs = 50;
-constexpr std::uint32_t LinePauseMs = 500;
+// Slot 1 is the only device.
+constexpr int DeviceSlot = 1;
+// Wait before the link thread starts, giving the front end time to name the
+// port; and before the first lines of the device.
+constexpr std::uint32_t LinkStartDelayMs = 1000;
+constexpr std::uint32_t FirstLinesDelayMs = 100;
+// While the lines say whether the port is open, it is looked at again this
+// often, for a port whose change nobody announces.
+constexpr std::uint32_t PortRecheckMs = 500;
+
+bool NoDevice(const DeviceSnapshot& d) {
+    return d.state == ActuatorState::Searching && d.setupPending == 0;
+}
+bool Over(const DeviceSnapshot& d) {
+    return d.state == ActuatorState::Finished || d.state == ActuatorState::Failed;
+}
 
 }  // namespace
 
-CTestEngine::CTestEngine(CMainDataStore& context, CRS485SerialPort& port, CHDLCPrimary& link)
-    : context_(context), port_(port), link_(link) {}
+CTestEngine::CTestEngine(CMainDataStore& context, CVLX400E& device,
+                         std::function<bool()> portIsOpen, std::function<void()> startLink)
+    : context_(context),
+      device_(device),
+      portIsOpen_(std::move(portIsOpen)),
+      startLink_(std::move(startLink)) {}
 
 CTestEngine::~CTestEngine() = default;
 
@@ -31,77 +47,63 @@ bool CTestEngine::JoinStatusEngineThread(std::uint32_t withinMs) {
 void CTestEngine::Run() {
     context_.SetStatusLines("INITIALIZING", "SYSTEM");
     CreateMessageQueue(threadId_.load());
-    // Gives the dialog time to name the port before the link looks for it.
-    context_.PauseUnlessStopped(1000);
+    context_.PauseUnlessStopped(LinkStartDelayMs);
     if (context_.StopRequested()) return;  // a link started now would only close again
-    link_.StartLinkThread(port_, context_, context_.GetDevice(1));
-    context_.PauseUnlessStopped(100);
+    if (startLink_) startLink_();
+    context_.PauseUnlessStopped(FirstLinesDelayMs);
+
+    const auto wake = wake_;
+    context_.AddStopListener([wake] { wake->Notify(); });
+    const auto onRecord = device_.Changes().AddListener([wake] { wake->Notify(); });
+    const auto onPort = context_.PortChanges().AddListener([wake] { wake->Notify(); });
     while (!context_.StopRequested()) {
-        context_.PauseUnlessStopped(StepPauseMs);
-        Pass();
+        const std::uint64_t seen = wake->Count();
+        const auto next = Update();
+        if (context_.StopRequested()) break;
+        if (next) {
+            wake->WaitForChange(seen, *next);
+        } else {
+            wake->WaitForChange(seen);
+        }
     }
+    device_.Changes().RemoveListener(onRecord);
+    context_.PortChanges().RemoveListener(onPort);
 }
 
-void CTestEngine::Pass() {
-    if (CheckNoDevice(1)) return;
-    if (CheckFinished(1)) return;
-    CheckReplyTimeout(1);
-    const CActuator* device = context_.GetDevice(1);
-    if (!device) return;
-    const auto [line1, line2] = LinesFor(*device);
-    context_.SetStatusLines(line1, line2);
-    if (line1 == "IDLE") context_.PauseUnlessStopped(LinePauseMs);
+std::optional<std::uint32_t> CTestEngine::Update() {
+    device_.FailIfReplyOverdue();
+    const DeviceSnapshot device = device_.Snapshot();
+    if (NoDevice(device) || Over(device)) device_.ForgetSerialNumber();
+    const bool portOpen = portIsOpen_ && portIsOpen_();
+    const StatusLines lines = LinesFor(device, portOpen);
+    if (lines != written_) {
+        context_.SetStatusLines(lines.first, lines.second);
+        written_ = lines;
+    }
+    if (NoDevice(device)) return PortRecheckMs;
+    return device_.MsUntilReplyOverdue();
 }
 
-std::pair<std::string, std::string> CTestEngine::LinesFor(const CActuator& device) {
-    const std::int32_t state = device.state.load();
+StatusLines CTestEngine::LinesFor(const DeviceSnapshot& device, bool portIsOpen) {
+    using enum ActuatorState;
+    if (NoDevice(device)) {
+        return {portIsOpen ? "LOOKING FOR DEVICE" : "SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"};
+    }
+    if (Over(device)) {
+        return {device.state == Failed ? "REMOVE DEVICE" : "LABEL AND SHIP VLX",
+                "FROM POSITION " + std::to_string(DeviceSlot)};
+    }
+    const ActuatorState state = device.state;
     if (state == Updating) return {"UPDATING SOFTWARE", "PLEASE WAIT"};
     if (state == Calibrating) return {"SETTING UP", ""};
-    if (device.setupPending.load() == 1) return {"SETTING UP", ""};
+    if (device.setupPending == 1) return {"SETTING UP", ""};
     if (state == ConvertingToEricsson) return {"CONVERTING TO", "ERICSSON MODE"};
     if (state == Testing) return {"MOVING", ""};
     if (state == ScanSerial) {
-        if (device.step.load() < 8) return {"CHECKING", ""};
-        const std::string problem = device.problemText.Get();
-        if (problem.empty()) return {"READY", ""};
-        return {"POSSIBLE PROBLEM", problem};
+        if (!device.checkComplete) return {"CHECKING", ""};
+        if (device.problemText.empty()) return {"READY", ""};
+        return {"POSSIBLE PROBLEM", device.problemText};
     }
     if (state == Reading) return {"COLLECTING", "DATA"};
     return {"IDLE", " "};
-}
-
-bool CTestEngine::CheckNoDevice(std::int32_t slot) {
-    bool noDevice = false;
-    CActuator* device = context_.GetDevice(slot);
-    if (device && context_.GetDeviceState(slot) == Searching &&
-        context_.GetSetupPending(slot) == 0) {
-        device->serialNumber.Set("(no serial num)");
-        const char* line1 = port_.IsOpen.load() ? "LOOKING FOR DEVICE" : "SERIAL PORT NOT OPEN?";
-        context_.SetStatusLines(line1, "TORVIN E-VLX400 ?");
-        context_.PauseUnlessStopped(LinePauseMs);
-        noDevice = true;
-    }
-    context_.PauseUnlessStopped(StepPauseMs);
-    return noDevice;
-}
-
-bool CTestEngine::CheckFinished(std::int32_t slot) {
-    bool finished = false;
-    CActuator* device = context_.GetDevice(slot);
-    const std::int32_t state = context_.GetDeviceState(slot);
-    if (device && (state == Finished || state == Failed)) {
-        device->serialNumber.Set("(no serial num)");
-        const std::string line2 = "FROM POSITION " + std::to_string(slot);
-        context_.SetStatusLines(state == Failed ? "REMOVE DEVICE" : "LABEL AND SHIP VLX", line2);
-        context_.PauseUnlessStopped(LinePauseMs);
-        finished = true;
-    }
-    context_.PauseUnlessStopped(StepPauseMs);
-    return finished;
-}
-
-bool CTestEngine::CheckReplyTimeout(std::int32_t slot) {
-    if (CActuator* device = context_.GetDevice(slot)) device->FailIfReplyOverdue();
-    context_.PauseUnlessStopped(StepPauseMs);
-    return false;
 }

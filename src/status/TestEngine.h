@@ -2,23 +2,32 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "core/ChangeSignal.h"
 #include "core/ThreadMessages.h"
 #include "core/WorkerThread.h"
 
-class CActuator;
-class CHDLCPrimary;
 class CMainDataStore;
-class CRS485SerialPort;
+class CVLX400E;
+struct DeviceSnapshot;
 
-// The status engine: turns the actuator's state into the two status lines,
+using StatusLines = std::pair<std::string, std::string>;
+
+// The status engine: turns the device record into the two status lines,
 // fails an operation whose reply is overdue, and at its start brings up the
-// link thread.
+// link thread. It writes the lines when the record or the port's open state
+// changes, and wakes by itself only for the reply deadline.
 class CTestEngine {
 public:
-    CTestEngine(CMainDataStore& context, CRS485SerialPort& port, CHDLCPrimary& link);
+    // portIsOpen tells whether the serial port is open now; startLink brings
+    // up the link thread, a second after the engine's start.
+    CTestEngine(CMainDataStore& context, CVLX400E& device, std::function<bool()> portIsOpen,
+                std::function<void()> startLink);
     virtual ~CTestEngine();
     CTestEngine(const CTestEngine&) = delete;
     CTestEngine& operator=(const CTestEngine&) = delete;
@@ -29,22 +38,25 @@ public:
 
     // The thread's whole life.
     void Run();
-    // One pass of the loop, after its first pause.
-    void Pass();
-    // True when no device is there; the lines are then written.
-    bool CheckNoDevice(std::int32_t slot);
-    // True when the device has finished or failed; the lines are then written.
-    bool CheckFinished(std::int32_t slot);
-    // The reply watchdog. Always false.
-    bool CheckReplyTimeout(std::int32_t slot);
+    // Brings the lines and the record up to date: fails an overdue operation,
+    // forgets the serial number of a device that is absent, finished or
+    // failed, and writes the lines when they differ from those it wrote last.
+    // Answers how long until it must look again without being told of a
+    // change (none: not before a change).
+    std::optional<std::uint32_t> Update();
 
-    // The two lines for a device that is neither absent nor finished.
-    static std::pair<std::string, std::string> LinesFor(const CActuator& device);
+    // The two lines for a record, first matching row first.
+    static StatusLines LinesFor(const DeviceSnapshot& device, bool portIsOpen);
 
 private:
     CMainDataStore& context_;
-    CRS485SerialPort& port_;
-    CHDLCPrimary& link_;
+    CVLX400E& device_;
+    std::function<bool()> portIsOpen_;
+    std::function<void()> startLink_;
+    // Woken by a change of the record, of the port or by stop; shared with
+    // the stop listener, which may outlive the engine.
+    std::shared_ptr<ChangeSignal> wake_ = std::make_shared<ChangeSignal>();
+    std::optional<StatusLines> written_;
     std::atomic<ThreadId> threadId_{0};
     WorkerThread thread_;
 };

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/Process.h"
 #include "ui/ApplicationIcon.h"
 #include "ui/KVQDlg.h"
-#include "app/Process.h"
 #include "ui/QtMessagePresenter.h"
 
 namespace {
@@ -54,7 +54,8 @@ int CKVQApp::InitInstance(int& argc, char** argv,
         if (screenshotPath) {
             watch.setInterval(100);
             QObject::connect(&watch, &QTimer::timeout, &dialog, [&] {
-                const bool ready = dialog.StatusLines().value(0) == "READY" &&
+                const DeviceSnapshot device = process_.actuator.Snapshot();
+                const bool ready = device.ReadyForRequests() && device.problemText.empty() &&
                                    dialog.Control(CKVQDlg::IdSetTilt)->isEnabled();
                 if (ready && !readySeen) {
                     // One more refresh, so every field has caught up.

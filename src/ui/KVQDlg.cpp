@@ -13,12 +13,11 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include "app/Process.h"
 #include "ui/AboutDlg.h"
-#include "actuator/Actuator.h"
 #include "ui/ApplicationIcon.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
-#include "app/Process.h"
 #include "ui/QtControls.h"
 #include "ui/RefreshView.h"
 #include "ui/UserCommands.h"
@@ -349,8 +348,7 @@ void CKVQDlg::BindControls() {
 }
 
 void CKVQDlg::OnSetTilt() {
-    if (CActuator* device = process_.SystemContext.GetDevice(1))
-        RequestTilt(*device, tiltSlider_->value());
+    RequestTilt(process_, tiltSlider_->value());
 }
 
 void CKVQDlg::OnChangeAntennaModel() {
@@ -360,7 +358,7 @@ void CKVQDlg::OnChangeAntennaModel() {
     // What the edit field shows is what the user means; a typed name that is
     // no entry is a model the table does not have.
     const int entry = ModelEntryShown(entries, newModelList_->currentText().toStdString());
-    if (RequestModelChange(process_.SystemContext, entries, entry) == ModelChange::NotFound) {
+    if (RequestModelChange(process_, entries, entry) == ModelChange::NotFound) {
         statusLines_.ShowNotice({ui_text::AntennaNotFound, ""});
         ShowStatusLines(statusLines_.Shown());
     }
@@ -401,8 +399,7 @@ void CKVQDlg::StopAllWorkers() {
     stopped_ = true;
     if (joined_) {
         // Nobody drives the controls any more.
-        if (CVLX400E* device = process_.SystemContext.GetActuator()) device->tiltSlider = nullptr;
-        process_.SystemContext.ModelComboBox = nullptr;
+        ReleaseControls(process_);
     }
 }
 
@@ -461,6 +458,5 @@ void CKVQDlg::paintEvent(QPaintEvent* event) {
 
 void CKVQDlg::PaintDialog(QPaintEvent* event) {
     // A minimised window's icon is the window system's to draw.
-    process_.SystemContext.PaintTick();
     QDialog::paintEvent(event);
 }

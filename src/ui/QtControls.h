@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "core/Controls.h"
+#include "actuator/Controls.h"
 
 // The dialog's slider and model list as the actuator thread drives them.
 //

@@ -3,9 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "actuator/Actuator.h"
-#include "ui/DialogTexts.h"
 #include "app/Process.h"
+#include "ui/DialogTexts.h"
 
 namespace {
 
@@ -17,17 +16,18 @@ int ProgressPosition(double progress) {
 }
 
 // The controls are the user's only while the actuator rests after its check.
-bool ControlsEnabled(const RefreshSnapshot& s) {
-    if (s.state == Updating || s.setupPending == 1) return false;
-    if (s.state == Testing) return false;
-    return s.state == ScanSerial && s.step >= 8;
+bool ControlsEnabled(const DeviceSnapshot& d) {
+    if (d.state == ActuatorState::Updating || d.setupPending == 1) return false;
+    if (d.state == ActuatorState::Testing) return false;
+    return d.checkComplete;
 }
 
 // The bar shows the operation's progress while one runs, else 0.
-int ProgressShown(const RefreshSnapshot& s) {
-    const bool busy = s.state == Updating || s.setupPending == 1 ||
-                      (s.state == ScanSerial && s.step < 8) || s.state == Testing;
-    return busy ? ProgressPosition(s.progress) : 0;
+int ProgressShown(const DeviceSnapshot& d) {
+    using enum ActuatorState;
+    const bool busy = d.state == Updating || d.setupPending == 1 ||
+                      (d.state == ScanSerial && !d.checkComplete) || d.state == Testing;
+    return busy ? ProgressPosition(d.progress) : 0;
 }
 
 }  // namespace
@@ -52,29 +52,31 @@ std::string TiltText(std::int32_t tenths) {
 }
 
 RefreshView ComputeRefresh(const RefreshSnapshot& s) {
+    using enum ActuatorState;
+    const DeviceSnapshot& d = s.device;
     RefreshView view;
     view.statusLines = s.statusLines;
-    view.controlsEnabled = ControlsEnabled(s);
-    view.progress = ProgressShown(s);
-    view.serialNumber = s.serialNumber;
-    view.softwareVersion = s.softwareVersion;
+    view.controlsEnabled = ControlsEnabled(d);
+    view.progress = ProgressShown(d);
+    view.serialNumber = d.serialNumber;
+    view.softwareVersion = d.softwareVersion;
 
     // Limits not read yet, or about to change with the model: no tilt at all
     // rather than zeros.
-    const bool noTilt = s.state == Calibrating || s.state == CalibratingAisg || s.maxTilt == 0;
+    const bool noTilt = d.state == Calibrating || d.state == CalibratingAisg || d.maxTilt == 0;
     if (!noTilt) {
-        view.minTilt = TiltText(s.minTilt);
-        view.maxTilt = TiltText(s.maxTilt);
+        view.minTilt = TiltText(d.minTilt);
+        view.maxTilt = TiltText(d.maxTilt);
         // While a move runs the target stays shown; otherwise the field
         // follows the slider as the user drags it.
-        view.requestedTilt = TiltText(s.state == Testing ? s.requestedTilt : s.sliderPosition);
-        view.currentTilt = TiltText(s.currentTilt);
+        view.requestedTilt = TiltText(d.state == Testing ? d.requestedTilt : s.sliderPosition);
+        view.currentTilt = TiltText(d.currentTilt);
     }
-    view.antennaModel = s.antennaModel;
+    view.antennaModel = d.antennaModel;
 
     if (!s.isOpen) {
         view.connection = ui_text::PortClosedWord;
-    } else if (s.receivedSinceAsked || s.setupPending == 1) {
+    } else if (s.receivedSinceAsked || d.setupPending == 1) {
         // A model change waits for the actuator to come back: still connected.
         view.connection = ui_text::ConnectedWord;
     } else {
@@ -100,19 +102,7 @@ RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t slider
                                     std::int32_t currentPort) {
     RefreshSnapshot s;
     CMainDataStore& context = process.SystemContext;
-    if (const CVLX400E* device = context.GetActuator()) {
-        s.state = device->state.load();
-        s.setupPending = device->setupPending.load();
-        s.step = device->step.load();
-        s.progress = device->progress.load();
-        s.serialNumber = device->serialNumber.Get();
-        s.softwareVersion = device->softwareVersion.Get();
-        s.antennaModel = device->antennaModel.Get();
-        s.minTilt = device->minTilt.load();
-        s.maxTilt = device->maxTilt.load();
-        s.currentTilt = device->currentTilt.load();
-        s.requestedTilt = device->requestedTilt.load();
-    }
+    s.device = process.actuator.Snapshot();
     s.sliderPosition = sliderPosition;
     std::string line1, line2;
     if (context.TakeStatusLines(line1, line2)) s.statusLines.emplace(line1, line2);

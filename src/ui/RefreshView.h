@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "actuator/VLX400E.h"
 #include "ui/MessageText.h"
 
 struct ProcessObjects;
@@ -13,17 +14,7 @@ using StatusPair = std::pair<std::string, std::string>;
 
 // What the refresh reads of the shared state, taken at one moment.
 struct RefreshSnapshot {
-    std::int32_t state = 0;
-    std::int32_t setupPending = 0;
-    std::int32_t step = 0;
-    double progress = 0.0;
-    std::string serialNumber;
-    std::string softwareVersion;
-    std::string antennaModel;
-    std::int32_t minTilt = 0;
-    std::int32_t maxTilt = 0;
-    std::int32_t currentTilt = 0;
-    std::int32_t requestedTilt = 0;
+    DeviceSnapshot device;
     std::int32_t sliderPosition = 0;
     // Present when the status lines changed since the last refresh.
     std::optional<StatusPair> statusLines;
@@ -51,11 +42,11 @@ struct RefreshView {
     int markPort = 0;  // the port whose menu item carries the check mark
 };
 
-// The two lines the status list shows. The status engine writes its lines on
-// every pass (about every 200 ms), so a notice the dialog writes itself ("ANTENNA
-// NOT FOUND") would mostly be overwritten before a refresh could show it. The
-// notice is shown at once and stays until the engine reports something other
-// than what the list showed before the notice.
+// The two lines the status list shows. The status engine writes its lines
+// whenever the device changes, so a notice the dialog writes itself ("ANTENNA
+// NOT FOUND") could be overwritten before a refresh could show it. The notice
+// is shown at once and stays until the engine reports something other than
+// what the list showed before the notice.
 class StatusListLines {
 public:
     // Lines taken by a refresh: true when the list is to show them.

@@ -69,11 +69,11 @@ protected:
                               const std::string& what) {
         EXPECT_NE(trace.outcome, Outcome::TimedOut) << what << ": neither ready nor failed";
         if (trace.outcome != Outcome::Ready) return;
-        CVLX400E& device = tool->Device();
-        EXPECT_EQ(device.currentTilt.load(), application->State().currentTilt)
+        const DeviceSnapshot device = tool->Snapshot();
+        EXPECT_EQ(device.currentTilt, application->State().currentTilt)
             << what << ": the record's tilt is not the actuator's";
-        if (trace.lostOnTheWay || !device.problemText.Get().empty()) return;
-        EXPECT_EQ(device.currentTilt.load(), target) << what << ": ready with another tilt";
+        if (trace.lostOnTheWay || !device.problemText.empty()) return;
+        EXPECT_EQ(device.currentTilt, target) << what << ": ready with another tilt";
         EXPECT_EQ(application->State().currentTilt, target) << what;
     }
 
@@ -82,8 +82,8 @@ protected:
         const auto trace = tool->SetTilt(target, std::chrono::seconds(20));
         EXPECT_EQ(trace.outcome, Outcome::Ready) << what << " (" << tool->Line1() << ")";
         EXPECT_FALSE(trace.lostOnTheWay) << what;
-        EXPECT_EQ(tool->Device().problemText.Get(), "") << what;
-        EXPECT_EQ(tool->Device().currentTilt.load(), target) << what;
+        EXPECT_EQ(tool->Snapshot().problemText, "") << what;
+        EXPECT_EQ(tool->Snapshot().currentTilt, target) << what;
         EXPECT_EQ(application->State().currentTilt, target) << what;
     }
 

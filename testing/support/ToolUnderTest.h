@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "actuator/Actuator.h"
+#include "actuator/VLX400E.h"
 #include "app/HeadlessControls.h"
 #include "app/Process.h"
 #include "core/ThreadMessages.h"
@@ -107,24 +107,20 @@ public:
         return stopJoined_;
     }
 
-    CVLX400E& Device() { return *process_.SystemContext.GetActuator(); }
+    CVLX400E& Device() { return process_.actuator; }
+    DeviceSnapshot Snapshot() { return process_.actuator.Snapshot(); }
     CMainDataStore& Context() { return process_.SystemContext; }
+    const CAntennaTable& AntennaTable() const { return process_.antennaTable; }
     ProcessObjects& Process() { return process_; }
     std::string Line1() const { return process_.SystemContext.GetStatusLine1(); }
 
-    // The check is complete with its tilt read back, and the status lines say
-    // so: what kvqctl waits for before it reports.
-    bool Ready() {
-        CVLX400E& device = Device();
-        if (device.state.load() != ScanSerial || device.step.load() < 8 ||
-            !device.tiltAnswered.load()) {
-            return false;
-        }
-        const std::string line1 = Line1();
-        return line1 == "READY" || line1 == "POSSIBLE PROBLEM";
-    }
+    // The check is complete with its tilt read back: what kvqctl waits for
+    // before it reports.
+    bool Ready() { return Snapshot().ReadyForRequests(); }
+    bool Failed() { return Snapshot().state == ActuatorState::Failed; }
     bool Forgotten() {
-        return Device().state.load() == Searching && Device().setupPending.load() == 0;
+        const DeviceSnapshot device = Snapshot();
+        return device.state == ActuatorState::Searching && device.setupPending == 0;
     }
 
     // Waits for the check to complete. A failed device ends the wait unless
@@ -132,7 +128,7 @@ public:
     Outcome WaitUntilReady(milliseconds limit, bool throughFailure = false) {
         const auto end = SteadyClock::now() + limit;
         while (!Ready()) {
-            if (!throughFailure && Device().state.load() == Failed) return Outcome::Failed;
+            if (!throughFailure && Failed()) return Outcome::Failed;
             if (SteadyClock::now() > end) return Outcome::TimedOut;
             std::this_thread::sleep_for(milliseconds(10));
         }
@@ -160,18 +156,16 @@ public:
         return Request([&] { RequestTilt(tenths); }, limit);
     }
     OperationTrace ChangeModel(const std::string& displayName, milliseconds limit) {
-        if (!process_.SystemContext.SelectModelByName(displayName)) return {};
-        return Request([&] { PostThreadMessage(Device().threadId.load(), MsgChangeModel); }, limit);
+        const auto model = SelectModelByName(process_, displayName);
+        if (!model) return {};
+        return Request([&] { ::RequestModelChange(process_, *model); }, limit);
     }
     // The requests alone, for a test that acts on the actuator while the
     // operation runs and then waits with WaitForOperation.
-    void RequestTilt(std::int32_t tenths) {
-        Device().requestedTilt.store(tenths);
-        PostThreadMessage(Device().threadId.load(), MsgSetTilt);
-    }
+    void RequestTilt(std::int32_t tenths) { RequestSetTilt(process_, tenths); }
     bool RequestModelChange(const std::string& displayName) {
-        if (!process_.SystemContext.SelectModelByName(displayName)) return false;
-        return PostThreadMessage(Device().threadId.load(), MsgChangeModel);
+        const auto model = SelectModelByName(process_, displayName);
+        return model && ::RequestModelChange(process_, *model);
     }
 
     OperationTrace WaitForOperation(milliseconds limit) {
@@ -179,7 +173,7 @@ public:
         OperationTrace trace;
         bool left = false;
         for (;;) {
-            const bool failed = Device().state.load() == Failed;
+            const bool failed = Failed();
             if (!Ready() || failed) left = true;
             if (Forgotten()) trace.lostOnTheWay = true;
             if (left && failed) {
@@ -201,10 +195,10 @@ private:
     template <class Post>
     OperationTrace Request(Post post, milliseconds limit) {
         const auto start = SteadyClock::now();
-        const bool wasFailed = Device().state.load() == Failed;
+        const bool wasFailed = Failed();
         post();
         OperationTrace trace;
-        if (wasFailed && !WaitFor([&] { return Device().state.load() != Failed; }, limit)) {
+        if (wasFailed && !WaitFor([&] { return !Failed(); }, limit)) {
             trace.took = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start);
             return trace;
         }

@@ -5,20 +5,38 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "actuator/Actuator.h"
 #include "actuator/ActuatorThread.h"
+#include "actuator/Commands.h"
+#include "actuator/VLX400E.h"
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
-#include "actuator/Commands.h"
 #include "app/HeadlessControls.h"
-#include "settings/KVQSystem.h"
 #include "core/MainDataStore.h"
 #include "support/ManualClock.h"
 
 using Bytes = std::vector<std::uint8_t>;
+using enum ActuatorState;
+
+inline std::ostream& operator<<(std::ostream& out, ActuatorState state) {
+    return out << static_cast<int>(state);
+}
+inline std::ostream& operator<<(std::ostream& out, FailCode code) {
+    return out << static_cast<int>(code);
+}
+
+// Puts the record in the state a case starts from, as the sequences would
+// have left it.
+class ActuatorTestAccess {
+public:
+    template <class Change>
+    static void Edit(CVLX400E& device, Change change) {
+        device.Update(change);
+    }
+};
 
 // One actuator record driven message by message: the link is a queue the test
 // reads, time is a clock the test moves, and nothing waits for real time.
@@ -26,14 +44,10 @@ class ActuatorFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         CreateMessageQueue(link);
-        settings.Variant = "E-VLX400";
-        ASSERT_TRUE(context.CreateActuator(settings));
-        context.SetAntennaTable(&table);
-        device = context.GetActuator();
+        device->SetAntennaTable(&table);
         device->SetLinkThread([this] { return link; });
-        device->deviceIndex.store(1);
-        device->tiltSlider = &slider;
-        context.ModelComboBox = &models;
+        device->SetDeviceIndex(1);
+        device->SetControls(&slider, &models);
         directory = std::filesystem::temp_directory_path() /
                     ("kvq-actuator-" + std::to_string(::getpid()) + "-" +
                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -56,13 +70,32 @@ protected:
             models.AddModelName(record.displayName);
     }
 
-    void Post(std::uint32_t number) {
-        ThreadMessage message{number, 0, nullptr};
+    // As the actuator thread takes a message: handled, then any pause it
+    // started runs to its end before anything else is taken.
+    void Post(std::uint32_t number, std::uintptr_t wParam = 0) {
+        ThreadMessage message{number, wParam, nullptr};
         HandleActuatorMessage(*device, message);
+        Settle();
     }
     void Deliver(CommandBufferPtr reply) {
         ThreadMessage message{MsgCommand, 0, std::move(reply)};
         HandleActuatorMessage(*device, message);
+        Settle();
+    }
+    // Lets the pauses of the running step pass on the clock.
+    void Settle() {
+        while (const auto end = device->PauseEnd()) {
+            clock.Set(*end);
+            device->EndPause();
+        }
+    }
+    DeviceSnapshot S() const { return device->Snapshot(); }
+    template <class Change>
+    void Edit(Change change) {
+        ActuatorTestAccess::Edit(*device, change);
+    }
+    bool Overdue() const {
+        return device->MsUntilReplyOverdue() == std::optional<std::uint32_t>(0);
     }
 
     // An Ericsson-mode reply as the link delivers it: payload at offset 5.
@@ -126,11 +159,11 @@ protected:
     ManualClock clock{1000};
     ScopedClock scopedClock{clock};
     CMainDataStore context;
-    CKVQSystem settings;
     CAntennaTable table;
+    CVLX400E actuator;
     HeadlessTiltSlider slider;
     HeadlessModelList models;
     ThreadId link = NewThreadId();
-    CVLX400E* device = nullptr;
+    CVLX400E* device = &actuator;
     std::filesystem::path directory;
 };

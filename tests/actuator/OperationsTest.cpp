@@ -57,44 +57,44 @@ TEST_F(Firmware, DownloadsTheWholeFileInBlocksAndRestarts) {
         .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
 
     device->SetState(Reading);
-    device->step.store(4);
+    device->SetStep(4);
     Deliver(TextReply(cmd::VersionReply, 21, "01.00"));
-    EXPECT_EQ(device->state.load(), Updating);
+    EXPECT_EQ(S().state, Updating);
     auto sent = TakeSent();
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0].sub(), cmd::DownloadStart);
     EXPECT_EQ(sent[1].message, MsgSuspendPolling);
     EXPECT_EQ(sent[1].wParam, 0x14u);
     EXPECT_EQ(sent[2].message, MsgResumePolling);
-    EXPECT_EQ(CTestEngine::LinesFor(*device).first, "UPDATING SOFTWARE");
+    EXPECT_EQ(CTestEngine::LinesFor(S(), true).first, "UPDATING SOFTWARE");
 
     Deliver(Vendor(cmd::DownloadStart, 0));
     Sent block = One();
     EXPECT_EQ(block.sub(), cmd::DownloadBlock);
     EXPECT_EQ(Bytes(block.payload.begin() + 9, block.payload.end()),
               Bytes(image.begin(), image.begin() + 56));
-    EXPECT_NEAR(device->progress.load(), 100.0 * 56 / 57, 1e-9);
+    EXPECT_NEAR(S().progress, 100.0 * 56 / 57, 1e-9);
 
     Deliver(Vendor(cmd::DownloadBlock, 0));
     block = One();
     EXPECT_EQ(Bytes(block.payload.begin() + 9, block.payload.end()), Bytes{image[56]});
-    EXPECT_DOUBLE_EQ(device->progress.load(), 100.0) << "the bar is full with the last block";
+    EXPECT_DOUBLE_EQ(S().progress, 100.0) << "the bar is full with the last block";
 
     Deliver(Vendor(cmd::DownloadBlock, 0));
     EXPECT_EQ(One().sub(), cmd::DownloadEnd);
     EXPECT_FALSE(device->FirmwareFileOpen());
-    EXPECT_EQ(device->step.load(), 2);
+    EXPECT_EQ(S().step, 2);
 
     // An acknowledgement out of step changes nothing but the watchdog.
     clock.Advance(9000);
     Deliver(Vendor(cmd::DownloadBlock, 0));
     EXPECT_TRUE(TakeSent().empty());
     clock.Advance(9000);
-    EXPECT_FALSE(device->replyDeadline.Expired());
+    EXPECT_FALSE(Overdue());
 
     const std::uint32_t before = clock.TickCount();
     Deliver(Vendor(cmd::DownloadEnd, 0));
-    EXPECT_EQ(device->state.load(), Reading);
+    EXPECT_EQ(S().state, Reading);
     EXPECT_EQ(One().sub(), cmd::Restart);
     EXPECT_EQ(clock.TickCount() - before, 5000u);
 }
@@ -109,11 +109,9 @@ TEST_F(Firmware, ARefusalFailsTheDownloadAndLetsGoOfTheFile) {
         ASSERT_TRUE(device->FirmwareUpdateDue("01.00"));
         device->SetState(Updating);
         device->StartUpdate();
-        device->step.store(refused == cmd::DownloadStart   ? 0
-                           : refused == cmd::DownloadBlock ? 1
-                                                           : 2);
+        device->SetStep(refused == cmd::DownloadStart ? 0 : refused == cmd::DownloadBlock ? 1 : 2);
         Deliver(Vendor(refused, 5));
-        EXPECT_EQ(StateText(*device), "FAIL (DL)") << int(refused);
+        EXPECT_EQ(StateText(S()), "FAIL (DL)") << int(refused);
         EXPECT_FALSE(device->FirmwareFileOpen()) << int(refused);
         TakeSent();
     }
@@ -131,13 +129,15 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
     LoadTable("OLD-1\t0\t100\t0\t" + std::string(128, '0') + "\tOld_Model\n" +
               "NEW-2\t20\t120\t0\t" + config + "\tNew_Model\n");
     device->SetState(ScanSerial);
-    ASSERT_TRUE(context.SelectModelByName("New_Model"));
-    EXPECT_EQ(device->newModelName.Get(), "NEW-2");
-    EXPECT_EQ(device->newModelIndex.load(), 1);
+    const auto model = table.FindByName("New_Model");
+    ASSERT_TRUE(model);
 
-    Post(MsgChangeModel);
-    EXPECT_EQ(device->state.load(), Calibrating);
-    EXPECT_EQ(device->setupPending.load(), 1);
+    // The request carries the model; the record shows it once it is taken.
+    Post(MsgChangeModel, static_cast<std::uintptr_t>(*model));
+    EXPECT_EQ(S().newModelName, "NEW-2");
+    EXPECT_EQ(S().newModelIndex, 1);
+    EXPECT_EQ(S().state, Calibrating);
+    EXPECT_EQ(S().setupPending, 1);
     EXPECT_EQ(One().code(), cmd::OpenRequest);
     const std::pair<std::uint32_t, std::uint32_t> exchange[] = {
         {cmd::OpenReply, cmd::PollRequest},     {cmd::PollReply, cmd::PrepareRequest1},
@@ -156,8 +156,8 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
     Deliver(Vendor(cmd::WriteModel, 0));
     EXPECT_EQ(One().sub(), cmd::ReadModel);
     Deliver(Vendor(cmd::ReadModel, 0, {5, 'N', 'E', 'W', '-', '2'}));
-    EXPECT_EQ(device->antennaModel.Get(), "New_Model");
-    EXPECT_EQ(device->maxTilt.load(), 120);
+    EXPECT_EQ(S().antennaModel, "New_Model");
+    EXPECT_EQ(S().maxTilt, 120);
     EXPECT_EQ(One().sub(), cmd::ModeSelect);
     Deliver(Vendor(cmd::ModeSelect, 0));
     auto sent = TakeSent();
@@ -168,12 +168,12 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
     // The actuator restarts: the link drops it, or loses it while it is
     // silent, then finds it in AISG mode.
     Post(MsgLinkDown);
-    EXPECT_EQ(device->state.load(), Calibrating);
+    EXPECT_EQ(S().state, Calibrating);
     Post(MsgDeviceLost);
-    EXPECT_EQ(device->state.load(), Calibrating);
-    EXPECT_EQ(device->setupPending.load(), 1);
+    EXPECT_EQ(S().state, Calibrating);
+    EXPECT_EQ(S().setupPending, 1);
     Post(MsgAisgDeviceFound);
-    EXPECT_EQ(device->state.load(), CalibratingAisg);
+    EXPECT_EQ(S().state, CalibratingAisg);
     Sent configure = One();
     EXPECT_EQ(configure.message, MsgRawCommand);
     Bytes expected = {0x32, 0x40, 0x00, 0x00, 0x01, 0x00, 0x02};
@@ -192,18 +192,18 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
 
     // Back in Ericsson mode the actuator answers disconnected first.
     Post(MsgLinkDown);
-    EXPECT_EQ(device->state.load(), Searching);
-    EXPECT_EQ(device->setupPending.load(), 1);
-    EXPECT_EQ(CTestEngine::LinesFor(*device).first, "SETTING UP");
+    EXPECT_EQ(S().state, Searching);
+    EXPECT_EQ(S().setupPending, 1);
+    EXPECT_EQ(CTestEngine::LinesFor(S(), true).first, "SETTING UP");
     Post(MsgLinkUp);
-    EXPECT_EQ(device->state.load(), Reading);
-    EXPECT_EQ(device->setupPending.load(), 0);
+    EXPECT_EQ(S().state, Reading);
+    EXPECT_EQ(S().setupPending, 0);
 }
 
 TEST_F(ModelChange, AMismatchFailsWithTheOldCode) {
     struct Case {
         const char* what;
-        std::int32_t state;
+        ActuatorState state;
         int step;
         std::function<CommandBufferPtr()> reply;
     } cases[] = {
@@ -217,26 +217,26 @@ TEST_F(ModelChange, AMismatchFailsWithTheOldCode) {
         {"an empty AISG reply", ConvertingToEricsson, 0, [] { return Raw({}); }},
     };
     for (const auto& c : cases) {
-        device->failCode.store(16);
+        Edit([&](DeviceSnapshot& r) { r.failCode = FailCode(16); });
         device->SetState(c.state);
-        device->step.store(c.step);
+        device->SetStep(c.step);
         Deliver(c.reply());
-        EXPECT_EQ(device->state.load(), Failed) << c.what;
-        EXPECT_EQ(device->failCode.load(), 16) << c.what;
-        EXPECT_EQ(device->setupPending.load(), 0) << c.what;
+        EXPECT_EQ(S().state, Failed) << c.what;
+        EXPECT_EQ(S().failCode, FailCode::Identity) << c.what;
+        EXPECT_EQ(S().setupPending, 0) << c.what;
         TakeSent();
     }
 }
 
 TEST_F(ModelChange, AnAisgDeviceWithoutASetupIsConverted) {
     Post(MsgAisgDeviceFound);
-    EXPECT_EQ(device->state.load(), ConvertingToEricsson);
-    EXPECT_EQ(CTestEngine::LinesFor(*device),
+    EXPECT_EQ(S().state, ConvertingToEricsson);
+    EXPECT_EQ(CTestEngine::LinesFor(S(), true),
               (std::pair<std::string, std::string>{"CONVERTING TO", "ERICSSON MODE"}));
     EXPECT_EQ(One().payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
     // Found a second time (after the link came up): the conversion starts over.
     Post(MsgAisgDeviceFound);
-    EXPECT_EQ(device->step.load(), 0);
+    EXPECT_EQ(S().step, 0);
     EXPECT_EQ(One().payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
     Deliver(Raw({0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
     EXPECT_EQ(One().payload, (Bytes{0x90, 0x04, 0x00, 0x54, 0x51, 0x46, 0xE0}));
@@ -244,10 +244,10 @@ TEST_F(ModelChange, AnAisgDeviceWithoutASetupIsConverted) {
     auto sent = TakeSent();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].message, MsgEricssonMode);
-    EXPECT_EQ(device->state.load(), ConversionFinished);
-    EXPECT_EQ(StateText(*device), "FINISHED");
+    EXPECT_EQ(S().state, ConversionFinished);
+    EXPECT_EQ(StateText(S()), "FINISHED");
     Post(MsgLinkDown);
-    EXPECT_EQ(device->state.load(), Searching);
+    EXPECT_EQ(S().state, Searching);
 }
 
 // An actuator lost in the middle of its AISG-mode setup (it restarted before
@@ -257,12 +257,13 @@ TEST_F(ModelChange, AnAisgDeviceWithoutASetupIsConverted) {
 // short, an AISG-mode actuator is converted as before.
 TEST_F(ModelChange, ASetupCutShortRunsAgainWhenTheActuatorComesBackInAisgMode) {
     LoadTable("NEW-2\t20\t120\t0\t" + std::string(128, '0') + "\tNew_Model\n");
-    ASSERT_TRUE(context.SelectModelByName("New_Model"));
+    ASSERT_TRUE(table.FindByName("New_Model"));
+    Edit([](DeviceSnapshot& r) { r.newModelIndex = 0; });
     struct Case {
         const char* what;
-        std::int32_t lostIn;
+        ActuatorState lostIn;
         bool foundInEricssonFirst;
-        std::int32_t after;
+        ActuatorState after;
     } cases[] = {
         {"lost in the setup", CalibratingAisg, false, CalibratingAisg},
         {"lost in the setup, then found in Ericsson mode", CalibratingAisg, true,
@@ -272,17 +273,17 @@ TEST_F(ModelChange, ASetupCutShortRunsAgainWhenTheActuatorComesBackInAisgMode) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         device->SetState(c.lostIn);
-        device->step.store(1);
+        device->SetStep(1);
         Post(MsgDeviceLost);
-        EXPECT_EQ(device->state.load(), Searching);
-        EXPECT_EQ(device->setupPending.load(), 0) << "the link falls back between modes";
+        EXPECT_EQ(S().state, Searching);
+        EXPECT_EQ(S().setupPending, 0) << "the link falls back between modes";
         if (c.foundInEricssonFirst) {
             Post(MsgLinkUp);
             device->SetState(Searching);
             TakeSent();
         }
         Post(MsgAisgDeviceFound);
-        EXPECT_EQ(device->state.load(), c.after);
+        EXPECT_EQ(S().state, c.after);
         const Sent sent = One();
         EXPECT_EQ(sent.message, MsgRawCommand);
         ASSERT_FALSE(sent.payload.empty());
@@ -290,9 +291,9 @@ TEST_F(ModelChange, ASetupCutShortRunsAgainWhenTheActuatorComesBackInAisgMode) {
                   c.after == CalibratingAisg ? cmd::AisgConfigureCode : cmd::AisgVendorCode);
         // Only once: found again later, with no setup pending, it is converted.
         device->SetState(Searching);
-        device->setupPending.store(0);
+        Edit([&](DeviceSnapshot& r) { r.setupPending = 0; });
         Post(MsgAisgDeviceFound);
-        EXPECT_EQ(device->state.load(), ConvertingToEricsson);
+        EXPECT_EQ(S().state, ConvertingToEricsson);
         TakeSent();
     }
 }
@@ -301,8 +302,8 @@ using Messages = ActuatorFixture;
 
 TEST_F(Messages, LinkDownDependsOnTheState) {
     struct Case {
-        std::int32_t state;
-        std::int32_t after;
+        ActuatorState state;
+        ActuatorState after;
     } cases[] = {
         {Searching, Failed},          {Reading, Failed},
         {Updating, Failed},           {Testing, Failed},
@@ -312,27 +313,27 @@ TEST_F(Messages, LinkDownDependsOnTheState) {
     };
     for (const auto& c : cases) {
         device->SetState(c.state);
-        device->step.store(3);
+        device->SetStep(3);
         Post(MsgLinkDown);
-        EXPECT_EQ(device->state.load(), c.after) << "from state " << c.state;
+        EXPECT_EQ(S().state, c.after) << "from state " << c.state;
         if (c.after == Failed) {
-            EXPECT_EQ(StateText(*device), "FAIL (C)");
+            EXPECT_EQ(StateText(S()), "FAIL (C)");
         }
         if (c.state == CalibratingAisg) {
-            EXPECT_EQ(device->step.load(), 0);
+            EXPECT_EQ(S().step, 0);
         }
     }
 }
 
 TEST_F(Messages, DeviceLostBeforeTheModelChangeRestartEndsTheChange) {
     device->SetState(Calibrating);
-    device->step.store(5);
+    device->SetStep(5);
     Post(MsgDeviceLost);
-    EXPECT_EQ(device->state.load(), Searching);
-    EXPECT_EQ(device->setupPending.load(), 0);
+    EXPECT_EQ(S().state, Searching);
+    EXPECT_EQ(S().setupPending, 0);
     // A restart that never comes back is ended by the watchdog.
     device->SetState(Calibrating);
-    device->step.store(ModelChangeRestartStep);
+    device->SetStep(ModelChangeStep::Restarting);
     device->ArmReplyTimer();
     Post(MsgDeviceLost);
     clock.Advance(ReplyTimeoutMs + 1);
@@ -340,41 +341,41 @@ TEST_F(Messages, DeviceLostBeforeTheModelChangeRestartEndsTheChange) {
 }
 
 TEST_F(Messages, DeviceLostForgetsTheActuator) {
-    device->serialNumber.Set("SN1");
-    device->softwareVersion.Set("01.00");
-    device->minTilt.store(-10);
-    device->maxTilt.store(100);
-    device->problemText.Set("SET TILT FAILED");
-    device->antennaModel.Set("Model");
-    device->requestedTilt.store(50);
+    Edit([&](DeviceSnapshot& r) { r.serialNumber = "SN1"; });
+    Edit([&](DeviceSnapshot& r) { r.softwareVersion = "01.00"; });
+    Edit([&](DeviceSnapshot& r) { r.minTilt = -10; });
+    Edit([&](DeviceSnapshot& r) { r.maxTilt = 100; });
+    Edit([&](DeviceSnapshot& r) { r.problemText = "SET TILT FAILED"; });
+    Edit([&](DeviceSnapshot& r) { r.antennaModel = "Model"; });
+    Edit([&](DeviceSnapshot& r) { r.requestedTilt = 50; });
     device->SetState(CalibratingAisg);
     Post(MsgDeviceLost);
-    EXPECT_EQ(device->serialNumber.Get(), "(no serial num)");
-    EXPECT_EQ(device->softwareVersion.Get(), " ");
-    EXPECT_EQ(device->minTilt.load(), 0);
-    EXPECT_EQ(device->maxTilt.load(), 0);
-    EXPECT_EQ(device->problemText.Get(), "");
-    EXPECT_EQ(device->antennaModel.Get(), "");
-    EXPECT_EQ(device->requestedTilt.load(), 0);
-    EXPECT_EQ(device->state.load(), Searching);
-    EXPECT_EQ(device->setupPending.load(), 0);
+    EXPECT_EQ(S().serialNumber, "(no serial num)");
+    EXPECT_EQ(S().softwareVersion, " ");
+    EXPECT_EQ(S().minTilt, 0);
+    EXPECT_EQ(S().maxTilt, 0);
+    EXPECT_EQ(S().problemText, "");
+    EXPECT_EQ(S().antennaModel, "");
+    EXPECT_EQ(S().requestedTilt, 0);
+    EXPECT_EQ(S().state, Searching);
+    EXPECT_EQ(S().setupPending, 0);
     // Found again later: identity reading starts over.
     Post(MsgLinkUp);
-    EXPECT_EQ(device->state.load(), Reading);
+    EXPECT_EQ(S().state, Reading);
     // A link-up while not searching changes nothing.
     device->SetState(ScanSerial);
     TakeSent();
     Post(MsgLinkUp);
-    EXPECT_EQ(device->state.load(), ScanSerial);
+    EXPECT_EQ(S().state, ScanSerial);
     EXPECT_TRUE(TakeSent().empty());
 }
 
 TEST_F(Messages, RepliesWithoutAHandlerAreFreedAndIgnored) {
-    for (std::int32_t state :
-         {std::int32_t{Searching}, std::int32_t{Inactive}, std::int32_t{Failed}, 11, 12}) {
+    for (ActuatorState state :
+         {Searching, Inactive, Failed, ActuatorState(11), ActuatorState(12)}) {
         device->SetState(state);
         Deliver(Reply(cmd::OpenReply));
-        EXPECT_EQ(device->state.load(), state);
+        EXPECT_EQ(S().state, state);
         EXPECT_TRUE(TakeSent().empty());
     }
     ThreadMessage stray{999, 0, NewCommandBuffer(20, 5)};
@@ -382,11 +383,99 @@ TEST_F(Messages, RepliesWithoutAHandlerAreFreedAndIgnored) {
     EXPECT_TRUE(TakeSent().empty());
 }
 
-TEST_F(Messages, IdleWorkCreepsTheProgressUpTo100) {
-    ActuatorIdleWork idle;
+TEST_F(Messages, IdleWorkCreepsTheProgressUpTo100ThenSleeps) {
     device->SetState(ScanSerial);
-    device->progress.store(0.0);
-    for (int pass = 0; pass < 40; ++pass)
-        idle.Pass(*device);
-    EXPECT_DOUBLE_EQ(device->progress.load(), 100.0);
+    Edit([&](DeviceSnapshot& r) { r.progress = 0.0; });
+    device->MessageHandled(clock.TickCount());
+    // Each quiet 50 ms after the last message or creep adds 3.
+    for (int pass = 1; pass <= 40; ++pass) {
+        const auto due = device->NextIdleWork();
+        if (!due) break;
+        EXPECT_EQ(*due - clock.TickCount(), 50u) << pass;
+        clock.Set(*due);
+        device->IdleWork(clock.TickCount());
+        EXPECT_DOUBLE_EQ(S().progress, std::min(3.0 * pass, 100.0)) << pass;
+    }
+    EXPECT_DOUBLE_EQ(S().progress, 100.0);
+    // Ready at 100: nothing is due until a message comes.
+    EXPECT_EQ(device->NextIdleWork(), std::nullopt);
+    // A message restarts the quiet pass; early idle work does nothing.
+    device->SetState(Calibrating);
+    Edit([&](DeviceSnapshot& r) { r.progress = 10.0; });
+    device->MessageHandled(clock.TickCount());
+    clock.Advance(49);
+    device->IdleWork(clock.TickCount());
+    EXPECT_DOUBLE_EQ(S().progress, 10.0);
+    clock.Advance(1);
+    device->IdleWork(clock.TickCount());
+    EXPECT_DOUBLE_EQ(S().progress, 13.0);
+}
+
+using DeviceRecord = ActuatorFixture;
+
+TEST_F(DeviceRecord, SetStateKeepsSetupAcrossTheRestart) {
+    struct Case {
+        ActuatorState from, to;
+        std::int32_t setupPending;
+        bool progressKept;
+    } cases[] = {
+        {Calibrating, Searching, 1, true}, {CalibratingAisg, Searching, 1, true},
+        {ScanSerial, Searching, 0, false}, {Calibrating, Testing, 0, true},
+        {Searching, Calibrating, 1, true}, {Searching, CalibratingAisg, 1, true},
+    };
+    for (const auto& c : cases) {
+        device->SetState(c.from);
+        Edit([](DeviceSnapshot& r) { r.progress = 42.0; });
+        device->SetState(c.to);
+        EXPECT_EQ(S().setupPending, c.setupPending) << c.from << "->" << c.to;
+        EXPECT_EQ(S().progress == 42.0, c.progressKept) << c.from << "->" << c.to;
+    }
+    device->Fail(FailCode(99));
+    EXPECT_EQ(StateText(S()), "FAIL (?)");
+}
+
+TEST_F(DeviceRecord, TiltRangeTicksEveryDegreeFromTheMinimum) {
+    LoadTable("A\t20\t120\t0\t" + std::string(128, '0') + "\tNarrow\n" + "B\t-25\t100\t0\t" +
+              std::string(128, '0') + "\tWide\n");
+    device->SelectModelByKey("A");
+    EXPECT_EQ(slider.Ticks().size(), 11u);
+    EXPECT_EQ(slider.Ticks().back(), 120);
+    device->SelectModelByKey("B");
+    ASSERT_EQ(slider.Ticks().size(), 13u);
+    EXPECT_EQ(slider.Ticks().front(), -25);
+    EXPECT_EQ(slider.Ticks().back(), 95);
+    EXPECT_EQ(models.Selected(), "Wide");
+}
+
+// Requests carry their argument: the record shows it once the thread takes
+// the message, whatever it showed before.
+TEST_F(DeviceRecord, RequestsCarryTheirData) {
+    LoadTable("OLD-1\t0\t100\t0\t" + std::string(128, '0') + "\tOld\n" + "NEW-2\t-30\t120\t0\t" +
+              std::string(128, '0') + "\tNew\n");
+    device->SelectModelByKey("NEW-2");
+    for (std::int32_t target : {-25, 0, 65, 120}) {
+        device->SetState(ScanSerial);
+        ASSERT_TRUE(PostSetTilt(link, target));  // any queue will do to carry it
+        ThreadMessage message;
+        ASSERT_TRUE(TakeMessage(link, message));
+        HandleActuatorMessage(*device, message);
+        EXPECT_EQ(S().requestedTilt, target);
+        EXPECT_EQ(S().state, Testing);
+        TakeSent();
+    }
+    for (std::int32_t index : {1, 0}) {
+        ASSERT_TRUE(PostChangeModel(link, index));
+        ThreadMessage message;
+        ASSERT_TRUE(TakeMessage(link, message));
+        HandleActuatorMessage(*device, message);
+        EXPECT_EQ(S().newModelIndex, index);
+        EXPECT_EQ(S().newModelName, index == 1 ? "NEW-2" : "OLD-1");
+        EXPECT_EQ(S().state, Calibrating);
+        TakeSent();
+    }
+    // A model the table does not have starts nothing.
+    device->SetState(ScanSerial);
+    Post(MsgChangeModel, 7);
+    EXPECT_EQ(S().state, ScanSerial);
+    EXPECT_TRUE(TakeSent().empty());
 }

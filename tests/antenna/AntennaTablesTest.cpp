@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "AntennaTestSupport.h"
+#include "actuator/Controls.h"
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
-#include "AntennaTestSupport.h"
-#include "core/Controls.h"
-#include "core/MainDataStore.h"
+#include "antenna/AntennaTables.h"
 
 namespace fs = std::filesystem;
 
@@ -50,13 +50,19 @@ protected:
     void SetUp() override {
         previous_ = fs::current_path();
         fs::current_path(dir.path());
-        context.SetAntennaTable(&table);
+    }
+    // The names found, listed as the front ends list them.
+    static bool Load(CAntennaTable& into, FakeModelList& list) {
+        const auto names = LoadAntennaTables(into);
+        for (const auto& name : names)
+            list.AddModelName(name);
+        if (!names.empty()) list.SelectFirstEntry();
+        return !names.empty();
     }
     void TearDown() override { fs::current_path(previous_); }
 
     TableDir dir;
     CAntennaTable table;
-    CMainDataStore context;
     FakeModelList list;
 
 private:
@@ -67,7 +73,7 @@ TEST_F(LoadAntennaTablesTest, ListsEveryNameAndSelectsTheFirstEntry) {
     dir.Write("t.ascu", "AT-VERSION\t1\n" + Row("K1", "Zeta") + Row("K2", "alpha") +
                             Row("K3", "Mid") + Row("K4", "Mid") + "K5\t0\t100\t0\t" +
                             ConfigText(16) + "\n");
-    EXPECT_TRUE(context.LoadAntennaTables(&list));
+    EXPECT_TRUE(Load(table, list));
     EXPECT_EQ(list.names, (std::vector<std::string>{"K5", "Mid", "Mid", "Zeta", "alpha"}));
     EXPECT_EQ(list.selected, 0);
     EXPECT_EQ(table.RecordCount(), 5);
@@ -106,9 +112,8 @@ TEST_F(LoadAntennaTablesTest, OutcomeFollowsWhatWasListed) {
         for (const auto& [name, content] : c.files)
             caseDir.Write(name, content);
         CAntennaTable caseTable;
-        context.SetAntennaTable(&caseTable);
         FakeModelList caseList;
-        EXPECT_EQ(context.LoadAntennaTables(&caseList), c.listed);
+        EXPECT_EQ(Load(caseTable, caseList), c.listed);
         EXPECT_EQ(caseList.names, c.names);
         EXPECT_EQ(caseList.selected, c.listed ? 0 : -1);
         fs::current_path(dir.path());
@@ -117,24 +122,22 @@ TEST_F(LoadAntennaTablesTest, OutcomeFollowsWhatWasListed) {
 
 TEST_F(LoadAntennaTablesTest, FailedLoadNamesTheFileFound) {
     dir.Write("t.ascu", Row("K", "Only"));
-    EXPECT_TRUE(context.LoadAntennaTables(&list));
+    EXPECT_TRUE(Load(table, list));
     EXPECT_EQ(table.LoadFailureText(),
               "Antenna table t.ascu failed to load, please refer to the User Manual for further "
               "instructions.     ");
 }
 
-TEST_F(LoadAntennaTablesTest, MissingTableOrListAnswersFalse) {
-    dir.Write("t.ascu", "AT-VERSION\t1\n" + Row("K", "Name"));
-    EXPECT_FALSE(context.LoadAntennaTables(nullptr));
-    context.SetAntennaTable(nullptr);
-    EXPECT_FALSE(context.LoadAntennaTables(&list));
+TEST_F(LoadAntennaTablesTest, NoTableFileListsNothing) {
+    dir.Write("t.txt", "AT-VERSION\t1\n" + Row("K", "Name"));
+    EXPECT_FALSE(Load(table, list));
     EXPECT_TRUE(list.names.empty());
     EXPECT_EQ(table.RecordCount(), 0);
 }
 
 TEST_F(LoadAntennaTablesTest, SampleTableLoadsCleanly) {
     fs::copy_file(SampleTable, dir.path() / "KVQ_SAMPLE.ascu");
-    EXPECT_TRUE(context.LoadAntennaTables(&list));
+    EXPECT_TRUE(Load(table, list));
     EXPECT_GE(list.names.size(), 5u);
     EXPECT_EQ(list.selected, 0);
     for (const auto& warning : table.LoadWarnings()) {

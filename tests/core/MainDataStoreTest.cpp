@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -53,12 +54,32 @@ TEST(SystemContext, TextsAreBoundedToTheirFields) {
     EXPECT_EQ(context.SelectedPortName(), std::string(127, 'p'));
 }
 
-TEST(SystemContext, OnlySlotOneHoldsADeviceAndItIsEmptyUntilCreated) {
+TEST(SystemContext, StartsWithThePortNotOpenedAndNoStop) {
     CMainDataStore context;
-    for (int slot : {-1, 0, 1, 2, 15, 16})
-        EXPECT_EQ(context.GetDevice(slot), nullptr) << slot;
     EXPECT_EQ(context.PortOpened.load(), 0);
     EXPECT_FALSE(context.StopRequested());
+}
+
+// A waiter on the status lines or the port is woken by each change, and only
+// by a change.
+TEST(SystemContext, StatusAndPortChangesWakeTheirWaiters) {
+    CMainDataStore context;
+    struct Case {
+        const char* what;
+        ChangeSignal& signal;
+        std::function<void()> change;
+    } cases[] = {
+        {"status lines", context.StatusChanges(), [&] { context.SetStatusLines("A", "B"); }},
+        {"port opened", context.PortChanges(), [&] { context.SetPortOpened(1); }},
+    };
+    for (auto& c : cases) {
+        const auto seen = c.signal.Count();
+        EXPECT_EQ(c.signal.WaitForChange(seen, 20), seen) << c.what << ": nothing changed";
+        std::thread changer(c.change);
+        EXPECT_NE(c.signal.WaitForChange(seen, 5000), seen) << c.what;
+        changer.join();
+    }
+    EXPECT_EQ(context.PortOpened.load(), 1);
 }
 
 TEST(SystemContext, APauseEndsEarlyOnceStopIsRequested) {

@@ -93,7 +93,7 @@ TEST_F(Operations, FirmwareIsDownloadedWholeExactlyWhenTheVersionsDiffer) {
             EXPECT_EQ(*state.lastImage, FirmwareBytes());
             EXPECT_EQ(state.restarts, 1u);
             EXPECT_EQ(state.softwareVersion, c.fileVersion);
-            EXPECT_EQ(tool->Device().softwareVersion.Get(), c.fileVersion);
+            EXPECT_EQ(tool->Snapshot().softwareVersion, c.fileVersion);
         } else {
             EXPECT_FALSE(state.lastImage.has_value());
             EXPECT_FALSE(state.imageReceiving.has_value());
@@ -116,12 +116,13 @@ TEST_F(Operations, ADownloadCutShortIsNeverTakenForDoneAndStartsOver) {
     struct Case {
         const char* what;
         bool silent;  // else the commands are lost and polls still answered
-        std::int32_t endState;
-        std::int32_t failCode;
+        ActuatorState endState;
+        FailCode failCode;
         seconds within;
     } cases[] = {
-        {"silent: lost and forgotten", true, Searching, 0, seconds(4)},
-        {"blocks lost: the watchdog fails it", false, Failed, FailNoReply, seconds(12)},
+        {"silent: lost and forgotten", true, ActuatorState::Searching, FailCode::None, seconds(4)},
+        {"blocks lost: the watchdog fails it", false, ActuatorState::Failed, FailCode::NoReply,
+         seconds(12)},
     };
     ASSERT_FALSE(FirmwareFileHeld());
     for (const auto& c : cases) {
@@ -141,10 +142,10 @@ TEST_F(Operations, ADownloadCutShortIsNeverTakenForDoneAndStartsOver) {
         }
         const auto cut = SteadyClock::now();
         ASSERT_TRUE(
-            tool->WaitFor([&] { return tool->Device().state.load() == c.endState; }, seconds(20)));
+            tool->WaitFor([&] { return tool->Snapshot().state == c.endState; }, seconds(20)));
         EXPECT_LT(SteadyClock::now() - cut, c.within);
-        EXPECT_EQ(tool->Device().failCode.load(), c.failCode);
-        EXPECT_EQ(tool->Device().setupPending.load(), 0);
+        EXPECT_EQ(tool->Snapshot().failCode, c.failCode);
+        EXPECT_EQ(tool->Snapshot().setupPending, 0);
         EXPECT_TRUE(tool->WaitFor([] { return !FirmwareFileHeld(); }, milliseconds(500)))
             << "the firmware file is still open";
         EXPECT_FALSE(application->State().lastImage.has_value()) << "the download never ended";
@@ -152,8 +153,7 @@ TEST_F(Operations, ADownloadCutShortIsNeverTakenForDoneAndStartsOver) {
         sim->SetSilent(false);
         sim->DropNextInformationFrames(0);
         if (!c.silent) {
-            tool->Device().requestedTilt.store(20);
-            PostThreadMessage(tool->Device().threadId.load(), MsgSetTilt);
+            tool->RequestTilt(20);
         }
         ASSERT_EQ(tool->WaitUntilReady(seconds(60), true), Outcome::Ready) << tool->Line1();
         if (c.silent) {
@@ -162,7 +162,7 @@ TEST_F(Operations, ADownloadCutShortIsNeverTakenForDoneAndStartsOver) {
         } else {
             EXPECT_FALSE(application->State().lastImage.has_value());
         }
-        EXPECT_EQ(tool->Device().softwareVersion.Get(), application->State().softwareVersion);
+        EXPECT_EQ(tool->Snapshot().softwareVersion, application->State().softwareVersion);
         EXPECT_FALSE(FirmwareFileHeld());
         EXPECT_TRUE(tool->Stop());
         tool.reset();
@@ -177,7 +177,7 @@ TEST_F(Operations, AnActuatorInAisgModeIsConvertedAndReady) {
     ASSERT_EQ(tool->WaitUntilReady(seconds(40), true), Outcome::Ready) << tool->Line1();
     EXPECT_EQ(sim->LinkState().mode, SimMode::Ericsson);
     EXPECT_GE(application->State().restarts, 1u);
-    EXPECT_EQ(tool->Device().serialNumber.Get(), settings.serialNumber);
+    EXPECT_EQ(tool->Snapshot().serialNumber, settings.serialNumber);
 }
 
 TEST_F(Operations, ARefusedMoveIsReportedNotTakenForDone) {
@@ -189,12 +189,12 @@ TEST_F(Operations, ARefusedMoveIsReportedNotTakenForDone) {
     EXPECT_EQ(tool->Line1(), "POSSIBLE PROBLEM");
     EXPECT_EQ(tool->Context().GetStatusLine2(), "SET TILT FAILED");
     EXPECT_EQ(application->State().currentTilt, 20) << "the actuator did not move";
-    EXPECT_EQ(tool->Device().currentTilt.load(), 20);
+    EXPECT_EQ(tool->Snapshot().currentTilt, 20);
 
     // Allowed again, the next move goes through.
     application->Refuse(Vlx400Command::SetTilt, false);
     const auto again = tool->SetTilt(30, seconds(20));
     EXPECT_EQ(again.outcome, Outcome::Ready);
     EXPECT_EQ(application->State().currentTilt, 30);
-    EXPECT_EQ(tool->Device().currentTilt.load(), 30);
+    EXPECT_EQ(tool->Snapshot().currentTilt, 30);
 }

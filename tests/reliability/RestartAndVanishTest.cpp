@@ -69,7 +69,7 @@ protected:
     void ExpectRecovery(std::int32_t target, const std::string& what) {
         const auto start = SteadyClock::now();
         const bool settled = tool->WaitFor(
-            [&] { return tool->Ready() || tool->Device().state.load() == Failed; }, seconds(90));
+            [&] { return tool->Ready() || tool->Failed(); }, seconds(90));
         ASSERT_TRUE(settled) << what << ": neither ready nor failed (" << tool->Line1() << ")";
         const bool failed = !tool->Ready();
         if (failed) {
@@ -102,14 +102,14 @@ protected:
     // The record is the actuator's: what a ready tool shows is so.
     void ExpectRecordMatchesActuator(const std::string& what) {
         const auto actuator = application->State();
-        CVLX400E& device = tool->Device();
-        EXPECT_EQ(device.currentTilt.load(), actuator.currentTilt) << what;
-        EXPECT_EQ(device.softwareVersion.Get(), actuator.softwareVersion) << what;
-        EXPECT_EQ(device.antennaModel.Get(), DisplayNameOf(actuator.modelKey)) << what;
+        const DeviceSnapshot device = tool->Snapshot();
+        EXPECT_EQ(device.currentTilt, actuator.currentTilt) << what;
+        EXPECT_EQ(device.softwareVersion, actuator.softwareVersion) << what;
+        EXPECT_EQ(device.antennaModel, DisplayNameOf(actuator.modelKey)) << what;
     }
 
     std::string DisplayNameOf(const std::string& key) {
-        const CAntennaTable* table = tool->Context().AntennaTable();
+        const CAntennaTable* table = &tool->AntennaTable();
         AntennaRecord record;
         if (!table) return key;
         const auto index = table->FindByKey(key);
@@ -120,7 +120,7 @@ protected:
     // The 64 configuration bytes a model change sends for the model.
     AisgConfiguration ConfigurationOf(const std::string& key) {
         AisgConfiguration bytes{};
-        const CAntennaTable* table = tool->Context().AntennaTable();
+        const CAntennaTable* table = &tool->AntennaTable();
         AntennaRecord record;
         const auto index = table ? table->FindByKey(key) : std::nullopt;
         if (!index || !table->GetRecord(*index, record)) {
@@ -167,7 +167,7 @@ TEST_F(RestartAndVanish, AnswersLateOnEitherSideOfTheReplyWindows) {
         SCOPED_TRACE(c.what);
         sim->SetReplyDelay(c.delay);
         const auto trace = tool->SetTilt(target, c.limit);
-        const std::int32_t failCode = tool->Device().failCode.load();
+        const FailCode failCode = tool->Snapshot().failCode;
         std::printf("%s: %s%s in %lld ms (%s)\n", c.what, OutcomeName(trace.outcome),
                     trace.lostOnTheWay ? ", lost on the way" : "",
                     static_cast<long long>(trace.took.count()), tool->Line1().c_str());
@@ -182,7 +182,7 @@ TEST_F(RestartAndVanish, AnswersLateOnEitherSideOfTheReplyWindows) {
                 break;
             case Expect::FailedNoReply:
                 EXPECT_EQ(trace.outcome, Outcome::Failed);
-                EXPECT_EQ(failCode, FailNoReply);
+                EXPECT_EQ(failCode, FailCode::NoReply);
                 break;
             case Expect::LostAndFound:
                 // While the answers stay late the device is searched for;
@@ -235,7 +235,7 @@ TEST_F(RestartAndVanish, RestartInTheMiddleOfATiltMove) {
         ExpectNoFalseSuccess(trace, target, c.what);
         if (c.expect == Expect::FailedNoReply) {
             EXPECT_EQ(trace.outcome, Outcome::Failed);
-            EXPECT_EQ(tool->Device().failCode.load(), FailNoReply);
+            EXPECT_EQ(tool->Snapshot().failCode, FailCode::NoReply);
         } else {
             EXPECT_EQ(trace.outcome, Outcome::Ready);
             EXPECT_TRUE(trace.lostOnTheWay);
@@ -277,7 +277,7 @@ TEST_F(RestartAndVanish, RestartInTheMiddleOfAFirmwareDownload) {
         EXPECT_GE(actuator.restarts, 1u) << "the download was not cut";
         if (c.expect == Expect::FailedNoReply) {
             EXPECT_EQ(outcome, Outcome::Failed);
-            EXPECT_EQ(tool->Device().failCode.load(), FailNoReply);
+            EXPECT_EQ(tool->Snapshot().failCode, FailCode::NoReply);
             EXPECT_EQ(actuator.softwareVersion, "01.23");
             EXPECT_FALSE(actuator.lastImage) << "a broken download was taken as complete";
         } else {
@@ -341,8 +341,8 @@ TEST_F(RestartAndVanish, RestartInTheMiddleOfAModelChange) {
             ExpectRecordMatchesActuator(c.what);
             // Lost on the way or not: READY with the new model and no problem
             // is the change reported done.
-            const bool reportedDone = tool->Device().problemText.Get().empty() &&
-                                      tool->Device().antennaModel.Get() == newName;
+            const bool reportedDone = tool->Snapshot().problemText.empty() &&
+                                      tool->Snapshot().antennaModel == newName;
             if (reportedDone) {
                 EXPECT_EQ(actuator.modelKey, newKey);
                 EXPECT_EQ(actuator.aisgConfiguration, ConfigurationOf(newKey))

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "actuator/Actuator.h"
+#include "actuator/VLX400E.h"
 #include "app/Process.h"
 #include "support/PseudoTerminal.h"
 #include "support/WaitUntil.h"
@@ -23,9 +23,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
         process.settings.Variant = "E-VLX400";
-        ASSERT_TRUE(process.SystemContext.CreateActuator(process.settings));
-        device = process.SystemContext.GetDevice(1);
-        ASSERT_NE(device, nullptr);
+        ASSERT_TRUE(VariantIsServed(process.settings.Variant));
     }
     void TearDown() override { StopWorkers(process); }
 
@@ -38,7 +36,7 @@ protected:
 
     PseudoTerminal pty{PseudoTerminal::Free};
     ProcessObjects process;
-    CActuator* device = nullptr;
+    CVLX400E* device = &process.actuator;
 };
 
 }  // namespace
@@ -49,8 +47,8 @@ TEST_F(Spine, StartsTheThreadsInOrderWithTheirDelays) {
 
     // The actuator thread exists at once and is searching; the status engine
     // shows its first lines.
-    EXPECT_NE(device->threadId.load(), 0u);
-    EXPECT_EQ(process.SystemContext.GetDeviceState(1), Searching);
+    EXPECT_NE(device->ThreadIdOfActuator(), 0u);
+    EXPECT_EQ(device->Snapshot().state, ActuatorState::Searching);
     EXPECT_NE(process.testEngine.StatusEngineThreadId(), 0u);
     std::string line1, line2;
     ASSERT_TRUE(WaitUntil([&] { return process.SystemContext.TakeStatusLines(line1, line2); },
@@ -78,7 +76,7 @@ TEST_F(Spine, StartsTheThreadsInOrderWithTheirDelays) {
         },
         milliseconds(2000)));
     EXPECT_EQ(line2, "TORVIN E-VLX400 ?");
-    EXPECT_EQ(device->serialNumber.Get(), "(no serial num)");
+    EXPECT_EQ(device->Snapshot().serialNumber, "(no serial num)");
 
     EXPECT_LT(Stop(), milliseconds(1000));
     EXPECT_EQ(process.serialPort.IsOpen.load(), 0);
@@ -90,11 +88,12 @@ TEST_F(Spine, BlocksPostedToTheWorkersAreTakenAndFreed) {
     // The actuator thread's queue exists as soon as it runs.
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return PostThreadMessage(device->threadId.load(), MsgCommand, 0,
+            return PostThreadMessage(device->ThreadIdOfActuator(), MsgCommand, 0,
                                      NewCommandBuffer(20, 5));
         },
         milliseconds(500)));
-    ASSERT_TRUE(WaitUntil([&] { return !HasMessage(device->threadId.load()); }, milliseconds(500)));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !HasMessage(device->ThreadIdOfActuator()); }, milliseconds(500)));
 
     ASSERT_TRUE(
         WaitUntil([&] { return process.linkStation.LinkThreadId() != 0; }, milliseconds(2000)));
@@ -121,7 +120,7 @@ TEST_F(Spine, StopsPromptlyAtEveryStageOfStartUp) {
         PseudoTerminal terminal{PseudoTerminal::Free};
         ProcessObjects p;
         p.settings.Variant = "E-VLX400";
-        ASSERT_TRUE(p.SystemContext.CreateActuator(p.settings));
+        ASSERT_TRUE(VariantIsServed(p.settings.Variant));
         StartWorkers(p, terminal.SlavePath());
         std::this_thread::sleep_for(c.after);
         const auto start = Clock::now();

@@ -2,122 +2,145 @@
 
 #include <gtest/gtest.h>
 
-#include "actuator/Actuator.h"
-#include "core/Controls.h"
-#include "hdlc/HDLCPrimary.h"
-#include "settings/KVQSystem.h"
+#include "actuator/Controls.h"
+#include "actuator/VLX400E.h"
 #include "core/MainDataStore.h"
-#include "support/ManualClock.h"
-#include "serial/RS485SerialPort.h"
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
+#include "support/ManualClock.h"
 
 namespace {
 
 using Lines = std::pair<std::string, std::string>;
+using enum ActuatorState;
+
+DeviceSnapshot Record(ActuatorState state, std::int32_t setupPending, bool checkComplete,
+                      const char* problem) {
+    DeviceSnapshot record;
+    record.state = state;
+    record.setupPending = setupPending;
+    record.checkComplete = checkComplete;
+    record.problemText = problem;
+    return record;
+}
 
 class Engine : public ::testing::Test {
 protected:
-    void SetUp() override {
-        settings.Variant = "E-VLX400";
-        ASSERT_TRUE(context.CreateActuator(settings));
-        device = context.GetDevice(1);
-    }
-    std::pair<std::string, std::string> Shown() {
-        return {context.GetStatusLine1(), context.GetStatusLine2()};
-    }
+    Lines Shown() { return {context.GetStatusLine1(), context.GetStatusLine2()}; }
 
     ManualClock clock{500};
     ScopedClock scoped{clock};
     CMainDataStore context;
-    CKVQSystem settings;
-    CRS485SerialPort port{context};
-    CHDLCEricsson link;
-    CTestEngine engine{context, port, link};
-    CActuator* device = nullptr;
+    bool portOpen = false;
+    CVLX400E device;
+    CTestEngine engine{context, device, [this] { return portOpen; }, nullptr};
 };
 
 }  // namespace
 
-TEST_F(Engine, ChoosesTheLinesByTheFirstRowThatApplies) {
+TEST(StatusLines, ChoosesTheLinesByTheFirstRowThatApplies) {
     struct Case {
-        std::int32_t state;
+        ActuatorState state;
         std::int32_t setupPending;
-        std::int32_t step;
+        bool checkComplete;
         const char* problem;
+        bool portOpen;
         Lines lines;
     } cases[] = {
-        {Updating, 0, 0, "", {"UPDATING SOFTWARE", "PLEASE WAIT"}},
-        {Calibrating, 1, 0, "", {"SETTING UP", ""}},
-        {CalibratingAisg, 1, 0, "", {"SETTING UP", ""}},
-        {Searching, 1, 0, "", {"SETTING UP", ""}},
-        {ConvertingToEricsson, 0, 0, "", {"CONVERTING TO", "ERICSSON MODE"}},
-        {Testing, 0, 3, "SET TILT FAILED", {"MOVING", ""}},
-        {ScanSerial, 0, 7, "", {"CHECKING", ""}},
-        {ScanSerial, 0, 8, "", {"READY", ""}},
-        {ScanSerial, 0, 8, "SET TILT FAILED", {"POSSIBLE PROBLEM", "SET TILT FAILED"}},
-        {Reading, 0, 0, "", {"COLLECTING", "DATA"}},
-        {ConversionFinished, 0, 0, "", {"IDLE", " "}},
+        {Searching, 0, false, "", false, {"SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"}},
+        {Searching, 0, false, "", true, {"LOOKING FOR DEVICE", "TORVIN E-VLX400 ?"}},
+        {Failed, 0, false, "", true, {"REMOVE DEVICE", "FROM POSITION 1"}},
+        {Finished, 0, false, "", true, {"LABEL AND SHIP VLX", "FROM POSITION 1"}},
+        {Updating, 0, false, "", true, {"UPDATING SOFTWARE", "PLEASE WAIT"}},
+        {Calibrating, 1, false, "", true, {"SETTING UP", ""}},
+        {CalibratingAisg, 1, false, "", true, {"SETTING UP", ""}},
+        {Searching, 1, false, "", true, {"SETTING UP", ""}},
+        {ConvertingToEricsson, 0, false, "", true, {"CONVERTING TO", "ERICSSON MODE"}},
+        {Testing, 0, false, "SET TILT FAILED", true, {"MOVING", ""}},
+        {ScanSerial, 0, false, "", true, {"CHECKING", ""}},
+        {ScanSerial, 0, true, "", true, {"READY", ""}},
+        {ScanSerial, 0, true, "SET TILT FAILED", true, {"POSSIBLE PROBLEM", "SET TILT FAILED"}},
+        {Reading, 0, false, "", true, {"COLLECTING", "DATA"}},
+        {ConversionFinished, 0, false, "", true, {"IDLE", " "}},
     };
     for (const auto& c : cases) {
-        device->state.store(c.state);
-        device->setupPending.store(c.setupPending);
-        device->step.store(c.step);
-        device->problemText.Set(c.problem);
-        EXPECT_EQ(CTestEngine::LinesFor(*device), c.lines) << "state " << c.state;
+        EXPECT_EQ(CTestEngine::LinesFor(Record(c.state, c.setupPending, c.checkComplete, c.problem),
+                                        c.portOpen),
+                  c.lines)
+            << "state " << static_cast<int>(c.state);
     }
 }
 
-TEST_F(Engine, PassesWriteTheLinesWithTheirPauses) {
+// The engine writes the lines when they change, forgets the serial number of
+// an absent or ended device, and says when it must look again by itself: the
+// port re-check while no device is there, the reply deadline while one is
+// awaited, else never.
+TEST_F(Engine, UpdatesWriteChangedLinesAndNameTheNextWake) {
     struct Case {
         const char* what;
-        std::int32_t state;
-        std::int32_t setupPending;
+        ActuatorState state;
         Lines lines;
-        std::uint32_t passMs;  // sleeps of the pass after its first 50 ms
+        bool forgets;
+        std::optional<std::uint32_t> wake;
     } cases[] = {
         {"no device, port closed",
          Searching,
-         0,
          {"SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"},
-         550},
-        {"failed", Failed, 0, {"REMOVE DEVICE", "FROM POSITION 1"}, 600},
-        {"finished", Finished, 0, {"LABEL AND SHIP VLX", "FROM POSITION 1"}, 600},
-        {"reading", Reading, 0, {"COLLECTING", "DATA"}, 150},
-        {"idle", ConversionFinished, 0, {"IDLE", " "}, 650},
+         true,
+         500},
+        {"failed", Failed, {"REMOVE DEVICE", "FROM POSITION 1"}, true, std::nullopt},
+        {"finished", Finished, {"LABEL AND SHIP VLX", "FROM POSITION 1"}, true, std::nullopt},
+        {"reading", Reading, {"COLLECTING", "DATA"}, false, 60001},
+        {"idle", ConversionFinished, {"IDLE", " "}, false, 60001},
+        {"ready", ScanSerial, {"CHECKING", ""}, false, std::nullopt},
     };
     for (const auto& c : cases) {
-        device->state.store(c.state);
-        device->setupPending.store(c.setupPending);
-        device->replyDeadline.Set(60000);
-        device->serialNumber.Set("SN");
-        const std::uint32_t before = clock.TickCount();
-        engine.Pass();
+        device.SetState(c.state);
+        device.ArmReplyTimer(60000);
+        context.TakeStatusChanged();
+        const std::string serialBefore = device.Snapshot().serialNumber;
+        EXPECT_EQ(engine.Update(), c.wake) << c.what;
         EXPECT_EQ(Shown(), c.lines) << c.what;
-        EXPECT_EQ(clock.TickCount() - before, c.passMs) << c.what;
         EXPECT_EQ(context.TakeStatusChanged(), 1) << c.what;
-        const bool forgets = c.state == Searching || c.state == Failed || c.state == Finished;
-        EXPECT_EQ(device->serialNumber.Get(), forgets ? "(no serial num)" : "SN") << c.what;
+        EXPECT_EQ(device.Snapshot().serialNumber, c.forgets ? "(no serial num)" : serialBefore)
+            << c.what;
+        engine.Update();
+        EXPECT_EQ(context.TakeStatusChanged(), 0)
+            << c.what << ": unchanged lines are not rewritten";
     }
+    // The port opens while no device is there: the next update says so.
+    device.SetState(Searching);
+    engine.Update();
+    portOpen = true;
+    engine.Update();
+    EXPECT_EQ(Shown(), (Lines{"LOOKING FOR DEVICE", "TORVIN E-VLX400 ?"}));
 }
 
-TEST_F(Engine, TheWatchdogFailsOnlyWatchedStates) {
-    for (std::int32_t state = 0; state <= 16; ++state) {
-        device->state.store(state);
-        device->failCode.store(0);
-        device->step.store(4);
-        device->replyDeadline.Set(100);
-        clock.Advance(100);
-        engine.CheckReplyTimeout(1);
+TEST(Watchdog, FailsOnlyWatchedStatesAndOnlyAfterTheDeadline) {
+    ManualClock clock{500};
+    ScopedClock scoped{clock};
+    for (std::int32_t code = 0; code <= 16; ++code) {
+        const auto state = static_cast<ActuatorState>(code);
+        CMainDataStore context;
+        CVLX400E device;
+        CTestEngine engine{context, device, [] { return true; }, nullptr};
+        device.SetState(state);
+        device.SetStep(4);
+        device.ArmReplyTimer(100);
         const bool watched = !(state == Searching || state == Finished || state == Inactive ||
-                               state == ScanSerial || state == Failed || state == 11);
-        EXPECT_EQ(device->state.load(), state) << "failed at the deadline itself, state " << state;
+                               state == ScanSerial || state == Failed || code == 11);
+        EXPECT_EQ(device.MsUntilReplyOverdue().has_value(), watched) << code;
+        clock.Advance(100);
+        engine.Update();
+        EXPECT_EQ(device.Snapshot().state, state)
+            << "failed at the deadline itself, state " << code;
         clock.Advance(1);
-        engine.CheckReplyTimeout(1);
-        EXPECT_EQ(device->state.load() == Failed && device->failCode.load() == FailNoReply, watched)
-            << "state " << state;
+        engine.Update();
+        const DeviceSnapshot after = device.Snapshot();
+        EXPECT_EQ(after.state == Failed && after.failCode == FailCode::NoReply, watched) << code;
         if (watched) {
-            EXPECT_EQ(device->step.load(), 4) << "the watchdog leaves the step";
+            EXPECT_EQ(after.step, 4) << "the watchdog leaves the step";
+            EXPECT_EQ(context.GetStatusLine1(), "REMOVE DEVICE") << code;
         }
     }
 }
@@ -167,55 +190,4 @@ TEST(ManufacturingPage, ResetMarksAndCounts) {
     page.ResetPage();
     EXPECT_EQ(page.Image()[0], 0xAB) << "bytes outside the known fields stay";
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(page.Image().data() + 8)), "None");
-}
-
-TEST(DeviceRecord, SetStateKeepsSetupAcrossTheRestart) {
-    CMainDataStore context;
-    CVLX400E device(context);
-    struct Case {
-        std::int32_t from, to;
-        std::int32_t setupPending;
-        bool progressKept;
-    } cases[] = {
-        {Calibrating, Searching, 1, true}, {CalibratingAisg, Searching, 1, true},
-        {ScanSerial, Searching, 0, false}, {Calibrating, Testing, 0, true},
-        {Searching, Calibrating, 1, true}, {Searching, CalibratingAisg, 1, true},
-    };
-    for (const auto& c : cases) {
-        device.SetState(c.from);
-        device.progress.store(42.0);
-        device.SetState(c.to);
-        EXPECT_EQ(device.setupPending.load(), c.setupPending) << c.from << "->" << c.to;
-        EXPECT_EQ(device.progress.load() == 42.0, c.progressKept) << c.from << "->" << c.to;
-    }
-    device.Fail(99);
-    EXPECT_EQ(StateText(device), "FAIL (?)");
-}
-
-TEST(DeviceRecord, TiltRangeTicksEveryDegreeFromTheMinimum) {
-    struct Slider : TiltSliderControl {
-        void SetRange(std::int32_t low, std::int32_t high) override {
-            range = {low, high};
-            ticks.clear();
-        }
-        void AddTick(std::int32_t at) override { ticks.push_back(at); }
-        void SetPosition(std::int32_t) override {}
-        std::int32_t Position() const override { return 0; }
-        std::pair<std::int32_t, std::int32_t> range;
-        std::vector<std::int32_t> ticks;
-    } slider;
-    CMainDataStore context;
-    CVLX400E device(context);
-    device.tiltSlider = &slider;
-    device.minTilt.store(20);
-    device.maxTilt.store(120);
-    device.ApplyTiltRange();
-    EXPECT_EQ(slider.ticks.size(), 11u);
-    EXPECT_EQ(slider.ticks.back(), 120);
-    device.minTilt.store(-25);
-    device.maxTilt.store(100);
-    device.ApplyTiltRange();
-    ASSERT_EQ(slider.ticks.size(), 13u);
-    EXPECT_EQ(slider.ticks.front(), -25);
-    EXPECT_EQ(slider.ticks.back(), 95);
 }

@@ -18,14 +18,14 @@
 #include <optional>
 #include <string>
 
+#include "UiTestSupport.h"
+#include "actuator/VLX400E.h"
+#include "app/Process.h"
+#include "serial/PortNames.h"
+#include "support/PseudoTerminal.h"
 #include "ui/AboutDlg.h"
-#include "actuator/Actuator.h"
 #include "ui/DialogTexts.h"
 #include "ui/KVQDlg.h"
-#include "serial/PortNames.h"
-#include "app/Process.h"
-#include "support/PseudoTerminal.h"
-#include "UiTestSupport.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(DialogStart, WithoutAnAntennaTableItSaysSoAndStartsNothing) {
     EXPECT_FALSE(dialog.RefreshTimerActive());
     EXPECT_FALSE(dialog.WorkersStarted());
     EXPECT_EQ(dialog.RefreshCount(), 1) << "only the initialisation's refresh";
-    EXPECT_EQ(process.SystemContext.GetActuator()->threadId.load(), 0u);
+    EXPECT_EQ(process.actuator.ThreadIdOfActuator(), 0u);
     EXPECT_EQ(process.testEngine.StatusEngineThreadId(), 0u);
     EXPECT_EQ(process.linkStation.LinkThreadId(), 0u);
     EXPECT_EQ(process.SystemContext.PortOpened.load(), 0);
@@ -130,7 +130,7 @@ TEST(DialogStart, WithoutASerialPortTheWarningEndsTheProgram) {
     // The workers had started; they were stopped and joined on the way out.
     EXPECT_TRUE(dialog.WorkersStarted());
     EXPECT_TRUE(dialog.WorkersJoined());
-    EXPECT_NE(process.SystemContext.GetActuator()->threadId.load(), 0u);
+    EXPECT_NE(process.actuator.ThreadIdOfActuator(), 0u);
     EXPECT_FALSE(dialog.isVisible());
 }
 

@@ -17,14 +17,14 @@
 #include <memory>
 #include <string>
 
-#include "actuator/Actuator.h"
-#include "app/Demo.h"
-#include "ui/KVQDlg.h"
-#include "serial/PortNames.h"
-#include "app/Process.h"
-#include "support/PseudoTerminal.h"
 #include "UiTestSupport.h"
+#include "actuator/VLX400E.h"
+#include "app/Demo.h"
+#include "app/Process.h"
+#include "serial/PortNames.h"
 #include "sim/Vlx400Application.h"
+#include "support/PseudoTerminal.h"
+#include "ui/KVQDlg.h"
 
 namespace {
 
@@ -210,7 +210,7 @@ TEST_F(DialogAgainstSimulator, ATypedUnknownModelShowsAntennaNotFoundUntilSometh
         // The status engine repeats READY several times meanwhile.
         Pump(milliseconds(1200));
         EXPECT_EQ(dialog->StatusLines(), notFound) << "and kept";
-        EXPECT_EQ(process->SystemContext.GetActuator()->state.load(), ScanSerial) << "nothing sent";
+        EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::ScanSerial) << "nothing sent";
     }
     EXPECT_EQ(Actuator().modelKey, demo->ModelKey());
     EXPECT_EQ(Actuator().restarts, 0u);

@@ -7,24 +7,26 @@
 #include <limits>
 #include <string>
 
-#include "actuator/Actuator.h"
+#include "actuator/VLX400E.h"
 #include "app/Process.h"
 #include "ui/RefreshView.h"
 
 namespace {
 
+using enum ActuatorState;
+
 // An actuator at rest after its check, port open, bytes arriving.
 RefreshSnapshot Ready() {
     RefreshSnapshot s;
-    s.state = ScanSerial;
-    s.step = 8;
-    s.serialNumber = "XXXT0004711";
-    s.softwareVersion = "01.23";
-    s.antennaModel = "Panel65-1710-2170-18dBi";
-    s.minTilt = -25;
-    s.maxTilt = 100;
-    s.currentTilt = 20;
-    s.requestedTilt = 65;
+    s.device.state = ActuatorState::ScanSerial;
+    s.device.checkComplete = true;
+    s.device.serialNumber = "XXXT0004711";
+    s.device.softwareVersion = "01.23";
+    s.device.antennaModel = "Panel65-1710-2170-18dBi";
+    s.device.minTilt = -25;
+    s.device.maxTilt = 100;
+    s.device.currentTilt = 20;
+    s.device.requestedTilt = 65;
     s.sliderPosition = 40;
     s.isOpen = true;
     s.receivedSinceAsked = true;
@@ -36,7 +38,8 @@ RefreshSnapshot Ready() {
 TEST(RefreshControls, EnabledOnlyAtRestAndProgressWhileBusy) {
     const struct {
         const char* label;
-        std::int32_t state, setupPending, step;
+        ActuatorState state;
+        std::int32_t setupPending, step;
         double progress;
         bool enabled;
         int bar;
@@ -59,10 +62,10 @@ TEST(RefreshControls, EnabledOnlyAtRestAndProgressWhileBusy) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         RefreshSnapshot s = Ready();
-        s.state = c.state;
-        s.setupPending = c.setupPending;
-        s.step = c.step;
-        s.progress = c.progress;
+        s.device.state = c.state;
+        s.device.setupPending = c.setupPending;
+        s.device.checkComplete = c.state == ActuatorState::ScanSerial && c.step >= 8;
+        s.device.progress = c.progress;
         const RefreshView view = ComputeRefresh(s);
         EXPECT_EQ(view.controlsEnabled, c.enabled);
         EXPECT_EQ(view.progress, c.bar);
@@ -72,7 +75,8 @@ TEST(RefreshControls, EnabledOnlyAtRestAndProgressWhileBusy) {
 TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
     const struct {
         const char* label;
-        std::int32_t state, maxTilt;
+        ActuatorState state;
+        std::int32_t maxTilt;
         const char *min, *max, *requested, *current;
     } cases[] = {
         {"at rest: requested follows the slider", ScanSerial, 100, "-2.5", "10.0", "4.0", "2.0"},
@@ -84,8 +88,8 @@ TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         RefreshSnapshot s = Ready();
-        s.state = c.state;
-        s.maxTilt = c.maxTilt;
+        s.device.state = c.state;
+        s.device.maxTilt = c.maxTilt;
         const RefreshView view = ComputeRefresh(s);
         EXPECT_EQ(view.minTilt, c.min);
         EXPECT_EQ(view.maxTilt, c.max);
@@ -112,7 +116,7 @@ TEST(RefreshConnection, WordFromThePortAndTheBytesReceived) {
         RefreshSnapshot s = Ready();
         s.isOpen = c.isOpen;
         s.receivedSinceAsked = c.received;
-        s.setupPending = c.setupPending;
+        s.device.setupPending = c.setupPending;
         EXPECT_EQ(ComputeRefresh(s).connection, c.word)
             << "open " << c.isOpen << " received " << c.received << " pending " << c.setupPending;
     }
@@ -188,10 +192,14 @@ TEST(PortReport, OnceOnTheFifthRefresh) {
 TEST(RefreshSnapshotTest, TakesTheStatusLinesAndTheReceivedFlag) {
     ProcessObjects process;
     ASSERT_TRUE(PrepareProcess(process));
-    CVLX400E& device = *process.SystemContext.GetActuator();
-    device.maxTilt.store(100);
-    device.currentTilt.store(35);
-    device.serialNumber.Set("XXXT0000042");
+    AntennaRecord model;
+    model.key = "K";
+    model.displayName = "Model";
+    model.minTilt = -25;
+    model.maxTilt = 100;
+    ASSERT_TRUE(process.antennaTable.AppendRecord(model));
+    process.actuator.SelectModelByKey("K");
+    process.actuator.ForgetSerialNumber();
     process.SystemContext.SetStatusLines("SEARCHING", "");
 
     // Port closed: the received flag is left for later.
@@ -201,9 +209,9 @@ TEST(RefreshSnapshotTest, TakesTheStatusLinesAndTheReceivedFlag) {
     EXPECT_EQ(process.serialPort.ReceivedSinceAsked.load(), 1);
     ASSERT_TRUE(s.statusLines);
     EXPECT_EQ(s.statusLines->first, "SEARCHING");
-    EXPECT_EQ(s.maxTilt, 100);
-    EXPECT_EQ(s.currentTilt, 35);
-    EXPECT_EQ(s.serialNumber, "XXXT0000042");
+    EXPECT_EQ(s.device.maxTilt, 100);
+    EXPECT_EQ(s.device.antennaModel, "Model");
+    EXPECT_EQ(s.device.serialNumber, "(no serial num)");
     EXPECT_EQ(s.sliderPosition, 70);
     EXPECT_EQ(s.currentPort, 2);
     EXPECT_EQ(s.selectedPortName, "NONE");

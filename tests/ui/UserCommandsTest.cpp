@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "actuator/Actuator.h"
+#include "actuator/VLX400E.h"
 #include "antenna/AntennaTable.h"
 #include "app/Process.h"
 #include "core/ThreadMessages.h"
@@ -27,8 +27,7 @@ protected:
             record.maxTilt = 100;
             ASSERT_TRUE(process.antennaTable.AppendRecord(record));
         }
-        device = process.SystemContext.GetActuator();
-        device->threadId.store(actuatorQueue);
+        process.actuator.SetThreadId(actuatorQueue);
         CreateMessageQueue(actuatorQueue);
     }
     void TearDown() override { DestroyMessageQueue(actuatorQueue); }
@@ -36,10 +35,13 @@ protected:
     std::vector<std::uint32_t> Posted() {
         std::vector<std::uint32_t> numbers;
         ThreadMessage message;
-        while (TakeMessage(actuatorQueue, message))
+        while (TakeMessage(actuatorQueue, message)) {
             numbers.push_back(message.number);
+            arguments.push_back(static_cast<std::int32_t>(message.wParam));
+        }
         return numbers;
     }
+    std::vector<std::int32_t> arguments;
     std::pair<std::string, std::string> Lines() {
         std::string line1, line2;
         if (!process.SystemContext.TakeStatusLines(line1, line2)) return {"<unchanged>", ""};
@@ -47,26 +49,23 @@ protected:
     }
 
     ProcessObjects process;
-    CVLX400E* device = nullptr;
     const ThreadId actuatorQueue = NewThreadId();
     const std::vector<std::string> entries = {"Panel33-2490-2690-21dBi", "Panel65-1710-2170-18dBi"};
 };
 
-TEST_F(UserCommands, SetTiltStoresTheSliderPositionAndPostsEachTime) {
-    EXPECT_TRUE(RequestTilt(*device, -25));
-    EXPECT_EQ(device->requestedTilt.load(), -25);
-    EXPECT_TRUE(RequestTilt(*device, 65));
-    EXPECT_EQ(device->requestedTilt.load(), 65);
+TEST_F(UserCommands, SetTiltCarriesTheSliderPositionAndPostsEachTime) {
+    EXPECT_TRUE(RequestTilt(process, -25));
+    EXPECT_TRUE(RequestTilt(process, 65));
     EXPECT_EQ(Posted(), (std::vector<std::uint32_t>{MsgSetTilt, MsgSetTilt}));
+    EXPECT_EQ(arguments, (std::vector<std::int32_t>{-25, 65}));
 }
 
 TEST_F(UserCommands, ChangeModelPostsForAListedModel) {
     const int entry = ModelEntryShown(entries, "Panel33-2490-2690-21dBi");
     EXPECT_EQ(entry, 0);
-    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, entry), ModelChange::Requested);
-    EXPECT_EQ(device->newModelName.Get(), "AP2627-33-21");
-    EXPECT_EQ(device->newModelIndex.load(), 1);
+    EXPECT_EQ(RequestModelChange(process, entries, entry), ModelChange::Requested);
     EXPECT_EQ(Posted(), std::vector<std::uint32_t>{MsgChangeModel});
+    EXPECT_EQ(arguments, std::vector<std::int32_t>{1}) << "the table's index of AP2627-33-21";
     EXPECT_EQ(Lines().first, "<unchanged>");
 }
 
@@ -84,19 +83,19 @@ TEST_F(UserCommands, ChangeModelRefusesWhatTheTableDoesNotHold) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const int entry = ModelEntryShown(c.list, c.shown);
-        EXPECT_EQ(RequestModelChange(process.SystemContext, c.list, entry), ModelChange::NotFound);
+        EXPECT_EQ(RequestModelChange(process, c.list, entry), ModelChange::NotFound);
         EXPECT_EQ(Lines(), (std::pair<std::string, std::string>{"ANTENNA NOT FOUND", ""}));
         EXPECT_TRUE(Posted().empty());
     }
     // An index that is no entry at all is refused as well, never used.
-    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, 7), ModelChange::NotFound);
-    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, -1), ModelChange::NotFound);
+    EXPECT_EQ(RequestModelChange(process, entries, 7), ModelChange::NotFound);
+    EXPECT_EQ(RequestModelChange(process, entries, -1), ModelChange::NotFound);
     EXPECT_TRUE(Posted().empty());
 }
 
 TEST_F(UserCommands, ChangeModelSaysSoWhenTheActuatorThreadIsGone) {
     DestroyMessageQueue(actuatorQueue);
-    EXPECT_EQ(RequestModelChange(process.SystemContext, entries, 1), ModelChange::NotPosted);
+    EXPECT_EQ(RequestModelChange(process, entries, 1), ModelChange::NotPosted);
     EXPECT_EQ(Lines().first, "<unchanged>");
 }
 

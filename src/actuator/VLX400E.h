@@ -1,0 +1,354 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "actuator/ManufacturingDataPage.h"
+#include "core/ChangeSignal.h"
+#include "core/CommandBuffer.h"
+#include "core/ThreadMessages.h"
+#include "hdlc/DeadlineTimer.h"
+#include "hdlc/LinkDevice.h"
+
+class CAntennaTable;
+class ModelListControl;
+class TiltSliderControl;
+// How an operation runs the shared preamble (defined with the sequences).
+struct PreamblePlan;
+
+// Codes of the actuator's state machine. The numbers are shown and reported,
+// so they stay as they are; some are never entered but keep their texts.
+enum class ActuatorState : std::int32_t {
+    Searching = 0,
+    Reading = 1,
+    Updating = 2,
+    Resetting = 3,
+    Calibrating = 4,
+    Testing = 5,
+    Finished = 6,
+    Inactive = 7,
+    Recording = 8,
+    ScanSerial = 9,
+    Failed = 10,
+    CalibratingAisg = 13,
+    ConvertingToEricsson = 14,
+    ConversionFinished = 15,
+};
+
+// Why the record is in Failed; each has its own text.
+enum class FailCode : std::int32_t {
+    None = 0,  // before the first failure
+    P = 10,
+    D = 11,
+    T = 12,
+    F = 13,
+    NoReply = 14,  // "FAIL (C)": no reply in time, or the link dropped
+    M = 15,
+    Identity = 16,  // "FAIL (E)": identity reading refused
+    MissedStage = 17,
+    Download = 18,  // "FAIL (DL)": firmware download refused
+    CL = 19,
+    TE = 20,
+    NotCycleTested = 21,
+    CycleTestFailed = 22,
+};
+
+// Steps of identity reading (state Reading).
+enum class ReadingStep : std::int32_t { PreRead = 0, DataPages = 1, Identity = 3, Version = 4 };
+
+// The opening that the check, the tilt move and the model change share: each
+// step names the reply it waits for.
+enum class PreambleStep : std::int32_t {
+    AwaitOpen = 0,
+    AwaitPoll1 = 1,
+    AwaitPrepare1 = 2,
+    AwaitPoll2 = 3,
+    AwaitPrepare2 = 4,
+    AwaitPoll3 = 5,
+    AwaitPrepare3 = 6,
+    AwaitPoll4 = 7,
+};
+
+// The check (state ScanSerial). Its first exchanges reuse 0 and 1 before the
+// preamble starts at 0 again; a reply is judged by its code and this number.
+enum class CheckStep : std::int32_t {
+    AwaitVersion = 0,
+    AwaitModel = 1,
+    AwaitAuxText = 0,
+    AwaitTilt = 8,  // the check is complete from here on
+};
+
+// The tilt move (state Testing), after the preamble.
+enum class TiltStep : std::int32_t {
+    AwaitMoveEnd = 8,  // SetTiltRequest sent; the tilt is read back while it moves
+    AwaitPoll = 9,
+    AwaitFinalTilt = 10,
+};
+
+// The model change (state Calibrating), after the preamble's first six steps.
+enum class ModelChangeStep : std::int32_t { AwaitWrite = 7, Restarting = 10 };
+
+// The AISG-mode setup (CalibratingAisg) and the conversion (ConvertingToEricsson).
+enum class AisgSetupStep : std::int32_t {
+    AwaitConfigure = 0,
+    AwaitPrepare = 1,
+    AwaitModeSelect = 2
+};
+enum class ConversionStep : std::int32_t { AwaitPrepare = 0, AwaitModeSelect = 1 };
+
+// The firmware download (state Updating).
+enum class DownloadStep : std::int32_t { AwaitStart = 0, AwaitBlock = 1, AwaitEnd = 2 };
+
+constexpr std::uint32_t ReplyTimeoutMs = 10000;
+constexpr std::uint32_t LongReplyTimeoutMs = 50000;
+constexpr std::uint32_t FirstReplyTimeoutMs = 5000;
+
+// One consistent copy of the device record, taken under its lock.
+struct DeviceSnapshot {
+    ActuatorState state = ActuatorState::Searching;
+    FailCode failCode = FailCode::None;
+    std::int32_t step = 0;  // within the running operation; the named facts below say what it means
+    std::int32_t setupPending = 0;
+    // The check has reached its tilt read (READY or POSSIBLE PROBLEM are due).
+    bool checkComplete = false;
+    // The tilt of the running check or move has come back (or its read failed).
+    bool tiltAnswered = false;
+    std::string serialNumber;
+    std::string softwareVersion = " ";
+    std::string antennaModel;
+    std::string auxText;
+    std::string problemText;
+    std::int32_t minTilt = 0;
+    std::int32_t maxTilt = 0;
+    std::int32_t currentTilt = 0;
+    std::int32_t requestedTilt = 0;
+    double progress = 0.0;
+    std::string newModelName;
+    std::int32_t newModelIndex = 0;
+
+    // The check is complete and its tilt has come back: what a front end waits
+    // for before it reports or takes a request.
+    bool ReadyForRequests() const {
+        return state == ActuatorState::ScanSerial && checkComplete && tiltAnswered;
+    }
+};
+
+// Whether the settings' Variant names a model this tool serves; anything else
+// must end the program at once, silently, with exit code 0.
+bool VariantIsServed(std::string_view variant);
+
+// The one connected E-VLX400: its device record and the operations that the
+// actuator thread runs on it (identity reading, the check, tilt, firmware
+// download, model change and conversion). The record is read as a snapshot;
+// every change to it is counted, so others can wait for one.
+class CVLX400E final : public LinkDevice {
+public:
+    CVLX400E();
+    ~CVLX400E() override;
+    CVLX400E(const CVLX400E&) = delete;
+    CVLX400E& operator=(const CVLX400E&) = delete;
+
+    // --- wiring, before the threads start ---
+    // Where commands go: the link thread's id, asked for at every send.
+    void SetLinkThread(std::function<ThreadId()> linkThreadId) {
+        linkThreadId_ = std::move(linkThreadId);
+    }
+    // The firmware file to keep the actuator at; "vlx400fw.bin" in the working directory.
+    void SetFirmwarePath(std::filesystem::path path) { firmwarePath_ = std::move(path); }
+    void SetAntennaTable(const CAntennaTable* table) { table_ = table; }
+    // The two controls this record drives; nullptr lets go of them.
+    void SetControls(TiltSliderControl* tiltSlider, ModelListControl* modelList);
+    void SetThreadId(ThreadId id) { threadId_.store(id); }
+    ThreadId ThreadIdOfActuator() const { return threadId_.load(); }
+    void SetDeviceIndex(std::int32_t index) { deviceIndex_.store(index); }
+
+    // --- reading the record ---
+    DeviceSnapshot Snapshot() const;
+    // Counts every change to the record.
+    ChangeSignal& Changes() { return changes_; }
+    const CManufacturingDataPage& ManufacturingData() const { return manufacturingData_; }
+
+    // --- the record's own rules ---
+    // setupPending is 1 in Calibrating and CalibratingAisg, and stays 1 when
+    // such a state falls back to Searching (the actuator restarts during a model
+    // change); progress restarts when the record goes back to plain searching.
+    void SetState(ActuatorState newState);
+    void SetStep(std::int32_t step);
+    template <class Step>
+    void SetStep(Step step) {
+        SetStep(static_cast<std::int32_t>(step));
+    }
+    void Fail(FailCode code);
+    // The reply watchdog's check and failure in one step, so a state change on
+    // the actuator thread cannot slip between them. True when it failed the device.
+    bool FailIfReplyOverdue();
+    // Milliseconds until the reply watchdog may fail the record (0: it may
+    // now); none while no reply is awaited.
+    std::optional<std::uint32_t> MsUntilReplyOverdue() const;
+    void ArmReplyTimer() { ArmReplyTimer(ReplyTimeoutMs); }
+    void ArmLongReplyTimer() { ArmReplyTimer(LongReplyTimeoutMs); }
+    void ArmReplyTimer(std::uint32_t ms);
+    // The status engine's rule: a record without a device shows no serial number.
+    void ForgetSerialNumber();
+    // The device is gone: its identity is forgotten.
+    void ForgetDevice();
+    // The slider's range is the model's tilt range, with a tick at every whole
+    // degree from the minimum.
+    void ApplyTiltRange();
+    // The model the actuator reports (its key): a model the table knows gives
+    // its name and tilt range and is selected in the list; unknown, the key stays shown.
+    void SelectModelByKey(std::string_view key);
+    void StoreDataPage(std::int32_t page, std::span<const std::uint8_t, 32> bytes) {
+        manufacturingData_.StoreDataPage(page, bytes);
+    }
+
+    // --- requests, taken by the actuator thread ---
+    // Set Tilt to the given target (tenths of a degree).
+    void RequestSetTilt(std::int32_t target);
+    // Change to the antenna table's model at this index.
+    void RequestModelChange(std::int32_t modelIndex);
+    // A link event (MsgLinkUp, MsgLinkDown, MsgDeviceLost, MsgAisgDeviceFound).
+    void OnLinkUp();
+    void OnLinkDown();
+    void OnDeviceLost();
+    void OnAisgDeviceFound();
+    // A reply from the link, handed to the running operation by state.
+    void OnReply(const CommandBuffer& reply);
+
+    // --- start operations and reply handlers of each operation ---
+    void StartReading();
+    void OnReadingReply(const CommandBuffer& reply);
+    void StartCheck();
+    void OnCheckReply(const CommandBuffer& reply);
+    void StartSetTilt();
+    void OnTiltReply(const CommandBuffer& reply);
+    void PollTilt();
+    void StartUpdate();
+    void OnUpdatingReply(const CommandBuffer& reply);
+    void RestartAfterUpdate();
+    void StartModelChange();
+    void OnModelChangeReply(const CommandBuffer& reply);
+    void StartAisgSetup();
+    void OnAisgSetupReply(const CommandBuffer& reply);
+    void StartConversion();
+    void OnConversionReply(const CommandBuffer& reply);
+
+    // --- time: the pauses a step prescribes, and the idle work ---
+    // While a step's pause runs, the thread takes no message until it ends.
+    std::optional<std::uint32_t> PauseEnd() const { return pauseEnd_; }
+    // Runs the rest of the step whose pause has ended (or was cut short by a
+    // stop); it may start a further pause.
+    void EndPause();
+    // When the idle work is due next; none while there is nothing to do
+    // without a message (the thread then sleeps until one comes).
+    std::optional<std::uint32_t> NextIdleWork() const;
+    // Does the idle work due at now: progress creeping while checking or
+    // setting up, the tilt asked for while a move runs.
+    void IdleWork(std::uint32_t now);
+    // A message was handled at now: the next quiet pass starts from here.
+    void MessageHandled(std::uint32_t now);
+
+    // --- firmware ---
+    // After identity reading: true (and the file held open) when the firmware
+    // file's version differs from the actuator's.
+    bool FirmwareUpdateDue(const std::string& actuatorVersion);
+    bool FirmwareFileOpen() const { return firmwareFile_ != nullptr; }
+    // Ends a download that will not reach the file's end.
+    void CloseFirmwareFile();
+
+    // LinkDevice
+    std::int32_t LinkState() const override;
+    std::int32_t LinkSetupPending() const override;
+    ThreadId LinkThreadIdOfDevice() const override { return threadId_.load(); }
+
+private:
+    friend class ActuatorTestAccess;  // tests put the record in the state a case starts from
+
+    // What the rest of a step does once its pause has run.
+    enum class AfterPause {
+        Nothing,
+        SendVersionRequest,
+        ResumePolling,
+        EnterAisgMode,
+        EnterEricssonMode,
+        FinishConversion,
+    };
+
+    // Changes the record under its lock and counts the change.
+    template <class Change>
+    void Update(Change change) {
+        {
+            std::lock_guard lock(mutex_);
+            change(record_);
+        }
+        changes_.Notify();
+    }
+    template <class Member>
+    Member Read(Member DeviceSnapshot::*field) const {
+        std::lock_guard lock(mutex_);
+        return record_.*field;
+    }
+    ActuatorState State() const { return Read(&DeviceSnapshot::state); }
+    std::int32_t Step() const { return Read(&DeviceSnapshot::step); }
+    void SetStateLocked(ActuatorState newState);
+    void SetProblem(std::string_view text);
+    void SetProgress(double progress);
+
+    void Send(CommandBufferPtr command);
+    void SendRaw(CommandBufferPtr command);
+    void PostToLink(std::uint32_t message, std::uintptr_t wParam = 0);
+    void Pause(std::uint32_t ms, AfterPause then);
+    // The shared opening: true when the reply was a preamble step's and the
+    // next request is sent.
+    bool AdvancePreamble(const PreamblePlan& plan, std::uint32_t code, std::int32_t at);
+    // A tilt read back: clamped to the model's range, shown, and in Testing
+    // the end of the move.
+    void TiltReadBack(std::int32_t value);
+    bool SendNextBlock();
+    void SendDownloadEnd();
+    // The AISG-mode tail shared by the setup and the conversion.
+    void SendAisgPrepare();
+    void SendAisgModeSelect();
+    void SendAisgRestart();
+    void SetSliderPosition(std::int32_t position);
+
+    mutable std::mutex mutex_;
+    DeviceSnapshot record_;
+    DeadlineTimer replyDeadline_;
+    ChangeSignal changes_;
+
+    std::atomic<std::int32_t> deviceIndex_{0};
+    std::atomic<ThreadId> threadId_{0};
+    std::function<ThreadId()> linkThreadId_;
+    const CAntennaTable* table_ = nullptr;
+    std::mutex controlsMutex_;
+    TiltSliderControl* tiltSlider_ = nullptr;
+    ModelListControl* modelList_ = nullptr;
+
+    // The actuator thread's alone.
+    CManufacturingDataPage manufacturingData_;
+    bool sliderFollowsTilt_ = true;
+    // The actuator was lost in the middle of its AISG-mode setup: when it is
+    // found again in AISG mode the setup is run again, rather than the
+    // actuator being converted with the new model's configuration never
+    // stored. Cleared when it is found in Ericsson mode or a new change starts.
+    bool aisgSetupCutShort_ = false;
+    std::int32_t moveStartTilt_ = 0;
+    std::int32_t moveTargetTilt_ = 0;
+    std::optional<std::uint32_t> pauseEnd_;
+    AfterPause afterPause_ = AfterPause::Nothing;
+    std::uint32_t lastActivity_ = 0;  // the last message or creep: quiet passes count from here
+    std::uint32_t nextTiltPoll_ = 0;
+    std::filesystem::path firmwarePath_ = "vlx400fw.bin";
+    std::FILE* firmwareFile_ = nullptr;
+    std::uint64_t firmwareSize_ = 0;
+    std::uint64_t firmwareSent_ = 0;
+};
