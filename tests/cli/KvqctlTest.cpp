@@ -94,6 +94,21 @@ TEST_F(Kvqctl, StatusReachesReadyWithTheIdentityAndTilt) {
     RecordProperty("secondsToReady", std::to_string(std::chrono::duration<double>(took).count()));
 }
 
+// A model key the table does not know: the check ends with the problem its own
+// read-back found, and the final report is one picture of the record, never
+// READY beside a problem text. Repeated, as the read-back and the report race.
+TEST_F(Kvqctl, AnUnknownModelIsReportedAsOneConsistentProblem) {
+    StartSimulator("NOT-IN-TABLE");
+    for (int i = 0; i < 3; ++i) {
+        auto run = Run({"--port", sim->DevicePath(), "--json", "status"});
+        EXPECT_EQ(run->Wait(milliseconds(30000)), 1) << run->Out() << run->Err();
+        const std::string json = run->LastLine();
+        EXPECT_EQ(Field(json, "statusLine1"), "POSSIBLE PROBLEM") << json;
+        EXPECT_EQ(Field(json, "statusLine2"), "NO RECOGNIZED ANTENNA MODEL?") << json;
+        EXPECT_EQ(Field(json, "problemText"), "NO RECOGNIZED ANTENNA MODEL?") << json;
+    }
+}
+
 TEST_F(Kvqctl, SetTiltMovesTheActuatorIncludingNegativeTilts) {
     StartSimulator("AP2627-33-21");  // a model whose range starts at -2.5 degrees
     for (const char* tilt : {"6.5", "-1.5"}) {
