@@ -9,7 +9,7 @@ bool PrepareProcess(ProcessObjects& process) {
     process.SystemContext.SetAntennaTable(&process.antennaTable);
     process.settings.Initialise();
     if (!process.SystemContext.CreateActuator(process.settings)) return false;
-    CHDLCEricsson& link = process.linkStation;
+    CLinkThread& link = process.linkStation;
     process.SystemContext.GetActuator()->SetLinkThread([&link] { return link.LinkThreadId(); });
     return true;
 }

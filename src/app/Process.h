@@ -1,13 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "antenna/AntennaTable.h"
-#include "hdlc/HDLCPrimary.h"
-#include "settings/KVQSystem.h"
 #include "core/MainDataStore.h"
-#include "serial/RS485SerialPort.h"
+#include "hdlc/LinkThread.h"
+#include "serial/SerialLine.h"
+#include "settings/KVQSystem.h"
 #include "status/TestEngine.h"
 
 class ModelListControl;
@@ -17,11 +18,17 @@ class TiltSliderControl;
 // Both front ends (the dialog and the headless tool) run the same start-up and
 // the same shutdown on them.
 struct ProcessObjects {
+    // The line is this system's serial port unless one is handed in (the
+    // demo's in-memory line), which must outlive the objects.
+    explicit ProcessObjects(SerialLine* line = nullptr)
+        : ownLine(line ? nullptr : MakeSystemSerialLine()), serialPort(line ? *line : *ownLine) {}
+
     CAntennaTable antennaTable;
     CMainDataStore SystemContext;
-    CHDLCEricsson linkStation;
+    CLinkThread linkStation;
     CKVQSystem settings;
-    CRS485SerialPort serialPort{SystemContext};
+    std::unique_ptr<SerialLine> ownLine;
+    SerialLine& serialPort;
     CTestEngine testEngine{SystemContext, serialPort, linkStation};
 };
 

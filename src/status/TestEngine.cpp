@@ -1,9 +1,9 @@
 #include "status/TestEngine.h"
 
 #include "actuator/Actuator.h"
-#include "hdlc/HDLCPrimary.h"
+#include "hdlc/LinkThread.h"
 #include "core/MainDataStore.h"
-#include "serial/RS485SerialPort.h"
+#include "serial/SerialLine.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ constexpr std::uint32_t LinePauseMs = 500;
 
 }  // namespace
 
-CTestEngine::CTestEngine(CMainDataStore& context, CRS485SerialPort& port, CHDLCPrimary& link)
+CTestEngine::CTestEngine(CMainDataStore& context, SerialLine& port, CLinkThread& link)
     : context_(context), port_(port), link_(link) {}
 
 CTestEngine::~CTestEngine() = default;

@@ -9,16 +9,16 @@
 #include "core/WorkerThread.h"
 
 class CActuator;
-class CHDLCPrimary;
 class CMainDataStore;
-class CRS485SerialPort;
+class SerialLine;
+class CLinkThread;
 
 // The status engine: turns the actuator's state into the two status lines,
 // fails an operation whose reply is overdue, and at its start brings up the
 // link thread.
 class CTestEngine {
 public:
-    CTestEngine(CMainDataStore& context, CRS485SerialPort& port, CHDLCPrimary& link);
+    CTestEngine(CMainDataStore& context, SerialLine& port, CLinkThread& link);
     virtual ~CTestEngine();
     CTestEngine(const CTestEngine&) = delete;
     CTestEngine& operator=(const CTestEngine&) = delete;
@@ -43,8 +43,8 @@ public:
 
 private:
     CMainDataStore& context_;
-    CRS485SerialPort& port_;
-    CHDLCPrimary& link_;
+    SerialLine& port_;
+    CLinkThread& link_;
     std::atomic<ThreadId> threadId_{0};
     WorkerThread thread_;
 };
