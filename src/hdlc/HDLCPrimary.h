@@ -10,8 +10,7 @@
 #include "core/ThreadMessages.h"
 #include "hdlc/FrameCodec.h"
 #include "hdlc/LinkDevice.h"
-
-enum class LinkMode : std::int32_t { Aisg = 0, Ericsson = 1 };
+#include "hdlc/LinkMode.h"
 
 // Where the station's frames go: the serial line on the link thread, a recorder in tests.
 class FrameSink {

@@ -6,12 +6,12 @@
 
 #include "core/ThreadMessages.h"
 #include "core/WorkerThread.h"
+#include "hdlc/LinkMode.h"
 
 class CHDLCPrimary;
 class CMainDataStore;
 class LinkDevice;
 class SerialLine;
-enum class LinkMode : std::int32_t;
 
 constexpr std::int32_t EricssonBaud = 115200;
 constexpr std::int32_t AisgBaud = 9600;

@@ -4,11 +4,11 @@
 
 #include "actuator/Actuator.h"
 #include "core/Controls.h"
-#include "hdlc/HDLCPrimary.h"
+#include "hdlc/LinkThread.h"
 #include "settings/KVQSystem.h"
 #include "core/MainDataStore.h"
 #include "support/ManualClock.h"
-#include "serial/RS485SerialPort.h"
+#include "serial/SerialLinePosix.h"
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
 
@@ -31,8 +31,8 @@ protected:
     ScopedClock scoped{clock};
     CMainDataStore context;
     CKVQSystem settings;
-    CRS485SerialPort port{context};
-    CHDLCEricsson link;
+    SerialLinePosix port;
+    CLinkThread link;
     CTestEngine engine{context, port, link};
     CActuator* device = nullptr;
 };
