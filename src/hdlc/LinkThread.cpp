@@ -57,7 +57,14 @@ public:
     PollCycle(const PollCycle&) = delete;
     PollCycle& operator=(const PollCycle&) = delete;
 
-    void SendFrameBytes(std::span<const std::uint8_t> frame) override { line_.Write(frame); }
+    void SendFrameBytes(std::span<const std::uint8_t> frame) override {
+        line_.Write(frame);
+        // No answer can be whole before the poll and the shortest frame have
+        // crossed the wire: no need to wake for its first octets.
+        partial_ = true;
+        partialStalled_ = false;
+        partialUntil_ = TickCount() + WireMs(static_cast<std::uint32_t>(frame.size()) + 2 + ShortestFrame);
+    }
 
     void OpenLine() {
         const OpenOutcome outcome =
@@ -81,6 +88,8 @@ private:
     void PauseStep(std::uint32_t at);
     void WaitForSomething();
     std::uint32_t RestOfFrameMs() const;
+    // How long so many octets take on the wire at the line's rate, at least 1 ms.
+    std::uint32_t WireMs(std::uint32_t octets) const;
     bool DeviceIdle() const;
     std::uint32_t ModePause(std::uint32_t ericssonMs, std::uint32_t aisgMs) const {
         return station_.Mode() == LinkMode::Aisg ? aisgMs : ericssonMs;
@@ -199,9 +208,10 @@ void PollCycle::DrainInput() {
         for (std::size_t i = 0; i < got; ++i)
             Feed(input_[i]);
     }
+    if (first) return;  // nothing new: any wait for the rest of a frame stands
     const SecondaryStation* s = station_.Current();
     partial_ = s && s->receiver.InFrame() && s->receiver.Count() > 0;
-    if (partial_ && !first) partialUntil_ = TickCount() + RestOfFrameMs();
+    if (partial_) partialUntil_ = TickCount() + RestOfFrameMs();
 }
 
 void PollCycle::Feed(std::uint8_t octet) {
@@ -221,7 +231,10 @@ std::uint32_t PollCycle::RestOfFrameMs() const {
     if (frame && have >= EricssonHeader && hdlc::IsIFrame(frame->data[1]) &&
         (frame->data[2] == 0xC0 || frame->data[2] == 0xC1))
         expected = EricssonHeader + frame->data[4] + 2;
-    const std::uint32_t octets = (expected > have ? expected - have : 0) + 1;  // and the flag
+    return WireMs((expected > have ? expected - have : 0) + 1);  // and the closing flag
+}
+
+std::uint32_t PollCycle::WireMs(std::uint32_t octets) const {
     const auto rate = static_cast<std::uint32_t>(std::max<std::int32_t>(line_.BaudRate(), 1));
     return std::max<std::uint32_t>(1, (octets * BitsPerOctet * 1000 + rate - 1) / rate);
 }
