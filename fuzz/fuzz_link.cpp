@@ -24,11 +24,11 @@
 #include <cstdint>
 #include <span>
 
-#include "core/CommandBuffer.h"
-#include "hdlc/FrameCodec.h"
 #include "FuzzSupport.h"
-#include "hdlc/HDLCPrimary.h"
+#include "core/CommandBuffer.h"
 #include "core/ThreadMessages.h"
+#include "hdlc/FrameCodec.h"
+#include "hdlc/HDLCPrimary.h"
 
 namespace {
 

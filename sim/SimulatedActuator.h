@@ -86,8 +86,8 @@ public:
     bool StartOnDevice(const std::string& path);
     // Serves the far end of an in-memory line, which must outlive the run.
     bool StartOnLine(InMemoryLine& line);
-    // Prompt: the thread is woken. The line goes away with it, as an adapter pulled out does; the station keeps its
-    // state, and Start brings it back on a new pseudo-terminal.
+    // Prompt: the thread is woken. The line goes away with it, as an adapter pulled out does; the
+    // station keeps its state, and Start brings it back on a new pseudo-terminal.
     void Stop();
     bool Running() const { return thread_.joinable(); }
     const std::string& Error() const { return error_; }

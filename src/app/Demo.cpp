@@ -57,7 +57,8 @@ std::string FirstModelKey(const fs::path& table) {
 // system's serial line for any other, so the port menu still reaches real ports.
 class DemoLine final : public SerialLine {
 public:
-    explicit DemoLine(SerialLine& inMemory) : inMemory_(inMemory), system_(MakeSystemSerialLine()) {}
+    explicit DemoLine(SerialLine& inMemory)
+        : inMemory_(inMemory), system_(MakeSystemSerialLine()) {}
 
     OpenOutcome Open(const std::string& name, std::int32_t baudRate) override {
         Close();

@@ -6,8 +6,8 @@
 #include "core/TimeSource.h"
 
 // A millisecond deadline on the wrapping tick count. Nothing waits on it: the
-// owner tests it on its own passes and sizes its waits by it. Comparing by signed difference keeps it
-// right across the wrap for any interval below 2^31 ms.
+// owner tests it on its own passes and sizes its waits by it. Comparing by signed difference keeps
+// it right across the wrap for any interval below 2^31 ms.
 class DeadlineTimer {
 public:
     void Set(std::uint32_t ms) { SetFrom(TickCount(), ms); }

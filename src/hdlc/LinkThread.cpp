@@ -59,11 +59,11 @@ public:
 
     void SendFrameBytes(std::span<const std::uint8_t> frame) override {
         line_.Write(frame);
-        // No answer can be whole before the poll and the shortest frame have
-        // crossed the wire: no need to wake for its first octets.
+        // No answer is whole before the shortest frame has crossed the wire:
+        // no need to wake for its first octets.
         partial_ = true;
         partialStalled_ = false;
-        partialUntil_ = TickCount() + WireMs(static_cast<std::uint32_t>(frame.size()) + 2 + ShortestFrame);
+        partialUntil_ = TickCount() + WireMs(ShortestFrame + 2);
     }
 
     void OpenLine() {
@@ -146,8 +146,7 @@ void PollCycle::WaitForSomething() {
         std::uint32_t expiry = timer_.Deadline() + 1;
         // A pause leads to the transmit without touching the line: sleep on
         // to the transmit's own expiry.
-        if (step_ == PollStep::Pause && !reopenPending_)
-            expiry += ModePause(10, 30) + 1;
+        if (step_ == PollStep::Pause && !reopenPending_) expiry += ModePause(10, 30) + 1;
         wait = MsUntil(expiry);
     }
     bool watchInput = true;

@@ -260,7 +260,8 @@ Bytes RunUntilStopDuringAnAnswer(std::chrono::microseconds stagger) {
         for (auto octet : pty.Read(1, milliseconds(20))) {
             if (!receiver.AcceptByte(octet, storage, length) || length < 4) continue;
             const std::uint8_t control = storage[1];
-            const Bytes answer = {0x14, control == hdlc::SnrmPoll ? hdlc::UaFinal : hdlc::RrControl(0)};
+            const Bytes answer = {0x14,
+                                  control == hdlc::SnrmPoll ? hdlc::UaFinal : hdlc::RrControl(0)};
             hdlc::FrameBytes frame;
             hdlc::EncodeFrame(answer, frame);
             if (++polls == StopAtPoll) {

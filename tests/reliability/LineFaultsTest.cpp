@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "support/FaultFixture.h"
+#include "core/MainDataStore.h"
 #include "hdlc/HDLCPrimary.h"
 #include "hdlc/LinkThread.h"
-#include "core/MainDataStore.h"
 #include "serial/InMemoryLine.h"
+#include "support/FaultFixture.h"
 #include "support/WaitUntil.h"
 
 using namespace reliability;

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "serial/SerialLinePosix.h"
 #include "SerialTestSupport.h"
+#include "serial/SerialLinePosix.h"
 
 namespace {
 
@@ -324,7 +324,10 @@ TEST_F(SerialPortTest, WaitEndsOnInputOrAWakeUp) {
         {"input arriving", {}, [&] { pty_.Write({0x33}); }, true, LineEvent::Input},
         {"a wake from another thread", {}, [&] { port_.Wake(); }, true, LineEvent::WokenUp},
         {"a wake given before", [&] { port_.Wake(); }, {}, true, LineEvent::WokenUp},
-        {"input while only the wake counts", {}, [&] { pty_.Write({0x44}); }, false,
+        {"input while only the wake counts",
+         {},
+         [&] { pty_.Write({0x44}); },
+         false,
          LineEvent::TimedOut},
     };
     for (const auto& c : cases) {
