@@ -24,11 +24,11 @@
 #include <cstdint>
 #include <span>
 
-#include "core/CommandBuffer.h"
-#include "hdlc/FrameCodec.h"
 #include "FuzzSupport.h"
-#include "hdlc/HDLCPrimary.h"
+#include "core/CommandBuffer.h"
 #include "core/ThreadMessages.h"
+#include "hdlc/FrameCodec.h"
+#include "hdlc/HDLCPrimary.h"
 
 namespace {
 
@@ -102,12 +102,10 @@ constexpr std::size_t MaxBody = 120;
 
 class Harness {
 public:
-    Harness(std::uint8_t setup, QueueDevice& device) : device_(device) {
+    Harness(std::uint8_t setup, QueueDevice& device)
+        : device_(device), link_(1 + ((setup >> 4) & 7)) {
         link_.SetMode(LinkMode::Ericsson);
-        link_.LinkUpFrameCount = 1 + ((setup >> 4) & 7);
         link_.CreateSecondary(&device_);
-        link_.First()->Initialise();
-        link_.BeginLink();
         link_.SetFrameSink(&sink_);
         if (setup & 0x04) Frame(std::array<std::uint8_t, 2>{ActuatorAddress, hdlc::UaFinal});
         switch (setup & 3) {
@@ -208,7 +206,6 @@ private:
             case 4:
                 // The poll cycle's fall-back when nobody answers in Ericsson mode.
                 s.address = hdlc::BroadcastAddress;
-                link_.ScanTarget = static_cast<std::uint8_t>(link_.ScanResponses + 1);
                 link_.SetMode(LinkMode::Aisg);
                 break;
             case 5:
@@ -247,7 +244,7 @@ private:
     }
 
     QueueDevice& device_;
-    CHDLCEricsson link_;
+    CHDLCPrimary link_;
     CheckingSink sink_;
     std::uint8_t counter_ = 0;
 };

@@ -1,15 +1,7 @@
 #include "sim/SimulatedActuator.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -19,60 +11,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The longest the thread waits without a reason; a stop wakes it at once.
 constexpr auto LoopSlice = std::chrono::milliseconds{10};
-
-std::string ErrorText(int error) {
-    return std::strerror(error);
-}
-
-speed_t SpeedConstant(SimMode mode) {
-    return mode == SimMode::Aisg ? B9600 : B115200;
-}
-
-std::uint32_t RateOf(speed_t speed) {
-    switch (speed) {
-        case B1200:
-            return 1200;
-        case B2400:
-            return 2400;
-        case B4800:
-            return 4800;
-        case B9600:
-            return 9600;
-        case B19200:
-            return 19200;
-        case B38400:
-            return 38400;
-        case B57600:
-            return 57600;
-        case B115200:
-            return 115200;
-        case B230400:
-            return 230400;
-        case B460800:
-            return 460800;
-        case B921600:
-            return 921600;
-        default:
-            return 0;
-    }
-}
-
-// Raw 8N1 without flow control at the mode's speed, as the tool's port is set;
-// the tool puts back at close what it found at open, which is then this.
-bool SetRawLine(int fd, SimMode mode) {
-    termios settings{};
-    if (::tcgetattr(fd, &settings) != 0) return false;
-    ::cfmakeraw(&settings);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
-    settings.c_cflag |= CS8 | CLOCAL | CREAD;
-    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    ::cfsetispeed(&settings, SpeedConstant(mode));
-    ::cfsetospeed(&settings, SpeedConstant(mode));
-    return ::tcsetattr(fd, TCSANOW, &settings) == 0;
-}
 
 }  // namespace
 
@@ -97,50 +37,17 @@ bool SimulatedActuator::Start() {
         error_ = "the simulated actuator is already running on " + devicePath_;
         return false;
     }
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) {
-        error_ = "cannot create a pseudo-terminal: " + ErrorText(errno);
-        return false;
-    }
-    char name[128] = {};
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof name) != 0) {
-        error_ = "cannot set up the pseudo-terminal: " + ErrorText(errno);
-        ::close(master);
-        return false;
-    }
-    const int flags = ::fcntl(master, F_GETFL);
-    if (flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0) {
-        error_ = "cannot set up the pseudo-terminal: " + ErrorText(errno);
-        ::close(master);
-        return false;
-    }
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave < 0) {
-        error_ = std::string("cannot open ") + name + ": " + ErrorText(errno);
-        ::close(master);
-        return false;
-    }
     SimMode mode;
     {
         std::lock_guard lock(mutex_);
         mode = link_.Mode();
     }
-    if (!SetRawLine(slave, mode)) {
-        error_ = std::string("cannot set up ") + name + ": " + ErrorText(errno);
-        ::close(slave);
-        ::close(master);
-        return false;
-    }
-    fd_ = master;
-    heldSlave_ = slave;
-    servingDevice_ = false;
-    devicePath_ = name;
-    if (!MakeLink()) {
-        CloseDescriptors();
-        return false;
-    }
-    return Launch();
+    std::string path;
+    auto transport = CreatePtyTransport(mode, path, error_);
+    if (!transport) return false;
+    devicePath_ = path;
+    if (!MakeLink()) return false;
+    return Launch(std::move(transport));
 }
 
 bool SimulatedActuator::StartOnDevice(const std::string& path) {
@@ -148,31 +55,32 @@ bool SimulatedActuator::StartOnDevice(const std::string& path) {
         error_ = "the simulated actuator is already running on " + devicePath_;
         return false;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error_ = "cannot open " + path + ": " + ErrorText(errno);
-        return false;
-    }
-    deviceSpeedMode_.reset();
-    fd_ = fd;
-    heldSlave_ = -1;
-    servingDevice_ = true;
+    auto transport = OpenDeviceTransport(path, error_);
+    if (!transport) return false;
     devicePath_ = path;
-    // Something that is no terminal (a FIFO, say) is served as it is.
-    if (::isatty(fd)) MatchDeviceSpeed();
-    return Launch();
+    return Launch(std::move(transport));
 }
 
-bool SimulatedActuator::Launch() {
+bool SimulatedActuator::StartOnLine(InMemoryLine& line) {
+    if (Running()) {
+        error_ = "the simulated actuator is already running on " + devicePath_;
+        return false;
+    }
+    devicePath_ = "in-memory line";
+    return Launch(InMemoryTransport(line.Far()));
+}
+
+bool SimulatedActuator::Launch(std::unique_ptr<SimTransport> transport) {
     stop_ = false;
     receiver_.Reset();
     frameLength_ = 0;
     pending_.clear();
+    transport_ = std::move(transport);
     try {
         thread_ = std::thread(&SimulatedActuator::Run, this);
     } catch (const std::system_error& failure) {
         error_ = std::string("cannot start the simulator thread: ") + failure.what();
-        CloseDescriptors();
+        transport_.reset();
         RemoveLink();
         return false;
     }
@@ -182,9 +90,10 @@ bool SimulatedActuator::Launch() {
 
 void SimulatedActuator::Stop() {
     stop_ = true;
+    if (transport_) transport_->Wake();
     if (thread_.joinable()) thread_.join();
     RemoveLink();
-    CloseDescriptors();
+    transport_.reset();
     pending_.clear();
 }
 
@@ -221,13 +130,6 @@ void SimulatedActuator::CorruptNextInformationAnswers(std::uint32_t count) {
 void SimulatedActuator::MisnumberAnswers(SequenceFault fault, std::uint32_t count) {
     std::lock_guard lock(mutex_);
     link_.MisnumberAnswers(fault, count);
-}
-
-void SimulatedActuator::CloseDescriptors() {
-    if (heldSlave_ >= 0) ::close(heldSlave_);
-    if (fd_ >= 0) ::close(fd_);
-    heldSlave_ = -1;
-    fd_ = -1;
 }
 
 void SimulatedActuator::SetMode(SimMode mode) {
@@ -286,19 +188,16 @@ void SimulatedActuator::Run() {
                 std::chrono::ceil<std::chrono::milliseconds>(pending_.front().due - Clock::now());
             wait = std::clamp(untilDue, std::chrono::milliseconds{0}, LoopSlice);
         }
-        pollfd entry{fd_, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(wait.count()));
-        bool lineDown = ready < 0 && errno != EINTR;
-        if (ready > 0) {
-            const bool gotInput = (entry.revents & POLLIN) != 0 && ReadInput();
-            // With the slave held a pseudo-terminal never hangs up, but a
-            // served device may: wait instead of spinning on it.
-            if (!gotInput && (entry.revents & (POLLHUP | POLLERR | POLLNVAL | POLLIN)) != 0)
-                lineDown = true;
-        }
-        if (lineDown) std::this_thread::sleep_for(LoopSlice);
+        // Readable yet empty is a device that went away: wait instead of
+        // spinning on it.
+        if (transport_->WaitInput(wait) && !ReadInput()) std::this_thread::sleep_for(LoopSlice);
         SendDueAnswers();
-        if (servingDevice_) MatchDeviceSpeed();
+        SimMode mode;
+        {
+            std::lock_guard lock(mutex_);
+            mode = link_.Mode();
+        }
+        transport_->FollowMode(mode);
     }
 }
 
@@ -307,10 +206,10 @@ bool SimulatedActuator::ReadInput() {
     bool gotInput = false;
     // Bounded, so answers fall due even under a flood of input.
     for (int round = 0; round < 16 && !stop_; ++round) {
-        const ssize_t got = ::read(fd_, chunk, sizeof chunk);
-        if (got <= 0) break;
+        const std::size_t got = transport_->Read(chunk);
+        if (got == 0) break;
         gotInput = true;
-        for (ssize_t i = 0; i < got; ++i) {
+        for (std::size_t i = 0; i < got; ++i) {
             if (receiver_.AcceptByte(chunk[i], frameStorage_, frameLength_))
                 HandleFrame(std::span<const std::uint8_t>(frameStorage_.data(), frameLength_));
         }
@@ -323,7 +222,7 @@ void SimulatedActuator::HandleFrame(std::span<const std::uint8_t> frame) {
     // address, the control octet and the two FCS octets.
     if (frame.size() < 4) return;
     const auto body = frame.first(frame.size() - 2);
-    const auto rate = LineBaudRate();
+    const auto rate = transport_->ToolBaudRate();
     const auto now = Clock::now();
 
     std::lock_guard lock(mutex_);
@@ -372,72 +271,14 @@ void SimulatedActuator::HandleFrame(std::span<const std::uint8_t> frame) {
 
 void SimulatedActuator::SendDueAnswers() {
     while (!pending_.empty() && !stop_ && pending_.front().due <= Clock::now()) {
-        const bool written = WriteLine(pending_.front().line, pending_.front().baudRate);
+        const bool written = transport_->Write(pending_.front().line, pending_.front().baudRate,
+                                               options_.pace, stop_);
         pending_.pop_front();
         if (written) {
             std::lock_guard lock(mutex_);
             ++counters_.framesAnswered;
         }
     }
-}
-
-bool SimulatedActuator::WriteLine(std::span<const std::uint8_t> line, std::uint32_t baudRate) {
-    // Nobody reading for this long means nobody is there: the answer is lost,
-    // as it would be on a line without a listener.
-    constexpr auto WriteLimit = std::chrono::milliseconds{200};
-    const auto octetTime = std::chrono::duration<double>(10.0 / baudRate);
-    const auto start = Clock::now();
-    std::size_t sent = 0;
-    while (sent < line.size()) {
-        if (stop_) return false;
-        std::size_t count = line.size() - sent;
-        if (options_.pace) {
-            // Each octet leaves when the one before it would have been on the wire.
-            std::this_thread::sleep_until(
-                start + std::chrono::duration_cast<Clock::duration>(octetTime * (sent + 1)));
-            count = 1;
-        }
-        const ssize_t written = ::write(fd_, line.data() + sent, count);
-        if (written > 0) {
-            sent += static_cast<std::size_t>(written);
-            continue;
-        }
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        if (!WaitWritable(WriteLimit)) return false;
-    }
-    return true;
-}
-
-bool SimulatedActuator::WaitWritable(std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!stop_ && Clock::now() < deadline) {
-        pollfd entry{fd_, POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(LoopSlice.count()));
-        if (ready > 0 && (entry.revents & POLLOUT) != 0) return true;
-        if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-            std::this_thread::sleep_for(LoopSlice);
-    }
-    return false;
-}
-
-std::optional<std::uint32_t> SimulatedActuator::LineBaudRate() const {
-    // On a pseudo-terminal's master this reads the slave's settings: the speed
-    // the tool chose.
-    termios settings{};
-    if (::tcgetattr(fd_, &settings) != 0) return std::nullopt;
-    return RateOf(::cfgetospeed(&settings));
-}
-
-void SimulatedActuator::MatchDeviceSpeed() {
-    // A served device is our own end of the line: it follows the mode.
-    SimMode mode;
-    {
-        std::lock_guard lock(mutex_);
-        mode = link_.Mode();
-    }
-    if (deviceSpeedMode_ == mode) return;
-    if (SetRawLine(fd_, mode) || !::isatty(fd_)) deviceSpeedMode_ = mode;
 }
 
 void SimulatedActuator::Corrupt(std::vector<std::uint8_t>& line) {

@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "hdlc/FrameCodec.h"
+#include "serial/InMemoryLine.h"
 #include "sim/SecondaryLink.h"
 #include "sim/SimApplication.h"
+#include "sim/SimTransport.h"
 
 struct SimOptions {
     SimMode mode = SimMode::Ericsson;
@@ -66,7 +68,8 @@ struct SimLinkState {
 };
 
 // The actuator behind its RS-485 adapter: the secondary station on a
-// pseudo-terminal (or a given device), served by a thread of its own.
+// pseudo-terminal, a given device or the far end of an in-memory line, served
+// by a thread of its own.
 class SimulatedActuator {
 public:
     // Without an application it is an E-VLX400 with the default settings.
@@ -81,9 +84,10 @@ public:
     bool Start();
     // Serves an existing device (a serial port wired to the tool's) instead.
     bool StartOnDevice(const std::string& path);
-    // Prompt: the thread looks at the stop flag at least every 10 ms. The line
-    // goes away with it, as an adapter pulled out does; the station keeps its
-    // state, and Start brings it back on a new pseudo-terminal.
+    // Serves the far end of an in-memory line, which must outlive the run.
+    bool StartOnLine(InMemoryLine& line);
+    // Prompt: the thread is woken. The line goes away with it, as an adapter pulled out does; the
+    // station keeps its state, and Start brings it back on a new pseudo-terminal.
     void Stop();
     bool Running() const { return thread_.joinable(); }
     const std::string& Error() const { return error_; }
@@ -126,24 +130,14 @@ private:
         std::uint32_t baudRate;
     };
 
-    bool Launch();
+    bool Launch(std::unique_ptr<SimTransport> transport);
     void Run();
     // Feeds what has arrived to the receiver; false when nothing came.
     bool ReadInput();
     void HandleFrame(std::span<const std::uint8_t> frame);
     void SendDueAnswers();
-    // False when the answer could not be written whole.
-    bool WriteLine(std::span<const std::uint8_t> line, std::uint32_t baudRate);
-    // Waits until `fd` takes output; false when it did not within the time or
-    // the simulator is stopping.
-    bool WaitWritable(std::chrono::milliseconds limit);
-    // The speed the line is set to (0 for one without a known rate); none when
-    // the descriptor is no terminal and the speed cannot be told.
-    std::optional<std::uint32_t> LineBaudRate() const;
-    void MatchDeviceSpeed();
     void Corrupt(std::vector<std::uint8_t>& line);
     bool Chance(double share);
-    void CloseDescriptors();
     bool MakeLink();
     void RemoveLink();
 
@@ -152,13 +146,8 @@ private:
     std::string error_;
     std::string devicePath_;
 
-    // The side we read and write: the pty master or the served device.
-    int fd_ = -1;
-    // A slave descriptor held open so the line never hangs up between the
-    // tool's closes and opens; -1 when serving a device.
-    int heldSlave_ = -1;
-    bool servingDevice_ = false;
-    std::optional<SimMode> deviceSpeedMode_;  // the mode whose speed the device is set to
+    // The side we read and write; only the thread uses it while it runs.
+    std::unique_ptr<SimTransport> transport_;
     bool linkMade_ = false;
 
     std::thread thread_;

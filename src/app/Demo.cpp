@@ -8,6 +8,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "serial/InMemoryLine.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
@@ -17,6 +18,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t FirmwareHeaderSize = 10;
+
+// What the port list shows for COM1: there is no device behind it, the line
+// is inside the process.
+constexpr const char* InMemoryLinePath = "/in-memory-line";
 
 fs::path ExecutableDirectory() {
     std::error_code error;
@@ -48,6 +53,51 @@ std::string FirstModelKey(const fs::path& table) {
     return {};
 }
 
+// The tool's line in the demo: the in-memory line for the demo's port, the
+// system's serial line for any other, so the port menu still reaches real ports.
+class DemoLine final : public SerialLine {
+public:
+    explicit DemoLine(SerialLine& inMemory)
+        : inMemory_(inMemory), system_(MakeSystemSerialLine()) {}
+
+    OpenOutcome Open(const std::string& name, std::int32_t baudRate) override {
+        Close();
+        active_ = DevicePathForPortName(name) == std::optional<std::string>(InMemoryLinePath)
+                      ? &inMemory_
+                      : system_.get();
+        const OpenOutcome outcome = active_->Open(name, baudRate);
+        if (outcome == OpenOutcome::Opened) NoteOpened(active_->BaudRate());
+        if (outcome == OpenOutcome::Failed)
+            NoteFailed(active_->LastOpenFailure(), active_->LastOpenError());
+        IsOpen = active_->IsOpen.load();
+        return outcome;
+    }
+    void Close() override {
+        active_->Close();
+        IsOpen = 0;
+    }
+    void Discard() override { active_->Discard(); }
+    void Write(std::span<const std::uint8_t> frame) override { active_->Write(frame); }
+    LineEvent Wait(std::chrono::milliseconds timeout, bool watchInput) override {
+        return active_->Wait(timeout, watchInput);
+    }
+    std::size_t Read(std::span<std::uint8_t> into) override {
+        const std::size_t got = active_->Read(into);
+        if (got > 0) ReceivedSinceAsked = 1;
+        return got;
+    }
+    // From any thread, while the link thread may be changing lines: both.
+    void Wake() override {
+        inMemory_.Wake();
+        system_->Wake();
+    }
+
+private:
+    SerialLine& inMemory_;
+    std::unique_ptr<SerialLine> system_;
+    SerialLine* active_ = &inMemory_;  // only the link thread changes it
+};
+
 }  // namespace
 
 struct DemoSession::State {
@@ -58,6 +108,8 @@ struct DemoSession::State {
     bool portMapSet = false;
     std::string modelKey;
     std::shared_ptr<Vlx400Application> application;
+    InMemoryLine line;
+    DemoLine toolLine{line.ToolEnd()};
     std::unique_ptr<SimulatedActuator> simulator;
 };
 
@@ -164,13 +216,13 @@ bool DemoSession::Start(std::string& error) {
     SimOptions options;
     options.pace = s.settings.pace;
     s.simulator = std::make_unique<SimulatedActuator>(options, s.application);
-    if (!s.simulator->Start()) {
+    if (!s.simulator->StartOnLine(s.line)) {
         error = "cannot start the simulated actuator: " + s.simulator->Error();
         return false;
     }
 
     if (const char* old = std::getenv(PortMapVariable)) s.previousPortMap = old;
-    const std::string ports = "COM1=" + s.simulator->DevicePath();
+    const std::string ports = std::string("COM1=") + InMemoryLinePath;
     ::setenv(PortMapVariable, ports.c_str(), 1);
     s.portMapSet = true;
     s.previousDirectory = fs::current_path(failed);
@@ -187,7 +239,11 @@ const fs::path& DemoSession::Directory() const {
 }
 
 std::string DemoSession::DevicePath() const {
-    return state_->simulator ? state_->simulator->DevicePath() : std::string();
+    return state_->simulator ? InMemoryLinePath : std::string();
+}
+
+SerialLine& DemoSession::ToolLine() {
+    return state_->toolLine;
 }
 
 const std::string& DemoSession::ModelKey() const {

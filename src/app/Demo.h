@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class SerialLine;
 class SimulatedActuator;
 class Vlx400Application;
 
@@ -20,7 +21,7 @@ struct DemoSettings {
 };
 
 // The demo both front ends offer with --demo: a simulated E-VLX400 inside the
-// process on a pseudo-terminal, offered as COM1, and a fresh working directory
+// process on an in-memory line, offered as COM1, and a fresh working directory
 // with the sample antenna table and a firmware file of the simulator's own
 // version (so no download starts). Start moves the process into that
 // directory; the end of the session moves back, removes it and puts the port
@@ -38,8 +39,11 @@ public:
     bool Start(std::string& error);
 
     const std::filesystem::path& Directory() const;
-    // The pseudo-terminal the tool opens as COM1.
+    // The name the port list gives COM1; the tool's line is ToolLine() whatever
+    // the name.
     std::string DevicePath() const;
+    // The tool's end of the line; it lives as long as the session.
+    SerialLine& ToolLine();
     // The model the simulated actuator starts with (its key in the table).
     const std::string& ModelKey() const;
     SimulatedActuator& Simulator();

@@ -11,7 +11,7 @@ bool PrepareProcess(ProcessObjects& process) {
     process.settings.Initialise();
     if (!VariantIsServed(process.settings.Variant)) return false;
     process.actuator.SetAntennaTable(&process.antennaTable);
-    CHDLCEricsson& link = process.linkStation;
+    CLinkThread& link = process.linkStation;
     process.actuator.SetLinkThread([&link] { return link.LinkThreadId(); });
     return true;
 }

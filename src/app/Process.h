@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,8 +10,8 @@
 #include "antenna/AntennaTable.h"
 #include "core/MainDataStore.h"
 #include "core/WorkerThread.h"
-#include "hdlc/HDLCPrimary.h"
-#include "serial/RS485SerialPort.h"
+#include "hdlc/LinkThread.h"
+#include "serial/SerialLine.h"
 #include "settings/KVQSystem.h"
 #include "status/TestEngine.h"
 
@@ -21,11 +22,17 @@ class TiltSliderControl;
 // into being, and the threads that work on them. Both front ends (the dialog
 // and the headless tool) run the same start-up and the same shutdown on them.
 struct ProcessObjects {
+    // The line is this system's serial port unless one is handed in (the
+    // demo's in-memory line), which must outlive the objects.
+    explicit ProcessObjects(SerialLine* line = nullptr)
+        : ownLine(line ? nullptr : MakeSystemSerialLine()), serialPort(line ? *line : *ownLine) {}
+
     CAntennaTable antennaTable;
     CMainDataStore SystemContext;
-    CHDLCEricsson linkStation;
+    CLinkThread linkStation;
     CKVQSystem settings;
-    CRS485SerialPort serialPort{SystemContext};
+    std::unique_ptr<SerialLine> ownLine;
+    SerialLine& serialPort;
     // The one actuator: device slot 1, station address 20.
     CVLX400E actuator;
     CTestEngine testEngine{

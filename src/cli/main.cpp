@@ -263,7 +263,7 @@ int main(int argc, char** argv) {
                      demo->Directory().c_str());
     }
 
-    ProcessObjects process;
+    ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
     if (!PrepareProcess(process)) return ExitDone;  // a variant this tool does not serve
 
     HeadlessTiltSlider slider;
@@ -286,10 +286,11 @@ int main(int argc, char** argv) {
     }
     {
         // Tried once here so a port that cannot be opened is reported at once.
-        CMainDataStore scratch;
-        CRS485SerialPort probe(scratch);
+        SerialLine& probe = process.serialPort;
         probe.Open(port, 115200);
-        if (!probe.IsOpen.load()) {
+        const bool opened = probe.IsOpen.load() != 0;
+        probe.Close();
+        if (!opened) {
             std::fprintf(
                 stderr, "kvqctl: %s\n",
                 DescribeOpenFailure(probe.LastOpenFailure(), port, probe.LastOpenError()).c_str());

@@ -1,8 +1,5 @@
 #include "core/WorkerThread.h"
 
-#include <pthread.h>
-#include <sched.h>
-
 #include <chrono>
 #include <system_error>
 
@@ -43,14 +40,4 @@ bool WorkerThread::Join(std::uint32_t withinMs) {
     }
     thread_.detach();
     return false;
-}
-
-void RaiseCurrentThreadPriority() {
-    sched_param param{};
-    const int lowest = sched_get_priority_min(SCHED_FIFO);
-    const int highest = sched_get_priority_max(SCHED_FIFO);
-    if (lowest < 0 || highest < 0) return;
-    // Above every normal thread, but well below the kernel's own real-time work.
-    param.sched_priority = lowest + (highest - lowest) / 4;
-    (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }

@@ -40,7 +40,3 @@ private:
     std::shared_ptr<Completion> completion_;
     std::thread thread_;
 };
-
-// Raises the calling thread to real-time priority; silently stays at normal
-// priority where the system refuses.
-void RaiseCurrentThreadPriority();

@@ -6,11 +6,16 @@
 #include "core/TimeSource.h"
 
 // A millisecond deadline on the wrapping tick count. Nothing waits on it: the
-// owner tests it on its own passes. Comparing by signed difference keeps it
-// right across the wrap for any interval below 2^31 ms.
+// owner tests it on its own passes and sizes its waits by it. Comparing by signed difference keeps
+// it right across the wrap for any interval below 2^31 ms.
 class DeadlineTimer {
 public:
-    void Set(std::uint32_t ms) { deadline_.store(TickCount() + ms, std::memory_order_relaxed); }
+    void Set(std::uint32_t ms) { SetFrom(TickCount(), ms); }
+    // As if Set had been called at the given tick (a step taken on time that
+    // nobody woke up for).
+    void SetFrom(std::uint32_t tick, std::uint32_t ms) {
+        deadline_.store(tick + ms, std::memory_order_relaxed);
+    }
     void Extend(std::uint32_t ms) { deadline_.fetch_add(ms, std::memory_order_relaxed); }
     // Not yet at the deadline itself; expired from the next millisecond on.
     bool Expired() const {

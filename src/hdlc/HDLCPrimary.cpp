@@ -1,8 +1,7 @@
 #include "hdlc/HDLCPrimary.h"
 
+#include <algorithm>
 #include <cstring>
-
-#include "hdlc/LinkThread.h"
 
 namespace {
 
@@ -49,36 +48,15 @@ void SecondaryStation::Initialise() {
     MissedPollCountdown = MissedPollLimit;
 }
 
-CHDLCPrimary::CHDLCPrimary() = default;
-CHDLCPrimary::~CHDLCPrimary() = default;
-
-void CHDLCPrimary::StartLinkThread(CRS485SerialPort& port, CMainDataStore& context,
-                                   LinkDevice* device) {
-    // Set up before the thread runs, so the thread never sees the station half done.
-    linkMode_.store(LinkMode::Ericsson);
-    LinkUpFrameCount = 5;
-    FailedAttempts.store(0);
-    const ThreadId id = thread_.Start([this, &port, &context, device](ThreadId self) {
-        LinkThread(*this, port, context, device, self);
-    });
-    threadId_.store(id);
-}
-
-bool CHDLCPrimary::JoinLinkThread(std::uint32_t withinMs) {
-    return thread_.Join(withinMs);
-}
+CHDLCPrimary::CHDLCPrimary(std::int32_t linkUpFrameCount) : linkUpFrameCount_(linkUpFrameCount) {}
 
 void CHDLCPrimary::CreateSecondary(LinkDevice* device) {
     secondaries_ = std::make_unique<SecondaryStation>();
     secondaries_->address = ActuatorAddress;
     secondaries_->device = device;
+    secondaries_->Initialise();
     current_ = secondaries_.get();
-}
-
-void CHDLCPrimary::BeginLink() {
     receiveBuffer_ = std::make_unique<CommandBuffer>();
-    OnLinkStart();
-    receiveBuffer_->Clear();
 }
 
 bool CHDLCPrimary::AcceptByte(std::uint8_t octet) {
@@ -131,11 +109,11 @@ void CHDLCPrimary::PollSecondary() {
         return;
     }
     if (!s.connected) {
-        ControlFrame.Clear();
-        ControlFrame.data[0] = s.address;
-        ControlFrame.data[1] = hdlc::SnrmPoll;
-        ControlFrame.length = 2;
-        SendFrame(ControlFrame);
+        controlFrame_.Clear();
+        controlFrame_.data[0] = s.address;
+        controlFrame_.data[1] = hdlc::SnrmPoll;
+        controlFrame_.length = 2;
+        SendFrame(controlFrame_);
         return;
     }
     if (!s.RingEmpty()) {
@@ -147,46 +125,44 @@ void CHDLCPrimary::PollSecondary() {
         SendFrame(command);  // stays in its slot until acknowledged
         return;
     }
-    ControlFrame.Clear();
-    ControlFrame.data[0] = s.address;
-    ControlFrame.data[1] = hdlc::RrControl(s.Vr());
-    ControlFrame.length = 2;
-    SendFrame(ControlFrame);
+    controlFrame_.Clear();
+    controlFrame_.data[0] = s.address;
+    controlFrame_.data[1] = hdlc::RrControl(s.Vr());
+    controlFrame_.length = 2;
+    SendFrame(controlFrame_);
 }
 
-void CHDLCPrimary::ProcessFrame() {
-    if (!receiveBuffer_ || !current_) return;
+FrameMeaning CHDLCPrimary::ProcessFrame() {
+    if (!receiveBuffer_ || !current_) return FrameMeaning::Ordinary;
     CommandBuffer& frame = *receiveBuffer_;
-    if (frame.length < 2) return;
+    if (frame.length < 2) return FrameMeaning::Ordinary;
     frame.address = frame.data[0];
     frame.control = frame.data[1];
     const LinkMode mode = Mode();
     SecondaryStation& s = *current_;
 
-    if (mode == LinkMode::Ericsson && frame.address == 0) return;
+    if (mode == LinkMode::Ericsson && frame.address == 0) return FrameMeaning::Ordinary;
     if (mode == LinkMode::Aisg && s.address == hdlc::BroadcastAddress) {
         // Any good frame while scanning answers the address assignment.
-        ++ScanResponses;
         s.address = ActuatorAddress;
         PostToDevice(MsgAisgDeviceFound);
-        return;
+        return FrameMeaning::ScanAnswer;
     }
-    if (!MatchesAddress(frame.address)) return;
+    if (!MatchesAddress(frame.address)) return FrameMeaning::Ordinary;
 
     const std::uint8_t control = frame.control;
     if (control == hdlc::UaFinal) {
-        OnLinkUp();
         s.SetVs(0);
         s.SetVr(0);
         s.connected = true;
         s.FramesSinceConnect = 0;
         s.FreeRing();
         frame.Clear();
-        return;
+        return FrameMeaning::Ordinary;
     }
-    if (!s.connected) return;
+    if (!s.connected) return FrameMeaning::Ordinary;
 
-    if (++s.FramesSinceConnect == LinkUpFrameCount) {
+    if (++s.FramesSinceConnect == linkUpFrameCount_) {
         PostToDevice(mode == LinkMode::Ericsson ? MsgLinkUp : MsgAisgDeviceFound);
     }
     if (hdlc::IsUFrame(control)) {
@@ -196,7 +172,7 @@ void CHDLCPrimary::ProcessFrame() {
             PostToDevice(MsgLinkDown);
             frame.Clear();
         }
-        return;
+        return FrameMeaning::Ordinary;
     }
     const std::uint8_t nr = hdlc::NrOf(control);
     if (nr == s.Vs()) {
@@ -207,14 +183,16 @@ void CHDLCPrimary::ProcessFrame() {
     } else {
         GoBackTo(s, nr);
     }
-    if (hdlc::IsSFrame(control)) return;
-    if (hdlc::NsOf(control) != s.Vr()) return;  // out of sequence: the next RR asks again
+    if (hdlc::IsSFrame(control)) return FrameMeaning::Ordinary;
+    // Out of sequence: the next RR asks again.
+    if (hdlc::NsOf(control) != s.Vr()) return FrameMeaning::Ordinary;
     s.SetVr(static_cast<std::uint8_t>(s.Vr() + 1));
     if (mode == LinkMode::Ericsson) {
         DeliverEricssonReply();
     } else {
         DeliverAisgReply();
     }
+    return FrameMeaning::Ordinary;
 }
 
 void CHDLCPrimary::GoBackTo(SecondaryStation& s, std::uint8_t nr) {
@@ -262,7 +240,6 @@ void CHDLCPrimary::OnAisgMode() {
     if (!secondaries_) return;
     secondaries_->address = hdlc::BroadcastAddress;
     secondaries_->DropUnsent();
-    ++ScanTarget;
     SetMode(LinkMode::Aisg);
 }
 
@@ -297,7 +274,7 @@ void CHDLCPrimary::PostToDevice(std::uint32_t message) {
     }
 }
 
-void CHDLCEricsson::DeliverEricssonReply() {
+void CHDLCPrimary::DeliverEricssonReply() {
     CommandBuffer& frame = *receiveBuffer_;
     constexpr std::uint8_t ShortestReply = 15;
     if ((frame.data[2] == 0xC0 || frame.data[2] == 0xC1) && frame.length >= ShortestReply) {
@@ -309,11 +286,11 @@ void CHDLCEricsson::DeliverEricssonReply() {
     }
 }
 
-bool CHDLCEricsson::MatchesAddress(std::uint8_t address) {
+bool CHDLCPrimary::MatchesAddress(std::uint8_t address) const {
     return current_ && address == current_->address;
 }
 
-void CHDLCEricsson::FrameRawCommand(CommandBuffer& buffer) {
+void CHDLCPrimary::FrameRawCommand(CommandBuffer& buffer) const {
     if (!PlacePayload(buffer, 2)) {
         buffer.length = 0;
         return;
@@ -323,7 +300,7 @@ void CHDLCEricsson::FrameRawCommand(CommandBuffer& buffer) {
     buffer.data[0] = current_ ? current_->address : buffer.address;
 }
 
-void CHDLCEricsson::DeliverAisgReply() {
+void CHDLCPrimary::DeliverAisgReply() {
     CommandBuffer& frame = *receiveBuffer_;
     if (frame.length < 4) {
         frame.Clear();
@@ -334,7 +311,7 @@ void CHDLCEricsson::DeliverAisgReply() {
     PostReceiveBuffer();
 }
 
-void CHDLCEricsson::FrameEricssonCommand(CommandBuffer& buffer) {
+void CHDLCPrimary::FrameEricssonCommand(CommandBuffer& buffer) const {
     if (!PlacePayload(buffer, 5)) {
         buffer.length = 0;
         return;

@@ -7,26 +7,12 @@
 #include <span>
 
 #include "core/CommandBuffer.h"
-#include "hdlc/DeadlineTimer.h"
+#include "core/ThreadMessages.h"
 #include "hdlc/FrameCodec.h"
 #include "hdlc/LinkDevice.h"
-#include "core/ThreadMessages.h"
-#include "core/WorkerThread.h"
+#include "hdlc/LinkMode.h"
 
-class CMainDataStore;
-class CRS485SerialPort;
-
-enum class LinkMode : std::int32_t { Aisg = 0, Ericsson = 1 };
-
-enum PollState : std::int32_t {
-    Transmit = 0,
-    TransmitDelay = 1,
-    ArmReply = 2,
-    AwaitReply = 3,
-    Pause = 4,
-};
-
-// Where the station's frames go: the serial port on the link thread, a recorder in tests.
+// Where the station's frames go: the serial line on the link thread, a recorder in tests.
 class FrameSink {
 public:
     virtual ~FrameSink() = default;
@@ -35,6 +21,8 @@ public:
 
 constexpr std::uint8_t ActuatorAddress = 20;
 constexpr std::uint8_t MissedPollLimit = 10;
+// The good frames after a UA that make the link count as up.
+constexpr std::int32_t LinkUpFrames = 5;
 
 // One secondary station as the primary sees it.
 struct SecondaryStation {
@@ -70,67 +58,61 @@ struct SecondaryStation {
     void Initialise();
 };
 
-// The primary station of the unbalanced HDLC link in normal response mode. Its
-// procedure runs only on the link thread; other threads post it messages.
+// What a good frame meant beyond the station itself.
+enum class FrameMeaning : std::uint8_t {
+    Ordinary,
+    ScanAnswer,  // an answer to the address assignment: a station in AISG mode is there
+};
+
+// The primary station of the unbalanced HDLC link in normal response mode:
+// its state and procedure, no thread and no I/O. The link thread drives it;
+// what it sends goes to the frame sink, what it receives it posts to the device.
 class CHDLCPrimary {
 public:
-    CHDLCPrimary();
-    virtual ~CHDLCPrimary();
+    explicit CHDLCPrimary(std::int32_t linkUpFrameCount = LinkUpFrames);
     CHDLCPrimary(const CHDLCPrimary&) = delete;
     CHDLCPrimary& operator=(const CHDLCPrimary&) = delete;
 
-    // Starts the link thread, which alone opens, uses and closes the port; the
-    // one secondary stands for the given device.
-    void StartLinkThread(CRS485SerialPort& port, CMainDataStore& context, LinkDevice* device);
-    bool JoinLinkThread(std::uint32_t withinMs);
-    ThreadId LinkThreadId() const { return threadId_.load(); }
-
-    // The variant's operations.
-    virtual void OnLinkStart() = 0;
-    virtual void DeliverEricssonReply() = 0;
-    virtual bool MatchesAddress(std::uint8_t address) = 0;
-    virtual void FrameRawCommand(CommandBuffer& buffer) = 0;
-    virtual void DeliverAisgReply() = 0;
-    virtual void FrameEricssonCommand(CommandBuffer& buffer) = 0;
-    virtual void OnLinkUp() = 0;
-    virtual void Spare() = 0;
-
-    // Sets up the one secondary for a device; done by the link thread at its start.
+    // Sets up the one secondary for a device, in the state of a new link,
+    // with an empty receive buffer.
     void CreateSecondary(LinkDevice* device);
-    // Allocates the receive buffer and calls OnLinkStart.
-    void BeginLink();
 
     void EnqueueCommand(CommandBufferPtr buffer, bool raw);
     void PollSecondary();
-    void ProcessFrame();
+    // Handles the good frame now in the receive buffer.
+    FrameMeaning ProcessFrame();
     void CountMissedPoll(bool missed);
     SecondaryStation* SelectNextSecondary();
 
+    // The secondary looks for a station in AISG mode (broadcast address) or
+    // talks to the actuator's address again; either changes the link's mode.
     void OnAisgMode();
     void OnEricssonMode();
     void OnSuspendPolling(std::uintptr_t address);
     void OnResumePolling(std::uintptr_t address);
 
-    // Feeds one received octet to the current secondary's receiver.
+    // Feeds one received octet to the current secondary's receiver; true when
+    // it closed a good frame.
     bool AcceptByte(std::uint8_t octet);
-    void SendFrame(const CommandBuffer& buffer);
 
     void SetFrameSink(FrameSink* sink) { sink_ = sink; }
+    // Read by other threads.
     LinkMode Mode() const { return linkMode_.load(); }
     void SetMode(LinkMode mode) { linkMode_.store(mode); }
+    std::int32_t LinkUpFrameCount() const { return linkUpFrameCount_; }
     SecondaryStation* Current() { return current_; }
+    const SecondaryStation* Current() const { return current_; }
     SecondaryStation* First() { return secondaries_.get(); }
     CommandBuffer* ReceiveBuffer() { return receiveBuffer_.get(); }
+    const CommandBuffer* ReceiveBuffer() const { return receiveBuffer_.get(); }
 
-    PollState pollState = Transmit;
-    DeadlineTimer pollTimer;
-    CommandBuffer ControlFrame;
-    std::atomic<std::int32_t> FailedAttempts{0};
-    std::uint8_t ScanResponses = 0;
-    std::uint8_t ScanTarget = 0;
-    std::int32_t LinkUpFrameCount = 0;
-
-protected:
+private:
+    void SendFrame(const CommandBuffer& buffer);
+    bool MatchesAddress(std::uint8_t address) const;
+    void FrameRawCommand(CommandBuffer& buffer) const;
+    void FrameEricssonCommand(CommandBuffer& buffer) const;
+    void DeliverEricssonReply();
+    void DeliverAisgReply();
     // Sends again the I-frames from N(R) on, which the secondary did not take.
     void GoBackTo(SecondaryStation& s, std::uint8_t nr);
     // Hands the receive buffer over to the device's thread and starts a new one.
@@ -140,21 +122,8 @@ protected:
     std::unique_ptr<SecondaryStation> secondaries_;
     SecondaryStation* current_ = nullptr;
     CommandBufferPtr receiveBuffer_;
-    std::atomic<ThreadId> threadId_{0};
+    CommandBuffer controlFrame_;
     std::atomic<LinkMode> linkMode_{LinkMode::Aisg};
+    const std::int32_t linkUpFrameCount_;
     FrameSink* sink_ = nullptr;
-    WorkerThread thread_;
-};
-
-// The one variant: Ericsson framing of commands and replies.
-class CHDLCEricsson : public CHDLCPrimary {
-public:
-    void OnLinkStart() override {}
-    void DeliverEricssonReply() override;
-    bool MatchesAddress(std::uint8_t address) override;
-    void FrameRawCommand(CommandBuffer& buffer) override;
-    void DeliverAisgReply() override;
-    void FrameEricssonCommand(CommandBuffer& buffer) override;
-    void OnLinkUp() override {}
-    void Spare() override {}
 };

@@ -1,100 +1,188 @@
 #include "hdlc/LinkThread.h"
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 
 #include "core/MainDataStore.h"
-#include "serial/RS485SerialPort.h"
+#include "core/ThreadPriority.h"
 #include "core/TimeSource.h"
-#include "core/WorkerThread.h"
+#include "hdlc/DeadlineTimer.h"
+#include "hdlc/HDLCPrimary.h"
+#include "serial/SerialLine.h"
 
 namespace {
 
-constexpr std::uint32_t PassSleepMs = 5;
-constexpr std::uint32_t AnswerSliceMs = 1;
 constexpr std::uint32_t StartDelayMs = 100;
+constexpr std::uint32_t OpenSettleMs = 2000;
+constexpr std::uint32_t NoPortPauseMs = 1000;
 constexpr std::uint32_t ReplyExtensionMs = 80;
 constexpr std::uint32_t AfterFrameMs = 10;
 constexpr std::uint32_t TransmitMs = 30;
 constexpr std::uint32_t ScanTransmitMs = 100;
 constexpr std::uint32_t ArmReplyMs = 2;
 constexpr std::uint32_t ReplyWindowMs = 120;
+// A step held with its timer run out (a scan target met) is looked at again this often.
+constexpr std::uint32_t HeldStepMs = 5;
 constexpr std::int32_t FallbackAttempts = 2;
+
+// The shortest frame after its opening flag: address, control, two FCS octets.
+constexpr std::uint32_t ShortestFrame = 4;
+constexpr std::uint32_t EricssonHeader = 5;  // address, control, 0xC0, 0x00, length
+constexpr std::uint32_t BitsPerOctet = 10;
+
+enum class PollStep { Transmit, TransmitDelay, ArmReply, AwaitReply, Pause };
 
 std::int32_t BaudFor(LinkMode mode) {
     return mode == LinkMode::Aisg ? AisgBaud : EricssonBaud;
 }
 
-}  // namespace
-
-PollCycle::PollCycle(CHDLCPrimary& link, CRS485SerialPort& port, CMainDataStore& context,
-                     ThreadId self)
-    : link_(link), port_(port), context_(context), self_(self) {
-    link_.SetFrameSink(this);
+// Milliseconds from now until the tick, none when it has come.
+std::uint32_t MsUntil(std::uint32_t tick) {
+    const auto left = static_cast<std::int32_t>(tick - TickCount());
+    return left > 0 ? static_cast<std::uint32_t>(left) : 0;
 }
 
-PollCycle::~PollCycle() {
-    link_.SetFrameSink(nullptr);
-}
+// The poll cycle: five steps on the poll timer, driving the station against
+// the line. Between steps the thread waits on the line's input, its queue and
+// the timer together.
+class PollCycle final : public FrameSink {
+public:
+    PollCycle(CHDLCPrimary& station, SerialLine& line, CMainDataStore& context, ThreadId self)
+        : station_(station), line_(line), context_(context), self_(self) {
+        station_.SetFrameSink(this);
+        timer_.Set(StartDelayMs);
+    }
+    ~PollCycle() override { station_.SetFrameSink(nullptr); }
+    PollCycle(const PollCycle&) = delete;
+    PollCycle& operator=(const PollCycle&) = delete;
 
-void PollCycle::SendFrameBytes(std::span<const std::uint8_t> frame) {
-    port_.ResetTransmit();
-    port_.AppendTransmit(frame.data(), frame.size());
-    port_.SendTransmit();
-}
+    void SendFrameBytes(std::span<const std::uint8_t> frame) override {
+        line_.Write(frame);
+        // No answer is whole before the shortest frame has crossed the wire:
+        // no need to wake for its first octets.
+        partial_ = true;
+        partialStalled_ = false;
+        partialUntil_ = TickCount() + WireMs(ShortestFrame + 2);
+    }
 
-bool PollCycle::DeviceIdle() const {
-    const SecondaryStation* s = link_.Current();
-    if (!s || !s->device) return true;
-    return s->device->LinkState() == DeviceSearching && s->device->LinkSetupPending() == 0;
-}
+    void OpenLine() {
+        const OpenOutcome outcome =
+            line_.Open(context_.SelectedPortName(), BaudFor(station_.Mode()));
+        // "USB" names no port: the last outcome stands.
+        if (outcome != OpenOutcome::NotTried)
+            context_.PortOpened = outcome == OpenOutcome::Opened ? 1 : 0;
+    }
 
-std::uint32_t PollCycle::ModePause(std::uint32_t ericssonMs, std::uint32_t aisgMs) const {
-    return link_.Mode() == LinkMode::Aisg ? aisgMs : ericssonMs;
-}
+    void Run();
+    // After the stop request: lets the answer to the last poll come in (or its
+    // window pass) so the line is quiet, then closes it. Sends nothing.
+    void LetGo();
 
-void PollCycle::Pass() {
-    ThreadMessage message;
-    if (TakeMessage(self_, message)) HandleMessage(message);
-    if (port_.HasInput()) DrainInput();
-    if (link_.pollTimer.Expired()) {
-        link_.SelectNextSecondary();
-        Step();
+private:
+    void HandleMessage(ThreadMessage& message);
+    void DrainInput();
+    void Feed(std::uint8_t octet);
+    void Step();
+    void TransmitStep();
+    void PauseStep(std::uint32_t at);
+    void WaitForSomething();
+    std::uint32_t RestOfFrameMs() const;
+    // How long so many octets take on the wire at the line's rate, at least 1 ms.
+    std::uint32_t WireMs(std::uint32_t octets) const;
+    bool DeviceIdle() const;
+    std::uint32_t ModePause(std::uint32_t ericssonMs, std::uint32_t aisgMs) const {
+        return station_.Mode() == LinkMode::Aisg ? aisgMs : ericssonMs;
+    }
+    bool AnswerDue() const {
+        return step_ == PollStep::TransmitDelay || step_ == PollStep::ArmReply ||
+               step_ == PollStep::AwaitReply;
+    }
+
+    CHDLCPrimary& station_;
+    SerialLine& line_;
+    CMainDataStore& context_;
+    ThreadId self_;
+
+    PollStep step_ = PollStep::Transmit;
+    DeadlineTimer timer_;
+    std::int32_t failedAttempts_ = 0;
+    std::uint8_t scanResponses_ = 0;
+    std::uint8_t scanTarget_ = 0;
+    bool replyWindowArmed_ = false;
+    bool reopenPending_ = false;
+    // A frame half in: read the rest when it should all be there, not octet by octet.
+    bool partial_ = false;
+    bool partialStalled_ = false;  // the last such wait brought nothing
+    std::uint32_t partialUntil_ = 0;
+    std::array<std::uint8_t, 256> input_{};
+};
+
+void PollCycle::Run() {
+    while (!context_.StopRequested()) {
+        // A pause run out while the thread slept on to the transmit after it
+        // is taken at its own time, before anything that came in since.
+        if (step_ == PollStep::Pause && !reopenPending_ && timer_.Expired())
+            PauseStep(timer_.Deadline() + 1);
+        ThreadMessage message;
+        while (TakeMessage(self_, message))
+            HandleMessage(message);
+        if (context_.StopRequested()) break;
+        DrainInput();
+        if (timer_.Expired()) {
+            station_.SelectNextSecondary();
+            Step();
+        }
+        WaitForSomething();
     }
 }
 
-std::uint32_t PollCycle::PassWaitMs() const {
-    // The timer counts as expired from the millisecond after its deadline.
-    const auto left = static_cast<std::int32_t>(link_.pollTimer.Deadline() + 1 - TickCount());
-    // A step held with its timer expired (polling suspended, a scan target
-    // met) is looked at again every 5 ms.
-    std::uint32_t wait = left > 0 ? std::min<std::uint32_t>(PassSleepMs, left) : PassSleepMs;
-    const bool answerDue = link_.pollState == TransmitDelay || link_.pollState == ArmReply ||
-                           link_.pollState == AwaitReply;
-    if (answerDue) wait = std::min(wait, AnswerSliceMs);
-    return wait;
+void PollCycle::WaitForSomething() {
+    std::uint32_t wait;
+    if (step_ == PollStep::Transmit && timer_.Expired()) {
+        wait = HeldStepMs;
+    } else {
+        // The timer counts as expired from the millisecond after its deadline.
+        std::uint32_t expiry = timer_.Deadline() + 1;
+        // A pause leads to the transmit without touching the line: sleep on
+        // to the transmit's own expiry.
+        if (step_ == PollStep::Pause && !reopenPending_) expiry += ModePause(10, 30) + 1;
+        wait = MsUntil(expiry);
+    }
+    bool watchInput = true;
+    if (partial_ && !partialStalled_) {
+        const std::uint32_t rest = MsUntil(partialUntil_);
+        if (rest <= wait) {
+            wait = rest;
+            watchInput = false;
+        }
+    }
+    const LineEvent event = line_.Wait(std::chrono::milliseconds(wait), watchInput);
+    if (!watchInput && event == LineEvent::TimedOut) partialStalled_ = true;  // until input shows
 }
 
 void PollCycle::HandleMessage(ThreadMessage& message) {
     switch (message.number) {
         case MsgCommand:
-            link_.EnqueueCommand(std::move(message.lParam), false);
+            station_.EnqueueCommand(std::move(message.lParam), false);
             break;
         case MsgRawCommand:
-            link_.EnqueueCommand(std::move(message.lParam), true);
+            station_.EnqueueCommand(std::move(message.lParam), true);
             break;
         case MsgAisgMode:
-            link_.OnAisgMode();
+            station_.OnAisgMode();
+            ++scanTarget_;
             reopenPending_ = true;
             break;
         case MsgEricssonMode:
-            link_.OnEricssonMode();
+            station_.OnEricssonMode();
             reopenPending_ = true;
             break;
         case MsgSuspendPolling:
-            link_.OnSuspendPolling(message.wParam);
+            station_.OnSuspendPolling(message.wParam);
             break;
         case MsgResumePolling:
-            link_.OnResumePolling(message.wParam);
+            station_.OnResumePolling(message.wParam);
             break;
         case MsgReopenPort:
             reopenPending_ = true;
@@ -105,136 +193,225 @@ void PollCycle::HandleMessage(ThreadMessage& message) {
 }
 
 void PollCycle::DrainInput() {
-    // The first bytes of a reply in an armed window buy it more time.
-    if (replyWindowArmed_) link_.pollTimer.Extend(ReplyExtensionMs);
-    replyWindowArmed_ = false;
-    std::uint8_t octet = 0;
-    while (port_.ReadByte(octet)) {
-        if (!link_.AcceptByte(octet)) continue;
-        link_.ProcessFrame();
-        if (link_.Current()->address != hdlc::BroadcastAddress) link_.CountMissedPoll(false);
-        link_.pollTimer.Set(AfterFrameMs);
-        link_.pollState = Pause;
-        // A whole frame is in and nothing follows it yet: stop here rather
-        // than wait out the read time-out, which would hold the next poll
-        // back by 20 ms. Anything still to come is read on the next pass.
-        if (!port_.HasInput()) break;
+    bool first = true;
+    for (;;) {
+        const std::size_t got = line_.Read(input_);
+        if (got == 0) break;
+        if (first) {
+            // The first octets of a reply in an armed window buy it more time.
+            if (replyWindowArmed_) timer_.Extend(ReplyExtensionMs);
+            replyWindowArmed_ = false;
+            partialStalled_ = false;
+            first = false;
+        }
+        for (std::size_t i = 0; i < got; ++i)
+            Feed(input_[i]);
     }
+    if (first) return;  // nothing new: any wait for the rest of a frame stands
+    const SecondaryStation* s = station_.Current();
+    partial_ = s && s->receiver.InFrame() && s->receiver.Count() > 0;
+    if (partial_) partialUntil_ = TickCount() + RestOfFrameMs();
+}
+
+void PollCycle::Feed(std::uint8_t octet) {
+    if (!station_.AcceptByte(octet)) return;
+    if (station_.ProcessFrame() == FrameMeaning::ScanAnswer) ++scanResponses_;
+    if (station_.Current()->address != hdlc::BroadcastAddress) station_.CountMissedPoll(false);
+    timer_.Set(AfterFrameMs);
+    step_ = PollStep::Pause;
+}
+
+std::uint32_t PollCycle::RestOfFrameMs() const {
+    const SecondaryStation* s = station_.Current();
+    const CommandBuffer* frame = station_.ReceiveBuffer();
+    const std::uint32_t have = s->receiver.Count();
+    std::uint32_t expected = ShortestFrame;
+    // An Ericsson reply says in its header how much follows.
+    if (frame && have >= EricssonHeader && hdlc::IsIFrame(frame->data[1]) &&
+        (frame->data[2] == 0xC0 || frame->data[2] == 0xC1))
+        expected = EricssonHeader + frame->data[4] + 2;
+    return WireMs((expected > have ? expected - have : 0) + 1);  // and the closing flag
+}
+
+std::uint32_t PollCycle::WireMs(std::uint32_t octets) const {
+    const auto rate = static_cast<std::uint32_t>(std::max<std::int32_t>(line_.BaudRate(), 1));
+    return std::max<std::uint32_t>(1, (octets * BitsPerOctet * 1000 + rate - 1) / rate);
+}
+
+bool PollCycle::DeviceIdle() const {
+    const SecondaryStation* s = station_.Current();
+    if (!s || !s->device) return true;
+    return s->device->LinkState() == DeviceSearching && s->device->LinkSetupPending() == 0;
 }
 
 void PollCycle::Step() {
-    switch (link_.pollState) {
-        case Transmit:
+    switch (step_) {
+        case PollStep::Transmit:
             TransmitStep();
             break;
-        case TransmitDelay:
-            link_.pollState = ArmReply;
-            link_.pollTimer.Set(ArmReplyMs);
+        case PollStep::TransmitDelay:
+            step_ = PollStep::ArmReply;
+            timer_.Set(ArmReplyMs);
             break;
-        case ArmReply:
+        case PollStep::ArmReply:
             replyWindowArmed_ = true;
-            link_.pollState = AwaitReply;
-            link_.pollTimer.Set(ReplyWindowMs);
+            step_ = PollStep::AwaitReply;
+            timer_.Set(ReplyWindowMs);
             break;
-        case AwaitReply: {
+        case PollStep::AwaitReply: {
             // A scanning station only counts misses for a failed device, so
             // an absent actuator is not reported lost over and over.
-            const bool scanning = link_.Current()->address == hdlc::BroadcastAddress;
-            if (!scanning) {
-                link_.CountMissedPoll(true);
-            } else {
-                const SecondaryStation* s = link_.Current();
-                if (s->device && s->device->LinkState() == DeviceFailed)
-                    link_.CountMissedPoll(true);
-            }
-            link_.pollTimer.Set(ModePause(10, 50));
-            link_.pollState = Pause;
+            const SecondaryStation* s = station_.Current();
+            const bool scanning = s->address == hdlc::BroadcastAddress;
+            if (!scanning || (s->device && s->device->LinkState() == DeviceFailed))
+                station_.CountMissedPoll(true);
+            timer_.Set(ModePause(10, 50));
+            step_ = PollStep::Pause;
             break;
         }
-        case Pause:
-            link_.pollTimer.Set(ModePause(10, 30));
-            link_.pollState = Transmit;
-            if (reopenPending_) {
-                port_.Close();
-                link_.FailedAttempts.store(0);
-                port_.Open(context_.SelectedPortName(), BaudFor(link_.Mode()));
-                reopenPending_ = false;
-            }
+        case PollStep::Pause:
+            PauseStep(TickCount());
             break;
+    }
+}
+
+void PollCycle::PauseStep(std::uint32_t at) {
+    timer_.SetFrom(at, ModePause(10, 30));
+    step_ = PollStep::Transmit;
+    if (reopenPending_) {
+        line_.Close();
+        failedAttempts_ = 0;
+        OpenLine();
+        reopenPending_ = false;
     }
 }
 
 void PollCycle::TransmitStep() {
-    link_.pollState = TransmitDelay;
-    SecondaryStation* s = link_.SelectNextSecondary();
+    step_ = PollStep::TransmitDelay;
+    SecondaryStation* s = station_.SelectNextSecondary();
     s->receiver.AbandonFrame();  // a frame half received by now is not coming
+    partial_ = false;
 
     if (s->address != hdlc::BroadcastAddress) {
-        link_.pollTimer.Set(TransmitMs);
+        timer_.Set(TransmitMs);
         if (s->PollingSuspended) {
-            link_.pollState = Transmit;
+            step_ = PollStep::Transmit;
             return;
         }
         if (!s->connected && DeviceIdle()) {
-            if (++link_.FailedAttempts >= FallbackAttempts) {
+            if (++failedAttempts_ >= FallbackAttempts) {
                 // Nobody answers in Ericsson mode: look for a station in AISG mode.
                 s->address = hdlc::BroadcastAddress;
-                link_.ScanTarget = static_cast<std::uint8_t>(link_.ScanResponses + 1);
-                link_.SetMode(LinkMode::Aisg);
+                scanTarget_ = static_cast<std::uint8_t>(scanResponses_ + 1);
+                station_.SetMode(LinkMode::Aisg);
                 reopenPending_ = true;
                 return;
             }
         }
-        link_.PollSecondary();
+        station_.PollSecondary();
         return;
     }
 
     // Scanning for a station in AISG mode.
     if (!s->RingEmpty()) {
-        link_.pollTimer.Set(ScanTransmitMs);
-        link_.PollSecondary();
+        timer_.Set(ScanTransmitMs);
+        station_.PollSecondary();
         return;
     }
-    if (link_.ScanResponses >= link_.ScanTarget) {
-        link_.pollState = Transmit;  // found: wait, testing again on every pass
+    if (scanResponses_ >= scanTarget_) {
+        step_ = PollStep::Transmit;  // found: wait, testing again every few milliseconds
         return;
     }
     if (DeviceIdle()) {
-        if (++link_.FailedAttempts >= FallbackAttempts) {
+        if (++failedAttempts_ >= FallbackAttempts) {
             // Nobody answers in AISG mode either: back to Ericsson mode.
             s->address = ActuatorAddress;
-            link_.SetMode(LinkMode::Ericsson);
+            station_.SetMode(LinkMode::Ericsson);
             reopenPending_ = true;
             return;
         }
     }
-    link_.pollTimer.Set(ScanTransmitMs);
-    link_.PollSecondary();
+    timer_.Set(ScanTransmitMs);
+    station_.PollSecondary();
 }
 
-void LinkThread(CHDLCPrimary& link, CRS485SerialPort& port, CMainDataStore& context,
-                LinkDevice* device, ThreadId self) {
-    link.pollState = Transmit;
-    link.pollTimer.Set(StartDelayMs);
-    RaiseCurrentThreadPriority();
-    link.CreateSecondary(device);
-    CreateMessageQueue(self);
+void PollCycle::LetGo() {
+    if (line_.IsOpen.load() != 0 && AnswerDue()) {
+        // The latest the reply window of the last poll can end, had the cycle
+        // gone on: through the steps still ahead, and its extension.
+        std::uint32_t end = timer_.Deadline() + 1;
+        if (step_ == PollStep::TransmitDelay) end += ArmReplyMs + 1;
+        if (step_ != PollStep::AwaitReply) end += ReplyWindowMs + 1;
+        bool extended = step_ == PollStep::AwaitReply && !replyWindowArmed_;
+        // The station's receiver goes on with a frame it has begun; where the
+        // octets go no longer matters.
+        hdlc::FrameReceiver& receiver = station_.Current()->receiver;
+        std::array<std::uint8_t, 300> storage{};
+        std::size_t length = 0;
+        bool inFrame = receiver.InFrame() && receiver.Count() > 0;
+        bool ended = false;
+        while (!ended && MsUntil(end) > 0) {
+            line_.Wait(std::chrono::milliseconds(MsUntil(end)), true);
+            for (std::size_t got; !ended && (got = line_.Read(input_)) > 0;) {
+                if (!extended) {
+                    end += ReplyExtensionMs;
+                    extended = true;
+                }
+                // Only whether a frame ended matters now, good or not.
+                for (std::size_t i = 0; i < got && !ended; ++i) {
+                    if (length >= storage.size()) length = 0;
+                    receiver.AcceptByte(input_[i], storage, length);
+                    if (inFrame && !receiver.InFrame()) ended = true;
+                    inFrame = receiver.InFrame() && receiver.Count() > 0;
+                }
+            }
+        }
+    }
+    line_.Discard();
+    line_.Close();
+}
 
-    // The dialog names the port shortly after start; until then there is nothing to open.
-    while (context.SelectedPortName() == "NONE" && !context.StopRequested()) {
-        context.PauseUnlessStopped(1000);
-    }
-    if (!context.StopRequested()) {
-        port.Open(context.SelectedPortName(), EricssonBaud);
-        context.PauseUnlessStopped(2000);
-    }
-    link.First()->Initialise();
-    link.BeginLink();
+}  // namespace
 
-    PollCycle cycle(link, port, context, self);
-    while (!context.StopRequested()) {
-        WaitMessage(self, cycle.PassWaitMs());
-        cycle.Pass();
-    }
-    port.Close();
+CLinkThread::CLinkThread() : station_(std::make_unique<CHDLCPrimary>()) {}
+
+CLinkThread::~CLinkThread() = default;
+
+LinkMode CLinkThread::Mode() const {
+    return station_->Mode();
+}
+
+std::int32_t CLinkThread::LinkUpFrameCount() const {
+    return station_->LinkUpFrameCount();
+}
+
+void CLinkThread::StartLinkThread(SerialLine& line, CMainDataStore& context, LinkDevice* device) {
+    // Set up before the thread runs, so the thread never sees the station half done.
+    station_->SetMode(LinkMode::Ericsson);
+    CHDLCPrimary& station = *station_;
+    const ThreadId id = thread_.Start([&station, &line, &context, device](ThreadId self) {
+        PollCycle cycle(station, line, context, self);
+        RaiseCurrentThreadPriority();
+        station.CreateSecondary(device);
+        CreateMessageQueue(self);
+        // A post or the stop request cuts the line's wait short.
+        SetQueueWaker(self, [&line] { line.Wake(); });
+        context.AddStopListener([&line] { line.Wake(); });
+
+        // The front end names the port shortly after start; until then there is nothing to open.
+        while (context.SelectedPortName() == "NONE" && !context.StopRequested()) {
+            context.PauseUnlessStopped(NoPortPauseMs);
+        }
+        if (!context.StopRequested()) {
+            cycle.OpenLine();
+            context.PauseUnlessStopped(OpenSettleMs);
+        }
+        cycle.Run();
+        cycle.LetGo();
+    });
+    threadId_.store(id);
+}
+
+bool CLinkThread::JoinLinkThread(std::uint32_t withinMs) {
+    return thread_.Join(withinMs);
 }

@@ -1,51 +1,41 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
-#include "hdlc/HDLCPrimary.h"
 #include "core/ThreadMessages.h"
+#include "core/WorkerThread.h"
+#include "hdlc/LinkMode.h"
 
+class CHDLCPrimary;
 class CMainDataStore;
-class CRS485SerialPort;
-
-// The five-step poll cycle that drives the station against the serial port.
-// One Pass is one turn of the link thread's loop, without its wait.
-class PollCycle : public FrameSink {
-public:
-    PollCycle(CHDLCPrimary& link, CRS485SerialPort& port, CMainDataStore& context, ThreadId self);
-    ~PollCycle() override;
-
-    void Pass();
-    // How long the loop waits before the next pass: the usual 5 ms, ending at
-    // the poll timer's deadline when that comes sooner, and in 1 ms slices
-    // while an answer may be on its way, so that it is parsed as soon as it is
-    // in. A posted message cuts the wait short.
-    std::uint32_t PassWaitMs() const;
-    void SendFrameBytes(std::span<const std::uint8_t> frame) override;
-
-    bool ReplyWindowArmed() const { return replyWindowArmed_; }
-    bool ReopenPending() const { return reopenPending_; }
-
-private:
-    void HandleMessage(ThreadMessage& message);
-    void DrainInput();
-    void Step();
-    void TransmitStep();
-    bool DeviceIdle() const;
-    std::uint32_t ModePause(std::uint32_t ericssonMs, std::uint32_t aisgMs) const;
-
-    CHDLCPrimary& link_;
-    CRS485SerialPort& port_;
-    CMainDataStore& context_;
-    ThreadId self_;
-    bool replyWindowArmed_ = false;
-    bool reopenPending_ = false;
-};
-
-// The link thread's whole life: open the chosen port, run the poll cycle until
-// the stop flag is raised, close the port on the way out.
-void LinkThread(CHDLCPrimary& link, CRS485SerialPort& port, CMainDataStore& context,
-                LinkDevice* device, ThreadId self);
+class LinkDevice;
+class SerialLine;
 
 constexpr std::int32_t EricssonBaud = 115200;
 constexpr std::int32_t AisgBaud = 9600;
+
+// The link thread: it alone opens, uses and closes the serial line, and drives
+// the primary station through the poll cycle. Other threads post it messages.
+class CLinkThread {
+public:
+    CLinkThread();
+    ~CLinkThread();
+    CLinkThread(const CLinkThread&) = delete;
+    CLinkThread& operator=(const CLinkThread&) = delete;
+
+    // Starts the thread; the station's one secondary stands for the device.
+    void StartLinkThread(SerialLine& line, CMainDataStore& context, LinkDevice* device);
+    bool JoinLinkThread(std::uint32_t withinMs);
+    ThreadId LinkThreadId() const { return threadId_.load(); }
+
+    // Safe from any thread.
+    LinkMode Mode() const;
+    std::int32_t LinkUpFrameCount() const;
+
+private:
+    std::unique_ptr<CHDLCPrimary> station_;
+    std::atomic<ThreadId> threadId_{0};
+    WorkerThread thread_;
+};

@@ -1,9 +1,6 @@
 #include "serial/PortNames.h"
 
 #include <algorithm>
-#include <cstdlib>
-
-#include "serial/PortDiscovery.h"
 
 namespace {
 
@@ -17,7 +14,8 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-// Upper-case "COM" and at least one digit: the names the rest of the program uses.
+}  // namespace
+
 bool IsComName(std::string_view name) {
     constexpr std::string_view prefix = "COM";
     if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) {
@@ -26,16 +24,6 @@ bool IsComName(std::string_view name) {
     const auto digits = name.substr(prefix.size());
     return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
-
-// Ports found on this machine, under the COM names the port list gives them.
-PortMap DiscoverPorts() {
-    PortMap map;
-    for (const auto& port : DiscoverSerialPorts())
-        map.push_back({port.data, port.devicePath});
-    return map;
-}
-
-}  // namespace
 
 PortMap ParsePortMap(std::string_view text) {
     PortMap map;
@@ -60,26 +48,4 @@ PortMap ParsePortMap(std::string_view text) {
         }
     }
     return map;
-}
-
-PortMap BuildPortMap() {
-    if (const char* text = std::getenv(PortMapVariable)) {
-        return ParsePortMap(text);
-    }
-    return DiscoverPorts();
-}
-
-std::optional<std::string> DevicePathForPortName(const std::string& name) {
-    if (!name.empty() && name.front() == '/') {
-        return name;
-    }
-    if (!IsComName(name)) {
-        return std::nullopt;
-    }
-    for (const auto& entry : BuildPortMap()) {
-        if (entry.comName == name) {
-            return entry.devicePath;
-        }
-    }
-    return std::nullopt;
 }

@@ -16,6 +16,9 @@ using PortMap = std::vector<PortMapEntry>;
 // unusual set-ups: "COM1=/dev/ttyUSB0;COM3=/tmp/vtty".
 inline constexpr const char* PortMapVariable = "KVQ_SERIAL_PORTS";
 
+// Upper-case "COM" and at least one digit: the names the rest of the program uses.
+bool IsComName(std::string_view name);
+
 // Reads the variable's format. Entries are separated by ';', blanks around the
 // parts are ignored. An entry is kept only when its name is "COM" and a number
 // and its path is absolute; anything else is skipped. The first entry for a

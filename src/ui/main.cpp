@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
 
     // The settings decide first whether the program runs at all: a model it
     // does not serve ends it at once, silently, before anything else.
-    ProcessObjects process;
+    ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
     CKVQApp app(process);
     if (!app.Prepare()) return 0;
 

@@ -1,20 +1,24 @@
-// The link thread against the simulated actuator over a pseudo-terminal:
+// The link thread against the simulated actuator over the in-memory line
+// (and a pseudo-terminal where the far end must see the line's settings):
 // start-up, polling cadence, a command's round trip, the fallback between
-// modes, and a line that loses frames.
+// modes, a line that loses frames, and a quiet end.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
-#include "hdlc/HDLCPrimary.h"
 #include "core/MainDataStore.h"
-#include "support/PseudoTerminal.h"
-#include "serial/RS485SerialPort.h"
+#include "hdlc/HDLCPrimary.h"
+#include "hdlc/LinkThread.h"
+#include "serial/InMemoryLine.h"
+#include "serial/SerialLinePosix.h"
 #include "sim/SimulatedActuator.h"
+#include "support/PseudoTerminal.h"
 #include "support/WaitUntil.h"
 
 namespace {
@@ -67,8 +71,13 @@ public:
 
 class LinkThreadTest : public ::testing::Test {
 protected:
-    void StartLink(const std::string& path) {
-        context.SetSelectedPortName(path);
+    // The tool's end of the in-memory line, with the simulator on the far end.
+    void StartLink(SimulatedActuator& sim) {
+        ASSERT_TRUE(sim.StartOnLine(line)) << sim.Error();
+        StartLink("COM1", line.ToolEnd());
+    }
+    void StartLink(const std::string& name, SerialLine& port) {
+        context.SetSelectedPortName(name);
         link.StartLinkThread(port, context, &device);
     }
     void TearDown() override {
@@ -81,9 +90,10 @@ protected:
         return Clock::now();
     }
 
+    InMemoryLine line;
+    SerialLinePosix serialPort;
     CMainDataStore context;
-    CRS485SerialPort port{context};
-    CHDLCEricsson link;
+    CLinkThread link;
     DeviceQueue device;
 };
 
@@ -91,8 +101,7 @@ protected:
 
 TEST_F(LinkThreadTest, ComesUpAndPollsAtItsCadence) {
     SimulatedActuator sim;
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    StartLink(sim.DevicePath());
+    StartLink(sim);
     const auto opened = Opened();
     ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(4000)));
     EXPECT_LT(device.received.back().time - opened, milliseconds(3000));
@@ -122,8 +131,7 @@ TEST_F(LinkThreadTest, ComesUpAndPollsAtItsCadence) {
 
 TEST_F(LinkThreadTest, ACommandGoesOutAsItsIFrameAndTheReplyComesBack) {
     SimulatedActuator sim({}, std::make_shared<EchoApplication>());
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    StartLink(sim.DevicePath());
+    StartLink(sim);
     ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(6000)));
 
     const Bytes payload = {0x12, 0x34, 0x56, 0x78, 0x01, 0x02, 0x0C, 0x01, 0x00, 0x01};
@@ -148,8 +156,8 @@ TEST_F(LinkThreadTest, ACommandGoesOutAsItsIFrameAndTheReplyComesBack) {
 }
 
 TEST_F(LinkThreadTest, WithNobodyOnTheLineItAlternatesBetweenTheModes) {
-    PseudoTerminal line;  // nobody answers
-    StartLink(line.SlavePath());
+    PseudoTerminal pty;  // nobody answers; the master sees the speed the tool set
+    StartLink(pty.SlavePath(), serialPort);
     Opened();
     struct Frame {
         Bytes body;
@@ -161,9 +169,9 @@ TEST_F(LinkThreadTest, WithNobodyOnTheLineItAlternatesBetweenTheModes) {
     std::size_t length = 0;
     const auto end = Clock::now() + milliseconds(4000);
     while (frames.size() < 6 && Clock::now() < end) {
-        for (auto octet : line.Read(1, milliseconds(50))) {
+        for (auto octet : pty.Read(1, milliseconds(50))) {
             if (!receiver.AcceptByte(octet, storage, length)) continue;
-            termios settings = line.SlaveSettings();
+            termios settings = pty.SlaveSettings();
             frames.push_back({Bytes(storage.begin(), storage.begin() + long(length) - 2),
                               cfgetospeed(&settings)});
         }
@@ -182,9 +190,8 @@ TEST_F(LinkThreadTest, FindsAnActuatorInAisgModeThroughTheScan) {
     SimOptions options;
     options.mode = SimMode::Aisg;
     SimulatedActuator sim(options);
-    ASSERT_TRUE(sim.Start()) << sim.Error();
     device.busyOnAisg = true;
-    StartLink(sim.DevicePath());
+    StartLink(sim);
     ASSERT_TRUE(device.WaitFor(MsgAisgDeviceFound, 2, milliseconds(8000)));
     EXPECT_EQ(device.Count(MsgAisgDeviceFound), 2) << "the scan answer, then the fifth frame";
     EXPECT_EQ(device.Count(MsgLinkUp), 0);
@@ -202,8 +209,7 @@ TEST_F(LinkThreadTest, StaysUpWhenOneFrameInTwentyIsCorrupted) {
     options.corruptShare = 0.05;
     options.seed = 20;
     SimulatedActuator sim(options);
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    StartLink(sim.DevicePath());
+    StartLink(sim);
     ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(6000)));
     std::this_thread::sleep_for(milliseconds(3000));
     device.Collect();
@@ -217,8 +223,7 @@ TEST_F(LinkThreadTest, ClosesWithCommandsStillQueued) {
     SimOptions options;
     options.silent = true;
     SimulatedActuator sim(options);
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    StartLink(sim.DevicePath());
+    StartLink(sim);
     Opened();
     ASSERT_TRUE(WaitUntil([&] { return link.LinkThreadId() != 0; }, milliseconds(1000)));
     for (int i = 0; i < 10; ++i) {
@@ -226,4 +231,73 @@ TEST_F(LinkThreadTest, ClosesWithCommandsStillQueued) {
                           NewCommandBuffer(20, i % 2 ? 5 : 2));
     }
     // The leak checker fails the run if the stop leaves any block behind.
+}
+
+namespace {
+
+// One tool run against a far end the test plays on a pseudo-terminal's master:
+// answers each poll octet by octet at the wire's pace, and on the chosen poll
+// asks the tool to stop `stagger` after the poll arrived, while the answer is
+// still going out. Answers what reached the master after the link thread ended.
+Bytes RunUntilStopDuringAnAnswer(std::chrono::microseconds stagger) {
+    PseudoTerminal pty;  // the slave's cooked settings echo whatever arrives
+    SerialLinePosix port;
+    CMainDataStore context;
+    DeviceQueue device;
+    CLinkThread link;
+    context.SetSelectedPortName(pty.SlavePath());
+    link.StartLinkThread(port, context, &device);
+
+    constexpr int StopAtPoll = 4;
+    const auto octetTime = std::chrono::microseconds(87);  // 10 bits at 115200 baud
+    hdlc::FrameReceiver receiver(255);
+    Bytes storage(300);
+    std::size_t length = 0;
+    int polls = 0;
+    std::thread stopper;
+    const auto end = Clock::now() + milliseconds(6000);
+    while (polls < StopAtPoll && Clock::now() < end) {
+        for (auto octet : pty.Read(1, milliseconds(20))) {
+            if (!receiver.AcceptByte(octet, storage, length) || length < 4) continue;
+            const std::uint8_t control = storage[1];
+            const Bytes answer = {0x14,
+                                  control == hdlc::SnrmPoll ? hdlc::UaFinal : hdlc::RrControl(0)};
+            hdlc::FrameBytes frame;
+            hdlc::EncodeFrame(answer, frame);
+            if (++polls == StopAtPoll) {
+                stopper = std::thread([&context, stagger] {
+                    std::this_thread::sleep_for(stagger);
+                    context.RequestStop();
+                });
+            }
+            const auto start = Clock::now();
+            for (std::size_t i = 0; i < frame.size(); ++i) {
+                std::this_thread::sleep_until(start + octetTime * (i + 1));
+                pty.Write({frame.data()[i]});
+            }
+        }
+    }
+    if (stopper.joinable()) stopper.join();
+    context.RequestStop();
+    EXPECT_TRUE(link.JoinLinkThread(1000));
+    EXPECT_EQ(polls, StopAtPoll) << "the tool never polled often enough";
+    return pty.Read(64, milliseconds(100));
+}
+
+}  // namespace
+
+TEST(LinkThreadQuietEnd, NothingComesBackOnceTheToolHasLetGoOfTheLine) {
+    // Stops spread over the time the last answer is on the wire, and just
+    // after it; the runs go side by side, as each waits two seconds after open.
+    std::vector<std::future<Bytes>> runs;
+    for (int run = 0; run < 20; ++run) {
+        runs.push_back(std::async(std::launch::async, [run] {
+            return RunUntilStopDuringAnAnswer(std::chrono::microseconds(50 * run));
+        }));
+    }
+    for (std::size_t run = 0; run < runs.size(); ++run) {
+        const Bytes after = runs[run].get();
+        EXPECT_TRUE(after.empty()) << "run " << run << ": " << after.size()
+                                   << " octets reached the far end after the tool let go";
+    }
 }

@@ -66,20 +66,17 @@ class Station : public ::testing::Test {
 protected:
     void SetUp() override {
         link.SetMode(LinkMode::Ericsson);
-        link.LinkUpFrameCount = 5;
         link.CreateSecondary(&device);
-        link.First()->Initialise();
-        link.BeginLink();
         link.SetFrameSink(&sink);
     }
 
     // A good frame from the line, as the poll cycle hands it over.
-    void Receive(const Bytes& body) {
+    FrameMeaning Receive(const Bytes& body) {
         bool good = false;
         for (auto octet : Encode(body))
             good = link.AcceptByte(octet) || good;
-        ASSERT_TRUE(good);
-        link.ProcessFrame();
+        EXPECT_TRUE(good);
+        return link.ProcessFrame();
     }
     void Connect() {
         Receive({0x14, hdlc::UaFinal});
@@ -104,7 +101,7 @@ protected:
     }
     SecondaryStation& S() { return *link.First(); }
     int Pending() const {
-        auto& s = *const_cast<CHDLCEricsson&>(link).First();
+        auto& s = *const_cast<CHDLCPrimary&>(link).First();
         return (s.writeIndex + 8 - s.readIndex) % 8;
     }
     int Held() {
@@ -114,7 +111,7 @@ protected:
         return held;
     }
 
-    CHDLCEricsson link;
+    CHDLCPrimary link;
     RecordingSink sink;
     FakeDevice device;
 };
@@ -354,10 +351,8 @@ TEST_F(Station, AScanResponseGivesTheSecondaryItsAddress) {
     link.OnAisgMode();
     EXPECT_EQ(S().address, 0xFF);
     EXPECT_EQ(link.Mode(), LinkMode::Aisg);
-    EXPECT_EQ(link.ScanTarget, 1);
     // Any good frame counts, whatever it holds.
-    Receive({0x33, 0x44, 0x55});
-    EXPECT_EQ(link.ScanResponses, 1);
+    EXPECT_EQ(Receive({0x33, 0x44, 0x55}), FrameMeaning::ScanAnswer);
     EXPECT_EQ(S().address, 20);
     EXPECT_EQ(device.TakeNumbers(), Messages{MsgAisgDeviceFound});
     // The change of mode left the connection as it was: RR first, then a DM

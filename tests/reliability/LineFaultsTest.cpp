@@ -11,10 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "support/FaultFixture.h"
-#include "hdlc/HDLCPrimary.h"
 #include "core/MainDataStore.h"
-#include "serial/RS485SerialPort.h"
+#include "hdlc/HDLCPrimary.h"
+#include "hdlc/LinkThread.h"
+#include "serial/InMemoryLine.h"
+#include "support/FaultFixture.h"
 #include "support/WaitUntil.h"
 
 using namespace reliability;
@@ -139,14 +140,14 @@ TEST(LinkFaults, EveryCommandGetsItsReplyOnceDespiteASpoiledFrame) {
          [](SimulatedActuator& s) { s.MisnumberAnswers(SequenceFault::ReceiveSequence, 3); }},
         {"nothing spoiled afterwards", [](SimulatedActuator&) {}},
     };
+    InMemoryLine line;
     SimulatedActuator sim({}, std::make_shared<EchoApplication>());
-    ASSERT_TRUE(sim.Start()) << sim.Error();
+    ASSERT_TRUE(sim.StartOnLine(line)) << sim.Error();
     CMainDataStore context;
-    CRS485SerialPort port{context};
-    CHDLCEricsson link;
+    CLinkThread link;
     ReplyQueue device;
-    context.SetSelectedPortName(sim.DevicePath());
-    link.StartLinkThread(port, context, &device);
+    context.SetSelectedPortName("COM1");
+    link.StartLinkThread(line.ToolEnd(), context, &device);
     bool lost = false;
     ASSERT_TRUE(WaitUntil(
         [&] { return device.Replies(milliseconds(50), milliseconds(0), lost), device.linkUp; },

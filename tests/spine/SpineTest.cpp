@@ -65,7 +65,7 @@ TEST_F(Spine, StartsTheThreadsInOrderWithTheirDelays) {
     EXPECT_LT(opened, milliseconds(1800));
     EXPECT_NE(process.linkStation.LinkThreadId(), 0u);
     EXPECT_EQ(process.linkStation.Mode(), LinkMode::Ericsson);
-    EXPECT_EQ(process.linkStation.LinkUpFrameCount, 5);
+    EXPECT_EQ(process.linkStation.LinkUpFrameCount(), 5);
     EXPECT_EQ(process.serialPort.BaudRate(), 115200);
 
     // With the port open and no device found the engine says it is looking.

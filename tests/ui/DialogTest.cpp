@@ -55,7 +55,7 @@ protected:
     // The stop flag is never lowered: each run of the dialog needs its own objects.
     void NewProcess() {
         dialog.reset();
-        process = std::make_unique<ProcessObjects>();
+        process = std::make_unique<ProcessObjects>(&demo->ToolLine());
         ASSERT_TRUE(PrepareProcess(*process));
     }
     void Open() {

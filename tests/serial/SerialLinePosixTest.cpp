@@ -9,15 +9,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <numeric>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "core/MainDataStore.h"
-#include "serial/RS485SerialPort.h"
 #include "SerialTestSupport.h"
+#include "serial/SerialLinePosix.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ void ExpectSameSettings(const termios& actual, const termios& expected) {
 class SerialPortTest : public ::testing::Test {
 protected:
     void OpenPort(std::int32_t baudRate = 115200) {
-        port_.Open(pty_.SlavePath(), baudRate);
+        ASSERT_EQ(port_.Open(pty_.SlavePath(), baudRate), OpenOutcome::Opened);
         ASSERT_EQ(port_.IsOpen.load(), 1) << DescribeOpenFailure(
             port_.LastOpenFailure(), pty_.SlavePath(), port_.LastOpenError());
     }
@@ -83,16 +83,21 @@ protected:
         EXPECT_EQ(cfgetospeed(&taken), static_cast<speed_t>(B4800));
         return taken;
     }
-    void Send(const Bytes& bytes) {
-        port_.ResetTransmit();
-        port_.AppendTransmit(bytes.data(), bytes.size());
-        port_.SendTransmit();
+    void Send(const Bytes& bytes) { port_.Write(bytes); }
+    // What the port has, waiting up to `wait` for the first of it.
+    Bytes Receive(std::chrono::milliseconds wait = 200ms) {
+        Bytes got;
+        if (port_.Wait(wait, true) != LineEvent::Input) return got;
+        std::this_thread::sleep_for(5ms);  // the rest of what was written together
+        std::uint8_t chunk[256];
+        for (std::size_t n; (n = port_.Read(chunk)) > 0;)
+            got.insert(got.end(), chunk, chunk + n);
+        return got;
     }
 
     ScopedPortMap noPortMap_{std::nullopt};
-    CMainDataStore context_;
     PseudoTerminal pty_;
-    CRS485SerialPort port_{context_};
+    SerialLinePosix port_;
 };
 
 // ---- configuration -------------------------------------------------------
@@ -111,7 +116,6 @@ TEST_P(SerialPortSettingsTest, OpenConfiguresRaw8N1WithoutFlowControl) {
     UntidySlave();
     OpenPort(GetParam().requested);
 
-    EXPECT_EQ(context_.PortOpened.load(), 1);
     EXPECT_EQ(port_.LastOpenFailure(), OpenFailure::None);
     EXPECT_EQ(port_.BaudRate(), GetParam().expectedRate);
 
@@ -144,7 +148,6 @@ TEST_F(SerialPortTest, CloseRestoresSettingsAndReleasesExclusivity) {
 
     port_.Close();
     EXPECT_EQ(port_.IsOpen.load(), 0);
-    EXPECT_EQ(context_.PortOpened.load(), 1) << "Close must not change PortOpened";
     EXPECT_EQ(pty_.SlaveExclusive(), 0);
     ExpectSameSettings(pty_.SlaveSettings(), before);
 
@@ -158,7 +161,7 @@ TEST_F(SerialPortTest, DestructorClosesAPortStillOpen) {
     const termios before = pty_.SlaveSettings();
     const int descriptors = OpenDescriptorCount();
     {
-        CRS485SerialPort other(context_);
+        SerialLinePosix other;
         other.Open(pty_.SlavePath(), 9600);
         ASSERT_EQ(other.IsOpen.load(), 1);
     }
@@ -187,43 +190,37 @@ TEST_F(SerialPortTest, OpenOnAnOpenPortClosesTheFirstDevice) {
 
 TEST_F(SerialPortTest, SecondOpenOfAHeldPortIsBusyUntilTheFirstCloses) {
     OpenPort();
-    CRS485SerialPort second(context_);
+    SerialLinePosix second;
 
-    second.Open(pty_.SlavePath(), 115200);
+    EXPECT_EQ(second.Open(pty_.SlavePath(), 115200), OpenOutcome::Failed);
     EXPECT_EQ(second.IsOpen.load(), 0);
-    EXPECT_EQ(context_.PortOpened.load(), 0);
     EXPECT_EQ(second.LastOpenFailure(), OpenFailure::Busy);
     // The refused open must leave the holder's exclusive flag and line alone.
     EXPECT_EQ(pty_.SlaveExclusive(), 1);
     pty_.Write({0x5A});
-    std::uint8_t byte = 0;
-    EXPECT_TRUE(port_.ReadByte(byte));
-    EXPECT_EQ(byte, 0x5A);
+    EXPECT_EQ(Receive(), (Bytes{0x5A}));
 
     port_.Close();
-    second.Open(pty_.SlavePath(), 115200);
+    EXPECT_EQ(second.Open(pty_.SlavePath(), 115200), OpenOutcome::Opened);
     EXPECT_EQ(second.IsOpen.load(), 1);
-    EXPECT_EQ(context_.PortOpened.load(), 1);
     EXPECT_EQ(second.LastOpenFailure(), OpenFailure::None);
 }
 
 // ---- names and failures ------------------------------------------------------
 
-TEST_F(SerialPortTest, UsbOpensNothingAndKeepsPortOpened) {
+TEST_F(SerialPortTest, UsbOpensNothingAndKeepsTheLastOutcome) {
     const int descriptors = OpenDescriptorCount();
-    for (const std::int32_t initial : {0, 1}) {
-        context_.PortOpened = initial;
-        port_.Open("USB", 115200);
-        EXPECT_EQ(port_.IsOpen.load(), 0);
-        EXPECT_EQ(context_.PortOpened.load(), initial);
-        EXPECT_EQ(OpenDescriptorCount(), descriptors);
-    }
+    port_.Open("/dev/kvq-no-such-device", 115200);
+    EXPECT_EQ(port_.Open("USB", 115200), OpenOutcome::NotTried);
+    EXPECT_EQ(port_.IsOpen.load(), 0);
+    EXPECT_EQ(port_.LastOpenFailure(), OpenFailure::NoSuchDevice);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
 
     // On an open port it still leaves the port closed, not leaked.
     OpenPort();
-    port_.Open("USB", 115200);
+    EXPECT_EQ(port_.Open("USB", 115200), OpenOutcome::NotTried);
     EXPECT_EQ(port_.IsOpen.load(), 0);
-    EXPECT_EQ(context_.PortOpened.load(), 1);
+    EXPECT_EQ(port_.LastOpenFailure(), OpenFailure::None);
     EXPECT_EQ(pty_.SlaveExclusive(), 0);
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
@@ -239,14 +236,12 @@ struct FailureCase {
 class SerialPortFailureTest : public SerialPortTest,
                               public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(SerialPortFailureTest, FailedOpenClearsPortOpenedAndTheNextGoodOpenSetsIt) {
+TEST_P(SerialPortFailureTest, FailedOpenKeepsItsReasonAndTheNextGoodOpenClearsIt) {
     const FailureCase& c = GetParam();
     const int descriptors = OpenDescriptorCount();
-    context_.PortOpened = 1;
 
-    port_.Open(c.name, 115200);
+    EXPECT_EQ(port_.Open(c.name, 115200), OpenOutcome::Failed);
     EXPECT_EQ(port_.IsOpen.load(), 0);
-    EXPECT_EQ(context_.PortOpened.load(), 0);
     EXPECT_EQ(port_.LastOpenFailure(), c.failure);
     if (c.error >= 0) {
         EXPECT_EQ(port_.LastOpenError(), c.error);
@@ -254,7 +249,6 @@ TEST_P(SerialPortFailureTest, FailedOpenClearsPortOpenedAndTheNextGoodOpenSetsIt
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
 
     OpenPort();
-    EXPECT_EQ(context_.PortOpened.load(), 1);
     EXPECT_EQ(port_.LastOpenFailure(), OpenFailure::None);
     EXPECT_EQ(port_.LastOpenError(), 0);
 }
@@ -287,70 +281,81 @@ TEST_F(SerialPortTest, UnreadableDeviceIsPermissionDenied) {
         GTEST_SKIP() << "this user ignores file modes (root); the unprivileged run "
                         "(serial_tests_unprivileged) covers permission denied";
     }
-    context_.PortOpened = 1;
-    port_.Open(pty_.SlavePath(), 115200);
+    EXPECT_EQ(port_.Open(pty_.SlavePath(), 115200), OpenOutcome::Failed);
     EXPECT_EQ(port_.IsOpen.load(), 0);
-    EXPECT_EQ(context_.PortOpened.load(), 0);
     EXPECT_EQ(port_.LastOpenFailure(), OpenFailure::PermissionDenied);
     EXPECT_EQ(port_.LastOpenError(), EACCES);
 }
 
-// ---- reading -----------------------------------------------------------------
+// ---- waiting and reading ------------------------------------------------------
 
-TEST_F(SerialPortTest, ReadByteWaitsAboutTwentyMillisecondsOnASilentLine) {
+TEST_F(SerialPortTest, WaitEndsAtItsTimeOnASilentLine) {
     OpenPort();
-    std::uint8_t byte = 0xA5;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(port_.ReadByte(byte));
+    EXPECT_EQ(port_.Wait(20ms, true), LineEvent::TimedOut);
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 15ms);
+    EXPECT_GE(took, 19ms);
     EXPECT_LT(took, 60ms);
-    EXPECT_EQ(byte, 0xA5);
+    std::uint8_t chunk[8];
+    EXPECT_EQ(port_.Read(chunk), 0u);
     EXPECT_EQ(port_.ReceivedSinceAsked.load(), 0);
 }
 
-TEST_F(SerialPortTest, ReadByteReturnsBytesInOrderAndRaisesReceivedSinceAsked) {
+TEST_F(SerialPortTest, ReadGivesTheBytesInOrderUntranslatedAndRaisesReceivedSinceAsked) {
     OpenPort();
-    EXPECT_FALSE(port_.HasInput());
-    pty_.Write({0x7E, 0x0A, 0x0D});  // line-end bytes must pass untranslated
-    std::uint8_t byte = 0;
-    ASSERT_TRUE(port_.ReadByte(byte));
-    EXPECT_EQ(byte, 0x7E);
+    pty_.Write({0x7E, 0x0A, 0x0D, 0x11, 0x13});  // line ends and XON/XOFF pass as they are
+    EXPECT_EQ(Receive(), (Bytes{0x7E, 0x0A, 0x0D, 0x11, 0x13}));
     EXPECT_EQ(port_.ReceivedSinceAsked.load(), 1);
-    EXPECT_TRUE(port_.HasInput());
-    ASSERT_TRUE(port_.ReadByte(byte));
-    EXPECT_EQ(byte, 0x0A);
-    ASSERT_TRUE(port_.ReadByte(byte));
-    EXPECT_EQ(byte, 0x0D);
-    EXPECT_FALSE(port_.HasInput());
-    EXPECT_FALSE(port_.ReadByte(byte));
+    std::uint8_t chunk[8];
+    EXPECT_EQ(port_.Read(chunk), 0u);
 }
 
-TEST_F(SerialPortTest, ByteArrivingDuringTheWaitIsRead) {
+// What ends a wait: input (when watched), a wake-up from another thread or one
+// given before the wait, or the time.
+TEST_F(SerialPortTest, WaitEndsOnInputOrAWakeUp) {
     OpenPort();
-    std::thread writer([&] {
-        std::this_thread::sleep_for(5ms);
-        pty_.Write({0x33});
-    });
-    std::uint8_t byte = 0;
-    const bool got = port_.ReadByte(byte);
-    writer.join();
-    EXPECT_TRUE(got);
-    EXPECT_EQ(byte, 0x33);
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        std::function<void()> during;
+        bool watchInput;
+        LineEvent expected;
+    } cases[] = {
+        {"input arriving", {}, [&] { pty_.Write({0x33}); }, true, LineEvent::Input},
+        {"a wake from another thread", {}, [&] { port_.Wake(); }, true, LineEvent::WokenUp},
+        {"a wake given before", [&] { port_.Wake(); }, {}, true, LineEvent::WokenUp},
+        {"input while only the wake counts",
+         {},
+         [&] { pty_.Write({0x44}); },
+         false,
+         LineEvent::TimedOut},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.before) c.before();
+        std::thread other([&] {
+            std::this_thread::sleep_for(5ms);
+            if (c.during) c.during();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(port_.Wait(c.expected == LineEvent::TimedOut ? 60ms : 2000ms, c.watchInput),
+                  c.expected);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+        other.join();
+        port_.Discard();
+        EXPECT_EQ(port_.Wait(0ms, true), LineEvent::TimedOut) << "the wake is used up";
+    }
 }
 
-TEST_F(SerialPortTest, HungUpLineAnswersAtOnce) {
+TEST_F(SerialPortTest, HungUpLineNeitherSpinsNorHangs) {
     OpenPort();
     pty_.CloseMaster();
 
-    std::uint8_t byte = 0xA5;
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_FALSE(port_.ReadByte(byte));
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
-    EXPECT_EQ(byte, 0xA5);
-    EXPECT_FALSE(port_.HasInput());
+    EXPECT_EQ(port_.Wait(30ms, true), LineEvent::TimedOut) << "a hang-up is no input";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 25ms);
+    std::uint8_t chunk[8];
+    EXPECT_EQ(port_.Read(chunk), 0u);
 
     Send(Pattern(10));  // must come back, not hang
     port_.Close();
@@ -359,29 +364,12 @@ TEST_F(SerialPortTest, HungUpLineAnswersAtOnce) {
 
 // ---- writing -----------------------------------------------------------------
 
-TEST_F(SerialPortTest, FrameGoesOutWholeAndTheBufferStays) {
+TEST_F(SerialPortTest, FrameGoesOutWholeAndOnlyOnce) {
     OpenPort();
-    const Bytes frame = Pattern(200, 0x70);  // includes 0x0A and 0x0D on the way
+    const Bytes frame = Pattern(300, 0x70);  // includes 0x0A and 0x0D on the way
     Send(frame);
     EXPECT_EQ(pty_.Read(frame.size(), 500ms), frame);
-
-    port_.SendTransmit();
-    EXPECT_EQ(pty_.Read(frame.size(), 500ms), frame);
     EXPECT_TRUE(pty_.Read(1, 30ms).empty());
-}
-
-TEST_F(SerialPortTest, TransmitBufferHoldsAtMost256Bytes) {
-    OpenPort();
-    const Bytes bytes = Pattern(300);
-    port_.ResetTransmit();
-    port_.AppendTransmit(bytes.data(), 200);
-    port_.AppendTransmit(bytes.data() + 200, 100);
-    port_.SendTransmit();
-    EXPECT_EQ(pty_.Read(256, 500ms), Bytes(bytes.begin(), bytes.begin() + 256));
-    EXPECT_TRUE(pty_.Read(1, 30ms).empty());
-
-    Send({1, 2, 3});
-    EXPECT_EQ(pty_.Read(4, 50ms), (Bytes{1, 2, 3}));
 }
 
 // Fills the line as far as the kernel takes it, from the far side of the port.
@@ -428,40 +416,30 @@ TEST_F(SerialPortTest, SendOnAStuckLineGivesUp) {
 // ---- closed port ---------------------------------------------------------------
 
 TEST_F(SerialPortTest, OperationsOnAClosedPortDoNothing) {
-    for (const std::int32_t initial : {0, 1}) {
-        context_.PortOpened = initial;
-        port_.Close();
-        EXPECT_EQ(context_.PortOpened.load(), initial);
-    }
-    std::uint8_t byte = 0xA5;
-    EXPECT_FALSE(port_.ReadByte(byte));
-    EXPECT_EQ(byte, 0xA5);
+    port_.Close();
+    std::uint8_t chunk[8];
+    EXPECT_EQ(port_.Read(chunk), 0u);
     EXPECT_EQ(port_.ReceivedSinceAsked.load(), 0);
-    EXPECT_FALSE(port_.HasInput());
+    EXPECT_EQ(port_.Wait(10ms, true), LineEvent::TimedOut);
 
-    // A frame assembled while open survives a close and the calls made meanwhile.
     OpenPort();
     Send({1, 2, 3});
     ASSERT_EQ(pty_.Read(3, 200ms), (Bytes{1, 2, 3}));
     port_.Close();
-    port_.SendTransmit();
-    EXPECT_TRUE(pty_.Read(1, 50ms).empty());
-    port_.ResetTransmit();
-    const std::uint8_t more[] = {9, 9};
-    port_.AppendTransmit(more, sizeof more);
-    // The settings put back at close echo, which would send this byte back.
+    // The settings put back at close echo, which would send a byte back.
     termios raw = pty_.SlaveSettings();
     cfmakeraw(&raw);
     pty_.SetSlaveSettings(raw);
+    Send({9, 9});
+    EXPECT_TRUE(pty_.Read(1, 50ms).empty());
     pty_.Write({0x44});
-    EXPECT_FALSE(port_.ReadByte(byte));
-    EXPECT_EQ(byte, 0xA5);
+    EXPECT_EQ(port_.Read(chunk), 0u);
     EXPECT_EQ(port_.ReceivedSinceAsked.load(), 0);
-    port_.Purge();
+    port_.Discard();
 
+    // What came while closed is not read after the next open.
     OpenPort();
-    port_.SendTransmit();
-    EXPECT_EQ(pty_.Read(4, 50ms), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(Receive(30ms).empty());
 }
 
 // ---- flags read from other threads ------------------------------------------------
@@ -477,14 +455,19 @@ TEST_F(SerialPortTest, FlagsCanBeReadWhileTheLinkThreadWorks) {
             (void)port_.IsOpen.load();
             (void)port_.LastOpenFailure();
             (void)port_.BaudRate();
-            (void)context_.PortOpened.load();
+            port_.Wake();
         }
     });
     for (int round = 0; round < 5; ++round) {
         OpenPort(round % 2 == 0 ? 9600 : 115200);
         pty_.Write({static_cast<std::uint8_t>(round)});
-        std::uint8_t byte = 0;
-        EXPECT_TRUE(port_.ReadByte(byte));
+        std::uint8_t chunk[8];
+        std::size_t got = 0;
+        for (int i = 0; i < 100 && got == 0; ++i) {
+            port_.Wait(20ms, true);
+            got = port_.Read(chunk);
+        }
+        EXPECT_EQ(got, 1u);
         port_.Close();
         port_.Open("/dev/kvq-no-such-device", 115200);
     }

@@ -1,4 +1,4 @@
-#include "serial/RS485SerialPort.h"
+#include "serial/SerialLinePosix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,18 +12,13 @@
 #include <chrono>
 #include <optional>
 #include <string>
-#include <system_error>
 
-#include "core/MainDataStore.h"
 #include "serial/PortNames.h"
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// A one-byte read waits this long in all. VTIME counts in tenths of a second,
-// too coarse, so the wait is a poll().
-constexpr auto ReadWait = std::chrono::milliseconds(20);
 // How long a frame the driver did not take at once may take to go out. The
 // driver's buffer normally takes a whole frame; this only bounds a stuck line.
 constexpr auto WriteWait = std::chrono::milliseconds(100);
@@ -70,26 +65,6 @@ short WaitFor(int fd, short events, SteadyClock::time_point deadline) {
     }
 }
 
-enum class ReadResult { Byte, Nothing, LineDown };
-
-ReadResult ReadOnce(int fd, std::uint8_t& byte) {
-    for (;;) {
-        const ssize_t got = ::read(fd, &byte, 1);
-        if (got == 1) {
-            return ReadResult::Byte;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        // With VMIN and VTIME 0 an empty line reads as 0 bytes, and so does a
-        // hung-up one; poll() tells the two apart.
-        if (got == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
-            return ReadResult::Nothing;
-        }
-        return ReadResult::LineDown;  // EIO and the like: the device went away
-    }
-}
-
 int SetAttributes(int fd, const termios& settings) {
     while (::tcsetattr(fd, TCSANOW, &settings) != 0) {
         if (errno != EINTR) {
@@ -99,29 +74,48 @@ int SetAttributes(int fd, const termios& settings) {
     return 0;
 }
 
+void Drain(int fd) {
+    std::uint8_t sink[64];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+}
+
 }  // namespace
 
-struct CRS485SerialPort::Platform {
+struct SerialLinePosix::Platform {
     int fd = -1;
     bool exclusive = false;  // we set TIOCEXCL and must clear it again
     termios saved{};         // the settings found at open, put back at close
+    bool hungUp = false;     // the device went away; only a new open helps
+    // A self-pipe: Wake writes to it, Wait polls its read end with the port.
+    int wakeRead = -1;
+    int wakeWrite = -1;
 };
 
-CRS485SerialPort::CRS485SerialPort(CMainDataStore& context)
-    : context_(context), platform_(std::make_unique<Platform>()) {}
-
-// Closes a port still open, so no descriptor (and no exclusive flag) outlives
-// the object.
-CRS485SerialPort::~CRS485SerialPort() {
-    Close();
+SerialLinePosix::SerialLinePosix() : platform_(std::make_unique<Platform>()) {
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
+        platform_->wakeRead = ends[0];
+        platform_->wakeWrite = ends[1];
+    }
 }
 
-void CRS485SerialPort::Open(const std::string& name, std::int32_t baudRate) {
+SerialLinePosix::~SerialLinePosix() {
+    Close();
+    if (platform_->wakeRead >= 0) ::close(platform_->wakeRead);
+    if (platform_->wakeWrite >= 0) ::close(platform_->wakeWrite);
+}
+
+std::unique_ptr<SerialLine> MakeSystemSerialLine() {
+    return std::make_unique<SerialLinePosix>();
+}
+
+OpenOutcome SerialLinePosix::Open(const std::string& name, std::int32_t baudRate) {
     // Normally called on a closed port; never leak the descriptor if it is not.
     Close();
     IsOpen = 0;
     if (name == "USB") {
-        return;
+        return OpenOutcome::NotTried;
     }
 
     Platform& port = *platform_;
@@ -138,38 +132,33 @@ void CRS485SerialPort::Open(const std::string& name, std::int32_t baudRate) {
         }
         port.fd = -1;
         port.exclusive = false;
-        lastError_ = error;
-        lastFailure_ = failure;
-        context_.PortOpened = 0;
-        IsOpen = 0;
+        NoteFailed(failure, error);
+        return OpenOutcome::Failed;
     };
 
     const auto path = DevicePathForPortName(name);
     if (!path) {
-        fail(0, OpenFailure::NoSuchDevice);
-        return;
+        return fail(0, OpenFailure::NoSuchDevice);
     }
     port.fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.fd < 0) {
-        fail(errno, FailureForError(errno));
-        return;
+        const int error = errno;
+        return fail(error, FailureForError(error));
     }
     // The lock first: if someone else holds the port, its exclusive flag is
     // theirs and must not be touched.
     if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        fail(error, error == EWOULDBLOCK ? OpenFailure::Busy : FailureForError(error));
-        return;
+        return fail(error, error == EWOULDBLOCK ? OpenFailure::Busy : FailureForError(error));
     }
     if (::ioctl(port.fd, TIOCEXCL) != 0) {
-        fail(errno, FailureForError(errno));
-        return;
+        const int error = errno;
+        return fail(error, FailureForError(error));
     }
     port.exclusive = true;
     if (::tcgetattr(port.fd, &port.saved) != 0) {
         const int error = errno;
-        fail(error, OpenFailure::NotASerialPort);
-        return;
+        return fail(error, OpenFailure::NotASerialPort);
     }
     settingsSaved = true;
 
@@ -182,35 +171,31 @@ void CRS485SerialPort::Open(const std::string& name, std::int32_t baudRate) {
     settings.c_cflag |= CS8 | CREAD | CLOCAL;
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    const std::int32_t rate = baudRate == 9600 ? 9600 : 115200;
-    const speed_t speed = rate == 9600 ? B9600 : B115200;
+    const std::int32_t rate = RateFor(baudRate);
+    const speed_t speed = rate == SlowRate ? B9600 : B115200;
     cfsetispeed(&settings, speed);
     cfsetospeed(&settings, speed);
     if (const int error = SetAttributes(port.fd, settings); error != 0) {
-        fail(error, FailureForError(error));
-        return;
+        return fail(error, FailureForError(error));
     }
     // tcsetattr succeeds when any part of the change was taken; a driver that
     // refused the speed would leave the link talking at the wrong rate.
     termios applied{};
     if (::tcgetattr(port.fd, &applied) != 0 || cfgetospeed(&applied) != speed ||
         (applied.c_cflag & CSIZE) != CS8) {
-        fail(EINVAL, OpenFailure::Other);
-        return;
+        return fail(EINVAL, OpenFailure::Other);
     }
     // A pseudo-terminal has no modem lines, so the answer is ignored.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(port.fd, TIOCMBIS, &lines);
 
-    Purge();
-    baudRate_ = rate;
-    lastError_ = 0;
-    lastFailure_ = OpenFailure::None;
-    context_.PortOpened = 1;
-    IsOpen = 1;
+    ::tcflush(port.fd, TCIOFLUSH);
+    port.hungUp = false;
+    NoteOpened(rate);
+    return OpenOutcome::Opened;
 }
 
-void CRS485SerialPort::Close() {
+void SerialLinePosix::Close() {
     Platform& port = *platform_;
     if (port.fd < 0) {
         return;
@@ -221,82 +206,26 @@ void CRS485SerialPort::Close() {
     if (port.exclusive) {
         ::ioctl(port.fd, TIOCNXCL);
     }
-    Purge();
+    ::tcflush(port.fd, TCIOFLUSH);
     SetAttributes(port.fd, port.saved);
     ::close(port.fd);  // also drops the lock
     port.fd = -1;
     port.exclusive = false;
 }
 
-void CRS485SerialPort::Purge() {
-    const int fd = platform_->fd;
-    if (fd < 0) {
-        return;
-    }
-    ::tcflush(fd, TCOFLUSH);
-    ::tcflush(fd, TCIFLUSH);
+void SerialLinePosix::Discard() {
+    if (platform_->fd >= 0) ::tcflush(platform_->fd, TCIFLUSH);
 }
 
-bool CRS485SerialPort::HasInput() {
-    const int fd = platform_->fd;
-    if (fd < 0) {
-        return false;
-    }
-    int waiting = 0;
-    return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
-}
-
-bool CRS485SerialPort::ReadByte(std::uint8_t& byte) {
-    const int fd = platform_->fd;
-    if (fd < 0) {
-        return false;
-    }
-    std::uint8_t got = 0;
-    ReadResult result = ReadOnce(fd, got);
-    const auto deadline = SteadyClock::now() + ReadWait;
-    while (result == ReadResult::Nothing) {
-        const short events = WaitFor(fd, POLLIN, deadline);
-        result = ReadOnce(fd, got);
-        // Time-out, hang-up or error: that last read was the final try. Only a
-        // plain "readable" that turned out empty is worth waiting on again.
-        if (events == 0 || (events & (POLLERR | POLLHUP | POLLNVAL)) != 0 ||
-            SteadyClock::now() >= deadline) {
-            break;
-        }
-    }
-    if (result != ReadResult::Byte) {
-        return false;
-    }
-    byte = got;
-    ReceivedSinceAsked = 1;
-    return true;
-}
-
-void CRS485SerialPort::ResetTransmit() {
-    if (platform_->fd < 0) {
-        return;
-    }
-    transmitLength_ = 0;
-}
-
-void CRS485SerialPort::AppendTransmit(const std::uint8_t* bytes, std::size_t count) {
-    if (platform_->fd < 0 || bytes == nullptr) {
-        return;
-    }
-    const std::size_t taken = std::min(count, TransmitSize - transmitLength_);
-    std::copy_n(bytes, taken, transmit_.begin() + static_cast<std::ptrdiff_t>(transmitLength_));
-    transmitLength_ += taken;
-}
-
-void CRS485SerialPort::SendTransmit() {
+void SerialLinePosix::Write(std::span<const std::uint8_t> frame) {
     const int fd = platform_->fd;
     if (fd < 0) {
         return;
     }
     std::size_t sent = 0;
     std::optional<SteadyClock::time_point> deadline;
-    while (sent < transmitLength_) {
-        const ssize_t written = ::write(fd, transmit_.data() + sent, transmitLength_ - sent);
+    while (sent < frame.size()) {
+        const ssize_t written = ::write(fd, frame.data() + sent, frame.size() - sent);
         if (written > 0) {
             sent += static_cast<std::size_t>(written);
             continue;
@@ -318,33 +247,59 @@ void CRS485SerialPort::SendTransmit() {
     }
 }
 
-std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error) {
-    std::string port = portName;
-    if (portName.empty() || portName.front() != '/') {
-        if (const auto path = DevicePathForPortName(portName)) {
-            port += " (" + *path + ")";
+LineEvent SerialLinePosix::Wait(std::chrono::milliseconds timeout, bool watchInput) {
+    Platform& port = *platform_;
+    const auto deadline = SteadyClock::now() + timeout;
+    // A line that hung up reports it at once and for good: then only the wake
+    // and the time end the wait, or the link would spin on it.
+    bool lineUsable = watchInput && port.fd >= 0 && !port.hungUp;
+    for (;;) {
+        pollfd entries[2] = {{port.wakeRead, POLLIN, 0}, {port.fd, POLLIN, 0}};
+        const nfds_t count = lineUsable ? 2 : 1;
+        const int ready = ::poll(entries, count, MillisecondsUntil(deadline));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if ((entries[0].revents & POLLIN) != 0) {
+            Drain(port.wakeRead);
+            return LineEvent::WokenUp;
+        }
+        if (ready <= 0) {
+            return LineEvent::TimedOut;
+        }
+        if ((entries[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            port.hungUp = true;
+            lineUsable = false;
+            continue;
+        }
+        if ((entries[1].revents & POLLIN) != 0) {
+            return LineEvent::Input;
         }
     }
-    const std::string prefix = "Cannot open serial port " + port + ": ";
-    switch (failure) {
-        case OpenFailure::None:
-            return "Serial port " + port + " is open.";
-        case OpenFailure::NoSuchDevice:
-            return prefix + "the port does not exist or is not connected.";
-        case OpenFailure::Busy:
-            return prefix + "another program is using it. Close that program and try again.";
-        case OpenFailure::PermissionDenied:
-            return prefix +
-                   "permission denied. Add your user to the dialout group (sudo usermod -aG "
-                   "dialout $USER) and log in again.";
-        case OpenFailure::NotASerialPort:
-            return prefix + "the device is not a serial port.";
-        case OpenFailure::Other:
-            break;
+}
+
+std::size_t SerialLinePosix::Read(std::span<std::uint8_t> into) {
+    const int fd = platform_->fd;
+    if (fd < 0 || into.empty()) {
+        return 0;
     }
-    if (error != 0) {
-        return prefix + std::generic_category().message(error) + " (error " +
-               std::to_string(error) + ").";
+    for (;;) {
+        const ssize_t got = ::read(fd, into.data(), into.size());
+        if (got > 0) {
+            ReceivedSinceAsked = 1;
+            return static_cast<std::size_t>(got);
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        // Empty, or the device went away: the link notices the missing answer.
+        return 0;
     }
-    return prefix + "the port could not be set up.";
+}
+
+void SerialLinePosix::Wake() {
+    if (platform_->wakeWrite < 0) return;
+    const std::uint8_t one = 1;
+    // A full pipe already holds a wake-up; nothing is lost by not adding one.
+    [[maybe_unused]] const ssize_t ignored = ::write(platform_->wakeWrite, &one, 1);
 }

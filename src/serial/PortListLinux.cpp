@@ -1,4 +1,5 @@
-#include "serial/PortDiscovery.h"
+// The port list of Linux: the serial ports sysfs knows, in the registry's
+// shape, with what sysfs tells of the device behind each.
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +11,7 @@
 #include <system_error>
 #include <tuple>
 
-#include "serial/PortNames.h"
+#include "serial/PortDiscovery.h"
 
 namespace fs = std::filesystem;
 
@@ -144,15 +145,6 @@ struct Found {
 
 }  // namespace
 
-std::string DescribePort(const SerialPortInfo& port) {
-    std::string text = port.devicePath;
-    const std::string& detail = !port.product.empty()        ? port.product
-                                : !port.manufacturer.empty() ? port.manufacturer
-                                                             : port.vidPid;
-    if (!detail.empty()) text += (text.empty() ? "" : ", ") + detail;
-    return text;
-}
-
 std::vector<SerialPortInfo> DiscoverSerialPorts(const fs::path& sysfsRoot) {
     std::vector<Found> found;
     std::error_code error;
@@ -197,27 +189,6 @@ std::vector<SerialPortInfo> DiscoverSerialPorts(const fs::path& sysfsRoot) {
         info.valueName = entry.name.kind == PortKind::BuiltIn
                              ? "\\Device\\Serial" + std::to_string(entry.name.number)
                              : info.devicePath + " Serial";
-        ports.push_back(std::move(info));
-    }
-    return ports;
-}
-
-std::vector<SerialPortInfo> ListSerialPorts(const fs::path& sysfsRoot) {
-    const char* variable = std::getenv(PortMapVariable);
-    if (!variable) return DiscoverSerialPorts(sysfsRoot);
-
-    // Named by hand: still worth saying what adapter a /dev/ttyUSBn path is.
-    const auto discovered = DiscoverSerialPorts(sysfsRoot);
-    std::vector<SerialPortInfo> ports;
-    for (const auto& entry : ParsePortMap(variable)) {
-        SerialPortInfo info;
-        const auto same = std::find_if(discovered.begin(), discovered.end(), [&](const auto& d) {
-            return d.devicePath == entry.devicePath;
-        });
-        if (same != discovered.end()) info = *same;
-        info.valueName = entry.devicePath + " Serial";
-        info.data = entry.comName;
-        info.devicePath = entry.devicePath;
         ports.push_back(std::move(info));
     }
     return ports;

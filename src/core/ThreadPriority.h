@@ -1,0 +1,5 @@
+#pragma once
+
+// Raises the calling thread to real-time priority; silently stays at normal
+// priority where the system refuses.
+void RaiseCurrentThreadPriority();

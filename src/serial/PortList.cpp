@@ -1,0 +1,74 @@
+// The port list as the program uses it, whatever the platform: the
+// platform's ports, or the ones KVQ_SERIAL_PORTS names instead.
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+#include "serial/PortDiscovery.h"
+#include "serial/PortNames.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The one place the variable is read: its text when set (even empty).
+std::optional<std::string> PortMapText() {
+    if (const char* text = std::getenv(PortMapVariable)) return std::string(text);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string DescribePort(const SerialPortInfo& port) {
+    std::string text = port.devicePath;
+    const std::string& detail = !port.product.empty()        ? port.product
+                                : !port.manufacturer.empty() ? port.manufacturer
+                                                             : port.vidPid;
+    if (!detail.empty()) text += (text.empty() ? "" : ", ") + detail;
+    return text;
+}
+
+std::vector<SerialPortInfo> ListSerialPorts(const fs::path& sysfsRoot) {
+    const auto variable = PortMapText();
+    if (!variable) return DiscoverSerialPorts(sysfsRoot);
+
+    // Named by hand: still worth saying what adapter a /dev/ttyUSBn path is.
+    const auto discovered = DiscoverSerialPorts(sysfsRoot);
+    std::vector<SerialPortInfo> ports;
+    for (const auto& entry : ParsePortMap(*variable)) {
+        SerialPortInfo info;
+        const auto same = std::find_if(discovered.begin(), discovered.end(), [&](const auto& d) {
+            return d.devicePath == entry.devicePath;
+        });
+        if (same != discovered.end()) info = *same;
+        info.valueName = entry.devicePath + " Serial";
+        info.data = entry.comName;
+        info.devicePath = entry.devicePath;
+        ports.push_back(std::move(info));
+    }
+    return ports;
+}
+
+PortMap BuildPortMap() {
+    if (const auto text = PortMapText()) return ParsePortMap(*text);
+    PortMap map;
+    for (const auto& port : DiscoverSerialPorts())
+        map.push_back({port.data, port.devicePath});
+    return map;
+}
+
+std::optional<std::string> DevicePathForPortName(const std::string& name) {
+    if (!name.empty() && name.front() == '/') {
+        return name;
+    }
+    if (!IsComName(name)) {
+        return std::nullopt;
+    }
+    for (const auto& entry : BuildPortMap()) {
+        if (entry.comName == name) {
+            return entry.devicePath;
+        }
+    }
+    return std::nullopt;
+}

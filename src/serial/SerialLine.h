@@ -1,0 +1,95 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+// Why the last Open failed, so a front end can say it in a sentence.
+enum class OpenFailure : std::uint8_t {
+    None,              // the last open succeeded (or none was tried)
+    NoSuchDevice,      // the name maps to no device, or the device does not exist
+    Busy,              // another program (or another open here) holds the port
+    PermissionDenied,  // the user may not open the device
+    NotASerialPort,    // the device exists but is not a terminal
+    Other,             // anything else; see LastOpenError()
+};
+
+// What an Open did: "USB" names no port and is not tried at all.
+enum class OpenOutcome : std::uint8_t { Opened, Failed, NotTried };
+
+// What ended a Wait.
+enum class LineEvent : std::uint8_t { Input, WokenUp, TimedOut };
+
+// The link's access to its serial line: 8N1, no flow control, 9600 or 115200
+// baud. Only the link thread (or, before it starts, the front end's probe)
+// calls the operations; Wake may be called from any thread, and the flags
+// below are read by other threads.
+class SerialLine {
+public:
+    static constexpr std::int32_t SlowRate = 9600;
+    static constexpr std::int32_t FastRate = 115200;
+
+    SerialLine() = default;
+    virtual ~SerialLine() = default;
+    SerialLine(const SerialLine&) = delete;
+    SerialLine& operator=(const SerialLine&) = delete;
+
+    // A rate of 9600 gives 9600, anything else 115200. The outcome shows in
+    // IsOpen, BaudRate and LastOpenFailure; "USB" opens nothing and leaves
+    // them as they were (apart from IsOpen: a line open before is closed).
+    virtual OpenOutcome Open(const std::string& name, std::int32_t baudRate) = 0;
+    // Discards what is left, restores the line as it was found, closes.
+    virtual void Close() = 0;
+    // Drops input not yet read.
+    virtual void Discard() = 0;
+    // Writes one frame whole; a line that takes it only in parts gets at most
+    // 100 ms for the rest. Nothing happens on a closed line.
+    virtual void Write(std::span<const std::uint8_t> frame) = 0;
+    // Waits until input is there (only when watchInput), a Wake, or the time
+    // is up. A Wake that came before the call ends it at once; either way the
+    // wake is used up.
+    virtual LineEvent Wait(std::chrono::milliseconds timeout, bool watchInput = true) = 0;
+    // Takes what has arrived, without waiting; 0 when nothing has.
+    virtual std::size_t Read(std::span<std::uint8_t> into) = 0;
+    // Cuts a Wait short, now or the next one; from any thread.
+    virtual void Wake() = 0;
+
+    std::int32_t BaudRate() const { return baudRate_.load(); }
+    OpenFailure LastOpenFailure() const { return lastFailure_.load(); }
+    int LastOpenError() const { return lastError_.load(); }  // errno of the failed call
+
+    std::atomic<std::uint8_t> ReceivedSinceAsked{0};
+    std::atomic<std::uint8_t> IsOpen{0};
+
+protected:
+    static std::int32_t RateFor(std::int32_t requested) {
+        return requested == SlowRate ? SlowRate : FastRate;
+    }
+    void NoteOpened(std::int32_t rate) {
+        baudRate_ = rate;
+        lastError_ = 0;
+        lastFailure_ = OpenFailure::None;
+        IsOpen = 1;
+    }
+    void NoteFailed(OpenFailure failure, int error) {
+        lastError_ = error;
+        lastFailure_ = failure;
+        IsOpen = 0;
+    }
+
+private:
+    std::atomic<std::int32_t> baudRate_{0};
+    std::atomic<OpenFailure> lastFailure_{OpenFailure::None};
+    std::atomic<int> lastError_{0};
+};
+
+// The serial line of this platform (termios here).
+std::unique_ptr<SerialLine> MakeSystemSerialLine();
+
+// One sentence for the user about why the port could not be opened, with the
+// dialout hint when permission was denied.
+std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error = 0);

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+
+#include "serial/SerialLine.h"
+
+// A serial port through termios: an RS-485 adapter, or a pseudo-terminal in
+// tests. DTR and RTS are asserted; the port is held exclusively while open.
+class SerialLinePosix final : public SerialLine {
+public:
+    SerialLinePosix();
+    // Closes a port still open, so no descriptor (and no exclusive flag)
+    // outlives the object.
+    ~SerialLinePosix() override;
+
+    // "COMn" goes through the port map; a name starting with '/' is a path.
+    OpenOutcome Open(const std::string& name, std::int32_t baudRate) override;
+    void Close() override;
+    void Discard() override;
+    void Write(std::span<const std::uint8_t> frame) override;
+    LineEvent Wait(std::chrono::milliseconds timeout, bool watchInput) override;
+    std::size_t Read(std::span<std::uint8_t> into) override;
+    void Wake() override;
+
+private:
+    struct Platform;  // the open device, the settings found at open, the wake-up
+    std::unique_ptr<Platform> platform_;
+};
