@@ -30,7 +30,6 @@ constexpr std::size_t NameCountAt = 10;
 constexpr std::size_t ModelNameMax = 16;
 constexpr std::size_t AuxTextMax = 31;
 constexpr std::size_t TiltAt = 10;
-constexpr std::size_t FirmwareHeaderSize = 10;
 
 constexpr std::uint32_t CheckPauseMs = 2000;
 constexpr std::uint32_t SuspendPollingMs = 1000;

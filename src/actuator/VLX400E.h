@@ -151,6 +151,10 @@ bool VariantIsServed(std::string_view variant);
 // every change to it is counted, so others can wait for one.
 class CVLX400E final : public LinkDevice {
 public:
+    // "vlx400fw.bin" starts with a 10-byte header: a nonzero byte, one more,
+    // the version text up to its NUL; the image follows.
+    static constexpr std::size_t FirmwareHeaderSize = 10;
+
     CVLX400E();
     ~CVLX400E() override;
     CVLX400E(const CVLX400E&) = delete;

@@ -1,13 +1,12 @@
 #include "app/Demo.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
 
+#include "actuator/VLX400E.h"
+#include "app/Environment.h"
 #include "serial/InMemoryLine.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
@@ -17,17 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t FirmwareHeaderSize = 10;
-
 // What the port list shows for COM1: there is no device behind it, the line
 // is inside the process.
 constexpr const char* InMemoryLinePath = "/in-memory-line";
-
-fs::path ExecutableDirectory() {
-    std::error_code error;
-    const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    return error ? fs::path() : self.parent_path();
-}
 
 // The table the tool will load: the greatest-named *.ascu of the directory.
 std::optional<fs::path> GreatestTable(const fs::path& directory) {
@@ -120,10 +111,7 @@ DemoSession::DemoSession(DemoSettings settings) : state_(std::make_unique<State>
 DemoSession::~DemoSession() {
     if (state_->simulator) state_->simulator->Stop();
     if (state_->portMapSet) {
-        if (state_->previousPortMap)
-            ::setenv(PortMapVariable, state_->previousPortMap->c_str(), 1);
-        else
-            ::unsetenv(PortMapVariable);
+        SetEnvironmentVariable(PortMapVariable, state_->previousPortMap);
     }
     std::error_code ignored;
     if (!state_->previousDirectory.empty()) fs::current_path(state_->previousDirectory, ignored);
@@ -132,7 +120,7 @@ DemoSession::~DemoSession() {
 
 std::vector<fs::path> ExampleDirectories() {
     std::vector<fs::path> places;
-    if (const fs::path exe = ExecutableDirectory(); !exe.empty()) {
+    if (const fs::path exe = ExecutablePath().parent_path(); !exe.empty()) {
         places.push_back(exe / ".." / "share" / "kvq" / "examples");
         places.push_back(exe / "examples");
     }
@@ -150,11 +138,11 @@ std::optional<fs::path> FindExamplesDirectory() {
 }
 
 std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_t imageSize) {
-    std::vector<std::uint8_t> bytes(FirmwareHeaderSize, 0);
+    std::vector<std::uint8_t> bytes(CVLX400E::FirmwareHeaderSize, 0);
     bytes[0] = 0x01;
     bytes[1] = 0x00;
     // Eight characters at most, so a short version keeps its terminating NUL.
-    const std::size_t length = std::min(version.size(), FirmwareHeaderSize - 2);
+    const std::size_t length = std::min(version.size(), CVLX400E::FirmwareHeaderSize - 2);
     std::copy_n(version.begin(), length, bytes.begin() + 2);
     for (std::size_t i = 0; i < imageSize; ++i)
         bytes.push_back(static_cast<std::uint8_t>((i * 7 + 3) & 0xFF));
@@ -172,12 +160,12 @@ bool DemoSession::Start(std::string& error) {
         return false;
     }
 
-    std::string pattern = (fs::temp_directory_path() / "kvq-demo-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        error = "cannot create a demo directory under " + fs::temp_directory_path().string();
+    s.directory = MakeTemporaryDirectory("kvq-demo-");
+    if (s.directory.empty()) {
+        std::error_code ignored;
+        error = "cannot create a demo directory under " + fs::temp_directory_path(ignored).string();
         return false;
     }
-    s.directory = pattern;
 
     std::error_code failed;
     for (fs::directory_iterator it(*examples, failed), end; !failed && it != end;
@@ -223,7 +211,7 @@ bool DemoSession::Start(std::string& error) {
 
     if (const char* old = std::getenv(PortMapVariable)) s.previousPortMap = old;
     const std::string ports = std::string("COM1=") + InMemoryLinePath;
-    ::setenv(PortMapVariable, ports.c_str(), 1);
+    SetEnvironmentVariable(PortMapVariable, ports);
     s.portMapSet = true;
     s.previousDirectory = fs::current_path(failed);
     fs::current_path(s.directory, failed);

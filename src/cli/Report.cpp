@@ -44,12 +44,6 @@ std::string JsonString(const std::string& text) {
 
 }  // namespace
 
-std::string Degrees(int tenths) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1lf", tenths / 10.0);
-    return text;
-}
-
 std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
                        const DeviceSnapshot& device) {
     std::ostringstream json;
@@ -78,9 +72,9 @@ std::string DeviceReport(const DeviceSnapshot& device) {
     report << "Serial number:     " << device.serialNumber << "\n"
            << "Software version:  " << device.softwareVersion << "\n"
            << "Antenna model:     " << device.antennaModel << "\n"
-           << "Tilt range:        " << Degrees(device.minTilt) << " to " << Degrees(device.maxTilt)
-           << " degrees\n"
-           << "Current tilt:      " << Degrees(device.currentTilt) << " degrees\n";
+           << "Tilt range:        " << TiltText(device.minTilt) << " to "
+           << TiltText(device.maxTilt) << " degrees\n"
+           << "Current tilt:      " << TiltText(device.currentTilt) << " degrees\n";
     const std::string& problem = device.problemText;
     if (!problem.empty()) report << "Problem:           " << problem << "\n";
     return report.str();

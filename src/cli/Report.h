@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+#include "core/Text.h"
+
 struct DeviceSnapshot;
 
 // The JSON object kvqctl prints last with --json: the record and the status
@@ -11,5 +13,3 @@ std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
                        const DeviceSnapshot& device);
 // The identity and tilts as lines for a person.
 std::string DeviceReport(const DeviceSnapshot& device);
-// Tenths of a degree as degrees with one decimal.
-std::string Degrees(int tenths);

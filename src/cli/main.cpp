@@ -176,8 +176,8 @@ private:
             std::fprintf(stderr,
                          "kvqctl: a tilt of %s degrees is outside the range of antenna model "
                          "'%s' (%s to %s degrees); nothing was sent\n",
-                         Degrees(options_.tilt).c_str(), device.antennaModel.c_str(),
-                         Degrees(device.minTilt).c_str(), Degrees(device.maxTilt).c_str());
+                         TiltText(options_.tilt).c_str(), device.antennaModel.c_str(),
+                         TiltText(device.minTilt).c_str(), TiltText(device.maxTilt).c_str());
             return Finish(ExitUsage);
         }
         RequestSetTilt(process_, options_.tilt);

@@ -2,17 +2,11 @@
 
 #include <algorithm>
 
+#include "core/Text.h"
+
 namespace {
 
-std::string_view Trim(std::string_view text) {
-    constexpr std::string_view blanks = " \t\r\n";
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
+constexpr std::string_view Blanks = " \t\r\n";
 
 }  // namespace
 
@@ -36,8 +30,8 @@ PortMap ParsePortMap(std::string_view text) {
         if (equals == std::string_view::npos) {
             continue;
         }
-        const auto name = Trim(entry.substr(0, equals));
-        const auto path = Trim(entry.substr(equals + 1));
+        const auto name = Trim(entry.substr(0, equals), Blanks);
+        const auto path = Trim(entry.substr(equals + 1), Blanks);
         if (!IsComName(name) || path.empty() || path.front() != '/') {
             continue;
         }

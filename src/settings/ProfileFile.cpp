@@ -6,18 +6,11 @@
 #include <system_error>
 #include <vector>
 
+#include "core/Text.h"
+
 namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
-
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 std::string_view Unquote(std::string_view value) {
     if (value.size() >= 2 && value.front() == value.back() &&

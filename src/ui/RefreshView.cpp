@@ -45,12 +45,6 @@ void StatusListLines::ShowNotice(const StatusPair& notice) {
     shown_ = notice;
 }
 
-std::string TiltText(std::int32_t tenths) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", tenths / 10.0);
-    return text;
-}
-
 RefreshView ComputeRefresh(const RefreshSnapshot& s) {
     using enum ActuatorState;
     const DeviceSnapshot& d = s.device;

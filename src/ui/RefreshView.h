@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "actuator/VLX400E.h"
+#include "core/Text.h"
 #include "ui/MessageText.h"
 
 struct ProcessObjects;
@@ -65,9 +66,6 @@ RefreshView ComputeRefresh(const RefreshSnapshot& snapshot);
 // The one-time report on the port, due on the fifth refresh of the run.
 std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t portOpened,
                                          std::int32_t currentPort);
-
-// A tilt in tenths of a degree as the dialog shows it: "-2.5", "10.0".
-std::string TiltText(std::int32_t tenths);
 
 // Reads what the refresh needs from the shared objects; the status lines and
 // the serial port's received flag are taken (cleared) on the way.

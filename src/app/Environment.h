@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+// The few things of the process's surroundings that the demo changes for the
+// life of a session, one implementation per platform.
+
+// Sets or, with no value, removes an environment variable of this process.
+void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
+
+// A new, empty directory of this user's under the system's temporary
+// directory, its name starting with prefix; empty when none could be made.
+std::filesystem::path MakeTemporaryDirectory(const std::string& prefix);
+
+// The running program's own file; empty when the system does not say.
+std::filesystem::path ExecutablePath();
