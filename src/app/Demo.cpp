@@ -69,7 +69,7 @@ public:
     }
     void Discard() override { active_->Discard(); }
     void Write(std::span<const std::uint8_t> frame) override { active_->Write(frame); }
-    LineEvent Wait(std::chrono::milliseconds timeout, bool watchInput) override {
+    LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override {
         return active_->Wait(timeout, watchInput);
     }
     std::size_t Read(std::span<std::uint8_t> into) override {

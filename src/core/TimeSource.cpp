@@ -16,6 +16,15 @@ public:
     void Sleep(std::uint32_t ms) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
+    std::chrono::microseconds UntilTick(std::uint32_t tick) override {
+        using namespace std::chrono;
+        const auto now = steady_clock::now();
+        const auto nowMs = floor<milliseconds>(now);
+        const auto left = static_cast<std::int32_t>(
+            tick - static_cast<std::uint32_t>(nowMs.time_since_epoch().count()));
+        if (left <= 0) return microseconds(0);
+        return ceil<microseconds>(nowMs + milliseconds(left) - now);
+    }
     bool IsSystemClock() const override { return true; }
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 // The one source of time: a wrapping 32-bit millisecond tick and a sleep.
@@ -10,6 +11,13 @@ public:
     virtual ~TimeSource() = default;
     virtual std::uint32_t TickCount() = 0;
     virtual void Sleep(std::uint32_t ms) = 0;
+    // How long from now until the tick count reaches tick (zero when it has):
+    // to the microsecond on the real clock, so a wait ends on the millisecond
+    // it is meant for rather than up to one later.
+    virtual std::chrono::microseconds UntilTick(std::uint32_t tick) {
+        const auto left = static_cast<std::int32_t>(tick - TickCount());
+        return std::chrono::milliseconds(left > 0 ? left : 0);
+    }
     // True for the real clock, whose sleeps other threads can wake.
     virtual bool IsSystemClock() const { return false; }
 };

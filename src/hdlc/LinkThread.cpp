@@ -38,9 +38,8 @@ std::int32_t BaudFor(LinkMode mode) {
 }
 
 // Milliseconds from now until the tick, none when it has come.
-std::uint32_t MsUntil(std::uint32_t tick) {
-    const auto left = static_cast<std::int32_t>(tick - TickCount());
-    return left > 0 ? static_cast<std::uint32_t>(left) : 0;
+std::chrono::microseconds Until(std::uint32_t tick) {
+    return Clock().UntilTick(tick);
 }
 
 // The poll cycle: five steps on the poll timer, driving the station against
@@ -63,7 +62,7 @@ public:
         // no need to wake for its first octets.
         partial_ = true;
         partialStalled_ = false;
-        partialUntil_ = TickCount() + WireMs(ShortestFrame + 2);
+        partialUntil_ = std::chrono::steady_clock::now() + WireTime(ShortestFrame + 2);
     }
 
     void OpenLine() {
@@ -87,9 +86,12 @@ private:
     void TransmitStep();
     void PauseStep(std::uint32_t at);
     void WaitForSomething();
-    std::uint32_t RestOfFrameMs() const;
+    std::chrono::microseconds RestOfFrame() const;
     // How long so many octets take on the wire at the line's rate, at least 1 ms.
-    std::uint32_t WireMs(std::uint32_t octets) const;
+    // How long octets take on the wire at the line's rate. Only the wake-ups
+    // for a frame's rest are sized by it, never a step of the cycle, so it
+    // goes by the real clock to the microsecond.
+    std::chrono::microseconds WireTime(std::uint32_t octets) const;
     bool DeviceIdle() const;
     std::uint32_t ModePause(std::uint32_t ericssonMs, std::uint32_t aisgMs) const {
         return station_.Mode() == LinkMode::Aisg ? aisgMs : ericssonMs;
@@ -114,16 +116,18 @@ private:
     // A frame half in: read the rest when it should all be there, not octet by octet.
     bool partial_ = false;
     bool partialStalled_ = false;  // the last such wait brought nothing
-    std::uint32_t partialUntil_ = 0;
+    std::chrono::steady_clock::time_point partialUntil_{};
     std::array<std::uint8_t, 256> input_{};
 };
 
 void PollCycle::Run() {
     while (!context_.StopRequested()) {
         // A pause run out while the thread slept on to the transmit after it
-        // is taken at its own time, before anything that came in since.
+        // is taken at its own time, before anything that came in since. The
+        // transmit's 10 ms count from the pause's deadline, so the gap after
+        // an answer is the 10 + 10 ms it is meant to be rather than 21.
         if (step_ == PollStep::Pause && !reopenPending_ && timer_.Expired())
-            PauseStep(timer_.Deadline() + 1);
+            PauseStep(timer_.Deadline());
         ThreadMessage message;
         while (TakeMessage(self_, message))
             HandleMessage(message);
@@ -138,26 +142,28 @@ void PollCycle::Run() {
 }
 
 void PollCycle::WaitForSomething() {
-    std::uint32_t wait;
+    std::chrono::microseconds wait;
     if (step_ == PollStep::Transmit && timer_.Expired()) {
-        wait = HeldStepMs;
+        wait = std::chrono::milliseconds(HeldStepMs);
     } else {
         // The timer counts as expired from the millisecond after its deadline.
         std::uint32_t expiry = timer_.Deadline() + 1;
         // A pause leads to the transmit without touching the line: sleep on
         // to the transmit's own expiry.
-        if (step_ == PollStep::Pause && !reopenPending_) expiry += ModePause(10, 30) + 1;
-        wait = MsUntil(expiry);
+        if (step_ == PollStep::Pause && !reopenPending_) expiry += ModePause(10, 30);
+        wait = Until(expiry);
     }
     bool watchInput = true;
     if (partial_ && !partialStalled_) {
-        const std::uint32_t rest = MsUntil(partialUntil_);
+        const auto rest = std::max(std::chrono::ceil<std::chrono::microseconds>(
+                                       partialUntil_ - std::chrono::steady_clock::now()),
+                                   std::chrono::microseconds(0));
         if (rest <= wait) {
             wait = rest;
             watchInput = false;
         }
     }
-    const LineEvent event = line_.Wait(std::chrono::milliseconds(wait), watchInput);
+    const LineEvent event = line_.Wait(wait, watchInput);
     if (!watchInput && event == LineEvent::TimedOut) partialStalled_ = true;  // until input shows
 }
 
@@ -210,7 +216,7 @@ void PollCycle::DrainInput() {
     if (first) return;  // nothing new: any wait for the rest of a frame stands
     const SecondaryStation* s = station_.Current();
     partial_ = s && s->receiver.InFrame() && s->receiver.Count() > 0;
-    if (partial_) partialUntil_ = TickCount() + RestOfFrameMs();
+    if (partial_) partialUntil_ = std::chrono::steady_clock::now() + RestOfFrame();
 }
 
 void PollCycle::Feed(std::uint8_t octet) {
@@ -221,7 +227,7 @@ void PollCycle::Feed(std::uint8_t octet) {
     step_ = PollStep::Pause;
 }
 
-std::uint32_t PollCycle::RestOfFrameMs() const {
+std::chrono::microseconds PollCycle::RestOfFrame() const {
     const SecondaryStation* s = station_.Current();
     const CommandBuffer* frame = station_.ReceiveBuffer();
     const std::uint32_t have = s->receiver.Count();
@@ -230,12 +236,13 @@ std::uint32_t PollCycle::RestOfFrameMs() const {
     if (frame && have >= EricssonHeader && hdlc::IsIFrame(frame->data[1]) &&
         (frame->data[2] == 0xC0 || frame->data[2] == 0xC1))
         expected = EricssonHeader + frame->data[4] + 2;
-    return WireMs((expected > have ? expected - have : 0) + 1);  // and the closing flag
+    return WireTime((expected > have ? expected - have : 0) + 1);  // and the closing flag
 }
 
-std::uint32_t PollCycle::WireMs(std::uint32_t octets) const {
-    const auto rate = static_cast<std::uint32_t>(std::max<std::int32_t>(line_.BaudRate(), 1));
-    return std::max<std::uint32_t>(1, (octets * BitsPerOctet * 1000 + rate - 1) / rate);
+std::chrono::microseconds PollCycle::WireTime(std::uint32_t octets) const {
+    const auto rate = static_cast<std::uint64_t>(std::max<std::int32_t>(line_.BaudRate(), 1));
+    return std::chrono::microseconds((std::uint64_t{octets} * BitsPerOctet * 1000000 + rate - 1) /
+                                     rate);
 }
 
 bool PollCycle::DeviceIdle() const {
@@ -350,8 +357,8 @@ void PollCycle::LetGo() {
         std::size_t length = 0;
         bool inFrame = receiver.InFrame() && receiver.Count() > 0;
         bool ended = false;
-        while (!ended && MsUntil(end) > 0) {
-            line_.Wait(std::chrono::milliseconds(MsUntil(end)), true);
+        while (!ended && Until(end).count() > 0) {
+            line_.Wait(Until(end), true);
             for (std::size_t got; !ended && (got = line_.Read(input_)) > 0;) {
                 if (!extended) {
                     end += ReplyExtensionMs;

@@ -72,7 +72,7 @@ public:
         shared_.farChanged.notify_all();
     }
 
-    LineEvent Wait(std::chrono::milliseconds timeout, bool watchInput) override {
+    LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override {
         const auto deadline = SteadyClock::now() + timeout;
         std::unique_lock lock(shared_.mutex);
         for (;;) {

@@ -52,7 +52,7 @@ public:
     // Waits until input is there (only when watchInput), a Wake, or the time
     // is up. A Wake that came before the call ends it at once; either way the
     // wake is used up.
-    virtual LineEvent Wait(std::chrono::milliseconds timeout, bool watchInput = true) = 0;
+    virtual LineEvent Wait(std::chrono::microseconds timeout, bool watchInput = true) = 0;
     // Takes what has arrived, without waiting; 0 when nothing has.
     virtual std::size_t Read(std::span<std::uint8_t> into) = 0;
     // Cuts a Wait short, now or the next one; from any thread.

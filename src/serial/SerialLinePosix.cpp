@@ -47,6 +47,13 @@ int MillisecondsUntil(SteadyClock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+timespec TimespecUntil(SteadyClock::time_point deadline) {
+    const auto left = std::max(deadline - SteadyClock::now(), SteadyClock::duration::zero());
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(left);
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
+    return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+}
+
 // Waits until fd reports one of events or the deadline passes. Answers the
 // reported events, 0 on time-out, POLLERR when poll itself fails.
 short WaitFor(int fd, short events, SteadyClock::time_point deadline) {
@@ -247,7 +254,7 @@ void SerialLinePosix::Write(std::span<const std::uint8_t> frame) {
     }
 }
 
-LineEvent SerialLinePosix::Wait(std::chrono::milliseconds timeout, bool watchInput) {
+LineEvent SerialLinePosix::Wait(std::chrono::microseconds timeout, bool watchInput) {
     Platform& port = *platform_;
     const auto deadline = SteadyClock::now() + timeout;
     // A line that hung up reports it at once and for good: then only the wake
@@ -256,7 +263,10 @@ LineEvent SerialLinePosix::Wait(std::chrono::milliseconds timeout, bool watchInp
     for (;;) {
         pollfd entries[2] = {{port.wakeRead, POLLIN, 0}, {port.fd, POLLIN, 0}};
         const nfds_t count = lineUsable ? 2 : 1;
-        const int ready = ::poll(entries, count, MillisecondsUntil(deadline));
+        // ppoll, not poll: a wait that ends on a tick boundary must not be
+        // rounded up to the next whole millisecond.
+        const timespec left = TimespecUntil(deadline);
+        const int ready = ::ppoll(entries, count, &left, nullptr);
         if (ready < 0 && errno == EINTR) {
             continue;
         }

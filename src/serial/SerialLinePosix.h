@@ -18,7 +18,7 @@ public:
     void Close() override;
     void Discard() override;
     void Write(std::span<const std::uint8_t> frame) override;
-    LineEvent Wait(std::chrono::milliseconds timeout, bool watchInput) override;
+    LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override;
     std::size_t Read(std::span<std::uint8_t> into) override;
     void Wake() override;
 
