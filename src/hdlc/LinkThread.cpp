@@ -29,6 +29,10 @@ constexpr std::int32_t FallbackAttempts = 2;
 // The shortest frame after its opening flag: address, control, two FCS octets.
 constexpr std::uint32_t ShortestFrame = 4;
 constexpr std::uint32_t EricssonHeader = 5;  // address, control, 0xC0, 0x00, length
+// The far end takes a moment to turn the line round and start its answer: a
+// wait for an answer's end allows this many octet times more, so that one
+// wake-up finds it whole instead of one octet short.
+constexpr std::uint32_t TurnaroundOctets = 2;
 constexpr std::uint32_t BitsPerOctet = 10;
 
 enum class PollStep { Transmit, TransmitDelay, ArmReply, AwaitReply, Pause };
@@ -62,7 +66,8 @@ public:
         // no need to wake for its first octets.
         partial_ = true;
         partialStalled_ = false;
-        partialUntil_ = std::chrono::steady_clock::now() + WireTime(ShortestFrame + 2);
+        partialUntil_ =
+            std::chrono::steady_clock::now() + WireTime(ShortestFrame + 2 + TurnaroundOctets);
     }
 
     void OpenLine() {
@@ -212,6 +217,8 @@ void PollCycle::DrainInput() {
         }
         for (std::size_t i = 0; i < got; ++i)
             Feed(input_[i]);
+        // Less than asked for is all there was: no read to learn that again.
+        if (got < input_.size()) break;
     }
     if (first) return;  // nothing new: any wait for the rest of a frame stands
     const SecondaryStation* s = station_.Current();
