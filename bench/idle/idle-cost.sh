@@ -30,35 +30,31 @@ start_sim() {
   head -1 "$work/sim.out"
 }
 
-# Sums utime+stime (clock ticks) and context switches over every thread.
+# Per thread: id, name, CPU time in nanoseconds (schedstat, exact where
+# clock ticks are 10 ms coarse) and context switches.
 sample() {
-  local pid="$1" ticks=0 switches=0
+  local pid="$1" task
   for task in /proc/"$pid"/task/*; do
-    read -r -a stat <"$task/stat" || continue
-    # Fields after the command name: utime is the 14th, stime the 15th field.
-    local rest="${stat[*]}"
-    rest="${rest##*) }"
-    read -r -a f <<<"$rest"
-    ticks=$((ticks + f[11] + f[12]))
-    local v n
-    v=$(awk '/^voluntary_ctxt_switches/ {print $2}' "$task/status")
-    n=$(awk '/^nonvoluntary_ctxt_switches/ {print $2}' "$task/status")
-    switches=$((switches + v + n))
+    [ -r "$task/schedstat" ] || continue
+    printf '%s %s %s %s\n' "$(basename "$task")" "$(tr ' ' _ <"$task/comm")" \
+      "$(cut -d' ' -f1 "$task/schedstat")" \
+      "$(awk '/ctxt_switches/ { s += $2 } END { print s }' "$task/status")"
   done
-  echo "$ticks $switches"
 }
 
 measure() {
-  local name="$1" pid="$2" hz
-  hz=$(getconf CLK_TCK)
-  read -r t0 s0 < <(sample "$pid")
-  local start end
+  local name="$1" pid="$2" start end
+  sample "$pid" >"$work/before"
   start=$(date +%s.%N)
   sleep "$window"
-  read -r t1 s1 < <(sample "$pid")
+  sample "$pid" >"$work/after"
   end=$(date +%s.%N)
-  awk -v n="$name" -v t="$((t1 - t0))" -v s="$((s1 - s0))" -v hz="$hz" -v a="$start" -v b="$end" \
-    'BEGIN { d = b - a; printf "%-16s cpu %.2f %% of a core, %.0f context switches/s over %.1f s\n", n, 100 * t / hz / d, s / d, d }'
+  join "$work/before" "$work/after" | awk -v n="$name" -v a="$start" -v b="$end" '
+    { d = b - a; cpu = ($6 - $3) / 1e9 / d * 100; cs = ($7 - $4) / d
+      total += cpu; switches += cs
+      if (cs > 0 || cpu > 0.005) threads = threads sprintf("  %s %.2f %% %.0f/s;", $2, cpu, cs) }
+    END { printf "%-16s cpu %.2f %% of a core, %.0f context switches/s over %.1f s (%s )\n",
+                 n, total, switches, b - a, threads }'
 }
 
 wait_ready() {
