@@ -265,6 +265,7 @@ void SimulatedActuator::HandleFrame(std::span<const std::uint8_t> frame) {
         Corrupt(line);
         ++counters_.framesCorrupted;
     }
+    if (options_.logLimit > 0 && !log_.empty()) log_.back().answerOctets = line.size();
     const auto delay = std::chrono::milliseconds{std::max<std::int64_t>(0, replyDelayMs_)};
     pending_.push_back(PendingAnswer{now + delay, std::move(line), BaudRateOf(mode)});
 }

@@ -45,6 +45,7 @@ struct ReceivedFrame {
     std::vector<std::uint8_t> body;  // address, control, information
     std::uint32_t baudRate = 0;      // the line's speed when it ended; 0 not known
     bool heard = false;              // at the mode's speed, so the station saw it
+    std::size_t answerOctets = 0;    // the answer as it goes on the line; 0 for none
 };
 
 struct SimCounters {
