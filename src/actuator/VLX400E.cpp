@@ -137,6 +137,10 @@ void CVLX400E::SetStateLocked(ActuatorState newState) {
     const bool restartingDuringSetup =
         newState == ActuatorState::Searching && calibrating(oldState);
     record_.setupPending = calibrating(newState) || restartingDuringSetup ? 1 : 0;
+    // A deadline left over from an earlier operation must not fail this one
+    // in the moment before its start operation arms its own: the watchdog
+    // wakes on every change of the record and would see it at once.
+    if (Watched(newState) && !Watched(oldState)) replyDeadline_.Set(ReplyTimeoutMs);
     record_.state = newState;
     if (record_.setupPending == 0 && newState == ActuatorState::Searching) record_.progress = 0.0;
 }

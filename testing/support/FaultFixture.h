@@ -7,9 +7,10 @@
 #include <string>
 
 #include "core/CommandBuffer.h"
+#include "serial/InMemoryLine.h"
 #include "sim/SimulatedActuator.h"
-#include "support/ToolUnderTest.h"
 #include "sim/Vlx400Application.h"
+#include "support/ToolUnderTest.h"
 
 namespace reliability {
 
@@ -50,17 +51,30 @@ protected:
         EXPECT_EQ(LiveCommandBuffers(), buffersBefore) << "command or reply blocks not freed";
     }
 
+    // On the in-memory line, unless the test needs what only a real device
+    // has (a name that outlives a stop and start of the simulator).
     void StartSimulator(SimOptions options = {}) {
         application = std::make_shared<Vlx400Application>(settings);
+        const bool pseudoTerminal = !options.linkPath.empty();
         sim = std::make_unique<SimulatedActuator>(options, application);
-        ASSERT_TRUE(sim->Start()) << sim->Error();
+        if (pseudoTerminal) {
+            ASSERT_TRUE(sim->Start()) << sim->Error();
+        } else {
+            line = std::make_unique<InMemoryLine>();
+            ASSERT_TRUE(sim->StartOnLine(*line)) << sim->Error();
+        }
     }
     void StartTool(const std::string& port) {
         buffersBefore = LiveCommandBuffers();
         tool = std::make_unique<InProcessTool>(port);
         ASSERT_TRUE(tool->Prepared());
     }
-    void StartTool() { StartTool(sim->DevicePath()); }
+    void StartTool() {
+        if (!line) return StartTool(sim->DevicePath());
+        buffersBefore = LiveCommandBuffers();
+        tool = std::make_unique<InProcessTool>(line->ToolEnd());
+        ASSERT_TRUE(tool->Prepared());
+    }
 
     // A move that reached the ready state without a problem text and without
     // the device being lost on the way has the requested tilt, in the record
@@ -90,6 +104,7 @@ protected:
     std::unique_ptr<WorkingDirectory> directory;
     Vlx400Settings settings;
     std::shared_ptr<Vlx400Application> application;
+    std::unique_ptr<InMemoryLine> line;  // outlives the simulator and the tool on it
     std::unique_ptr<SimulatedActuator> sim;
     std::unique_ptr<InProcessTool> tool;
     std::size_t buffersBefore = 0;  // live blocks before the tool started

@@ -90,15 +90,23 @@ class InProcessTool {
 public:
     // Starts the workers on `portName`; the working directory must hold the
     // antenna table.
-    explicit InProcessTool(const std::string& portName) {
-        prepared_ = PrepareProcess(process_) && PrepareControls(process_, &slider_, &models_);
-        if (prepared_) StartWorkers(process_, portName);
-    }
+    explicit InProcessTool(const std::string& portName) { Start(portName); }
+    // The same on a line of the test's own (the tool's end of an in-memory
+    // line), which must outlive the tool; any port name opens it.
+    explicit InProcessTool(SerialLine& line) : process_(&line) { Start("COM1"); }
     ~InProcessTool() { Stop(); }
     InProcessTool(const InProcessTool&) = delete;
     InProcessTool& operator=(const InProcessTool&) = delete;
 
     bool Prepared() const { return prepared_; }
+
+private:
+    void Start(const std::string& portName) {
+        prepared_ = PrepareProcess(process_) && PrepareControls(process_, &slider_, &models_);
+        if (prepared_) StartWorkers(process_, portName);
+    }
+
+public:
     // True when every worker ended within the close allowance.
     bool Stop() {
         if (!prepared_ || stopped_) return stopJoined_;

@@ -449,6 +449,36 @@ TEST_F(DeviceRecord, TiltRangeTicksEveryDegreeFromTheMinimum) {
 
 // Requests carry their argument: the record shows it once the thread takes
 // the message, whatever it showed before.
+// The watchdog wakes on every change of the record. A request after a failure
+// enters its state before its start operation arms the reply timer; the
+// failure's expired deadline must not fail the new operation in between.
+TEST_F(DeviceRecord, ARequestAfterAFailureIsNotFailedByTheOldDeadline) {
+    LoadTable("AP1721-65-18\t0\t100\t5\t" + std::string(128, '0') + "\tPanel\n");
+    struct Case {
+        const char* what;
+        std::uint32_t message;
+        std::uintptr_t wParam;
+        ActuatorState state;
+    } cases[] = {
+        {"set tilt", MsgSetTilt, 20, ActuatorState::Testing},
+        {"model change", MsgChangeModel, 0, ActuatorState::Calibrating},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Edit([](DeviceSnapshot& r) { r.state = ActuatorState::Testing; });
+        device->ArmReplyTimer();
+        clock.Advance(ReplyTimeoutMs + 1);
+        ASSERT_TRUE(device->FailIfReplyOverdue());
+        TakeSent();
+        const auto watchdog =
+            device->Changes().AddListener([this] { device->FailIfReplyOverdue(); });
+        Post(c.message, c.wParam);
+        device->Changes().RemoveListener(watchdog);
+        EXPECT_EQ(S().state, c.state);
+        EXPECT_FALSE(Overdue());
+    }
+}
+
 TEST_F(DeviceRecord, RequestsCarryTheirData) {
     LoadTable("OLD-1\t0\t100\t0\t" + std::string(128, '0') + "\tOld\n" + "NEW-2\t-30\t120\t0\t" +
               std::string(128, '0') + "\tNew\n");

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "antenna/AntennaTable.h"
-#include "support/FaultFixture.h"
 #include "core/MainDataStore.h"
+#include "support/FaultFixture.h"
 
 using namespace reliability;
 using std::chrono::milliseconds;
@@ -60,7 +60,10 @@ protected:
         StartTool(port);
         ASSERT_EQ(tool->WaitUntilReady(seconds(60)), Outcome::Ready) << tool->Line1();
     }
-    void StartAndWaitUntilReady() { StartAndWaitUntilReady(sim->DevicePath()); }
+    void StartAndWaitUntilReady() {
+        StartTool();
+        ASSERT_EQ(tool->WaitUntilReady(seconds(60)), Outcome::Ready) << tool->Line1();
+    }
 
     // After a fault the tool has either found the actuator again by itself
     // (ready), or it has failed and asks for the device to be removed; once
@@ -68,8 +71,8 @@ protected:
     // goes through.
     void ExpectRecovery(std::int32_t target, const std::string& what) {
         const auto start = SteadyClock::now();
-        const bool settled = tool->WaitFor(
-            [&] { return tool->Ready() || tool->Failed(); }, seconds(90));
+        const bool settled =
+            tool->WaitFor([&] { return tool->Ready() || tool->Failed(); }, seconds(90));
         ASSERT_TRUE(settled) << what << ": neither ready nor failed (" << tool->Line1() << ")";
         const bool failed = !tool->Ready();
         if (failed) {
@@ -341,8 +344,8 @@ TEST_F(RestartAndVanish, RestartInTheMiddleOfAModelChange) {
             ExpectRecordMatchesActuator(c.what);
             // Lost on the way or not: READY with the new model and no problem
             // is the change reported done.
-            const bool reportedDone = tool->Snapshot().problemText.empty() &&
-                                      tool->Snapshot().antennaModel == newName;
+            const bool reportedDone =
+                tool->Snapshot().problemText.empty() && tool->Snapshot().antennaModel == newName;
             if (reportedDone) {
                 EXPECT_EQ(actuator.modelKey, newKey);
                 EXPECT_EQ(actuator.aisgConfiguration, ConfigurationOf(newKey))
