@@ -74,8 +74,10 @@ public:
         const OpenOutcome outcome =
             line_.Open(context_.SelectedPortName(), BaudFor(station_.Mode()));
         // "USB" names no port: the last outcome stands.
+        // Told after the line's own flags have their new values, so whoever
+        // wakes on it reads the outcome, not the state before.
         if (outcome != OpenOutcome::NotTried)
-            context_.PortOpened = outcome == OpenOutcome::Opened ? 1 : 0;
+            context_.SetPortOpened(outcome == OpenOutcome::Opened ? 1 : 0);
     }
 
     void Run();

@@ -12,7 +12,8 @@ constexpr int DeviceSlot = 1;
 constexpr std::uint32_t LinkStartDelayMs = 1000;
 constexpr std::uint32_t FirstLinesDelayMs = 100;
 // While the lines say whether the port is open, it is looked at again this
-// often, for a port whose change nobody announces.
+// often, for a port that closed without an open after it (the link announces
+// every open through SetPortOpened).
 constexpr std::uint32_t PortRecheckMs = 500;
 
 bool NoDevice(const DeviceSnapshot& d) {
