@@ -276,17 +276,15 @@ private:
     std::string TimeoutSentence(const DeviceSnapshot& device) const {
         const std::string after = "timed out after " + Seconds(options_.timeoutSeconds.value_or(0));
         const std::string port = DescribePortInUse(portName_);
-        const bool found = device.state != ActuatorState::Searching || !device.serialNumber.empty();
-        if (!found) {
+        // Searching until the actuator answers (and again after it was lost).
+        if (device.state == ActuatorState::Searching) {
             return after + ": no actuator answered on " + port +
                    " (looked for at HDLC address 20, at 115200 baud and in AISG mode at 9600 "
                    "baud). Check that this is the port the RS-485 adapter is on ('kvqctl ports' "
                    "lists them, --port chooses), that the adapter is plugged in, and the "
                    "actuator's power and its wiring to the adapter.";
         }
-        return after + " on " + port + ": the actuator" +
-               (device.serialNumber.empty() ? "" : " " + device.serialNumber) +
-               " answered but did not finish (" + StateText(device) + "; status " + shown1_ +
+        return after + " on " + port + ": the actuator answered but did not finish (" + StateText(device) + "; status " + shown1_ +
                (shown2_.empty() ? "" : " / " + shown2_) +
                "). Check the actuator's power and its wiring to the adapter, then try again; a "
                "firmware download needs a longer --timeout.";
