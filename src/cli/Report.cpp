@@ -55,7 +55,7 @@ std::string PortAdapter(const SerialPortInfo& port) {
 
 }  // namespace
 
-nlohmann::json JsonText(const std::string& text) {
+JsonValue JsonText(const std::string& text) {
     if (IsUtf8(text)) return text;
     std::string utf8;
     for (const unsigned char c : text) {
@@ -69,13 +69,13 @@ nlohmann::json JsonText(const std::string& text) {
     return utf8;
 }
 
-std::string JsonLine(const nlohmann::json& object) {
+std::string JsonLine(const JsonValue& object) {
     // Every text went through JsonText, so nothing here can be malformed; the
     // handler is a second line of defence, never a crash.
-    return object.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+    return object.dump(-1, ' ', true, JsonValue::error_handler_t::replace);
 }
 
-nlohmann::json DeviceJson(const std::pair<std::string, std::string>& statusLines,
+JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
                           const DeviceSnapshot& device) {
     return {
         {"state", static_cast<std::int32_t>(device.state)},
@@ -95,9 +95,9 @@ nlohmann::json DeviceJson(const std::pair<std::string, std::string>& statusLines
     };
 }
 
-void AddEnding(nlohmann::json& object, int exitCode, const std::string& error) {
+void AddEnding(JsonValue& object, int exitCode, const std::string& error) {
     object["exitCode"] = exitCode;
-    object["error"] = error.empty() ? nlohmann::json(nullptr) : JsonText(error);
+    object["error"] = error.empty() ? JsonValue(nullptr) : JsonText(error);
 }
 
 std::string DeviceReport(const DeviceSnapshot& device) {
@@ -113,8 +113,8 @@ std::string DeviceReport(const DeviceSnapshot& device) {
     return report.str();
 }
 
-nlohmann::json PortsJson(const std::vector<SerialPortInfo>& ports) {
-    nlohmann::json list = nlohmann::json::array();
+JsonValue PortsJson(const std::vector<SerialPortInfo>& ports) {
+    JsonValue list = JsonValue::array();
     for (const auto& port : ports) {
         list.push_back({{"port", JsonText(port.data)},
                         {"device", JsonText(port.devicePath)},
@@ -139,8 +139,8 @@ std::string PortsReport(const std::vector<SerialPortInfo>& ports) {
     return report.str();
 }
 
-nlohmann::json ModelsJson(const CAntennaTable& table) {
-    nlohmann::json list = nlohmann::json::array();
+JsonValue ModelsJson(const CAntennaTable& table) {
+    JsonValue list = JsonValue::array();
     AntennaRecord record;
     for (int i = 0; table.GetRecord(i, record); ++i) {
         list.push_back({{"key", JsonText(record.key)},

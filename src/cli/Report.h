@@ -5,6 +5,10 @@
 #include <utility>
 #include <vector>
 
+// A JSON value whose members keep the order they were put in, so every line
+// reads in the same order.
+using JsonValue = nlohmann::ordered_json;
+
 struct DeviceSnapshot;
 struct SerialPortInfo;
 class CAntennaTable;
@@ -13,25 +17,25 @@ class CAntennaTable;
 // ("state", "stateText", "statusLine1", "statusLine2", "serialNumber",
 // "softwareVersion", "antennaModel", "minTilt", "maxTilt", "currentTilt",
 // "requestedTilt" in tenths of a degree, "problemText", "progress", "ready").
-nlohmann::json DeviceJson(const std::pair<std::string, std::string>& statusLines,
+JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
                           const DeviceSnapshot& device);
 // The identity and tilts as lines for a person.
 std::string DeviceReport(const DeviceSnapshot& device);
 
 // The ports found: COM name, device, adapter and its serial number where known.
-nlohmann::json PortsJson(const std::vector<SerialPortInfo>& ports);
+JsonValue PortsJson(const std::vector<SerialPortInfo>& ports);
 std::string PortsReport(const std::vector<SerialPortInfo>& ports);
 
 // The antenna table's models: key, display name, tilt range.
-nlohmann::json ModelsJson(const CAntennaTable& table);
+JsonValue ModelsJson(const CAntennaTable& table);
 std::string ModelsReport(const CAntennaTable& table);
 
 // Marks an object as the final one: "exitCode", and "error" (the sentence, or
 // null when there is none).
-void AddEnding(nlohmann::json& object, int exitCode, const std::string& error);
+void AddEnding(JsonValue& object, int exitCode, const std::string& error);
 
 // One line of output: the object without line breaks, ASCII only (bytes that
 // are not UTF-8, as an actuator may send, are read as Latin-1 and escaped).
-std::string JsonLine(const nlohmann::json& object);
+std::string JsonLine(const JsonValue& object);
 // A text from outside (the actuator, a file) as a JSON string value.
-nlohmann::json JsonText(const std::string& text);
+JsonValue JsonText(const std::string& text);

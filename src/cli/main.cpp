@@ -52,7 +52,7 @@ public:
     std::FILE* Human() const { return json_ ? stderr : stdout; }
 
     // One object of the stream (not the final one).
-    void Line(const nlohmann::json& object) const {
+    void Line(const JsonValue& object) const {
         if (!json_) return;
         std::printf("%s\n", JsonLine(object).c_str());
         std::fflush(stdout);
@@ -66,7 +66,7 @@ public:
     }
 
     // Prints the final object (with --json) and answers the exit code.
-    int End(int code, nlohmann::json final = nlohmann::json::object()) const {
+    int End(int code, JsonValue final = JsonValue::object()) const {
         if (json_) {
             if (!final.contains("ready")) final["ready"] = false;
             if (!final.contains("progress")) final["progress"] = 0;
@@ -180,7 +180,7 @@ private:
         const DeviceSnapshot device = device_.Snapshot();
         if (output_.Json()) {
             // One object for each change of what it says.
-            const nlohmann::json object = DeviceJson({shown1_, shown2_}, device);
+            const JsonValue object = DeviceJson({shown1_, shown2_}, device);
             if (object != lastObject_) output_.Line(object);
             lastObject_ = object;
         } else if (device.state == ActuatorState::Updating && StandardOutputIsTerminal()) {
@@ -327,7 +327,7 @@ private:
     ChangeSignal::ListenerId onRecord_ = 0;
     std::uint64_t seen_ = 0;
     std::string shown1_, shown2_;
-    nlohmann::json lastObject_;
+    JsonValue lastObject_;
     bool progressShown_ = false;
     std::atomic<int> signal_{0};
 };
