@@ -21,7 +21,8 @@ bool IsUtf8(const std::string& text) {
         if (c < 0x80) {
             ++i;
             continue;
-        } else if ((c & 0xE0) == 0xC0) {
+        }
+        if ((c & 0xE0) == 0xC0) {
             length = 2;
             code = c & 0x1F;
         } else if ((c & 0xF0) == 0xE0) {

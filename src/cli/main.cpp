@@ -338,7 +338,7 @@ std::string NoTableSentence() {
            std::filesystem::current_path(ignored).string() + ")";
 }
 
-int ListPorts(Output& output) {
+int ListPorts(const Output& output) {
     const auto ports = ListedPortsInOrder(ListSerialPorts());
     std::fprintf(output.Human(), "%s", PortsReport(ports).c_str());
     return output.End(ExitDone, {{"ports", PortsJson(ports)}});
