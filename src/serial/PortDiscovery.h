@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace kvq::serial {
+
 // One serial port as the port list gives it: in the shape of the platform's
 // port registry (a value name and its data "COMn"), so the dialog's filters
 // run on it unchanged, plus what the system knows of the device behind it, so
@@ -36,3 +38,5 @@ std::vector<SerialPortInfo> DiscoverSerialPorts(const std::filesystem::path& sys
 // The ports the program works with: the entries of KVQ_SERIAL_PORTS when the
 // variable is set (even empty), otherwise DiscoverSerialPorts().
 std::vector<SerialPortInfo> ListSerialPorts(const std::filesystem::path& sysfsRoot = "/sys");
+
+}  // namespace kvq::serial

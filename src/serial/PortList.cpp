@@ -8,6 +8,8 @@
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
 
+namespace kvq::serial {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -72,3 +74,5 @@ std::optional<std::string> DevicePathForPortName(const std::string& name) {
     }
     return std::nullopt;
 }
+
+}  // namespace kvq::serial

@@ -4,6 +4,8 @@
 
 #include "serial/PortNames.h"
 
+namespace kvq::serial {
+
 std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error) {
     std::string port = portName;
     if (portName.empty() || portName.front() != '/') {
@@ -34,3 +36,5 @@ std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName
     }
     return prefix + "the port could not be set up.";
 }
+
+}  // namespace kvq::serial

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+namespace kvq::serial {
+
 // Why the last Open failed, so a front end can say it in a sentence.
 enum class OpenFailure : std::uint8_t {
     None,              // the last open succeeded (or none was tried)
@@ -93,3 +95,5 @@ std::unique_ptr<SerialLine> MakeSystemSerialLine();
 // One sentence for the user about why the port could not be opened, with the
 // dialout hint when permission was denied.
 std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error = 0);
+
+}  // namespace kvq::serial

@@ -15,6 +15,8 @@
 
 #include "serial/PortNames.h"
 
+namespace kvq::serial {
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -313,3 +315,5 @@ void SerialLinePosix::Wake() {
     // A full pipe already holds a wake-up; nothing is lost by not adding one.
     [[maybe_unused]] const ssize_t ignored = ::write(platform_->wakeWrite, &one, 1);
 }
+
+}  // namespace kvq::serial
