@@ -15,6 +15,11 @@
 #include "antenna/AntennaTable.h"
 #include "core/TimeSource.h"
 
+using namespace kvq::core;
+using namespace kvq::antenna;
+
+namespace kvq::actuator {
+
 namespace {
 
 constexpr const char* NoModelText = "NO RECOGNIZED ANTENNA MODEL?";
@@ -912,3 +917,5 @@ void CVLX400E::OnConversionReply(const CommandBuffer& buffer) {
         SetState(ActuatorState::Failed);
     }
 }
+
+}  // namespace kvq::actuator
