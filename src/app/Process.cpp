@@ -7,6 +7,13 @@
 #include "actuator/Controls.h"
 #include "antenna/AntennaTables.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+
+namespace kvq::app {
+
 bool PrepareProcess(ProcessObjects& process) {
     process.settings.Initialise();
     if (!VariantIsServed(process.settings.Variant)) return false;
@@ -76,3 +83,5 @@ bool RequestSetTilt(ProcessObjects& process, std::int32_t targetTenths) {
 bool RequestModelChange(ProcessObjects& process, std::int32_t modelIndex) {
     return PostChangeModel(process.actuator.ThreadIdOfActuator(), modelIndex);
 }
+
+}  // namespace kvq::app

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace kvq::cli {
+
 const char* const CliUsage =
     "usage: kvqctl [--port COMn|/dev/PATH] [--timeout SECONDS] [--json] [--demo] COMMAND\n"
     "commands:\n"
@@ -135,3 +137,5 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
     if (options.command == CliOptions::Command::ChangeModel) options.modelName = words[1];
     return options;
 }
+
+}  // namespace kvq::cli

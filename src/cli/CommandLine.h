@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kvq::cli {
+
 // What kvqctl was asked to do.
 struct CliOptions {
     enum class Command { Status, Monitor, SetTilt, ChangeModel };
@@ -28,3 +30,5 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
 std::optional<std::int32_t> ParseTiltDegrees(const std::string& text);
 
 extern const char* const CliUsage;
+
+}  // namespace kvq::cli

@@ -7,6 +7,12 @@
 #include "actuator/VLX400E.h"
 #include "status/StatusTexts.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::status;
+
+namespace kvq::cli {
+
 namespace {
 
 std::string JsonString(const std::string& text) {
@@ -79,3 +85,5 @@ std::string DeviceReport(const DeviceSnapshot& device) {
     if (!problem.empty()) report << "Problem:           " << problem << "\n";
     return report.str();
 }
+
+}  // namespace kvq::cli

@@ -20,6 +20,14 @@
 #include "serial/PortNames.h"
 #include "status/TestEngine.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::app;
+
+namespace kvq::cli {
+
 namespace {
 
 enum ExitCode {
@@ -239,7 +247,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     std::string error;
     const auto options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
@@ -310,4 +318,10 @@ int main(int argc, char** argv) {
     StopWatchingStopSignals();
     if (!StopWorkers(process)) std::fprintf(stderr, "kvqctl: a worker did not end in time\n");
     return code;
+}
+
+}  // namespace kvq::cli
+
+int main(int argc, char** argv) {
+    return kvq::cli::Main(argc, argv);
 }

@@ -6,6 +6,12 @@
 #include "app/Process.h"
 #include "ui/DialogTexts.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::app;
+
+namespace kvq::ui {
+
 namespace {
 
 // Truncated toward zero, kept inside the bar's range (and a NaN at 0).
@@ -106,3 +112,5 @@ RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t slider
     s.currentPort = currentPort;
     return s;
 }
+
+}  // namespace kvq::ui
