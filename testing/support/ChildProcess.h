@@ -17,6 +17,8 @@
 
 extern char** environ;
 
+namespace kvq::testing {
+
 // A program run by a test, in a directory of the test's choosing, with its
 // output collected in files there.
 class ChildProcess {
@@ -99,3 +101,5 @@ private:
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
+
+}  // namespace kvq::testing

@@ -8,6 +8,8 @@
 #include "serial/PortNames.h"
 #include "SerialTestSupport.h"
 
+using namespace kvq::serial;
+
 namespace {
 
 struct NameCase {

@@ -15,6 +15,10 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
+using namespace kvq::serial;
+using namespace kvq::app;
+using namespace kvq::ui;
+
 namespace {
 
 namespace fs = std::filesystem;
