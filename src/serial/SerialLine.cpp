@@ -1,7 +1,5 @@
 #include "serial/SerialLine.h"
 
-#include <system_error>
-
 #include "serial/PortNames.h"
 
 std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error) {
@@ -29,7 +27,7 @@ std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName
             break;
     }
     if (error != 0) {
-        return prefix + std::generic_category().message(error) + " (error " +
+        return prefix + SystemErrorText(error) + " (error " +
                std::to_string(error) + ").";
     }
     return prefix + "the port could not be set up.";
