@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -60,6 +61,15 @@ std::string DeviceNameFor(const std::string& name) {
     return {};
 }
 
+// The name of the claim on a port: one per device, whatever case it was named in.
+std::string ClaimNameFor(const std::string& device) {
+    std::string name = "Local\\kvq-serial-port-";
+    for (char c : device.substr(4)) {
+        name += c == '\\' ? '/' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+
 // 10 bits an octet (start, 8 data, stop) at the line's rate.
 std::chrono::microseconds WireTime(std::size_t octets, std::int32_t rate) {
     return std::chrono::microseconds(static_cast<std::int64_t>(octets) * 10 * 1000000 /
@@ -88,6 +98,11 @@ struct SerialLineWin32::Platform {
     bool writePending = false;
     std::vector<std::uint8_t> writeBuffer;
     SteadyClock::time_point writeDeadline{};
+
+    // Held while the port is open: a claim on its name that other instances
+    // of the tool see even where the driver lets a port be opened twice
+    // (Wine, some virtual port drivers).
+    HANDLE claim = nullptr;
 
     HANDLE wakeEvent = nullptr;  // auto-reset: one wake-up ends one wait
     HANDLE timer = nullptr;      // the wait's deadline, to the microsecond where the system can
@@ -213,7 +228,7 @@ SerialLineWin32::SerialLineWin32() : platform_(std::make_unique<Platform>()) {
 
 SerialLineWin32::~SerialLineWin32() {
     Close();
-    Platform& p = *platform_;
+    const Platform& p = *platform_;
     for (HANDLE handle : {p.wakeEvent, p.readRequest.hEvent, p.writeRequest.hEvent, p.timer}) {
         if (handle != nullptr) ::CloseHandle(handle);
     }
@@ -254,6 +269,10 @@ OpenOutcome SerialLineWin32::Open(const std::string& name, std::int32_t baudRate
     }
     bool stateSaved = false;
     const auto fail = [&](DWORD error, OpenFailure failure) {
+        if (p.claim != nullptr) {
+            ::CloseHandle(p.claim);
+            p.claim = nullptr;
+        }
         if (p.Open()) {
             if (stateSaved) {
                 ::SetCommTimeouts(p.port, &p.savedTimeouts);
@@ -269,6 +288,10 @@ OpenOutcome SerialLineWin32::Open(const std::string& name, std::int32_t baudRate
     const std::string device = DeviceNameFor(name);
     if (device.empty()) {
         return fail(ERROR_FILE_NOT_FOUND, OpenFailure::NoSuchDevice);
+    }
+    p.claim = ::CreateMutexA(nullptr, FALSE, ClaimNameFor(device).c_str());
+    if (p.claim == nullptr || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return fail(ERROR_ACCESS_DENIED, OpenFailure::Busy);
     }
     // No sharing: while this handle is open nobody else gets the port.
     p.port = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -359,6 +382,8 @@ void SerialLineWin32::Close() {
     ::SetCommState(p.port, &p.savedState);
     ::CloseHandle(p.port);
     p.port = INVALID_HANDLE_VALUE;
+    if (p.claim != nullptr) ::CloseHandle(p.claim);
+    p.claim = nullptr;
     // Whatever was still pending ended with the handle.
     p.readPending = false;
     p.writePending = false;

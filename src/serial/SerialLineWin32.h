@@ -8,7 +8,8 @@
 // under Wine a pseudo-terminal mapped to a COM name. The port is opened for
 // overlapped I/O, so one wait covers the line's input, a wake-up and the
 // deadline together. A COM port is exclusive by nature: a second open, in
-// this process or another, is refused while it is held.
+// this process or another, is refused while it is held; a claim on the port's
+// name keeps two instances of the tool apart where a driver does not (Wine).
 class SerialLineWin32 final : public SerialLine {
 public:
     SerialLineWin32();
