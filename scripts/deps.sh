@@ -9,6 +9,7 @@ packages=(
   util-linux passwd
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
 )
 
 missing=()

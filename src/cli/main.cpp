@@ -17,7 +17,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Report.h"
 #include "cli/Terminal.h"
-#include "serial/PortNames.h"
+#include "serial/PortDiscovery.h"
 #include "status/TestEngine.h"
 
 using namespace kvq::core;
@@ -40,11 +40,12 @@ enum ExitCode {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The lowest present port of COM1 to COM8, as the dialog would choose it.
+// The lowest present port of COM1 to COM8, as the dialog would choose it
+// (through the same filters).
 std::string LowestPresentPort() {
     int lowest = 0;
-    for (const auto& entry : BuildPortMap()) {
-        const int number = std::atoi(entry.comName.c_str() + 3);
+    for (const auto& port : ListSerialPorts()) {
+        const int number = ListedPortNumber(port).value_or(0);
         if (number >= 1 && number <= 8 && (lowest == 0 || number < lowest)) lowest = number;
     }
     return lowest == 0 ? std::string() : "COM" + std::to_string(lowest);
@@ -268,7 +269,7 @@ int Main(int argc, char** argv) {
                      "kvqctl: demo: a simulated E-VLX400 (model %s) answers on COM1 (%s); "
                      "working directory %s\n",
                      demo->ModelKey().c_str(), demo->DevicePath().c_str(),
-                     demo->Directory().c_str());
+                     demo->Directory().string().c_str());
     }
 
     ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
@@ -281,7 +282,7 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr,
                      "kvqctl: No Antenna Table File Found! (no antenna table *.ascu with a model "
                      "in %s)\n",
-                     std::filesystem::current_path(ignored).c_str());
+                     std::filesystem::current_path(ignored).string().c_str());
         return ExitUsage;
     }
 

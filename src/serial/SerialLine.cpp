@@ -1,7 +1,5 @@
 #include "serial/SerialLine.h"
 
-#include <system_error>
-
 #include "serial/PortNames.h"
 
 namespace kvq::serial {
@@ -31,7 +29,7 @@ std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName
             break;
     }
     if (error != 0) {
-        return prefix + std::generic_category().message(error) + " (error " +
+        return prefix + SystemErrorText(error) + " (error " +
                std::to_string(error) + ").";
     }
     return prefix + "the port could not be set up.";

@@ -62,7 +62,8 @@ public:
 
     std::int32_t BaudRate() const { return baudRate_.load(); }
     OpenFailure LastOpenFailure() const { return lastFailure_.load(); }
-    int LastOpenError() const { return lastError_.load(); }  // errno of the failed call
+    // The system's code for the failed call: errno, or GetLastError on Windows.
+    int LastOpenError() const { return lastError_.load(); }
 
     std::atomic<std::uint8_t> ReceivedSinceAsked{0};
     std::atomic<std::uint8_t> IsOpen{0};
@@ -89,8 +90,11 @@ private:
     std::atomic<int> lastError_{0};
 };
 
-// The serial line of this platform (termios here).
+// The serial line of this platform (termios, or the Win32 communications calls).
 std::unique_ptr<SerialLine> MakeSystemSerialLine();
+
+// The system's own text for an error code of LastOpenError (one per platform).
+std::string SystemErrorText(int error);
 
 // One sentence for the user about why the port could not be opened, with the
 // dialout hint when permission was denied.

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "serial/PortNames.h"
 
@@ -117,6 +118,10 @@ SerialLinePosix::~SerialLinePosix() {
 
 std::unique_ptr<SerialLine> MakeSystemSerialLine() {
     return std::make_unique<SerialLinePosix>();
+}
+
+std::string SystemErrorText(int error) {
+    return std::generic_category().message(error);
 }
 
 OpenOutcome SerialLinePosix::Open(const std::string& name, std::int32_t baudRate) {

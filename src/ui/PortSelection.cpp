@@ -1,8 +1,5 @@
 #include "ui/PortSelection.h"
 
-#include <charconv>
-#include <limits>
-#include <string_view>
 #include <thread>
 
 #include "ui/DialogTexts.h"
@@ -25,35 +22,10 @@ std::string PortNameOf(int n) {
     return "COM" + std::to_string(n);
 }
 
-namespace {
-
-// The registry hands out zero-terminated texts.
-std::string_view UpToNul(const std::string& text) {
-    return std::string_view(text).substr(0, text.find('\0'));
-}
-
-// The port number behind "COMn...": the leading digits after "COM", or none.
-// A number too large for an int still counts as read, but names no menu port.
-std::optional<int> ComNumber(std::string_view data) {
-    constexpr std::string_view prefix = "COM";
-    if (data.substr(0, prefix.size()) != prefix) return std::nullopt;
-    const auto rest = data.substr(prefix.size());
-    const auto digits = rest.substr(0, rest.find_first_not_of("0123456789"));
-    if (digits.empty()) return std::nullopt;
-    int number = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    if (error == std::errc::result_out_of_range) return std::numeric_limits<int>::max();
-    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-    return number;
-}
-
-}  // namespace
-
 int PortSelection::EnumerateSerialPorts(const std::vector<SerialPortInfo>& ports) {
     int count = 0;
     for (const auto& port : ports) {
-        if (UpToNul(port.valueName).find("Serial") == std::string_view::npos) continue;
-        const auto number = ComNumber(UpToNul(port.data));
+        const auto number = ListedPortNumber(port);
         if (!number) continue;
         ++count;
         if (InMenu(*number)) {
