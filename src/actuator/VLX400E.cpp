@@ -15,6 +15,11 @@
 #include "antenna/AntennaTable.h"
 #include "core/TimeSource.h"
 
+using namespace kvq::core;
+using namespace kvq::antenna;
+
+namespace kvq::actuator {
+
 namespace {
 
 constexpr const char* NoModelText = "NO RECOGNIZED ANTENNA MODEL?";
@@ -709,7 +714,7 @@ void CVLX400E::TiltReadBack(std::int32_t value) {
 bool CVLX400E::FirmwareUpdateDue(const std::string& actuatorVersion) {
     CloseFirmwareFile();
     std::array<char, FirmwareHeaderSize> header{};
-    if (std::FILE* file = std::fopen(firmwarePath_.c_str(), "rb")) {
+    if (std::FILE* file = std::fopen(firmwarePath_.string().c_str(), "rb")) {
         const std::size_t got = std::fread(header.data(), 1, header.size(), file);
         std::fclose(file);
         std::fill(header.begin() + static_cast<long>(got), header.end(), '\0');
@@ -720,7 +725,7 @@ bool CVLX400E::FirmwareUpdateDue(const std::string& actuatorVersion) {
     if (fileVersion.empty()) return false;
     if (actuatorVersion.compare(0, fileVersion.size(), fileVersion) == 0) return false;
 
-    firmwareFile_ = std::fopen(firmwarePath_.c_str(), "rb");
+    firmwareFile_ = std::fopen(firmwarePath_.string().c_str(), "rb");
     if (!firmwareFile_) return false;
     std::error_code error;
     const auto size = std::filesystem::file_size(firmwarePath_, error);
@@ -913,3 +918,5 @@ void CVLX400E::OnConversionReply(const CommandBuffer& buffer) {
         SetState(ActuatorState::Failed);
     }
 }
+
+}  // namespace kvq::actuator

@@ -19,7 +19,12 @@
 #include "hdlc/DeadlineTimer.h"
 #include "hdlc/LinkDevice.h"
 
+namespace kvq::antenna {
 class CAntennaTable;
+}  // namespace kvq::antenna
+
+namespace kvq::actuator {
+
 class ModelListControl;
 class TiltSliderControl;
 // How an operation runs the shared preamble (defined with the sequences).
@@ -164,7 +169,7 @@ bool VariantIsServed(std::string_view variant);
 // actuator thread runs on it (identity reading, the check, tilt, firmware
 // download, model change and conversion). The record is read as a snapshot;
 // every change to it is counted, so others can wait for one.
-class CVLX400E final : public LinkDevice {
+class CVLX400E final : public hdlc::LinkDevice {
 public:
     // "vlx400fw.bin" starts with a 10-byte header: a nonzero byte, one more,
     // the version text up to its NUL; the image follows.
@@ -177,22 +182,22 @@ public:
 
     // --- wiring, before the threads start ---
     // Where commands go: the link thread's id, asked for at every send.
-    void SetLinkThread(std::function<ThreadId()> linkThreadId) {
+    void SetLinkThread(std::function<core::ThreadId()> linkThreadId) {
         linkThreadId_ = std::move(linkThreadId);
     }
     // The firmware file to keep the actuator at; "vlx400fw.bin" in the working directory.
     void SetFirmwarePath(std::filesystem::path path) { firmwarePath_ = std::move(path); }
-    void SetAntennaTable(const CAntennaTable* table) { table_ = table; }
+    void SetAntennaTable(const antenna::CAntennaTable* table) { table_ = table; }
     // The two controls this record drives; nullptr lets go of them.
     void SetControls(TiltSliderControl* tiltSlider, ModelListControl* modelList);
-    void SetThreadId(ThreadId id) { threadId_.store(id); }
-    ThreadId ThreadIdOfActuator() const { return threadId_.load(); }
+    void SetThreadId(core::ThreadId id) { threadId_.store(id); }
+    core::ThreadId ThreadIdOfActuator() const { return threadId_.load(); }
     void SetDeviceIndex(std::int32_t index) { deviceIndex_.store(index); }
 
     // --- reading the record ---
     DeviceSnapshot Snapshot() const;
     // Counts every change to the record.
-    ChangeSignal& Changes() { return changes_; }
+    core::ChangeSignal& Changes() { return changes_; }
     const CManufacturingDataPage& ManufacturingData() const { return manufacturingData_; }
 
     // --- the record's own rules ---
@@ -240,25 +245,25 @@ public:
     void OnDeviceLost();
     void OnAisgDeviceFound();
     // A reply from the link, handed to the running operation by state.
-    void OnReply(const CommandBuffer& reply);
+    void OnReply(const core::CommandBuffer& reply);
 
     // --- start operations and reply handlers of each operation ---
     void StartReading();
-    void OnReadingReply(const CommandBuffer& reply);
+    void OnReadingReply(const core::CommandBuffer& reply);
     void StartCheck();
-    void OnCheckReply(const CommandBuffer& reply);
+    void OnCheckReply(const core::CommandBuffer& reply);
     void StartSetTilt();
-    void OnTiltReply(const CommandBuffer& reply);
+    void OnTiltReply(const core::CommandBuffer& reply);
     void PollTilt();
     void StartUpdate();
-    void OnUpdatingReply(const CommandBuffer& reply);
+    void OnUpdatingReply(const core::CommandBuffer& reply);
     void RestartAfterUpdate();
     void StartModelChange();
-    void OnModelChangeReply(const CommandBuffer& reply);
+    void OnModelChangeReply(const core::CommandBuffer& reply);
     void StartAisgSetup();
-    void OnAisgSetupReply(const CommandBuffer& reply);
+    void OnAisgSetupReply(const core::CommandBuffer& reply);
     void StartConversion();
-    void OnConversionReply(const CommandBuffer& reply);
+    void OnConversionReply(const core::CommandBuffer& reply);
 
     // --- time: the pauses a step prescribes, and the idle work ---
     // While a step's pause runs, the thread takes no message until it ends.
@@ -286,7 +291,7 @@ public:
     // LinkDevice
     std::int32_t LinkState() const override;
     std::int32_t LinkSetupPending() const override;
-    ThreadId LinkThreadIdOfDevice() const override { return threadId_.load(); }
+    core::ThreadId LinkThreadIdOfDevice() const override { return threadId_.load(); }
 
 private:
     friend class ActuatorTestAccess;  // tests put the record in the state a case starts from
@@ -321,8 +326,8 @@ private:
     void SetProblem(std::string_view text);
     void SetProgress(double progress);
 
-    void Send(CommandBufferPtr command);
-    void SendRaw(CommandBufferPtr command);
+    void Send(core::CommandBufferPtr command);
+    void SendRaw(core::CommandBufferPtr command);
     void PostToLink(std::uint32_t message, std::uintptr_t wParam = 0);
     void Pause(std::uint32_t ms, AfterPause then);
     // The shared opening: true when the reply was a preamble step's and the
@@ -341,13 +346,13 @@ private:
 
     mutable std::mutex mutex_;
     DeviceSnapshot record_;
-    DeadlineTimer replyDeadline_;
-    ChangeSignal changes_;
+    hdlc::DeadlineTimer replyDeadline_;
+    core::ChangeSignal changes_;
 
     std::atomic<std::int32_t> deviceIndex_{0};
-    std::atomic<ThreadId> threadId_{0};
-    std::function<ThreadId()> linkThreadId_;
-    const CAntennaTable* table_ = nullptr;
+    std::atomic<core::ThreadId> threadId_{0};
+    std::function<core::ThreadId()> linkThreadId_;
+    const antenna::CAntennaTable* table_ = nullptr;
     std::mutex controlsMutex_;
     TiltSliderControl* tiltSlider_ = nullptr;
     ModelListControl* modelList_ = nullptr;
@@ -371,3 +376,5 @@ private:
     std::uint64_t firmwareSize_ = 0;
     std::uint64_t firmwareSent_ = 0;
 };
+
+}  // namespace kvq::actuator

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kvq::antenna {
+
 // One antenna model: what the actuator stores as its model, the tilt range and
 // the configuration values that a model change sends to the actuator.
 struct AntennaRecord {
@@ -79,3 +81,5 @@ private:
     bool warningsLeftOut_ = false;
     std::string loadFailureText_;
 };
+
+}  // namespace kvq::antenna

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace kvq::antenna {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -493,3 +495,5 @@ int CountLines(const fs::path& path) {
     const std::optional<TableText> text = ReadTableText(path);
     return text ? CountLinesIn(text->bytes) : 0;
 }
+
+}  // namespace kvq::antenna

@@ -6,6 +6,8 @@
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
 
+namespace kvq::antenna {
+
 std::vector<std::string> LoadAntennaTables(CAntennaTable& table) {
     std::error_code error;
     const std::filesystem::path directory = std::filesystem::current_path(error);
@@ -22,3 +24,5 @@ std::vector<std::string> LoadAntennaTables(CAntennaTable& table) {
         names.push_back(record.displayName);
     return names;
 }
+
+}  // namespace kvq::antenna

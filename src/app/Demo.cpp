@@ -12,6 +12,12 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::sim;
+
+namespace kvq::app {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -245,3 +251,5 @@ SimulatedActuator& DemoSession::Simulator() {
 Vlx400Application& DemoSession::Application() {
     return *state_->application;
 }
+
+}  // namespace kvq::app

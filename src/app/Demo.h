@@ -8,9 +8,16 @@
 #include <string>
 #include <vector>
 
+namespace kvq::serial {
 class SerialLine;
+}  // namespace kvq::serial
+
+namespace kvq::sim {
 class SimulatedActuator;
 class Vlx400Application;
+}  // namespace kvq::sim
+
+namespace kvq::app {
 
 // How the simulated actuator of a demo behaves; the defaults are the
 // simulator's own (a realistic pace), tests shorten the waits.
@@ -43,11 +50,11 @@ public:
     // the name.
     std::string DevicePath() const;
     // The tool's end of the line; it lives as long as the session.
-    SerialLine& ToolLine();
+    serial::SerialLine& ToolLine();
     // The model the simulated actuator starts with (its key in the table).
     const std::string& ModelKey() const;
-    SimulatedActuator& Simulator();
-    Vlx400Application& Application();
+    sim::SimulatedActuator& Simulator();
+    sim::Vlx400Application& Application();
 
 private:
     struct State;
@@ -63,3 +70,5 @@ std::optional<std::filesystem::path> FindExamplesDirectory();
 // "vlx400fw.bin" content: a 10-byte header (0x01 0x00, the version text, a
 // NUL) followed by an image.
 std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_t imageSize);
+
+}  // namespace kvq::app

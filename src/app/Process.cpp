@@ -9,6 +9,14 @@
 #include "actuator/Controls.h"
 #include "antenna/AntennaTables.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::settings;
+
+namespace kvq::app {
+
 bool PrepareProcess(ProcessObjects& process) {
     process.settings.Initialise();
     if (!VariantIsServed(process.settings.Variant)) return false;
@@ -96,3 +104,5 @@ bool RequestSetTilt(ProcessObjects& process, std::int32_t targetTenths) {
 bool RequestModelChange(ProcessObjects& process, std::int32_t modelIndex) {
     return PostChangeModel(process.actuator.ThreadIdOfActuator(), modelIndex);
 }
+
+}  // namespace kvq::app

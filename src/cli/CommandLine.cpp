@@ -9,6 +9,8 @@
 #include <sstream>
 #include <utility>
 
+namespace kvq::cli {
+
 namespace {
 
 using Command = CliOptions::Command;
@@ -306,3 +308,5 @@ std::string UsageText() {
 std::string VersionText() {
     return std::string("kvqctl ") + KVQ_VERSION + "\n";
 }
+
+}  // namespace kvq::cli

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kvq::cli {
+
 // What kvqctl was asked to do.
 struct CliOptions {
     enum class Command { Status, Monitor, SetTilt, ChangeModel, Ports, Models };
@@ -45,3 +47,5 @@ std::string VersionText();
 
 // Whether a command talks to the actuator (ports and models need none).
 bool NeedsActuator(CliOptions::Command command);
+
+}  // namespace kvq::cli

@@ -4,6 +4,10 @@
 
 #include "antenna/AntennaTable.h"
 
+using namespace kvq::antenna;
+
+namespace kvq::cli {
+
 namespace {
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
@@ -69,3 +73,5 @@ std::string ModelChoiceError(const ModelChoice& choice, std::string_view name) {
     return "the model name '" + std::string(name) + "' is ambiguous: it could be " + list +
            "; give the key or the display name exactly; nothing was sent";
 }
+
+}  // namespace kvq::cli

@@ -5,7 +5,11 @@
 #include <string_view>
 #include <vector>
 
+namespace kvq::antenna {
 class CAntennaTable;
+}  // namespace kvq::antenna
+
+namespace kvq::cli {
 
 // Which model of the antenna table a name typed on the command line means.
 struct ModelChoice {
@@ -20,7 +24,9 @@ struct ModelChoice {
 // line repeats). Only when neither matches exactly is letter case ignored, and
 // then the name must leave one model. A name that is one model's display name
 // and another's key is ambiguous.
-ModelChoice ChooseModel(const CAntennaTable& table, std::string_view name);
+ModelChoice ChooseModel(const antenna::CAntennaTable& table, std::string_view name);
 
 // The sentence that says why a choice failed.
 std::string ModelChoiceError(const ModelChoice& choice, std::string_view name);
+
+}  // namespace kvq::cli

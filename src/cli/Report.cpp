@@ -9,6 +9,14 @@
 #include "serial/PortDiscovery.h"
 #include "status/StatusTexts.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::status;
+
+namespace kvq::cli {
+
 namespace {
 
 // Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates).
@@ -164,3 +172,5 @@ std::string ModelsReport(const CAntennaTable& table) {
     }
     return report.str();
 }
+
+}  // namespace kvq::cli

@@ -5,30 +5,38 @@
 #include <utility>
 #include <vector>
 
+namespace kvq::actuator {
+struct DeviceSnapshot;
+}  // namespace kvq::actuator
+namespace kvq::serial {
+struct SerialPortInfo;
+}  // namespace kvq::serial
+namespace kvq::antenna {
+class CAntennaTable;
+}  // namespace kvq::antenna
+
+namespace kvq::cli {
+
 // A JSON value whose members keep the order they were put in, so every line
 // reads in the same order.
 using JsonValue = nlohmann::ordered_json;
-
-struct DeviceSnapshot;
-struct SerialPortInfo;
-class CAntennaTable;
 
 // The JSON object of one moment: the record and the status lines it calls for
 // ("state", "stateText", "statusLine1", "statusLine2", "serialNumber",
 // "softwareVersion", "antennaModel", "minTilt", "maxTilt", "currentTilt",
 // "requestedTilt" in tenths of a degree, "problemText", "progress", "ready").
 JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                          const DeviceSnapshot& device);
+                          const actuator::DeviceSnapshot& device);
 // The identity and tilts as lines for a person.
-std::string DeviceReport(const DeviceSnapshot& device);
+std::string DeviceReport(const actuator::DeviceSnapshot& device);
 
 // The ports found: COM name, device, adapter and its serial number where known.
-JsonValue PortsJson(const std::vector<SerialPortInfo>& ports);
-std::string PortsReport(const std::vector<SerialPortInfo>& ports);
+JsonValue PortsJson(const std::vector<serial::SerialPortInfo>& ports);
+std::string PortsReport(const std::vector<serial::SerialPortInfo>& ports);
 
 // The antenna table's models: key, display name, tilt range.
-JsonValue ModelsJson(const CAntennaTable& table);
-std::string ModelsReport(const CAntennaTable& table);
+JsonValue ModelsJson(const antenna::CAntennaTable& table);
+std::string ModelsReport(const antenna::CAntennaTable& table);
 
 // Marks an object as the final one: "exitCode", and "error" (the sentence, or
 // null when there is none).
@@ -39,3 +47,5 @@ void AddEnding(JsonValue& object, int exitCode, const std::string& error);
 std::string JsonLine(const JsonValue& object);
 // A text from outside (the actuator, a file) as a JSON string value.
 JsonValue JsonText(const std::string& text);
+
+}  // namespace kvq::cli

@@ -28,6 +28,15 @@
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::app;
+
+namespace kvq::cli {
+
 namespace {
 
 enum ExitCode {
@@ -356,7 +365,7 @@ int ListModels(Output& output) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     Output output(AsksForJson(args));
     std::string error;
@@ -450,4 +459,10 @@ int main(int argc, char** argv) {
     StopWatchingStopSignals();
     if (!StopWorkers(process)) std::fprintf(stderr, "kvqctl: a worker did not end in time\n");
     return code;
+}
+
+}  // namespace kvq::cli
+
+int main(int argc, char** argv) {
+    return kvq::cli::Main(argc, argv);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace kvq::core {
+
 // Small text helpers the layers share.
 
 // The text without the given blanks at either end.
@@ -22,3 +24,5 @@ inline std::string TiltText(std::int32_t tenths) {
     std::snprintf(text, sizeof text, "%.1lf", tenths / 10.0);
     return text;
 }
+
+}  // namespace kvq::core

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kvq::serial {
+
 // One serial port as the port list gives it: in the shape of the platform's
 // port registry (a value name and its data "COMn"), so the dialog's filters
 // run on it unchanged, plus what the system knows of the device behind it, so
@@ -46,6 +48,8 @@ std::optional<int> ListedPortNumber(const SerialPortInfo& port);
 std::vector<SerialPortInfo> ListSerialPorts(const std::filesystem::path& sysfsRoot = "/sys");
 
 // The entries that pass the filters and name a port (COM1 and up), by port
-// number (of entries with the same number, the first), as a front end offers them. The first of them is the
-// port the program uses when none is named.
+// number (of entries with the same number, the first), as a front end offers
+// them. The first of them is the port the program uses when none is named.
 std::vector<SerialPortInfo> ListedPortsInOrder(const std::vector<SerialPortInfo>& ports);
+
+}  // namespace kvq::serial

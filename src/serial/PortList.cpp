@@ -11,6 +11,8 @@
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
 
+namespace kvq::serial {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -113,3 +115,5 @@ std::vector<SerialPortInfo> ListedPortsInOrder(const std::vector<SerialPortInfo>
         ordered.push_back(*port);
     return ordered;
 }
+
+}  // namespace kvq::serial

@@ -1,8 +1,8 @@
 #include "serial/SerialLine.h"
 
-#include <system_error>
-
 #include "serial/PortNames.h"
+
+namespace kvq::serial {
 
 std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error) {
     std::string port = portName;
@@ -29,8 +29,10 @@ std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName
             break;
     }
     if (error != 0) {
-        return prefix + std::generic_category().message(error) + " (error " +
+        return prefix + SystemErrorText(error) + " (error " +
                std::to_string(error) + ").";
     }
     return prefix + "the port could not be set up.";
 }
+
+}  // namespace kvq::serial

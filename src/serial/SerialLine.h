@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+namespace kvq::serial {
+
 // Why the last Open failed, so a front end can say it in a sentence.
 enum class OpenFailure : std::uint8_t {
     None,              // the last open succeeded (or none was tried)
@@ -60,7 +62,8 @@ public:
 
     std::int32_t BaudRate() const { return baudRate_.load(); }
     OpenFailure LastOpenFailure() const { return lastFailure_.load(); }
-    int LastOpenError() const { return lastError_.load(); }  // errno of the failed call
+    // The system's code for the failed call: errno, or GetLastError on Windows.
+    int LastOpenError() const { return lastError_.load(); }
 
     std::atomic<std::uint8_t> ReceivedSinceAsked{0};
     std::atomic<std::uint8_t> IsOpen{0};
@@ -87,9 +90,14 @@ private:
     std::atomic<int> lastError_{0};
 };
 
-// The serial line of this platform (termios here).
+// The serial line of this platform (termios, or the Win32 communications calls).
 std::unique_ptr<SerialLine> MakeSystemSerialLine();
+
+// The system's own text for an error code of LastOpenError (one per platform).
+std::string SystemErrorText(int error);
 
 // One sentence for the user about why the port could not be opened, with the
 // dialout hint when permission was denied.
 std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error = 0);
+
+}  // namespace kvq::serial

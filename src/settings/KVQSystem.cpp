@@ -6,6 +6,8 @@
 
 #include "settings/ProfileFile.h"
 
+namespace kvq::settings {
+
 namespace {
 
 // ASCII letters only, as the file system the program comes from folds them.
@@ -73,3 +75,5 @@ std::filesystem::path FindSettingsFile(const std::filesystem::path& directory) {
     }
     return chosen.empty() ? exact : chosen;
 }
+
+}  // namespace kvq::settings

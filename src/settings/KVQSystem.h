@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace kvq::settings {
+
 // The settings of this tool: section "VLX400" of KVQ.INI in the working directory, read
 // once at start-up and read-only afterwards. Of all the keys only Variant changes what
 // the program does; the others are kept as the file gives them, so a settings file
@@ -53,3 +55,5 @@ public:
 // does not depend on the order in which the directory lists them. With none, KVQ.INI
 // (which then reads as missing).
 std::filesystem::path FindSettingsFile(const std::filesystem::path& directory);
+
+}  // namespace kvq::settings

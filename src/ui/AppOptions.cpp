@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace kvq::ui {
+
 const char* const KvqUsage =
     "usage: kvq [--demo] [--screenshot FILE.png]\n"
     "  --demo             run against a simulated E-VLX400 on COM1, in a fresh demo directory\n"
@@ -41,3 +43,5 @@ bool DisplayAvailable() {
     }
     return false;
 }
+
+}  // namespace kvq::ui

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace kvq::ui {
+
 // What kvq was started with.
 struct KvqOptions {
     bool demo = false;  // the simulated actuator on COM1, in a demo directory
@@ -25,3 +27,5 @@ bool DisplayAvailable();
 
 // The one sentence kvq prints when there is no display.
 extern const char* const NoDisplaySentence;
+
+}  // namespace kvq::ui

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace kvq::ui {
+
 // Every text the dialogs show, exactly as the user sees it: the blanks before
 // and after some of them are part of the text.
 
@@ -41,3 +43,5 @@ inline constexpr const char AboutOneActuator[] =
 inline constexpr const char AboutVersion[] = "Version 1.3.1      Build Date: 29-June-2011";
 
 }  // namespace ui_text
+
+}  // namespace kvq::ui

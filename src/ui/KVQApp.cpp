@@ -11,6 +11,11 @@
 #include "ui/KVQDlg.h"
 #include "ui/QtMessagePresenter.h"
 
+using namespace kvq::actuator;
+using namespace kvq::app;
+
+namespace kvq::ui {
+
 namespace {
 
 // For unattended runs: says each message on the standard error instead of
@@ -98,3 +103,5 @@ int CKVQApp::InitInstance(int& argc, char** argv,
     }
     return code;
 }
+
+}  // namespace kvq::ui

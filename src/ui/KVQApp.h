@@ -4,14 +4,18 @@
 #include <optional>
 #include <string>
 
+namespace kvq::app {
 struct ProcessObjects;
+}  // namespace kvq::app
+
+namespace kvq::ui {
 
 // The application object: prepares the shared objects before any window
 // exists, then owns the QApplication and runs the main dialog as the whole
 // program.
 class CKVQApp {
 public:
-    explicit CKVQApp(ProcessObjects& process);
+    explicit CKVQApp(app::ProcessObjects& process);
     ~CKVQApp();
     CKVQApp(const CKVQApp&) = delete;
     CKVQApp& operator=(const CKVQApp&) = delete;
@@ -28,5 +32,7 @@ public:
                      const std::optional<std::string>& screenshotPath = std::nullopt);
 
 private:
-    ProcessObjects& process_;
+    app::ProcessObjects& process_;
 };
+
+}  // namespace kvq::ui

@@ -22,6 +22,13 @@
 #include "ui/RefreshView.h"
 #include "ui/UserCommands.h"
 
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::app;
+
+namespace kvq::ui {
+
 namespace {
 
 enum class Kind { Group, Label, CentredLabel, Edit, Combo, Button, List, Slider, Progress };
@@ -460,3 +467,5 @@ void CKVQDlg::PaintDialog(QPaintEvent* event) {
     // A minimised window's icon is the window system's to draw.
     QDialog::paintEvent(event);
 }
+
+}  // namespace kvq::ui

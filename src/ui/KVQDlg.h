@@ -20,9 +20,15 @@ class QMenuBar;
 class QProgressBar;
 class QPushButton;
 class QSlider;
+
+namespace kvq::app {
+struct ProcessObjects;
+}  // namespace kvq::app
+
+namespace kvq::ui {
+
 class QtModelList;
 class QtTiltSlider;
-struct ProcessObjects;
 
 // The main window: the actuator's identity, tilt and status, the user's two
 // commands, the Communication menu, and the start and stop of the workers on
@@ -56,10 +62,10 @@ public:
     static constexpr int RefreshTimerId = 1001;
     static constexpr int RefreshPeriodMs = 500;
 
-    using PortListSource = std::function<std::vector<SerialPortInfo>()>;
+    using PortListSource = std::function<std::vector<serial::SerialPortInfo>()>;
 
     // ports: where the serial ports come from; none: ListSerialPorts().
-    CKVQDlg(ProcessObjects& process, MessagePresenter& boxes, PortListSource ports = {},
+    CKVQDlg(app::ProcessObjects& process, MessagePresenter& boxes, PortListSource ports = {},
             QWidget* parent = nullptr);
     ~CKVQDlg() override;
 
@@ -111,7 +117,7 @@ private:
     void ShowSoon(const MessageText& message);
     void StopAllWorkers();
 
-    ProcessObjects& process_;
+    app::ProcessObjects& process_;
     MessagePresenter& boxes_;
     PortListSource portSource_;
 
@@ -142,3 +148,5 @@ private:
     bool joined_ = false;
     bool endedByInitialisation_ = false;
 };
+
+}  // namespace kvq::ui

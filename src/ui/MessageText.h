@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace kvq::ui {
+
 // A message box as the dialog decides it: text, caption and icon, always with
 // a single OK button.
 struct MessageText {
@@ -23,3 +25,5 @@ public:
 
 // The text with its "%d" replaced by the number.
 std::string WithNumber(const std::string& text, int number);
+
+}  // namespace kvq::ui

@@ -5,6 +5,11 @@
 #include "ui/DialogTexts.h"
 #include "core/MainDataStore.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+
+namespace kvq::ui {
+
 std::string WithNumber(const std::string& text, int number) {
     std::string result = text;
     if (const auto at = result.find("%d"); at != std::string::npos)
@@ -93,3 +98,5 @@ std::string PortSelection::MenuText(int n) const {
     }
     return text;
 }
+
+}  // namespace kvq::ui

@@ -11,7 +11,11 @@
 #include "serial/PortDiscovery.h"
 #include "core/ThreadMessages.h"
 
+namespace kvq::core {
 class CMainDataStore;
+}  // namespace kvq::core
+
+namespace kvq::ui {
 
 // The dialog offers COM1 to COM8 in its Communication menu.
 inline constexpr int MenuPortCount = 8;
@@ -40,7 +44,7 @@ public:
     // Runs the port list through the registry filters: the value name says
     // "Serial", the data starts with "COM" and a decimal number follows. Every
     // entry that passes is counted; numbers 1..8 are recorded as present.
-    int EnumerateSerialPorts(const std::vector<SerialPortInfo>& ports);
+    int EnumerateSerialPorts(const std::vector<serial::SerialPortInfo>& ports);
     // Greys the menu, then enables the ports that are present.
     void InitialisePortMenu();
     // The lowest present port becomes the port in use; with none, COM1.
@@ -52,7 +56,7 @@ public:
     // new name is published, the link thread told to reopen, and the outcome
     // awaited for at most `allowance`. Answers the box to show.
     std::optional<MessageText> ChangePort(
-        int n, CMainDataStore& context, ThreadId linkThread,
+        int n, core::CMainDataStore& context, core::ThreadId linkThread,
         std::chrono::milliseconds allowance = std::chrono::milliseconds(1000));
 
     int CurrentPort() const { return currentPort_; }
@@ -68,6 +72,8 @@ private:
 
     std::array<int, MenuPortCount + 1> portPresent_{};
     std::array<MenuItem, MenuPortCount + 1> menu_{};
-    std::array<std::optional<SerialPortInfo>, MenuPortCount + 1> details_{};
+    std::array<std::optional<serial::SerialPortInfo>, MenuPortCount + 1> details_{};
     int currentPort_ = 0;
 };
+
+}  // namespace kvq::ui

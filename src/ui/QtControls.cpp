@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <numeric>
 
+namespace kvq::ui {
+
 namespace {
 
 // The first tick of the current range, kept on the slider itself: Qt draws
@@ -137,3 +139,5 @@ void QtModelList::SelectModelName(std::string_view name) {
         if (at >= 0) Select(combo, at);
     });
 }
+
+}  // namespace kvq::ui

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+namespace kvq::ui {
+
 void QtMessagePresenter::Show(const MessageText& message) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     if (message.icon == MessageText::Icon::Information) icon = QMessageBox::Information;
@@ -11,3 +13,5 @@ void QtMessagePresenter::Show(const MessageText& message) {
     box.setTextFormat(Qt::PlainText);  // the blanks around some texts are theirs
     box.exec();
 }
+
+}  // namespace kvq::ui

@@ -5,6 +5,8 @@
 
 #include "ui/MessageText.h"
 
+namespace kvq::ui {
+
 // Shows each message as a modal box with one OK button over its parent.
 class QtMessagePresenter final : public MessagePresenter {
 public:
@@ -14,3 +16,5 @@ public:
 private:
     QPointer<QWidget> parent_;
 };
+
+}  // namespace kvq::ui

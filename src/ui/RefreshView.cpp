@@ -6,6 +6,12 @@
 #include "app/Process.h"
 #include "ui/DialogTexts.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::app;
+
+namespace kvq::ui {
+
 namespace {
 
 // The controls are the user's only while the actuator rests after its check.
@@ -91,3 +97,5 @@ RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t slider
     s.currentPort = currentPort;
     return s;
 }
+
+}  // namespace kvq::ui

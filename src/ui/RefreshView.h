@@ -9,13 +9,17 @@
 #include "core/Text.h"
 #include "ui/MessageText.h"
 
+namespace kvq::app {
 struct ProcessObjects;
+}  // namespace kvq::app
+
+namespace kvq::ui {
 
 using StatusPair = std::pair<std::string, std::string>;
 
 // What the refresh reads of the shared state, taken at one moment.
 struct RefreshSnapshot {
-    DeviceSnapshot device;
+    actuator::DeviceSnapshot device;
     std::int32_t sliderPosition = 0;
     // Present when the status lines changed since the last refresh.
     std::optional<StatusPair> statusLines;
@@ -69,5 +73,7 @@ std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t
 
 // Reads what the refresh needs from the shared objects; the status lines and
 // the serial port's received flag are taken (cleared) on the way.
-RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t sliderPosition,
+RefreshSnapshot TakeRefreshSnapshot(app::ProcessObjects& process, std::int32_t sliderPosition,
                                     std::int32_t currentPort);
+
+}  // namespace kvq::ui

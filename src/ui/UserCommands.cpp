@@ -5,6 +5,10 @@
 #include "app/Process.h"
 #include "ui/DialogTexts.h"
 
+using namespace kvq::app;
+
+namespace kvq::ui {
+
 bool RequestTilt(ProcessObjects& process, std::int32_t sliderPosition) {
     return RequestSetTilt(process, sliderPosition);
 }
@@ -23,5 +27,8 @@ ModelChange RequestModelChange(ProcessObjects& process, const std::vector<std::s
         process.SystemContext.SetStatusLines(ui_text::AntennaNotFound, "");
         return ModelChange::NotFound;
     }
-    return ::RequestModelChange(process, *model) ? ModelChange::Requested : ModelChange::NotPosted;
+    return app::RequestModelChange(process, *model) ? ModelChange::Requested
+                                                    : ModelChange::NotPosted;
 }
+
+}  // namespace kvq::ui

@@ -11,7 +11,11 @@
 #include "ui/KVQApp.h"
 #include "app/Process.h"
 
-int main(int argc, char** argv) {
+using namespace kvq::app;
+
+namespace kvq::ui {
+
+int Main(int argc, char** argv) {
     std::string error;
     const auto options = ParseKvqArguments(std::vector<std::string>(argv + 1, argv + argc), error);
 
@@ -55,4 +59,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     return app.InitInstance(argc, argv, options->screenshotPath);
+}
+
+}  // namespace kvq::ui
+
+int main(int argc, char** argv) {
+    return kvq::ui::Main(argc, argv);
 }

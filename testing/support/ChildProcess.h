@@ -18,6 +18,8 @@
 
 extern char** environ;
 
+namespace kvq::testing {
+
 // A program run by a test, in a directory of the test's choosing, with its
 // output collected in files there. Its environment is the test's, with the
 // "NAME=value" entries of `environment` put in (set here, not in the test's
@@ -116,3 +118,5 @@ private:
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
+
+}  // namespace kvq::testing

@@ -9,6 +9,10 @@
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::status;
+
 namespace {
 
 using Lines = std::pair<std::string, std::string>;

@@ -12,6 +12,8 @@
 #include "antenna/AntennaTableFile.h"
 #include "AntennaTestSupport.h"
 
+using namespace kvq::antenna;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -15,6 +15,9 @@
 #include "antenna/AntennaTableFile.h"
 #include "antenna/AntennaTables.h"
 
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include "cli/CommandLine.h"
 
+using namespace kvq::cli;
+
 using Command = CliOptions::Command;
 
 TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {

@@ -16,6 +16,10 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+using namespace kvq::testing;
+
 namespace {
 
 using std::chrono::milliseconds;

@@ -3,6 +3,9 @@
 #include "antenna/AntennaTable.h"
 #include "cli/ModelChoice.h"
 
+using namespace kvq::antenna;
+using namespace kvq::cli;
+
 namespace {
 
 CAntennaTable SmallTable() {

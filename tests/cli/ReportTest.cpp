@@ -3,6 +3,9 @@
 #include "actuator/VLX400E.h"
 #include "cli/Report.h"
 
+using namespace kvq::actuator;
+using namespace kvq::cli;
+
 // Texts from the actuator are bytes, not known to be UTF-8: every line must
 // still be valid JSON, ASCII only, and a person's UTF-8 must survive.
 TEST(KvqctlJson, AnyBytesGiveOneValidAsciiLine) {

@@ -14,6 +14,8 @@
 #include "serial/PortNames.h"
 #include "SerialTestSupport.h"
 
+using namespace kvq::serial;
+
 namespace {
 
 namespace fs = std::filesystem;

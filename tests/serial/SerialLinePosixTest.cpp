@@ -19,6 +19,9 @@
 #include "SerialTestSupport.h"
 #include "serial/SerialLinePosix.h"
 
+using namespace kvq::serial;
+using namespace kvq::testing;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -11,9 +11,14 @@
 
 #include "ui/AppOptions.h"
 #include "app/Demo.h"
+#include "app/Environment.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
+
+using namespace kvq::serial;
+using namespace kvq::app;
+using namespace kvq::ui;
 
 namespace {
 
@@ -60,7 +65,7 @@ TEST(DemoFirmware, HeaderCarriesTheVersionSoNoDownloadStarts) {
 
 TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
     const fs::path before = fs::current_path();
-    ::setenv(PortMapVariable, "COM5=/tmp/kept", 1);
+    SetEnvironmentVariable(PortMapVariable, "COM5=/tmp/kept");
     fs::path directory;
     {
         DemoSession demo;
@@ -87,7 +92,7 @@ TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
     EXPECT_EQ(fs::current_path(), before);
     EXPECT_FALSE(fs::exists(directory));
     EXPECT_EQ(std::string(std::getenv(PortMapVariable)), "COM5=/tmp/kept");
-    ::unsetenv(PortMapVariable);
+    SetEnvironmentVariable(PortMapVariable, std::nullopt);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "ui/QtControls.h"
 #include "UiTestSupport.h"
 
+using namespace kvq::ui;
+
 namespace {
 
 using std::chrono::milliseconds;

@@ -14,6 +14,10 @@
 #include "ui/PortSelection.h"
 #include "core/ThreadMessages.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::ui;
+
 namespace {
 
 using std::chrono::milliseconds;

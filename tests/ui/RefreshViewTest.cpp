@@ -11,6 +11,13 @@
 #include "app/Process.h"
 #include "ui/RefreshView.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::app;
+using namespace kvq::ui;
+
 namespace {
 
 using enum ActuatorState;

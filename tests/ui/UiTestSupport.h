@@ -9,6 +9,8 @@
 
 #include "ui/MessageText.h"
 
+namespace kvq::ui {
+
 // Keeps the event loop turning until the condition holds; false when it did
 // not within the limit.
 inline bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -32,3 +34,5 @@ public:
     void Show(const MessageText& message) override { shown.push_back(message); }
     std::vector<MessageText> shown;
 };
+
+}  // namespace kvq::ui

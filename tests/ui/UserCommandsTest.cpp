@@ -12,6 +12,11 @@
 #include "core/ThreadMessages.h"
 #include "ui/UserCommands.h"
 
+using namespace kvq::core;
+using namespace kvq::antenna;
+using namespace kvq::app;
+using namespace kvq::ui;
+
 namespace {
 
 class UserCommands : public ::testing::Test {
