@@ -116,8 +116,7 @@ struct Parser {
                        "set-tilt and change-model 900, monitor none")
             ->type_name("SECONDS");
         app.add_flag("--json", json, "JSON lines on the standard output (below)");
-        app.add_flag("--demo", demo,
-                     "work with a simulated actuator inside the program, on COM1");
+        app.add_flag("--demo", demo, "work with a simulated actuator inside the program, on COM1");
         app.footer(Footer);
         // Options may follow the command; what nothing takes is judged below,
         // with a reason in the tool's own words.

@@ -85,7 +85,7 @@ std::string JsonLine(const JsonValue& object) {
 }
 
 JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                          const DeviceSnapshot& device) {
+                     const DeviceSnapshot& device) {
     return {
         {"state", static_cast<std::int32_t>(device.state)},
         {"stateText", JsonText(StateText(device))},

@@ -26,7 +26,7 @@ using JsonValue = nlohmann::ordered_json;
 // "softwareVersion", "antennaModel", "minTilt", "maxTilt", "currentTilt",
 // "requestedTilt" in tenths of a degree, "problemText", "progress", "ready").
 JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                          const actuator::DeviceSnapshot& device);
+                     const actuator::DeviceSnapshot& device);
 // The identity and tilts as lines for a person.
 std::string DeviceReport(const actuator::DeviceSnapshot& device);
 

@@ -256,9 +256,9 @@ private:
         const DeviceSnapshot device = device_.Snapshot();
         if (options_.tilt < device.minTilt || options_.tilt > device.maxTilt) {
             output_.Error("a tilt of " + TiltText(options_.tilt) +
-                          " degrees is outside the range of antenna model '" +
-                          device.antennaModel + "' (" + TiltText(device.minTilt) + " to " +
-                          TiltText(device.maxTilt) + " degrees); nothing was sent");
+                          " degrees is outside the range of antenna model '" + device.antennaModel +
+                          "' (" + TiltText(device.minTilt) + " to " + TiltText(device.maxTilt) +
+                          " degrees); nothing was sent");
             return Finish(ExitUsage);
         }
         RequestSetTilt(process_, options_.tilt);
@@ -293,7 +293,8 @@ private:
                    "lists them, --port chooses), that the adapter is plugged in, and the "
                    "actuator's power and its wiring to the adapter.";
         }
-        return after + " on " + port + ": the actuator answered but did not finish (" + StateText(device) + "; status " + shown1_ +
+        return after + " on " + port + ": the actuator answered but did not finish (" +
+               StateText(device) + "; status " + shown1_ +
                (shown2_.empty() ? "" : " / " + shown2_) +
                "). Check the actuator's power and its wiring to the adapter, then try again; a "
                "firmware download needs a longer --timeout.";
@@ -444,14 +445,14 @@ int Main(int argc, char** argv) {
         const bool opened = probe.IsOpen.load() != 0;
         probe.Close();
         if (!opened) {
-            output.Error(
-                DescribeOpenFailure(probe.LastOpenFailure(), port, probe.LastOpenError()));
+            output.Error(DescribeOpenFailure(probe.LastOpenFailure(), port, probe.LastOpenError()));
             return output.End(ExitNoPort);
         }
     }
 
     CliOptions effective = *options;
-    if (!effective.timeoutSeconds) effective.timeoutSeconds = DefaultTimeoutSeconds(options->command);
+    if (!effective.timeoutSeconds)
+        effective.timeoutSeconds = DefaultTimeoutSeconds(options->command);
     Session session(process, effective, output, port);
     WatchStopSignals([&session](int signal) { session.OnSignal(signal); });
     StartWorkers(process, port);

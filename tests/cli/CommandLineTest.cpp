@@ -34,8 +34,12 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         // Options after the command, the --name=value form, ports past COM8,
         // a negative tilt the parser would not take for a value by itself.
         {{"set-tilt", "-.5", "--port=COM12"}, Command::SetTilt, -5, "", "COM12", false},
-        {{"change-model", "ap1727-90-16", "--json"}, Command::ChangeModel, 0, "ap1727-90-16",
-         "", true},
+        {{"change-model", "ap1727-90-16", "--json"},
+         Command::ChangeModel,
+         0,
+         "ap1727-90-16",
+         "",
+         true},
         {{"ports"}, Command::Ports, 0, "", "", false},
         {{"--json", "models"}, Command::Models, 0, "", "", true},
     };
@@ -93,8 +97,10 @@ TEST(KvqctlCommandLine, HelpAndVersionNeedNoCommand) {
         bool help;
         bool version;
     } cases[] = {
-        {{"--help"}, true, false},       {{"-h"}, true, false},
-        {{"status", "--help"}, true, false},  {{"--version"}, false, true},
+        {{"--help"}, true, false},
+        {{"-h"}, true, false},
+        {{"status", "--help"}, true, false},
+        {{"--version"}, false, true},
         {{"--json", "--version"}, false, true},
     };
     for (const auto& c : cases) {
@@ -110,12 +116,32 @@ TEST(KvqctlCommandLine, HelpAndVersionNeedNoCommand) {
 // argument, every option, every exit code and the defaults.
 TEST(KvqctlCommandLine, TheUsageNamesEveryCommandOptionExitCodeAndDefault) {
     const std::string usage = UsageText();
-    for (const char* part :
-         {"status", "monitor", "set-tilt DEGREES", "change-model NAME", "ports", "models",
-          "--port COMn|/dev/PATH", "--timeout SECONDS", "--json", "--demo", "--help",
-          "--version", "0    done", "1    the actuator", "2    usage", "3    time-out",
-          "4    no port", "130", "143", "status 60 s", "900 s", "the first port present",
-          "*.ascu", "vlx400fw.bin", "KVQ.INI", "KVQ_SERIAL_PORTS"}) {
+    for (const char* part : {"status",
+                             "monitor",
+                             "set-tilt DEGREES",
+                             "change-model NAME",
+                             "ports",
+                             "models",
+                             "--port COMn|/dev/PATH",
+                             "--timeout SECONDS",
+                             "--json",
+                             "--demo",
+                             "--help",
+                             "--version",
+                             "0    done",
+                             "1    the actuator",
+                             "2    usage",
+                             "3    time-out",
+                             "4    no port",
+                             "130",
+                             "143",
+                             "status 60 s",
+                             "900 s",
+                             "the first port present",
+                             "*.ascu",
+                             "vlx400fw.bin",
+                             "KVQ.INI",
+                             "KVQ_SERIAL_PORTS"}) {
         EXPECT_NE(usage.find(part), std::string::npos) << part;
     }
     EXPECT_EQ(VersionText().rfind("kvqctl ", 0), 0u) << VersionText();

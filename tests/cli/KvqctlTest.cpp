@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
-#include "support/ChildProcess.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
+#include "support/ChildProcess.h"
 
 using namespace kvq::hdlc;
 using namespace kvq::sim;
@@ -22,8 +22,8 @@ using namespace kvq::testing;
 
 namespace {
 
-using std::chrono::milliseconds;
 using nlohmann::json;
+using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 
 // Every line of kvqctl's standard output under --json, parsed: a line that is
@@ -55,8 +55,7 @@ json FinalObject(const std::string& out, int code) {
     if (code == 0) {
         EXPECT_TRUE(last["error"].is_null()) << last;
     } else {
-        EXPECT_TRUE(last["error"].is_string() && !last["error"].get<std::string>().empty())
-            << last;
+        EXPECT_TRUE(last["error"].is_string() && !last["error"].get<std::string>().empty()) << last;
     }
     EXPECT_TRUE(last.contains("ready") && last.contains("progress")) << last;
     return last;
@@ -109,8 +108,7 @@ protected:
     }
     std::unique_ptr<ChildProcess> Run(std::vector<std::string> args,
                                       const std::vector<std::string>& environment = {}) {
-        return std::make_unique<ChildProcess>(KVQCTL_PATH, args, directory, "kvqctl",
-                                              environment);
+        return std::make_unique<ChildProcess>(KVQCTL_PATH, args, directory, "kvqctl", environment);
     }
     std::uint64_t FramesSeen() const { return sim ? sim->Counters().framesReceived : 0; }
 
@@ -286,8 +284,9 @@ TEST_F(Kvqctl, ListsTheModelsOfTheTableWithoutAnActuator) {
     WriteSmallTable(directory, directory / "KVQ_SAMPLE.ascu");
     auto run = Run({"models"}, {"KVQ_SERIAL_PORTS="});
     ASSERT_EQ(run->Wait(milliseconds(5000)), 0) << run->Err();
-    for (const char* line : {"AP1721-65-18     Panel65-1710-2170-18dBi          0.0 to 10.0 degrees",
-                             "WIDE-2           WIDE                             -2.0 to 8.0 degrees"})
+    for (const char* line :
+         {"AP1721-65-18     Panel65-1710-2170-18dBi          0.0 to 10.0 degrees",
+          "WIDE-2           WIDE                             -2.0 to 8.0 degrees"})
         EXPECT_NE(run->Out().find(line), std::string::npos) << run->Out();
 
     run = Run({"--json", "models"});
@@ -411,10 +410,16 @@ TEST_F(Kvqctl, EveryJsonEndingIsAFinalObject) {
         {"bad command line", {"--json", "frobnicate"}, nullptr, 2, "unknown command"},
         {"bad option value", {"--json", "--timeout", "0", "status"}, nullptr, 2, "--timeout"},
         {"bad settings", {"--json", "status"}, "[VLX400]\nVariant=VLX400\n", 2, "Variant"},
-        {"port failure", {"--json", "--port", "/dev/kvq-no-such-port", "status"}, nullptr, 4,
+        {"port failure",
+         {"--json", "--port", "/dev/kvq-no-such-port", "status"},
+         nullptr,
+         4,
          "does not exist"},
         {"no port at all", {"--json", "status"}, nullptr, 4, "no serial ports"},
-        {"unknown model", {"--json", "--port", "/dev/null", "change-model", "X"}, nullptr, 2,
+        {"unknown model",
+         {"--json", "--port", "/dev/null", "change-model", "X"},
+         nullptr,
+         2,
          "no model named"},
     };
     for (const auto& c : cases) {

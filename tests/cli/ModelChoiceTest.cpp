@@ -14,8 +14,8 @@ CAntennaTable SmallTable() {
         {"AP1721-65-18", "Panel65-1710-2170-18dBi"},
         {"AP1727-90-16", "Panel90-1695-2690-16dBi"},
         {"WIDE-1", "Wide"},
-        {"WIDE-2", "WIDE"},                    // the same name but for letter case
-        {"SAME", "Same"},                       // a key equal to another's display name
+        {"WIDE-2", "WIDE"},  // the same name but for letter case
+        {"SAME", "Same"},    // a key equal to another's display name
         {"OTHER", "SAME"},
         {"AP1721-65-18", "Panel65-1710-2170-18dBi"},  // a line repeated
     };

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "SerialTestSupport.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
-#include "SerialTestSupport.h"
 
 using namespace kvq::serial;
 
@@ -172,8 +172,8 @@ TEST(ListedPortsInOrder, KeepsNamedPortsByNumberFirstOfEachNumber) {
         port("/dev/ttyUSB3 Serial", "COM12", "/dev/ttyUSB3"),
         port("\\Device\\Serial1", "COM3", "/dev/ttyS1"),
         port("/dev/ttyUSB0", "COM2", "/dev/ttyUSB0"),          // name without "Serial"
-        port("\\Device\\Serial9", "com1", "/dev/ttyS9"),     // lower case
-        port("\\Device\\Serial8", "COM0", "/dev/ttyS8"),     // names no port
+        port("\\Device\\Serial9", "com1", "/dev/ttyS9"),       // lower case
+        port("\\Device\\Serial8", "COM0", "/dev/ttyS8"),       // names no port
         port("/dev/ttyUSB1 Serial", "COM3", "/dev/ttyUSB1"),   // a second COM3
         port("/dev/ttyUSB2 Serial", "COM9x", "/dev/ttyUSB2"),  // digits then text
         port("/dev/ttyUSB4 Serial", "COM99999999999", "/dev/ttyUSB4"),
