@@ -321,8 +321,10 @@ private:
             !device.problemText.empty()) {
             output_.Error("the actuator reports a problem: " + device.problemText);
         }
-        if (!output_.Json() && report && (code == ExitDone || code == ExitProblem))
-            std::printf("%s", DeviceReport(device).c_str());
+        // The report is for a person: with --json it goes to the standard error
+        // beside the status lines, and the final object carries the same facts.
+        if (report && (code == ExitDone || code == ExitProblem))
+            std::fprintf(output_.Human(), "%s", DeviceReport(device).c_str());
         return output_.End(code, DeviceJson(lines, device));
     }
 

@@ -111,6 +111,7 @@ std::vector<SerialPortInfo> ListedPortsInOrder(const std::vector<SerialPortInfo>
     std::stable_sort(numbered.begin(), numbered.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<SerialPortInfo> ordered;
+    ordered.reserve(numbered.size());
     for (const auto& [number, port] : numbered)
         ordered.push_back(*port);
     return ordered;

@@ -149,6 +149,8 @@ TEST_F(Kvqctl, StatusReachesReadyWithTheIdentityAndTilt) {
         EXPECT_LE(object["progress"].get<int>(), 100);
     }
     EXPECT_NE(run->Err().find("READY"), std::string::npos) << "the status lines go to stderr";
+    EXPECT_NE(run->Err().find("Serial number:     XXXT0004711"), std::string::npos)
+        << "the report for a person goes to stderr";
     RecordProperty("secondsToReady", std::to_string(std::chrono::duration<double>(took).count()));
 }
 
