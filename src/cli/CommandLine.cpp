@@ -110,11 +110,13 @@ struct Parser {
         app.add_option("--port", port,
                        "the serial port: COMn (any number) or a device path;\n"
                        "default: the first port present")
-            ->type_name("COMn|/dev/PATH");
+            ->type_name("COMn|/dev/PATH")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_option("--timeout", timeout,
                        "give up after this many seconds (exit 3); default: status 60,\n"
                        "set-tilt and change-model 900, monitor none")
-            ->type_name("SECONDS");
+            ->type_name("SECONDS")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_flag("--json", json, "JSON lines on the standard output (below)");
         app.add_flag("--demo", demo, "work with a simulated actuator inside the program, on COM1");
         app.footer(Footer);
@@ -122,6 +124,9 @@ struct Parser {
         // with a reason in the tool's own words.
         app.fallthrough();
         app.allow_extras();
+        // One command: a second command's name is an unexpected argument, never
+        // a command that silently takes the first one's place.
+        app.require_subcommand(0, 1);
         for (std::size_t i = 0; i < std::size(Commands); ++i) {
             const CommandSpec& spec = Commands[i];
             CLI::App* sub = app.add_subcommand(spec.name, spec.description);
@@ -210,6 +215,9 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
     options.demo = parser.demo;
 
     std::vector<std::string> rest = parser.app.remaining();
+    // What nothing took after "--" is a word, never an option.
+    const bool optionsEnded = !rest.empty() && rest.front() == "--";
+    if (optionsEnded) rest.erase(rest.begin());
     const CLI::App* chosen = nullptr;
     std::size_t index = 0;
     for (std::size_t i = 0; i < parser.commands.size(); ++i) {
@@ -219,7 +227,7 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         }
     }
     const auto unwanted = [&](const std::string& arg, const char* otherwise) {
-        error = (arg.size() > 1 && arg[0] == '-' && !LooksNumeric(arg))
+        error = (!optionsEnded && arg.size() > 1 && arg[0] == '-' && !LooksNumeric(arg))
                     ? "unknown option '" + arg + "'"
                     : std::string(otherwise) + " '" + arg + "'";
     };

@@ -40,6 +40,11 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
          "ap1727-90-16",
          "",
          true},
+        // An option given twice: the last one counts. "--" ends the options,
+        // also before the command.
+        {{"--port", "COM1", "status", "--port", "COM12"}, Command::Status, 0, "", "COM12", false},
+        {{"--", "status"}, Command::Status, 0, "", "", false},
+        {{"--json", "--", "set-tilt", "-1.5"}, Command::SetTilt, -15, "", "", true},
         {{"ports"}, Command::Ports, 0, "", "", false},
         {{"--json", "models"}, Command::Models, 0, "", "", true},
     };
@@ -74,6 +79,13 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         {{"ports", "COM1"}, "unexpected argument 'COM1'"},
         {{"models", "--verbose"}, "unknown option '--verbose'"},
         {{"set-tilt", "1", "2"}, "unexpected argument '2'"},
+        // One command only: a second one is never run in the first one's place.
+        {{"status", "set-tilt", "5"}, "unexpected argument 'set-tilt'"},
+        {{"set-tilt", "5", "change-model", "X"}, "unexpected argument 'change-model'"},
+        {{"status", "status"}, "unexpected argument 'status'"},
+        {{"models", "ports"}, "unexpected argument 'ports'"},
+        {{"--timeout", "5", "--timeout", "soon", "status"}, "not 'soon'"},
+        {{"--", "--json", "status"}, "unexpected argument '--json'"},
         {{"--json"}, "no command"},
         {{"status", "--timeout"}, "--timeout needs a value"},
         {{"--timeout", "soon", "status"}, "not 'soon'"},
