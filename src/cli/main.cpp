@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "antenna/AntennaTables.h"
 #include "app/Demo.h"
 #include "app/HeadlessControls.h"
 #include "app/Process.h"
@@ -23,6 +24,7 @@
 using namespace kvq::core;
 using namespace kvq::serial;
 using namespace kvq::actuator;
+using namespace kvq::antenna;
 using namespace kvq::status;
 using namespace kvq::app;
 
@@ -277,7 +279,10 @@ int Main(int argc, char** argv) {
 
     HeadlessTiltSlider slider;
     HeadlessModelList models;
-    if (!PrepareControls(process, &slider, &models)) {
+    const bool modelsListed = PrepareControls(process, &slider, &models);
+    // The table chosen and every line of it that was not taken as written.
+    std::fputs(DescribeTableLoad(process.antennaTable, "kvqctl: ").c_str(), stderr);
+    if (!modelsListed) {
         std::error_code ignored;
         std::fprintf(stderr,
                      "kvqctl: No Antenna Table File Found! (no antenna table *.ascu with a model "
