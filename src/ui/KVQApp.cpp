@@ -24,6 +24,12 @@ class StderrPresenter final : public MessagePresenter {
 public:
     void Show(const MessageText& message) override {
         std::fprintf(stderr, "kvq: %s: %s\n", message.caption.c_str(), message.text.c_str());
+        if (!message.detail.empty()) std::fprintf(stderr, "%s\n", message.detail.c_str());
+    }
+    // Nobody is there to answer: the unattended run means to close.
+    bool Ask(const MessageText& question) override {
+        Show(question);
+        return true;
     }
 };
 

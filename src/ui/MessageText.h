@@ -12,7 +12,7 @@ struct MessageText {
     std::string text;
     std::string caption;
     Icon icon = Icon::None;
-    std::string detail;
+    std::string detail{};
 
     friend bool operator==(const MessageText&, const MessageText&) = default;
 };

@@ -90,10 +90,10 @@ std::optional<MessageText> PortSelection::ChangePort(int n, CMainDataStore& cont
     if (context.PortOpened.load() == 1) {
         currentPort_ = n;
         return MessageText{WithNumber(ui_text::PortChangedText, n), ui_text::PortSuccessCaption,
-                           MessageText::Icon::Information};
+                           MessageText::Icon::Information, {}};
     }
     return MessageText{ui_text::PortProblemText, ui_text::PortProblemCaption,
-                       MessageText::Icon::Information};
+                       MessageText::Icon::Information, {}};
 }
 
 std::string PortSelection::MenuText(int n) const {
