@@ -38,6 +38,16 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
         {{"--screenshot", ""}, false, false, "", "needs the name"},
         {{"--port", "COM1"}, false, false, "", "unknown argument '--port'"},
         {{"demo"}, false, false, "", "unknown argument 'demo'"},
+        {{"--screenshot", "a.png", "--screenshot-then", "port:12"}, true, false, "a.png", ""},
+        {{"--screenshot", "a.png", "--screenshot-then", "close-while-moving"}, true, false,
+         "a.png", ""},
+        {{"--screenshot-then", "port:2"}, false, false, "", "needs --screenshot"},
+        {{"--screenshot", "a.png", "--screenshot-then", "port:256"}, false, false, "",
+         "close-while-moving or port:N"},
+        {{"--screenshot", "a.png", "--screenshot-then", "port:x"}, false, false, "",
+         "close-while-moving or port:N"},
+        {{"--screenshot", "a.png", "--screenshot-then"}, false, false, "",
+         "close-while-moving or port:N"},
     };
     for (const auto& c : cases) {
         std::string error;
