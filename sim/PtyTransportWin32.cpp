@@ -3,6 +3,8 @@
 
 #include "sim/SimTransport.h"
 
+namespace kvq::sim {
+
 std::unique_ptr<SimTransport> CreatePtyTransport(SimMode, std::string&, std::string& error) {
     error = "pseudo-terminals are not available on Windows; run the simulator on the in-memory line";
     return nullptr;
@@ -12,3 +14,5 @@ std::unique_ptr<SimTransport> OpenDeviceTransport(const std::string& path, std::
     error = "serving the device " + path + " is not available on Windows";
     return nullptr;
 }
+
+}  // namespace kvq::sim

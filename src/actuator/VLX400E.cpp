@@ -105,7 +105,8 @@ struct PreamblePlan {
 };
 
 bool VariantIsServed(std::string_view variant) {
-    return variant == "E-VLX400" || variant == "VLX400-002";
+    return std::find(ServedVariants.begin(), ServedVariants.end(), variant) !=
+           ServedVariants.end();
 }
 
 CVLX400E::CVLX400E() = default;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -144,10 +145,24 @@ struct DeviceSnapshot {
     bool ReadyForRequests() const {
         return state == ActuatorState::ScanSerial && checkComplete && tiltAnswered;
     }
+
+    // The progress of the operation under way (the check, a download, a model
+    // change or a move) in whole percent, 0 to 100; 0 when none runs.
+    int OperationProgress() const {
+        using enum ActuatorState;
+        const bool busy = state == Updating || setupPending == 1 ||
+                          (state == ScanSerial && !checkComplete) || state == Testing;
+        if (!busy || !(progress > 0.0)) return 0;  // a NaN too
+        return progress >= 100.0 ? 100 : static_cast<int>(progress);
+    }
 };
 
+// The settings' Variant values that name a model this tool serves, exactly as
+// they must be written.
+inline constexpr std::array<std::string_view, 2> ServedVariants = {"E-VLX400", "VLX400-002"};
+
 // Whether the settings' Variant names a model this tool serves; anything else
-// must end the program at once, silently, with exit code 0.
+// must end the program at once with exit code 0.
 bool VariantIsServed(std::string_view variant);
 
 // The one connected E-VLX400: its device record and the operations that the

@@ -11,6 +11,8 @@
 
 #include "app/Environment.h"
 
+namespace kvq::app {
+
 void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
     // The C runtime keeps its own copy of the environment, which getenv reads;
     // _putenv_s updates both it and the process's (an empty value removes).
@@ -50,3 +52,5 @@ std::filesystem::path ExecutablePath() {
         buffer.resize(buffer.size() * 2);
     }
 }
+
+}  // namespace kvq::app

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 
 #include "actuator/ActuatorThread.h"
 #include "actuator/Controls.h"
@@ -11,6 +13,7 @@ using namespace kvq::core;
 using namespace kvq::hdlc;
 using namespace kvq::antenna;
 using namespace kvq::actuator;
+using namespace kvq::settings;
 
 namespace kvq::app {
 
@@ -21,6 +24,24 @@ bool PrepareProcess(ProcessObjects& process) {
     CLinkThread& link = process.linkStation;
     process.actuator.SetLinkThread([&link] { return link.LinkThreadId(); });
     return true;
+}
+
+std::string UnservedVariantSentence(const CKVQSystem& settings) {
+    std::error_code error;
+    std::filesystem::path file = std::filesystem::absolute(settings.SettingsFile, error);
+    if (error) file = settings.SettingsFile;
+    // The value comes from a file: nothing in it may drive the terminal.
+    std::string value;
+    for (const char c : settings.Variant)
+        value += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    std::string accepted;
+    for (const auto served : ServedVariants)
+        accepted += std::string(accepted.empty() ? "" : " or ") + "\"" + std::string(served) + "\"";
+    return "The settings file " + file.lexically_normal().string() + " sets Variant to " +
+           (value.empty() ? std::string("nothing") : "\"" + value + "\"") + " in section [" +
+           std::string(CKVQSystem::Section) +
+           "], which is not a model this tool serves; the accepted values are " + accepted +
+           " (exactly so, letter case included).";
 }
 
 bool PrepareControls(ProcessObjects& process, TiltSliderControl* tiltSlider,

@@ -47,9 +47,13 @@ struct ProcessObjects {
 };
 
 // Reads the settings and readies the actuator's record. False when the
-// settings name no supported model: the program must then end at once,
-// silently, with exit code 0.
+// settings name no supported model: the program must then end at once with
+// exit code 0, saying only UnservedVariantSentence on the standard error.
 bool PrepareProcess(ProcessObjects& process);
+
+// Why PrepareProcess refused, in one sentence that both front ends say: the
+// settings file, the key and its value, and the values that are accepted.
+std::string UnservedVariantSentence(const settings::CKVQSystem& settings);
 
 // Hands the front end's controls to the actuator, and loads the antenna table
 // into the model list. False when no model could be listed: then no worker

@@ -7,6 +7,8 @@
 
 #include "app/StopSignals.h"
 
+namespace kvq::app {
+
 namespace {
 
 // The system calls the handler on a thread of its own for each event. Ctrl-C
@@ -80,3 +82,5 @@ void StopWatchingStopSignals() {
     }
     watch.finished.notify_all();
 }
+
+}  // namespace kvq::app

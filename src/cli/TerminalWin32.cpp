@@ -2,6 +2,8 @@
 
 #include "cli/Terminal.h"
 
+namespace kvq::cli {
+
 bool StandardOutputIsTerminal() {
     // A console answers GetConsoleMode; a pipe, a file or Wine's redirected
     // output does not.
@@ -10,3 +12,5 @@ bool StandardOutputIsTerminal() {
     return output != INVALID_HANDLE_VALUE && output != nullptr &&
            ::GetFileType(output) == FILE_TYPE_CHAR && ::GetConsoleMode(output, &mode) != 0;
 }
+
+}  // namespace kvq::cli

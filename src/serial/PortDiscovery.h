@@ -47,4 +47,9 @@ std::optional<int> ListedPortNumber(const SerialPortInfo& port);
 // variable is set (even empty), otherwise DiscoverSerialPorts().
 std::vector<SerialPortInfo> ListSerialPorts(const std::filesystem::path& sysfsRoot = "/sys");
 
+// The entries that pass the filters and name a port (COM1 and up), by port
+// number (of entries with the same number, the first), as a front end offers
+// them. The first of them is the port the program uses when none is named.
+std::vector<SerialPortInfo> ListedPortsInOrder(const std::vector<SerialPortInfo>& ports);
+
 }  // namespace kvq::serial

@@ -98,4 +98,22 @@ std::optional<std::string> DevicePathForPortName(const std::string& name) {
     return std::nullopt;
 }
 
+std::vector<SerialPortInfo> ListedPortsInOrder(const std::vector<SerialPortInfo>& ports) {
+    std::vector<std::pair<int, const SerialPortInfo*>> numbered;
+    for (const auto& port : ports) {
+        const auto number = ListedPortNumber(port);
+        // COM0 and a number too large to read name no port.
+        if (!number || *number < 1 || *number == std::numeric_limits<int>::max()) continue;
+        const bool seen = std::any_of(numbered.begin(), numbered.end(),
+                                      [&](const auto& n) { return n.first == *number; });
+        if (!seen) numbered.emplace_back(*number, &port);
+    }
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<SerialPortInfo> ordered;
+    for (const auto& [number, port] : numbered)
+        ordered.push_back(*port);
+    return ordered;
+}
+
 }  // namespace kvq::serial

@@ -9,6 +9,8 @@
 
 #include "serial/PortDiscovery.h"
 
+namespace kvq::serial {
+
 namespace {
 
 // The largest value name the registry allows, and as much data, asked afresh
@@ -68,3 +70,5 @@ std::vector<SerialPortInfo> DiscoverSerialPorts(const std::filesystem::path&) {
     }
     return ports;
 }
+
+}  // namespace kvq::serial

@@ -12,6 +12,8 @@
 
 #include "serial/PortNames.h"
 
+namespace kvq::serial {
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -489,3 +491,5 @@ std::size_t SerialLineWin32::Read(std::span<std::uint8_t> into) {
 void SerialLineWin32::Wake() {
     if (platform_->wakeEvent != nullptr) ::SetEvent(platform_->wakeEvent);
 }
+
+}  // namespace kvq::serial

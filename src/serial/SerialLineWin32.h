@@ -4,6 +4,8 @@
 
 #include "serial/SerialLine.h"
 
+namespace kvq::serial {
+
 // A COM port through the Win32 communications calls: an RS-485 adapter, or
 // under Wine a pseudo-terminal mapped to a COM name. The port is opened for
 // overlapped I/O, so one wait covers the line's input, a wake-up and the
@@ -32,3 +34,5 @@ private:
     struct Platform;  // the open port, its settings found at open, the pending I/O
     std::unique_ptr<Platform> platform_;
 };
+
+}  // namespace kvq::serial

@@ -36,6 +36,7 @@ void CKVQSystem::Initialise() {
 }
 
 void CKVQSystem::InitialiseFrom(const std::filesystem::path& file) {
+    SettingsFile = file;
     const ProfileFile profile = ProfileFile::Load(file);
     ReadText(profile, "LogFileName", "output.dcf", LogFileName);
     ReadText(profile, "SiteId", "?", SiteId);

@@ -22,6 +22,10 @@ public:
     // As Initialise, with the settings file given.
     void InitialiseFrom(const std::filesystem::path& file);
 
+    // The file InitialiseFrom was given (read or not), so a message about a
+    // setting can name it.
+    std::filesystem::path SettingsFile;
+
     // A text key that is present with an empty value leaves its field as it was (so
     // SiteId keeps its built-in "ART"); otherwise the field takes the value, or the
     // default when the file, the section or the key is missing.

@@ -14,26 +14,11 @@ namespace kvq::ui {
 
 namespace {
 
-// Truncated toward zero, kept inside the bar's range (and a NaN at 0).
-int ProgressPosition(double progress) {
-    if (!(progress > 0.0)) return 0;
-    if (progress >= 100.0) return 100;
-    return static_cast<int>(progress);
-}
-
 // The controls are the user's only while the actuator rests after its check.
 bool ControlsEnabled(const DeviceSnapshot& d) {
     if (d.state == ActuatorState::Updating || d.setupPending == 1) return false;
     if (d.state == ActuatorState::Testing) return false;
     return d.checkComplete;
-}
-
-// The bar shows the operation's progress while one runs, else 0.
-int ProgressShown(const DeviceSnapshot& d) {
-    using enum ActuatorState;
-    const bool busy = d.state == Updating || d.setupPending == 1 ||
-                      (d.state == ScanSerial && !d.checkComplete) || d.state == Testing;
-    return busy ? ProgressPosition(d.progress) : 0;
 }
 
 }  // namespace
@@ -57,7 +42,7 @@ RefreshView ComputeRefresh(const RefreshSnapshot& s) {
     RefreshView view;
     view.statusLines = s.statusLines;
     view.controlsEnabled = ControlsEnabled(d);
-    view.progress = ProgressShown(d);
+    view.progress = d.OperationProgress();
     view.serialNumber = d.serialNumber;
     view.softwareVersion = d.softwareVersion;
 

@@ -38,10 +38,14 @@ int Main(int argc, char** argv) {
     }
 
     // The settings decide first whether the program runs at all: a model it
-    // does not serve ends it at once, silently, before anything else.
+    // does not serve ends it at once, before anything else, with no window and
+    // exit code 0; only the standard error says why.
     ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
     CKVQApp app(process);
-    if (!app.Prepare()) return 0;
+    if (!app.Prepare()) {
+        std::fprintf(stderr, "kvq: %s\n", UnservedVariantSentence(process.settings).c_str());
+        return 0;
+    }
 
     if (!options) {
         std::fprintf(stderr, "kvq: %s\n%s", error.c_str(), KvqUsage);

@@ -14,6 +14,8 @@
 
 #include "serial/PortDiscovery.h"
 
+using namespace kvq::serial;
+
 namespace {
 
 const char* const SerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";

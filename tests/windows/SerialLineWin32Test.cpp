@@ -16,6 +16,9 @@
 #include "hdlc/FrameCodec.h"
 #include "serial/SerialLineWin32.h"
 
+using namespace kvq::serial;
+namespace hdlc = kvq::hdlc;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
