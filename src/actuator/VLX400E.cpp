@@ -672,21 +672,19 @@ void CVLX400E::OnTiltReply(const CommandBuffer& buffer) {
 
 void CVLX400E::TiltReadBack(std::int32_t value) {
     const DeviceSnapshot r = Snapshot();
-    bool outside = false;
-    if (value < r.minTilt) {
-        outside = true;
-        value = r.minTilt;
-    }
-    if (value > r.maxTilt) {
-        outside = true;
-        value = r.maxTilt;
-    }
+    // The record keeps the tilt the actuator reports, also outside the
+    // model's range (a model change may have narrowed it); only the slider,
+    // which cannot show such a tilt, is held to the range.
+    const bool outside = value < r.minTilt || value > r.maxTilt;
+    const std::int32_t onSlider =
+        outside ? std::clamp(value, r.minTilt, std::max(r.minTilt, r.maxTilt)) : value;
     if (r.state == ActuatorState::Testing) {
         const std::int32_t span = std::abs(moveTargetTilt_ - moveStartTilt_);
         const double progress =
-            span == 0 ? 100.0 : static_cast<double>(std::abs(value - moveStartTilt_) * 100 / span);
+            span == 0 ? 100.0
+                      : static_cast<double>(std::abs(onSlider - moveStartTilt_) * 100 / span);
         const bool final = r.step == N(TiltStep::AwaitFinalTilt);
-        if (final) SetSliderPosition(value);
+        if (final) SetSliderPosition(onSlider);
         // The move's end is one change: whoever looks sees it all or none of it.
         Update([&](DeviceSnapshot& rec) {
             if (outside) rec.problemText = NoModelText;
@@ -698,7 +696,7 @@ void CVLX400E::TiltReadBack(std::int32_t value) {
             SetStateLocked(ActuatorState::ScanSerial);
         });
     } else if (r.state == ActuatorState::ScanSerial) {
-        SetSliderPosition(value);
+        SetSliderPosition(onSlider);
         Update([&](DeviceSnapshot& rec) {
             if (outside) rec.problemText = NoModelText;
             rec.currentTilt = value;

@@ -333,8 +333,8 @@ private:
     // The shared opening: true when the reply was a preamble step's and the
     // next request is sent.
     bool AdvancePreamble(const PreamblePlan& plan, std::uint32_t code, std::int32_t at);
-    // A tilt read back: clamped to the model's range, shown, and in Testing
-    // the end of the move.
+    // A tilt read back: recorded as reported, shown on the slider within the
+    // model's range, and in Testing the end of the move.
     void TiltReadBack(std::int32_t value);
     bool SendNextBlock();
     void SendDownloadEnd();

@@ -70,6 +70,7 @@ void CAntennaTable::Clear() {
     loadWarnings_.clear();
     warningsLeftOut_ = false;
     loadFailureText_.clear();
+    sourceFile_.clear();
 }
 
 void CAntennaTable::AddLoadWarning(int line, std::string text) {

@@ -25,12 +25,14 @@ struct DemoSettings {
     std::chrono::milliseconds restartSilence{3000};
     std::int32_t tiltSpeed = 10;  // tenths of a degree per second
     bool pace = true;             // bytes at the speed of the wire
+    // The working directory's antenna table, when it has one, instead of the sample.
+    bool tableFromWorkingDirectory = true;
 };
 
 // The demo both front ends offer with --demo: a simulated E-VLX400 inside the
 // process on an in-memory line, offered as COM1, and a fresh working directory
-// with the sample antenna table and a firmware file of the simulator's own
-// version (so no download starts). Start moves the process into that
+// with the working directory's antenna table (else the sample) and a firmware
+// file of the simulator's own version (so no download starts). Start moves the process into that
 // directory; the end of the session moves back, removes it and puts the port
 // variable back as it was.
 // Set up before any worker thread starts: it changes the environment and the
@@ -46,6 +48,8 @@ public:
     bool Start(std::string& error);
 
     const std::filesystem::path& Directory() const;
+    // The table the demo copied: the working directory's, or the sample.
+    const std::filesystem::path& TableSource() const;
     // The name the port list gives COM1; the tool's line is ToolLine() whatever
     // the name.
     std::string DevicePath() const;

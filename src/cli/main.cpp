@@ -358,7 +358,9 @@ int ListPorts(const Output& output) {
 
 int ListModels(Output& output) {
     CAntennaTable table;
-    if (LoadAntennaTables(table).empty()) {
+    const bool listed = !LoadAntennaTables(table).empty();
+    std::fputs(DescribeTableLoad(table, "kvqctl: ").c_str(), stderr);
+    if (!listed) {
         output.Error(NoTableSentence());
         return output.End(ExitUsage);
     }
@@ -411,7 +413,10 @@ int Main(int argc, char** argv) {
 
     HeadlessTiltSlider slider;
     HeadlessModelList models;
-    if (!PrepareControls(process, &slider, &models)) {
+    const bool modelsListed = PrepareControls(process, &slider, &models);
+    // The table chosen and every line of it that was not taken as written.
+    std::fputs(DescribeTableLoad(process.antennaTable, "kvqctl: ").c_str(), stderr);
+    if (!modelsListed) {
         output.Error(NoTableSentence());
         return output.End(ExitUsage);
     }

@@ -15,7 +15,9 @@
 
 class QAction;
 class QComboBox;
+class QLineEdit;
 class QListWidget;
+class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
@@ -81,11 +83,14 @@ public:
     void OnSelectPort(int n);
     void OnAbout();
     // Close, Esc and the close box: stops and joins every worker, then ends.
+    // While the actuator's work would be cut short it asks first (No is the
+    // default) and stays open unless the user says Yes.
     void CloseDialog();
 
-    // Enter: ends the dialog too. Unlike the cancel path this used to leave
-    // the workers running into the end of the process; they are stopped here
-    // as well, since the shared objects they use end with the process.
+    // Enter outside a field and a button: ends the dialog too, after the same
+    // question. Unlike the cancel path this used to leave the workers running
+    // into the end of the process; they are stopped here as well, since the
+    // shared objects they use end with the process.
     void accept() override;
     void reject() override;
 
@@ -110,6 +115,10 @@ private:
     void PaintDialog(QPaintEvent* event);
     void BuildControls();
     void BuildMenu();
+    void AddPortMenuItem(int n);
+    // Asks before cutting the actuator's work short; true when the dialog may close.
+    bool MayClose();
+    static bool IsTextField(const QWidget* widget);
     // Copies the refresh's texts into the read-only fields, all in one step.
     void BindControls();
     void ApplyPortMenu();
@@ -130,6 +139,8 @@ private:
     QPushButton* closeButton_ = nullptr;
     QPushButton* setTiltButton_ = nullptr;
     QListWidget* statusList_ = nullptr;
+    QLineEdit* requestedTilt_ = nullptr;
+    QMenu* communicationMenu_ = nullptr;
     std::map<int, QAction*> menuCommands_;
 
     // The texts the refresh writes, by the id of their field; they reach the
@@ -147,6 +158,7 @@ private:
     bool stopped_ = false;
     bool joined_ = false;
     bool endedByInitialisation_ = false;
+    bool asking_ = false;
 };
 
 }  // namespace kvq::ui

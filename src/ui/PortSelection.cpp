@@ -18,7 +18,7 @@ std::string WithNumber(const std::string& text, int number) {
 }
 
 std::string PortNameOf(int n) {
-    if (n < 1 || n > MenuPortCount) return {};
+    if (n < 1 || n > MaxPortNumber) return {};
     return "COM" + std::to_string(n);
 }
 
@@ -39,13 +39,13 @@ int PortSelection::EnumerateSerialPorts(const std::vector<SerialPortInfo>& ports
 
 void PortSelection::InitialisePortMenu() {
     MarkPortMenu(-1);
-    for (int n = 1; n <= MenuPortCount; ++n) {
+    for (int n = 1; n <= MaxPortNumber; ++n) {
         if (Present(n)) menu_[static_cast<std::size_t>(n)].enabled = true;
     }
 }
 
 std::string PortSelection::ChooseInitialPort() {
-    for (int n = 1; n <= MenuPortCount; ++n) {
+    for (int n = 1; n <= MaxPortNumber; ++n) {
         if (Present(n)) {
             currentPort_ = n;
             return PortNameOf(n);
@@ -56,12 +56,20 @@ std::string PortSelection::ChooseInitialPort() {
 }
 
 void PortSelection::MarkPortMenu(int n) {
-    for (int i = 1; i <= MenuPortCount; ++i)
+    for (int i = 1; i <= MaxPortNumber; ++i)
         menu_[static_cast<std::size_t>(i)].checked = i == n;
     if (n == 0 || n == -1) {
-        for (int i = 1; i <= MenuPortCount; ++i)
+        for (int i = 1; i <= MaxPortNumber; ++i)
             menu_[static_cast<std::size_t>(i)].enabled = false;
     }
+}
+
+std::vector<int> PortSelection::MenuPorts() const {
+    std::vector<int> ports;
+    for (int n = 1; n <= MaxPortNumber; ++n) {
+        if (n <= MenuPortCount || Present(n)) ports.push_back(n);
+    }
+    return ports;
 }
 
 std::optional<MessageText> PortSelection::ChangePort(int n, CMainDataStore& context,
@@ -82,10 +90,10 @@ std::optional<MessageText> PortSelection::ChangePort(int n, CMainDataStore& cont
     if (context.PortOpened.load() == 1) {
         currentPort_ = n;
         return MessageText{WithNumber(ui_text::PortChangedText, n), ui_text::PortSuccessCaption,
-                           MessageText::Icon::Information};
+                           MessageText::Icon::Information, {}};
     }
     return MessageText{ui_text::PortProblemText, ui_text::PortProblemCaption,
-                       MessageText::Icon::Information};
+                       MessageText::Icon::Information, {}};
 }
 
 std::string PortSelection::MenuText(int n) const {

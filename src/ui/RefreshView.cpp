@@ -77,10 +77,10 @@ std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t
     if (refreshCount != 5) return std::nullopt;
     if (portOpened == 1) {
         return MessageText{WithNumber(ui_text::PortStartedText, currentPort),
-                           ui_text::PortSuccessCaption, MessageText::Icon::Information};
+                           ui_text::PortSuccessCaption, MessageText::Icon::Information, {}};
     }
     return MessageText{ui_text::PortProblemText, ui_text::PortProblemCaption,
-                       MessageText::Icon::Information};
+                       MessageText::Icon::Information, {}};
 }
 
 RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t sliderPosition,

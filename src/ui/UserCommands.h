@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ui/MessageText.h"
 
 namespace kvq::app {
 struct ProcessObjects;
@@ -14,6 +17,15 @@ namespace kvq::ui {
 // Set Tilt: the actuator thread is told to move to the slider's position,
 // which it then shows as the requested tilt. False when it could not be told.
 bool RequestTilt(app::ProcessObjects& process, std::int32_t sliderPosition);
+
+// A tilt typed into the Requested Tilt field, for Set Tilt: the target in
+// tenths of a degree, or the box that says why nothing is sent (not a tilt,
+// or outside the model's range).
+struct TypedTilt {
+    std::optional<std::int32_t> tenths;
+    std::optional<MessageText> refusal;
+};
+TypedTilt ReadTypedTilt(std::string_view typed, std::int32_t minTilt, std::int32_t maxTilt);
 
 // The list entry that the combo box's edit field shows: the first entry with
 // exactly that text, or -1 when the user typed a name the list does not hold.

@@ -30,10 +30,11 @@ int Main(int argc, char** argv) {
             return 2;
         }
         std::fprintf(stderr,
+                     "kvq: demo: antenna table from %s\n"
                      "kvq: demo: a simulated E-VLX400 (model %s) answers on COM1 (%s); working "
                      "directory %s\n",
-                     demo->ModelKey().c_str(), demo->DevicePath().c_str(),
-                     demo->Directory().c_str());
+                     demo->TableSource().c_str(), demo->ModelKey().c_str(),
+                     demo->DevicePath().c_str(), demo->Directory().c_str());
     }
 
     // The settings decide first whether the program runs at all: a model it
@@ -58,7 +59,7 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "%s", NoDisplaySentence);
         return 2;
     }
-    return app.InitInstance(argc, argv, options->screenshotPath);
+    return app.InitInstance(argc, argv, options->screenshotPath, options->screenshotThen);
 }
 
 }  // namespace kvq::ui

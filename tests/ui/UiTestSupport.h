@@ -28,11 +28,18 @@ inline void Pump(std::chrono::milliseconds time) {
     WaitFor([] { return false; }, time);
 }
 
-// Records the message boxes instead of showing them.
+// Records the message boxes instead of showing them; questions are answered
+// with answer (and recorded in asked).
 class RecordingPresenter final : public MessagePresenter {
 public:
     void Show(const MessageText& message) override { shown.push_back(message); }
+    bool Ask(const MessageText& question) override {
+        asked.push_back(question);
+        return answer;
+    }
     std::vector<MessageText> shown;
+    std::vector<MessageText> asked;
+    bool answer = false;
 };
 
 }  // namespace kvq::ui
