@@ -70,7 +70,10 @@ std::string ProgressBarLine(std::string_view what, int percent,
                             std::optional<double> secondsLeft, int columns) {
     const auto room = static_cast<std::size_t>((columns > 1 ? columns : DefaultColumns) - 1);
     const std::string tail = PercentAndTimeLeft(percent, secondsLeft);
-    const std::size_t around = what.size() + 3 + tail.size();  // " [", "]"
+    // Room for the widest tail under an hour, so the bar keeps its width
+    // while the time left is estimated.
+    const std::size_t widestTail = PercentAndTimeLeft(100, std::nullopt).size();
+    const std::size_t around = what.size() + 3 + std::max(tail.size(), widestTail);  // " [", "]"
     if (around + ShortestBar <= room) {
         const auto width = static_cast<int>(std::min<std::size_t>(LongestBar, room - around));
         const int filled = std::clamp(percent, 0, 100) * width / 100;

@@ -41,11 +41,11 @@ TEST(ProgressLine, BarPercentageAndTimeLeftFitTheTerminal) {
         // Unknown width: as 80 columns.
         {45, 83.4, 0, "downloading [#############                 ]  45%  1:23 left"},
         // The shortest bar still drawn, then none, then the text cut.
-        {50, 83.4, 41, "downloading [#####     ]  50%  1:23 left"},
-        {50, 83.4, 40, "downloading  50%  1:23 left"},
+        {50, 83.4, 42, "downloading [#####     ]  50%  1:23 left"},
+        {50, 83.4, 41, "downloading  50%  1:23 left"},
         {50, 83.4, 12, "downloading"},
         // Out of range figures are held to 0 and 100.
-        {130, 0.0, 41, "downloading [##########] 100%  0:00 left"},
+        {130, 0.0, 42, "downloading [##########] 100%  0:00 left"},
         {-5, std::nullopt, 42, "downloading [          ]   0%  --:-- left"},
     };
     for (const auto& c : cases)
@@ -145,18 +145,18 @@ TEST(ProgressDisplay, PlainLinesAtEveryTenth) {
 TEST(ProgressDisplay, ABarRedrawnInPlaceOnATerminal) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    ProgressDisplay display(file, true, 41);
+    ProgressDisplay display(file, true, 42);
     const auto start = ProgressDisplay::Clock::time_point{} + std::chrono::hours(1);
-    display.Show(LongOperation::Download, 0, start);  // no room for a bar beside "--:--"
+    display.Show(LongOperation::Download, 0, start);
     display.Show(LongOperation::Download, 50, start + milliseconds(60000));
-    // Over an hour left: no room for the bar on 41 columns.
+    // Over an hour left: no room for the bar on 42 columns.
     display.Show(LongOperation::Download, 51, start + milliseconds(7200000));
     display.Show(LongOperation::Download, 51, start + milliseconds(7200000));  // unchanged
     display.EndLine();
     display.EndLine();
     EXPECT_EQ(Written(file),
-              "\rdownloading   0%  --:-- left"
-              "\rdownloading [#####     ]  50%  1:00 left"
+              "\rdownloading [          ]   0%  --:-- left"
+              "\rdownloading [#####     ]  50%  1:00 left "
               "\rdownloading  51%  1:55:18 left          \n");
     std::fclose(file);
 }
