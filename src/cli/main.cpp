@@ -196,6 +196,11 @@ private:
             if (object != lastObject_) output_.Line(object);
             lastObject_ = object;
         }
+        if (options_.command == CliOptions::Command::Monitor && !shown1_.empty() &&
+            ShownTilt(device) != monitorTilt_) {
+            progress_.EndLine();
+            ShowMonitorLine(device);
+        }
         // A download or a model change shows how far it is, on the standard
         // error whatever the standard output carries.
         operation_ = LongOperationOf(device, operation_);
@@ -204,18 +209,20 @@ private:
     void ShowLines(const StatusLines& lines) {
         if (lines.first == shown1_ && lines.second == shown2_) return;
         progress_.EndLine();
-        if (options_.command == CliOptions::Command::Monitor) {
-            // A log to read later: when, and where the tilt stood.
-            const std::string line = MonitorLine(LocalTimeText(std::time(nullptr)),
-                                                 ShownTilt(device_.Snapshot()), lines);
-            std::fprintf(output_.Human(), "%s\n", line.c_str());
-        } else {
-            std::fprintf(output_.Human(), "%-24s %s\n", lines.first.c_str(),
-                         lines.second.c_str());
-        }
-        std::fflush(output_.Human());
         shown1_ = lines.first;
         shown2_ = lines.second;
+        if (options_.command == CliOptions::Command::Monitor) return ShowMonitorLine(device_.Snapshot());
+        std::fprintf(output_.Human(), "%-24s %s\n", lines.first.c_str(), lines.second.c_str());
+        std::fflush(output_.Human());
+    }
+    // A line of monitor, a log to read later: when, where the tilt stood and
+    // the status lines. A new one for each change of the lines or the tilt.
+    void ShowMonitorLine(const DeviceSnapshot& device) {
+        monitorTilt_ = ShownTilt(device);
+        const std::string line =
+            MonitorLine(LocalTimeText(std::time(nullptr)), monitorTilt_, {shown1_, shown2_});
+        std::fprintf(output_.Human(), "%s\n", line.c_str());
+        std::fflush(output_.Human());
     }
     // The tilt read from the actuator found now; none while it is looked for
     // or before its tilt has come back.
@@ -356,6 +363,7 @@ private:
     ProgressDisplay progress_{stderr, StandardErrorIsTerminal(), StandardErrorColumns()};
     LongOperation operation_ = LongOperation::None;
     bool tiltRead_ = false;
+    std::optional<std::int32_t> monitorTilt_;
     std::atomic<int> signal_{0};
 };
 

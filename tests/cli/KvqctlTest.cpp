@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -227,6 +228,24 @@ TEST_F(Kvqctl, ADownloadShowsItsProgressOnTheStandardError) {
     ExpectRisingProgress(figures, run->Err());
     EXPECT_EQ(figures.back(), 100) << run->Err();
     EXPECT_EQ(run->Out().find("downloading"), std::string::npos) << "progress on stdout";
+}
+
+// monitor's lines for a person: each with the local date and time and the
+// tilt, which is "-" until the actuator has told it.
+TEST_F(Kvqctl, MonitorLinesCarryATimeStampAndTheTilt) {
+    StartSimulator("AP1721-65-18");
+    auto run = Run({"--port", sim->DevicePath(), "--timeout", "8", "monitor"});
+    ASSERT_EQ(run->Wait(milliseconds(20000)), 0) << run->Out() << run->Err();
+    const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  tilt +(-|-?\d+\.\d)  \S.*)");
+    std::istringstream lines(run->Out());
+    std::vector<std::string> seen;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(std::regex_match(line, shape)) << line;
+        seen.push_back(line);
+    }
+    ASSERT_GE(seen.size(), 2u) << run->Out();
+    EXPECT_NE(seen.front().find("tilt     -  "), std::string::npos) << seen.front();
+    EXPECT_NE(seen.back().find("tilt   2.0  READY"), std::string::npos) << run->Out();
 }
 
 TEST_F(Kvqctl, RefusesWhatItCannotDoWithoutSendingIt) {
