@@ -18,7 +18,10 @@ cmake --build --preset package
 rm -f build/package/kvq_*.deb
 (cd build/package && cpack >/dev/null)
 debs=(build/package/kvq_*_amd64.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "package: CPack wrote no package" >&2; exit 1; }
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+  echo "package: CPack wrote no package" >&2
+  exit 1
+fi
 rm -f kvq_*_amd64.deb
 cp "${debs[0]}" .
 echo "package: $(basename "${debs[0]}")"

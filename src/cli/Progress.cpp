@@ -26,12 +26,12 @@ std::string PercentAndTimeLeft(int percent, std::optional<double> secondsLeft) {
 
 LongOperation LongOperationOf(const DeviceSnapshot& device, LongOperation before) {
     if (device.state == ActuatorState::Updating) return LongOperation::Download;
-    if (device.state == ActuatorState::Calibrating) return LongOperation::ModelChange;
+    if (device.state == ActuatorState::Calibrating) return LongOperation::NewModel;
     // The actuator restarts at the end of a model change and is checked again:
     // that is still the model change, for as long as its setup is pending.
-    if (before == LongOperation::ModelChange && device.setupPending == 1 &&
+    if (before == LongOperation::NewModel && device.setupPending == 1 &&
         device.state != ActuatorState::Failed)
-        return LongOperation::ModelChange;
+        return LongOperation::NewModel;
     return LongOperation::None;
 }
 
@@ -39,7 +39,7 @@ std::string_view LongOperationName(LongOperation operation) {
     switch (operation) {
         case LongOperation::Download:
             return "downloading";
-        case LongOperation::ModelChange:
+        case LongOperation::NewModel:
             return "changing model";
         case LongOperation::None:
             break;

@@ -14,7 +14,7 @@ struct DeviceSnapshot;
 namespace kvq::cli {
 
 // The long operations whose progress kvqctl shows while it waits.
-enum class LongOperation { None, Download, ModelChange };
+enum class LongOperation { None, Download, NewModel };
 
 // The long operation the record is in, if any; `before` is the one it was in
 // when last looked at (a model change goes on through the actuator's restart).

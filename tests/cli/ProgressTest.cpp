@@ -99,12 +99,12 @@ TEST(ProgressOperation, DownloadAndModelChangeIncludingItsRestart) {
         LongOperation is;
     } cases[] = {
         {ActuatorState::Updating, 0, LongOperation::None, LongOperation::Download},
-        {ActuatorState::Calibrating, 1, LongOperation::None, LongOperation::ModelChange},
+        {ActuatorState::Calibrating, 1, LongOperation::None, LongOperation::NewModel},
         // The restart and check that end a model change.
-        {ActuatorState::Searching, 1, LongOperation::ModelChange, LongOperation::ModelChange},
-        {ActuatorState::ScanSerial, 1, LongOperation::ModelChange, LongOperation::ModelChange},
-        {ActuatorState::ScanSerial, 0, LongOperation::ModelChange, LongOperation::None},
-        {ActuatorState::Failed, 1, LongOperation::ModelChange, LongOperation::None},
+        {ActuatorState::Searching, 1, LongOperation::NewModel, LongOperation::NewModel},
+        {ActuatorState::ScanSerial, 1, LongOperation::NewModel, LongOperation::NewModel},
+        {ActuatorState::ScanSerial, 0, LongOperation::NewModel, LongOperation::None},
+        {ActuatorState::Failed, 1, LongOperation::NewModel, LongOperation::None},
         // The AISG set-up at the start is no model change.
         {ActuatorState::CalibratingAisg, 1, LongOperation::None, LongOperation::None},
         {ActuatorState::Searching, 1, LongOperation::None, LongOperation::None},
@@ -130,7 +130,7 @@ TEST(ProgressDisplay, PlainLinesAtEveryTenth) {
     for (const auto& [percent, ms] : steps)
         display.Show(LongOperation::Download, percent, start + milliseconds(ms));
     display.Show(LongOperation::None, 0, start + milliseconds(21000));
-    display.Show(LongOperation::ModelChange, 20, start + milliseconds(22000));
+    display.Show(LongOperation::NewModel, 20, start + milliseconds(22000));
     EXPECT_EQ(Written(file),
               "downloading   0%  --:-- left\n"
               "downloading  10%  0:36 left\n"
