@@ -62,6 +62,28 @@ for dependency in $(tr ',' '\n' <<<"$depends" | sed -E 's/^ *([^ ]+).*/\1/'); do
   esac
 done
 
+echo "== the note on the group dialout"
+# The package's own postinst, run as dpkg runs it, for each way it can be
+# installed; a stub `id` stands in for a user who is in dialout already.
+dpkg-deb -e "$deb" "$work/control"
+mkdir -p "$work/member" && printf '#!/bin/sh\necho "nobody dialout"\n' >"$work/member/id" && chmod +x "$work/member/id"
+nobody_uid="$(id -u nobody)"
+while IFS='|' read -r what env_args previous expected; do
+  # shellcheck disable=SC2086 # the variables are words on purpose
+  said="$(env -u SUDO_USER -u PKEXEC_UID $env_args sh "$work/control/postinst" configure "$previous")"
+  case "$expected" in
+    "") [ -z "$said" ] || fail "postinst, $what: said: $said" ;;
+    *) grep -qF -- "$expected" <<<"$said" || fail "postinst, $what: expected '$expected', said: $said" ;;
+  esac
+done <<EOF_CASES
+sudo, outside dialout|SUDO_USER=nobody||sudo usermod -aG dialout nobody
+pkexec, outside dialout|PKEXEC_UID=$nobody_uid||sudo usermod -aG dialout nobody
+an upgrade says nothing again|SUDO_USER=nobody|1.3.0|
+already in dialout|SUDO_USER=nobody PATH=$work/member:$PATH||
+root itself: who will use it is not known|SUDO_USER=root||sudo usermod -aG dialout USER
+no sudo, no pkexec|||sudo usermod -aG dialout USER
+EOF_CASES
+
 if [ "$(id -u)" -ne 0 ]; then
   echo "== install: skipped (installing needs root; CI runs as root)"
 elif dpkg-query -W -f='${Status}' kvq 2>/dev/null | grep -q "install ok installed"; then
