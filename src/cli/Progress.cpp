@@ -66,8 +66,8 @@ std::string TimeLeftText(std::optional<double> secondsLeft) {
     return text;
 }
 
-std::string ProgressBarLine(std::string_view what, int percent,
-                            std::optional<double> secondsLeft, int columns) {
+std::string ProgressBarLine(std::string_view what, int percent, std::optional<double> secondsLeft,
+                            int columns) {
     const auto room = static_cast<std::size_t>((columns > 1 ? columns : DefaultColumns) - 1);
     const std::string tail = PercentAndTimeLeft(percent, secondsLeft);
     // Room for the widest tail under an hour, so the bar keeps its width

@@ -32,8 +32,8 @@ std::string TimeLeftText(std::optional<double> secondsLeft);
 // percentage and the time left. It never fills the last column (which would
 // wrap and spoil the redraw): the bar goes first on a narrow terminal, then
 // the end of the text.
-std::string ProgressBarLine(std::string_view what, int percent,
-                            std::optional<double> secondsLeft, int columns);
+std::string ProgressBarLine(std::string_view what, int percent, std::optional<double> secondsLeft,
+                            int columns);
 // The same without a bar, for a log or a pipe.
 std::string ProgressPlainLine(std::string_view what, int percent,
                               std::optional<double> secondsLeft);

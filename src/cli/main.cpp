@@ -5,8 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -211,7 +211,8 @@ private:
         progress_.EndLine();
         shown1_ = lines.first;
         shown2_ = lines.second;
-        if (options_.command == CliOptions::Command::Monitor) return ShowMonitorLine(device_.Snapshot());
+        if (options_.command == CliOptions::Command::Monitor)
+            return ShowMonitorLine(device_.Snapshot());
         std::fprintf(output_.Human(), "%-24s %s\n", lines.first.c_str(), lines.second.c_str());
         std::fflush(output_.Human());
     }

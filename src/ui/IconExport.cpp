@@ -2,8 +2,8 @@
 // (DIR/NxN/apps/kvq.png for each size). Run while the package is built, so the
 // installed icon is the one the dialog draws.
 
-#include <QGuiApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QString>
 #include <cstdio>
 

@@ -69,14 +69,10 @@ TEST(ProgressLine, TimeLeftIsEstimatedFromTheShareDoneSoFar) {
         std::optional<double> left;
     } cases[] = {
         {0, 10.0, std::nullopt},  // nothing done yet: no estimate
-        {-1, 10.0, std::nullopt},
-        {10, nan, std::nullopt},
-        {10, -1.0, std::nullopt},
-        {10, 0.0, std::nullopt},  // the first look: no time to go by
-        {25, 10.0, 30.0},
-        {50, 30.0, 30.0},
-        {99, 99.0, 1.0},
-        {100, 99.0, 0.0},
+        {-1, 10.0, std::nullopt}, {10, nan, std::nullopt},
+        {10, -1.0, std::nullopt}, {10, 0.0, std::nullopt},  // the first look: no time to go by
+        {25, 10.0, 30.0},         {50, 30.0, 30.0},
+        {99, 99.0, 1.0},          {100, 99.0, 0.0},
     };
     for (const auto& c : cases) {
         const auto left = EstimateSecondsLeft(c.percent, c.elapsed);
@@ -125,7 +121,7 @@ TEST(ProgressDisplay, PlainLinesAtEveryTenth) {
     ASSERT_NE(file, nullptr);
     ProgressDisplay display(file, false, 80);
     const auto start = ProgressDisplay::Clock::time_point{} + std::chrono::hours(1);
-    const std::pair<int, int> steps[] = {{0, 0},    {3, 1000}, {9, 3000},  {10, 4000},
+    const std::pair<int, int> steps[] = {{0, 0},     {3, 1000},  {9, 3000},  {10, 4000},
                                          {15, 5000}, {42, 9000}, {42, 9500}, {100, 20000}};
     for (const auto& [percent, ms] : steps)
         display.Show(LongOperation::Download, percent, start + milliseconds(ms));
@@ -167,11 +163,15 @@ TEST(MonitorLine, StampTiltAndStatusLines) {
         std::pair<std::string, std::string> lines;
         const char* line;
     } cases[] = {
-        {std::nullopt, {"LOOKING FOR DEVICE", ""}, "2026-12-11 14:03:27  tilt     -  LOOKING FOR DEVICE"},
+        {std::nullopt,
+         {"LOOKING FOR DEVICE", ""},
+         "2026-12-11 14:03:27  tilt     -  LOOKING FOR DEVICE"},
         {35, {"READY", ""}, "2026-12-11 14:03:27  tilt   3.5  READY"},
-        {-15, {"SETTING TILT", "PLEASE WAIT"},
+        {-15,
+         {"SETTING TILT", "PLEASE WAIT"},
          "2026-12-11 14:03:27  tilt  -1.5  SETTING TILT             PLEASE WAIT"},
-        {100, {"POSSIBLE PROBLEM", "NO RECOGNIZED ANTENNA MODEL?"},
+        {100,
+         {"POSSIBLE PROBLEM", "NO RECOGNIZED ANTENNA MODEL?"},
          "2026-12-11 14:03:27  tilt  10.0  POSSIBLE PROBLEM         NO RECOGNIZED ANTENNA MODEL?"},
     };
     for (const auto& c : cases)
