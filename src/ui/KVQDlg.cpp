@@ -95,6 +95,11 @@ CKVQDlg::CKVQDlg(ProcessObjects& process, MessagePresenter& boxes, PortListSourc
       process_(process),
       boxes_(boxes),
       portSource_(ports ? std::move(ports) : PortListSource([] { return ListSerialPorts(); })) {
+    // The adapter chosen last, kept in the user's configuration directory.
+    if (const auto file = UserAdapterMemoryFile()) {
+        adapterMemory_ = std::make_unique<AdapterMemoryFile>(*file);
+        ports_.SetMemory(adapterMemory_.get());
+    }
     setObjectName("mainDialog");
     setWindowTitle(ui_text::MainTitle);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -150,6 +150,8 @@ private:
     std::unique_ptr<QtTiltSlider> sliderControl_;
     std::unique_ptr<QtModelList> modelControl_;
 
+    // Declared before the selection that points to it.
+    std::unique_ptr<AdapterMemory> adapterMemory_;
     PortSelection ports_;
     StatusListLines statusLines_;
     QTimer refreshTimer_;

@@ -46,6 +46,9 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         {{"--", "status"}, Command::Status, 0, "", "", false},
         {{"--json", "--", "set-tilt", "-1.5"}, Command::SetTilt, -15, "", "", true},
         {{"ports"}, Command::Ports, 0, "", "", false},
+        {{"--port", "usb:0403:6001:A1B2C3", "status"}, Command::Status, 0, "", "usb:0403:6001:A1B2C3", false},
+        {{"--port", "/dev/serial/by-id/usb-FTDI_X-if00-port0", "status"}, Command::Status, 0, "",
+         "/dev/serial/by-id/usb-FTDI_X-if00-port0", false},
         {{"--json", "models"}, Command::Models, 0, "", "", true},
     };
     for (const auto& c : cases) {
@@ -95,6 +98,9 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         {{"--timeout", "-3", "status"}, "--timeout"},
         {{"--timeout", "inf", "status"}, "--timeout"},
         {{"--port", "", "status"}, "--port"},
+        {{"--port", "usb:0403", "status"}, "product id must be four hexadecimal digits"},
+        {{"--port", "usb:403:6001", "status"}, "vendor id"},
+        {{"--port", "USB:0403:6001:", "status"}, "serial number"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -134,7 +140,7 @@ TEST(KvqctlCommandLine, TheUsageNamesEveryCommandOptionExitCodeAndDefault) {
                              "change-model NAME",
                              "ports",
                              "models",
-                             "--port COMn|/dev/PATH",
+                             "--port COMn|/dev/PATH|usb:VID:PID[:SERIAL]",
                              "--timeout SECONDS",
                              "--json",
                              "--demo",
