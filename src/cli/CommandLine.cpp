@@ -45,7 +45,8 @@ constexpr CommandSpec Commands[] = {
      "ambiguous: exit 2 before the port is opened"},
     {"ports", Command::Ports, nullptr,
      "list the serial ports found (COM name, device, adapter and its serial\n"
-     "number); needs no actuator"},
+     "number, and the name that finds the adapter after a replug); needs\n"
+     "no actuator"},
     {"models", Command::Models, nullptr,
      "list the antenna table's models (key, display name, tilt range);\n"
      "needs no actuator"},

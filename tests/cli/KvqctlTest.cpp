@@ -447,22 +447,24 @@ TEST_F(Kvqctl, FindsTheAdapterAgainBehindItsStableNameAfterAReplug) {
 
     const std::string before = sim->DevicePath();
     sim->Stop();
-    // Held while the simulator comes back, so the old tty's number is taken.
-    PseudoTerminal placeholder;
+    fs::remove(stable);  // as the system takes the link away with the device
     ASSERT_TRUE(WaitUntil(
         [&] { return run->Err().find("is gone") != std::string::npos; }, milliseconds(5000)))
         << run->Out() << run->Err();
+    // The port is closed, so the old tty's number is free: taken here, the
+    // simulator comes back under another.
+    PseudoTerminal placeholder;
     // A while unplugged: kvqctl stays, trying the stable name again now and then.
     std::this_thread::sleep_for(milliseconds(1500));
+    EXPECT_EQ(run->Err().find("the adapter is back;"), std::string::npos) << run->Err();
+    EXPECT_EQ(run->Wait(milliseconds(0)), std::nullopt) << "kvqctl ended: " << run->Err();
     ASSERT_TRUE(sim->Start()) << sim->Error();
     ASSERT_NE(sim->DevicePath(), before);
-    const fs::path fresh = directory / "relinked";
-    fs::create_symlink(sim->DevicePath(), fresh);
-    fs::rename(fresh, stable);
+    fs::create_symlink(sim->DevicePath(), stable);
 
     EXPECT_TRUE(WaitUntil([&] { return readyAfter("ADAPTER REMOVED?"); }, milliseconds(20000)))
         << run->Out() << run->Err();
-    EXPECT_NE(run->Err().find("the adapter is back"), std::string::npos) << run->Err();
+    EXPECT_NE(run->Err().find("the adapter is back;"), std::string::npos) << run->Err();
     EXPECT_EQ(run->Wait(milliseconds(0)), std::nullopt) << "kvqctl ended: " << run->Err();
     run->Signal(SIGTERM);
     EXPECT_EQ(run->Wait(milliseconds(4000)), 128 + SIGTERM);
