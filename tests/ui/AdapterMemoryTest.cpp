@@ -94,8 +94,11 @@ TEST(AdapterMemoryFileTest, AFileThatCannotBeWrittenIsNoFailure) {
     AdapterMemoryFile blocked(temp.Path() / "kvq" / "adapter");
     EXPECT_FALSE(blocked.Remember("usb:0403:6001"));
     EXPECT_EQ(blocked.Recall(), "");
+}
 
+TEST(AdapterMemoryFileTest, ADirectoryThatCannotBeWrittenKeepsWhatItHas) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+    TempDirectory temp;
     fs::create_directories(temp.Path() / "locked" / "kvq");
     AdapterMemoryFile locked(temp.Path() / "locked" / "kvq" / "adapter");
     ASSERT_TRUE(locked.Remember("usb:0403:6001"));
