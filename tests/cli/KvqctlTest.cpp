@@ -262,6 +262,8 @@ TEST_F(Kvqctl, RefusesWhatItCannotDoWithoutSendingIt) {
         {{"change-model", "No Such Model"}, 2, "no model named"},
         {{"set-tilt", "6.55"}, 2, "one decimal"},
         {{"frobnicate"}, 2, "unknown command"},
+        // The last --port counts: a malformed USB spec is refused before any open.
+        {{"set-tilt", "5", "--port", "usb:0403"}, 2, "product id must be four hexadecimal digits"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--port", sim->DevicePath()};
@@ -404,9 +406,13 @@ TEST_F(Kvqctl, ChoosesTheFirstPresentPortAndTakesPortsPastCom8) {
 }
 
 TEST_F(Kvqctl, APortThatCannotBeOpenedIsSaidInOneSentence) {
-    auto run = Run({"--port", "/dev/kvq-no-such-port", "status"});
-    EXPECT_EQ(run->Wait(milliseconds(5000)), 4);
-    EXPECT_NE(run->Err().find("does not exist"), std::string::npos) << run->Err();
+    // A path to nothing, and a USB adapter that is not plugged in.
+    for (const char* port : {"/dev/kvq-no-such-port", "usb:0403:f00d:KVQ-NONE"}) {
+        auto run = Run({"--port", port, "status"});
+        EXPECT_EQ(run->Wait(milliseconds(5000)), 4) << port;
+        EXPECT_NE(run->Err().find("does not exist"), std::string::npos) << run->Err();
+        EXPECT_NE(run->Err().find(port), std::string::npos) << run->Err();
+    }
 }
 
 // A time-out says what was tried and what to check, the same sentence on the
