@@ -49,7 +49,8 @@ std::optional<std::string> UsbId(std::string_view text) {
 }  // namespace
 
 std::optional<UsbPortSpec> ParseUsbPortSpec(std::string_view text, std::string& error) {
-    const std::string shape = " (the form is usb:VID:PID or usb:VID:PID:SERIAL, e.g. usb:0403:6001)";
+    const std::string shape =
+        " (the form is usb:VID:PID or usb:VID:PID:SERIAL, e.g. usb:0403:6001)";
     if (!IsUsbPortSpec(text)) {
         error = "'" + std::string(text) + "' is not a USB adapter" + shape;
         return std::nullopt;
@@ -58,21 +59,24 @@ std::optional<UsbPortSpec> ParseUsbPortSpec(std::string_view text, std::string& 
     const auto vendorEnd = rest.find(':');
     const auto vendor = UsbId(rest.substr(0, vendorEnd));
     if (!vendor) {
-        error = "'" + std::string(text) + "': the vendor id must be four hexadecimal digits" + shape;
+        error =
+            "'" + std::string(text) + "': the vendor id must be four hexadecimal digits" + shape;
         return std::nullopt;
     }
     rest = vendorEnd == std::string_view::npos ? std::string_view{} : rest.substr(vendorEnd + 1);
     const auto productEnd = rest.find(':');
     const auto product = UsbId(rest.substr(0, productEnd));
     if (!product) {
-        error = "'" + std::string(text) + "': the product id must be four hexadecimal digits" + shape;
+        error =
+            "'" + std::string(text) + "': the product id must be four hexadecimal digits" + shape;
         return std::nullopt;
     }
     UsbPortSpec spec{*vendor, *product, {}};
     if (productEnd != std::string_view::npos) {
         spec.serial = std::string(rest.substr(productEnd + 1));
         if (spec.serial.empty()) {
-            error = "'" + std::string(text) + "': the serial number after the last ':' is empty" + shape;
+            error = "'" + std::string(text) + "': the serial number after the last ':' is empty" +
+                    shape;
             return std::nullopt;
         }
     }

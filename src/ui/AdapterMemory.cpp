@@ -73,8 +73,7 @@ std::optional<fs::path> UserAdapterMemoryFile(const EnvironmentLookup& environme
 #else
     if (const auto config = AbsoluteDirectory(environment("XDG_CONFIG_HOME")))
         return *config / leaf;
-    if (const auto home = AbsoluteDirectory(environment("HOME")))
-        return *home / ".config" / leaf;
+    if (const auto home = AbsoluteDirectory(environment("HOME"))) return *home / ".config" / leaf;
     return std::nullopt;
 #endif
 }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "core/ThreadMessages.h"
+#include "serial/PortDiscovery.h"
 #include "ui/AdapterMemory.h"
 #include "ui/MessageText.h"
-#include "serial/PortDiscovery.h"
-#include "core/ThreadMessages.h"
 
 namespace kvq::core {
 class CMainDataStore;

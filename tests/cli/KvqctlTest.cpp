@@ -454,8 +454,8 @@ TEST_F(Kvqctl, FindsTheAdapterAgainBehindItsStableNameAfterAReplug) {
     const std::string before = sim->DevicePath();
     sim->Stop();
     fs::remove(stable);  // as the system takes the link away with the device
-    ASSERT_TRUE(WaitUntil(
-        [&] { return run->Err().find("is gone") != std::string::npos; }, milliseconds(5000)))
+    ASSERT_TRUE(WaitUntil([&] { return run->Err().find("is gone") != std::string::npos; },
+                          milliseconds(5000)))
         << run->Out() << run->Err();
     // The port is closed, so the old tty's number is free: taken here, the
     // simulator comes back under another.

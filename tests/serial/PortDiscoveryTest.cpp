@@ -150,9 +150,9 @@ TEST_F(PortDiscovery, NamesEachAdapterByWhatStaysTheSameAcrossReplugs) {
     const std::string ftdi = "usb-FTDI_FT232R_USB_UART_A10K4TQS-if00-port0";
     sysfs.AddStableLink(ftdi, "ttyUSB0");
     sysfs.AddStableLink("usb-Arduino_Uno-if00", "ttyACM0");
-    sysfs.AddStableLink("zz-later-alias", "ttyUSB0");   // a second link: the first by name wins
-    sysfs.AddStableLink("pci-serial-ttyS0", "ttyS0");   // not an adapter: not asked
-    sysfs.AddStableLink("usb-gone-if00", "ttyUSB9");    // no such port
+    sysfs.AddStableLink("zz-later-alias", "ttyUSB0");  // a second link: the first by name wins
+    sysfs.AddStableLink("pci-serial-ttyS0", "ttyS0");  // not an adapter: not asked
+    sysfs.AddStableLink("usb-gone-if00", "ttyUSB9");   // no such port
     struct Expected {
         const char* devicePath;
         std::string stableName;
@@ -193,13 +193,11 @@ TEST_F(PortDiscovery, AUsbSpecFindsItsAdapterWhereverItIsPlugged) {
         const char* spec;
         std::optional<std::string> device;
     } cases[] = {
-        {"usb:0403:6001", "/dev/ttyUSB0"},
-        {"usb:0403:6001:A10K4TQS", "/dev/ttyUSB0"},
-        {"USB:0403:6001", "/dev/ttyUSB0"},        // prefix in any case
-        {"usb:1A86:7523", "/dev/ttyUSB1"},        // hex in any case
+        {"usb:0403:6001", "/dev/ttyUSB0"},        {"usb:0403:6001:A10K4TQS", "/dev/ttyUSB0"},
+        {"USB:0403:6001", "/dev/ttyUSB0"},         // prefix in any case
+        {"usb:1A86:7523", "/dev/ttyUSB1"},         // hex in any case
         {"usb:0403:6001:a10k4tqs", std::nullopt},  // the serial number is exact
-        {"usb:0403:6001:OTHER", std::nullopt},
-        {"usb:2341:0043", "/dev/ttyACM0"},
+        {"usb:0403:6001:OTHER", std::nullopt},    {"usb:2341:0043", "/dev/ttyACM0"},
         {"usb:2341:0043:X", std::nullopt},  // no serial number known: a named one cannot match
         {"usb:0403:6015", std::nullopt},
     };

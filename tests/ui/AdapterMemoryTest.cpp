@@ -46,9 +46,11 @@ TEST(AdapterMemoryPlace, TheUsersConfigurationDirectoryAndNeverTheWorkingOne) {
         {{{"XDG_CONFIG_HOME", "/home/tech/.cfg"}, {"HOME", "/home/tech"}},
          fs::path("/home/tech/.cfg/kvq/adapter")},
         {{{"HOME", "/home/tech"}}, fs::path("/home/tech/.config/kvq/adapter")},
-        {{{"XDG_CONFIG_HOME", ""}, {"HOME", "/home/tech"}}, fs::path("/home/tech/.config/kvq/adapter")},
+        {{{"XDG_CONFIG_HOME", ""}, {"HOME", "/home/tech"}},
+         fs::path("/home/tech/.config/kvq/adapter")},
         // A relative directory would be the working directory's: ignored.
-        {{{"XDG_CONFIG_HOME", "cfg"}, {"HOME", "/home/tech"}}, fs::path("/home/tech/.config/kvq/adapter")},
+        {{{"XDG_CONFIG_HOME", "cfg"}, {"HOME", "/home/tech"}},
+         fs::path("/home/tech/.config/kvq/adapter")},
         {{{"HOME", "."}}, std::nullopt},
         {{{"HOME", ""}}, std::nullopt},
         {{}, std::nullopt},

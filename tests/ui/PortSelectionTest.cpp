@@ -258,8 +258,7 @@ std::vector<SerialPortInfo> PluggedToday() {
     };
     SerialPortInfo builtIn = Entry("\\Device\\Serial0", "COM1");
     builtIn.devicePath = "/dev/ttyS0";
-    return {builtIn,
-            adapter("COM2", "/dev/ttyUSB0", "1a86:7523", "", ""),
+    return {builtIn, adapter("COM2", "/dev/ttyUSB0", "1a86:7523", "", ""),
             adapter("COM3", "/dev/ttyUSB1", "0403:6001", "A1B2C3",
                     "/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0"),
             adapter("COM4", "/dev/ttyUSB2", "0403:6001", "Z9Y8X7", "")};
@@ -275,11 +274,11 @@ TEST(RememberedAdapter, TheInitialPortIsTheRememberedAdapterWhenPresent) {
         {"/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0", "COM3"},
         {"usb:0403:6001:Z9Y8X7", "COM4"},
         {"usb:1a86:7523", "COM2"},
-        {"usb:0403:6001", "COM3"},  // a spec without serial number: the first that matches
+        {"usb:0403:6001", "COM3"},         // a spec without serial number: the first that matches
         {"USB:0403:6001:z9y8x7", "COM1"},  // serial numbers are exact
         {"/dev/serial/by-id/usb-FTDI_other-if00-port0", "COM1"},  // not plugged in
-        {"usb:0403", "COM1"},  // not a spec
-        {"COM4", "COM1"},      // a number is no identity
+        {"usb:0403", "COM1"},                                     // not a spec
+        {"COM4", "COM1"},                                         // a number is no identity
         {"", "COM1"},
     };
     for (const auto& c : cases) {
@@ -390,8 +389,8 @@ TEST(RememberedAdapter, AChoiceThatOpensIsRememberedByItsAdapter) {
     MemoryForTest empty;
     PortSelection builtIns;
     builtIns.SetMemory(&empty);
-    builtIns.EnumerateSerialPorts({Entry("\\Device\\Serial0", "COM1"),
-                                   Entry("\\Device\\Serial1", "COM5")});
+    builtIns.EnumerateSerialPorts(
+        {Entry("\\Device\\Serial0", "COM1"), Entry("\\Device\\Serial1", "COM5")});
     context.SetSelectedPortName(builtIns.ChooseInitialPort());
     FakeLinkThread com5(context, "COM5", milliseconds(20));
     EXPECT_EQ(builtIns.ChangePort(5, context, com5.Id())->caption, "Serial Port Success");
