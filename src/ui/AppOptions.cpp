@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "actuator/VLX400E.h"
+
 namespace kvq::ui {
 
 const char* const KvqUsage =
@@ -56,12 +58,13 @@ std::optional<KvqOptions> ParseKvqArguments(const std::vector<std::string>& args
     return options;
 }
 
-bool DisplayAvailable() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return true;
-    }
-    return false;
+bool ReadyForScreenshot(const actuator::DeviceSnapshot& device, bool setTiltEnabled) {
+    return device.ReadyForRequests() && device.problemText.empty() && setTiltEnabled;
+}
+
+std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device) {
+    const std::int32_t middle = (device.minTilt + device.maxTilt) / 2;
+    return device.currentTilt > middle ? device.minTilt : device.maxTilt;
 }
 
 }  // namespace kvq::ui

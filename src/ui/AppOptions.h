@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace kvq::actuator {
+struct DeviceSnapshot;
+}  // namespace kvq::actuator
 
 namespace kvq::ui {
 
@@ -25,6 +30,12 @@ std::optional<KvqOptions> ParseKvqArguments(const std::vector<std::string>& args
                                             std::string& error);
 
 extern const char* const KvqUsage;
+
+// The unattended run takes its picture once the actuator is ready, reports no
+// problem and Set Tilt is enabled.
+bool ReadyForScreenshot(const actuator::DeviceSnapshot& device, bool setTiltEnabled);
+// "close-while-moving" moves to the end of the range farther from the current tilt.
+std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device);
 
 // Whether a window can be shown at all: an X or Wayland display, or a Qt
 // platform named explicitly (such as offscreen).

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/Process.h"
+#include "ui/AppOptions.h"
 #include "ui/ApplicationIcon.h"
 #include "ui/KVQDlg.h"
 #include "ui/QtMessagePresenter.h"
@@ -67,24 +68,19 @@ private:
 
 constexpr int ScreenshotLimitMs = 180000;
 
-}  // namespace
-
-CKVQApp::CKVQApp(ProcessObjects& process) : process_(process) {}
-
-void CKVQApp::ThenClose(CKVQDlg& dialog, const std::optional<std::string>& action) {
+// After the picture: the action asked for, then the close.
+void ThenClose(ProcessObjects& process, CKVQDlg& dialog, const std::optional<std::string>& action) {
     if (action && action->rfind("port:", 0) == 0) {
         dialog.OnSelectPort(std::stoi(action->substr(5)));
     } else if (action && *action == "close-while-moving") {
         // A move to the far end of the range, then the close that asks first.
         auto* slider = qobject_cast<QSlider*>(dialog.Control(CKVQDlg::IdTiltSlider));
-        const DeviceSnapshot device = process_.actuator.Snapshot();
-        const int middle = (device.minTilt + device.maxTilt) / 2;
-        slider->setValue(device.currentTilt > middle ? device.minTilt : device.maxTilt);
+        slider->setValue(FarEndTilt(process.actuator.Snapshot()));
         dialog.OnSetTilt();
         auto* moving = new QTimer(&dialog);
         moving->setInterval(50);
-        QObject::connect(moving, &QTimer::timeout, &dialog, [this, &dialog, moving] {
-            if (process_.actuator.Snapshot().state != ActuatorState::Testing) return;
+        QObject::connect(moving, &QTimer::timeout, &dialog, [&process, &dialog, moving] {
+            if (process.actuator.Snapshot().state != ActuatorState::Testing) return;
             moving->stop();
             dialog.CloseDialog();
         });
@@ -93,6 +89,10 @@ void CKVQApp::ThenClose(CKVQDlg& dialog, const std::optional<std::string>& actio
     }
     dialog.CloseDialog();
 }
+
+}  // namespace
+
+CKVQApp::CKVQApp(ProcessObjects& process) : process_(process) {}
 
 CKVQApp::~CKVQApp() = default;
 
@@ -122,9 +122,8 @@ int CKVQApp::InitInstance(int& argc, char** argv,
         if (screenshotPath) {
             watch.setInterval(100);
             QObject::connect(&watch, &QTimer::timeout, &dialog, [&] {
-                const DeviceSnapshot device = process_.actuator.Snapshot();
-                const bool ready = device.ReadyForRequests() && device.problemText.empty() &&
-                                   dialog.Control(CKVQDlg::IdSetTilt)->isEnabled();
+                const bool ready = ReadyForScreenshot(process_.actuator.Snapshot(),
+                                                      dialog.Control(CKVQDlg::IdSetTilt)->isEnabled());
                 if (ready && !readySeen) {
                     // One more refresh, so every field has caught up.
                     readySeen = true;
@@ -134,7 +133,7 @@ int CKVQApp::InitInstance(int& argc, char** argv,
                                          screenshotPath->c_str());
                             code = 1;
                         }
-                        ThenClose(dialog, screenshotThen);
+                        ThenClose(process_, dialog, screenshotThen);
                     });
                 }
             });

@@ -434,14 +434,7 @@ void CKVQDlg::OnAbout() {
 }
 
 bool CKVQDlg::MayClose() {
-    if (!workersStarted_ || stopped_) return true;
-    if (asking_) return false;  // the question is open already
-    const auto question = CloseQuestionFor(process_.actuator.Snapshot());
-    if (!question) return true;
-    asking_ = true;
-    const bool yes = boxes_.Ask(*question);
-    asking_ = false;
-    return yes;
+    return closeGate_.MayClose(workersStarted_ && !stopped_, process_.actuator.Snapshot(), boxes_);
 }
 
 void CKVQDlg::CloseDialog() {
@@ -511,15 +504,23 @@ void CKVQDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
     if (enter && modifiers == Qt::NoModifier) {
-        // Enter presses the push button that has the focus. In a field it
-        // never closes the window (the requested tilt takes it as Set Tilt);
-        // anywhere else it is the dialog's OK.
+        // The requested tilt takes Enter as Set Tilt itself (returnPressed);
+        // here it is one more text field.
         QWidget* focus = focusWidget();
         auto* button = qobject_cast<QPushButton*>(focus);
-        if (button && button->isEnabled()) {
-            button->click();
-        } else if (!IsTextField(focus)) {
-            accept();
+        const FocusKind kind = button              ? FocusKind::PushButton
+                               : IsTextField(focus) ? FocusKind::TextField
+                                                    : FocusKind::Other;
+        switch (EnterKeyAction(kind, button && button->isEnabled())) {
+            case EnterAction::PressButton:
+                button->click();
+                break;
+            case EnterAction::Close:
+                accept();
+                break;
+            case EnterAction::SetTilt:
+            case EnterAction::Nothing:
+                break;
         }
         return;
     }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "ui/CloseGuard.h"
 #include "ui/MessageText.h"
 #include "ui/PortSelection.h"
 #include "ui/RefreshView.h"
@@ -158,7 +159,7 @@ private:
     bool stopped_ = false;
     bool joined_ = false;
     bool endedByInitialisation_ = false;
-    bool asking_ = false;
+    CloseGate closeGate_;
 };
 
 }  // namespace kvq::ui

@@ -40,4 +40,23 @@ MessageText PortProblemBox(const serial::SerialLine& line, const std::string& po
     return box;
 }
 
+ShownDetail DetailShown(const std::string& detail, int limit) {
+    ShownDetail shown;
+    int count = 0;
+    std::size_t start = 0;
+    while (start <= detail.size()) {
+        std::size_t end = detail.find('\n', start);
+        if (end == std::string::npos) end = detail.size();
+        if (count < limit) {
+            if (count > 0) shown.lines += '\n';
+            shown.lines.append(detail, start, end - start);
+        } else {
+            ++shown.more;
+        }
+        ++count;
+        start = end + 1;
+    }
+    return shown;
+}
+
 }  // namespace kvq::ui

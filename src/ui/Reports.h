@@ -27,4 +27,13 @@ std::string TableToolTip(const antenna::CAntennaTable& table);
 // its last open failed.
 MessageText PortProblemBox(const serial::SerialLine& line, const std::string& portName);
 
+// The first lines of a message's detail that a box shows in itself, and how
+// many lines are left out after them.
+inline constexpr int DetailLinesShown = 15;
+struct ShownDetail {
+    std::string lines;
+    int more = 0;
+};
+ShownDetail DetailShown(const std::string& detail, int limit = DetailLinesShown);
+
 }  // namespace kvq::ui

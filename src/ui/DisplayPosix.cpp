@@ -1,0 +1,15 @@
+#include <cstdlib>
+
+#include "ui/AppOptions.h"
+
+namespace kvq::ui {
+
+bool DisplayAvailable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+}  // namespace kvq::ui
