@@ -349,12 +349,12 @@ void CKVQDlgWin32::BindControls() {
 
 void CKVQDlgWin32::OnSetTilt() {
     HWND requested = Control(KVQ_IDC_REQUESTED_TILT);
+    HWND slider = Control(KVQ_IDC_TILT_SLIDER);
     if (!SendMessageA(requested, EM_GETMODIFY, 0, 0)) {
-        RequestTilt(process_, slider_->Position());
+        RequestTilt(process_, static_cast<std::int32_t>(SendMessageA(slider, TBM_GETPOS, 0, 0)));
         return;
     }
     // A typed tilt: checked against the model's range before anything is sent.
-    HWND slider = Control(KVQ_IDC_TILT_SLIDER);
     const auto minimum = static_cast<std::int32_t>(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0));
     const auto maximum = static_cast<std::int32_t>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0));
     const TypedTilt typed = ReadTypedTilt(WindowText(requested), minimum, maximum);
