@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "actuator/VLX400E.h"
 #include "ui/AppOptions.h"
 #include "app/Demo.h"
 #include "app/Environment.h"
@@ -16,6 +17,7 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
+using namespace kvq::actuator;
 using namespace kvq::serial;
 using namespace kvq::app;
 using namespace kvq::ui;
@@ -59,6 +61,28 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
         }
         EXPECT_EQ(options->demo, c.demo);
         EXPECT_EQ(options->screenshotPath.value_or(""), c.screenshot);
+    }
+}
+
+TEST(ScreenshotRun, WaitsForAReadyActuatorAndMovesToTheFartherEnd) {
+    DeviceSnapshot device;
+    device.state = ActuatorState::ScanSerial;
+    device.checkComplete = true;
+    device.tiltAnswered = true;
+    device.minTilt = -25;
+    device.maxTilt = 100;
+    ASSERT_TRUE(device.ReadyForRequests());
+    EXPECT_TRUE(ReadyForScreenshot(device, true));
+    EXPECT_FALSE(ReadyForScreenshot(device, false)) << "Set Tilt not yet enabled";
+    device.problemText = "Motor jammed";
+    EXPECT_FALSE(ReadyForScreenshot(device, true)) << "a problem is no picture of READY";
+
+    const struct {
+        std::int32_t current, target;
+    } moves[] = {{-25, 100}, {37, 100}, {38, -25}, {100, -25}};
+    for (const auto& m : moves) {
+        device.currentTilt = m.current;
+        EXPECT_EQ(FarEndTilt(device), m.target) << m.current;
     }
 }
 
