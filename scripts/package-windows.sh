@@ -26,7 +26,10 @@ stage="$(mktemp -d "${TMPDIR:-/tmp}/kvq-package.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 dir="$stage/kvq-windows-x64"
 mkdir -p "$dir/examples"
-cp "${programs[@]}" "$dir/"
+# Without their debugging information: a tenth of the size.
+for exe in "${programs[@]}"; do
+  x86_64-w64-mingw32-strip -o "$dir/$(basename "$exe")" "$exe"
+done
 # Beside the programs the tool reads it when started from this folder; under
 # examples the demo finds it from anywhere.
 cp examples/KVQ_SAMPLE.ascu "$dir/"

@@ -214,6 +214,20 @@ rc=0
 expect_rc kvq-moving 0
 expect_err kvq-moving "Close Configuration Tool: The actuator is moving to a new tilt."
 
+echo "== package"
+# The zip as a technician gets it: unpacked elsewhere, its demo started from
+# another folder finds the sample table beside the programs.
+scripts/package-windows.sh >"$work/package.log" 2>&1 || { cat "$work/package.log" >&2; fail "package-windows.sh"; }
+if [ -s build/kvq-windows-x64.zip ]; then
+  mkdir -p "$work/unpacked" "$work/elsewhere"
+  unzip -q build/kvq-windows-x64.zip -d "$work/unpacked"
+  rc=0
+  (cd "$work/elsewhere" && timeout 120 wine "$work/unpacked/kvq-windows-x64/kvqctl.exe" --demo --json status \
+    </dev/null >"$work/packaged.out" 2>"$work/packaged.err") || rc=$?
+  expect_rc packaged 0
+  expect_json packaged '"statusLine1":"READY"'
+fi
+
 echo "windows run: $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then
   echo "test-windows: $failures check(s) failed" >&2

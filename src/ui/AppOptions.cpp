@@ -1,5 +1,6 @@
 #include "ui/AppOptions.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "actuator/VLX400E.h"
@@ -65,6 +66,19 @@ bool ReadyForScreenshot(const actuator::DeviceSnapshot& device, bool setTiltEnab
 std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device) {
     const std::int32_t middle = (device.minTilt + device.maxTilt) / 2;
     return device.currentTilt > middle ? device.minTilt : device.maxTilt;
+}
+
+int ScreenshotRunCode(bool readySeen, int code) {
+    if (readySeen || code != 0) return code;
+    std::fprintf(stderr, "kvq: the dialog ended before it showed READY; no screenshot\n");
+    return 1;
+}
+
+int EndOfDialogRun(bool workersJoined, int code) {
+    if (workersJoined) return code;
+    std::fprintf(stderr, "kvq: a worker did not end in time\n");
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 }  // namespace kvq::ui

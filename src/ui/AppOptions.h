@@ -37,6 +37,13 @@ bool ReadyForScreenshot(const actuator::DeviceSnapshot& device, bool setTiltEnab
 // "close-while-moving" moves to the end of the range farther from the current tilt.
 std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device);
 
+// The exit code of an unattended run once the dialog has ended: 1, said on the
+// standard error, when it ended before READY; else code.
+int ScreenshotRunCode(bool readySeen, int code);
+// After the dialog: when a worker did not end, the process ends here with code
+// (the shared objects it uses go with the caller); otherwise answers code.
+int EndOfDialogRun(bool workersJoined, int code);
+
 // Whether a window can be shown at all: an X or Wayland display, or a Qt
 // platform named explicitly (such as offscreen).
 bool DisplayAvailable();

@@ -41,7 +41,7 @@ void UiCallQueueWin32::Drain() {
         calls.swap(calls_);
         drainQueued_ = false;
     }
-    for (auto& call : calls)
+    for (const auto& call : calls)
         call();
 }
 

@@ -7,7 +7,6 @@
 #include <QSlider>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "app/Process.h"
@@ -100,8 +99,7 @@ bool CKVQApp::Prepare() {
     return PrepareProcess(process_);
 }
 
-int CKVQApp::InitInstance(int& argc, char** argv,
-                          const std::optional<std::string>& screenshotPath,
+int CKVQApp::InitInstance(int& argc, char** argv, const std::optional<std::string>& screenshotPath,
                           const std::optional<std::string>& screenshotThen) {
     QApplication application(argc, argv);
     QApplication::setWindowIcon(ApplicationIcon());
@@ -122,8 +120,8 @@ int CKVQApp::InitInstance(int& argc, char** argv,
         if (screenshotPath) {
             watch.setInterval(100);
             QObject::connect(&watch, &QTimer::timeout, &dialog, [&] {
-                const bool ready = ReadyForScreenshot(process_.actuator.Snapshot(),
-                                                      dialog.Control(CKVQDlg::IdSetTilt)->isEnabled());
+                const bool ready = ReadyForScreenshot(
+                    process_.actuator.Snapshot(), dialog.Control(CKVQDlg::IdSetTilt)->isEnabled());
                 if (ready && !readySeen) {
                     // One more refresh, so every field has caught up.
                     readySeen = true;
@@ -151,19 +149,9 @@ int CKVQApp::InitInstance(int& argc, char** argv,
         dialog.RunModal();
         watch.stop();
         joined = dialog.WorkersJoined();
-        if (screenshotPath && !readySeen && code == 0) {
-            std::fprintf(stderr, "kvq: the dialog ended before it showed READY; no screenshot\n");
-            code = 1;
-        }
+        if (screenshotPath) code = ScreenshotRunCode(readySeen, code);
     }
-    if (!joined) {
-        // The shared objects end with this function's caller: a worker still
-        // running then must not see them go. End here instead.
-        std::fprintf(stderr, "kvq: a worker did not end in time\n");
-        std::fflush(nullptr);
-        std::_Exit(code);
-    }
-    return code;
+    return EndOfDialogRun(joined, code);
 }
 
 }  // namespace kvq::ui

@@ -1,13 +1,14 @@
 // The application object of the Windows build: the same start as with Qt,
 // the main window a native dialog from the resource script.
 
+// clang-format off
+// windows.h comes before the other Windows headers.
 #include <windows.h>
-
 #include <commctrl.h>
+// clang-format on
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "app/Process.h"
@@ -62,13 +63,14 @@ public:
         }
         if (done_) return;
         if (!readyAt_) {
-            const bool ready = ReadyForScreenshot(
-                process_.actuator.Snapshot(),
-                IsWindowEnabled(dialog_.Control(KVQ_IDC_SET_TILT)) != FALSE);
+            const bool ready =
+                ReadyForScreenshot(process_.actuator.Snapshot(),
+                                   IsWindowEnabled(dialog_.Control(KVQ_IDC_SET_TILT)) != FALSE);
             if (ready) {
                 readyAt_ = now;
             } else if (now - started_ > ScreenshotLimit) {
-                std::fprintf(stderr, "kvq: the dialog did not show READY within %d s; no screenshot\n",
+                std::fprintf(stderr,
+                             "kvq: the dialog did not show READY within %d s; no screenshot\n",
                              static_cast<int>(ScreenshotLimit.count()));
                 code_ = 1;
                 done_ = true;
@@ -77,7 +79,8 @@ public:
             return;
         }
         // One more refresh, so every field has caught up.
-        if (now - *readyAt_ < std::chrono::milliseconds(CKVQDlgWin32::RefreshPeriodMs + 100)) return;
+        if (now - *readyAt_ < std::chrono::milliseconds(CKVQDlgWin32::RefreshPeriodMs + 100))
+            return;
         done_ = true;
         SetForegroundWindow(dialog_.Window());
         if (!SaveWindowPicture(dialog_.Window(), path_)) {
@@ -134,12 +137,12 @@ int CKVQApp::InitInstance(int& /*argc*/, char** /*argv*/,
 
     MessagePresenterWin32 boxes;
     UnattendedPresenter unattended;
-    MessagePresenter& presenter =
-        screenshotPath ? static_cast<MessagePresenter&>(unattended) : boxes;
+    MessagePresenter* const presenter =
+        screenshotPath ? static_cast<MessagePresenter*>(&unattended) : &boxes;
     int code = 0;
     bool joined = true;
     {
-        CKVQDlgWin32 dialog(process_, presenter);
+        CKVQDlgWin32 dialog(process_, *presenter);
         std::optional<ScreenshotRun> run;
         if (screenshotPath) {
             run.emplace(process_, dialog, *screenshotPath, screenshotThen);
@@ -152,22 +155,9 @@ int CKVQApp::InitInstance(int& /*argc*/, char** /*argv*/,
             code = 1;
         }
         joined = dialog.WorkersJoined();
-        if (run) {
-            code = code != 0 ? code : run->Code();
-            if (!run->ReadySeen() && code == 0) {
-                std::fprintf(stderr, "kvq: the dialog ended before it showed READY; no screenshot\n");
-                code = 1;
-            }
-        }
+        if (run) code = ScreenshotRunCode(run->ReadySeen(), code != 0 ? code : run->Code());
     }
-    if (!joined) {
-        // The shared objects end with this function's caller: a worker still
-        // running then must not see them go. End here instead.
-        std::fprintf(stderr, "kvq: a worker did not end in time\n");
-        std::fflush(nullptr);
-        std::_Exit(code);
-    }
-    return code;
+    return EndOfDialogRun(joined, code);
 }
 
 }  // namespace kvq::ui

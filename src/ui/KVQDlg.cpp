@@ -321,11 +321,7 @@ void CKVQDlg::RefreshDisplay() {
     ++refreshCount_;
     if (auto report = PortReportFor(refreshCount_, process_.SystemContext.PortOpened.load(),
                                     ports_.CurrentPort())) {
-        if (report->caption == ui_text::PortProblemCaption) {
-            report = PortProblemBox(process_.serialPort,
-                                    process_.SystemContext.SelectedPortName());
-        }
-        ShowSoon(*report);
+        ShowSoon(WithPortReason(*report, process_));
     }
 
     const RefreshView view =
@@ -421,11 +417,7 @@ void CKVQDlg::OnSelectPort(int n) {
         ports_.ChangePort(n, process_.SystemContext, process_.linkStation.LinkThreadId());
     ApplyPortMenu();  // the menu's own toggle is not the check mark; the refresh places that
     if (!box) return;
-    if (box->caption == ui_text::PortProblemCaption) {
-        boxes_.Show(PortProblemBox(process_.serialPort, process_.SystemContext.SelectedPortName()));
-    } else {
-        boxes_.Show(*box);
-    }
+    boxes_.Show(WithPortReason(*box, process_));
 }
 
 void CKVQDlg::OnAbout() {
@@ -508,7 +500,7 @@ void CKVQDlg::keyPressEvent(QKeyEvent* event) {
         // here it is one more text field.
         QWidget* focus = focusWidget();
         auto* button = qobject_cast<QPushButton*>(focus);
-        const FocusKind kind = button              ? FocusKind::PushButton
+        const FocusKind kind = button               ? FocusKind::PushButton
                                : IsTextField(focus) ? FocusKind::TextField
                                                     : FocusKind::Other;
         switch (EnterKeyAction(kind, button && button->isEnabled())) {

@@ -61,9 +61,7 @@ INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
 }  // namespace
 
 CKVQDlgWin32::CKVQDlgWin32(ProcessObjects& process, MessagePresenter& boxes, PortListSource ports)
-    : process_(process),
-      boxes_(boxes),
-      portSource_(ports ? std::move(ports) : PortListSource([] {
+    : process_(process), boxes_(boxes), portSource_(ports ? std::move(ports) : PortListSource([] {
           return serial::ListSerialPorts();
       })) {
     for (int id : BoundFields)
@@ -92,8 +90,7 @@ INT_PTR CKVQDlgWin32::RunModal(HWND owner) {
                            reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK CKVQDlgWin32::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+INT_PTR CALLBACK CKVQDlgWin32::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<CKVQDlgWin32*>(lParam);
         SetWindowLongPtrA(window, DWLP_USER, lParam);
@@ -167,9 +164,9 @@ void CKVQDlgWin32::OnEnter() {
     if (focus != nullptr && focus == requested) {
         kind = FocusKind::RequestedTilt;
         enabled = IsWindowEnabled(Control(KVQ_IDC_SET_TILT)) != FALSE;
-    } else if (focus != nullptr && (ClassOf(focus) == "Edit" ||
-                                    ClassOf(GetParent(focus)) == "ComboBox" ||
-                                    ClassOf(focus) == "ComboBox")) {
+    } else if (focus != nullptr &&
+               (ClassOf(focus) == "Edit" || ClassOf(GetParent(focus)) == "ComboBox" ||
+                ClassOf(focus) == "ComboBox")) {
         kind = FocusKind::TextField;
     } else if (focus != nullptr && ClassOf(focus) == "Button") {
         kind = FocusKind::PushButton;
@@ -219,9 +216,9 @@ void CKVQDlgWin32::InitialiseDialog() {
     const bool modelsListed = PrepareControls(process_, slider_.get(), modelList_.get());
     // Which table the models come from, and once what was wrong in it.
     toolTipText_ = TableToolTip(process_.antennaTable);
-    toolTip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                               window_, nullptr, Module(), nullptr);
+    toolTip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                               Module(), nullptr);
     if (toolTip_) {
         TOOLINFOA tool = {};
         tool.cbSize = sizeof tool;
@@ -278,11 +275,7 @@ void CKVQDlgWin32::RefreshDisplay() {
     ++refreshCount_;
     if (auto report = PortReportFor(refreshCount_, process_.SystemContext.PortOpened.load(),
                                     ports_.CurrentPort())) {
-        if (report->caption == ui_text::PortProblemCaption) {
-            report = PortProblemBox(process_.serialPort,
-                                    process_.SystemContext.SelectedPortName());
-        }
-        ShowSoon(*report);
+        ShowSoon(WithPortReason(*report, process_));
     }
 
     HWND slider = Control(KVQ_IDC_TILT_SLIDER);
@@ -294,8 +287,8 @@ void CKVQDlgWin32::RefreshDisplay() {
         ShowStatusLines(*view.statusLines);
 
     // Typing a tilt makes sense only while it can be set.
-    SendMessageA(Control(KVQ_IDC_REQUESTED_TILT), EM_SETREADONLY, view.controlsEnabled ? FALSE : TRUE,
-                 0);
+    SendMessageA(Control(KVQ_IDC_REQUESTED_TILT), EM_SETREADONLY,
+                 view.controlsEnabled ? FALSE : TRUE, 0);
     EnableWindow(Control(KVQ_IDC_CHANGE_MODEL), view.controlsEnabled);
     EnableWindow(Control(KVQ_IDC_SET_TILT), view.controlsEnabled);
     EnableWindow(slider, view.controlsEnabled);
@@ -392,11 +385,7 @@ void CKVQDlgWin32::OnSelectPort(int n) {
         ports_.ChangePort(n, process_.SystemContext, process_.linkStation.LinkThreadId());
     ApplyPortMenu();
     if (!box) return;
-    if (box->caption == ui_text::PortProblemCaption) {
-        boxes_.Show(PortProblemBox(process_.serialPort, process_.SystemContext.SelectedPortName()));
-    } else {
-        boxes_.Show(*box);
-    }
+    boxes_.Show(WithPortReason(*box, process_));
 }
 
 void CKVQDlgWin32::OnAbout() {

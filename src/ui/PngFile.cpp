@@ -77,7 +77,8 @@ bool WriteRgbPng(const std::string& path, int width, int height,
     raw.reserve((rowBytes + 1) * static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y) {
         raw.push_back(0);  // no filter
-        const auto row = rgb.begin() + static_cast<std::ptrdiff_t>(rowBytes * static_cast<std::size_t>(y));
+        const auto row =
+            rgb.begin() + static_cast<std::ptrdiff_t>(rowBytes * static_cast<std::size_t>(y));
         raw.insert(raw.end(), row, row + static_cast<std::ptrdiff_t>(rowBytes));
     }
 
@@ -91,7 +92,8 @@ bool WriteRgbPng(const std::string& path, int width, int height,
     PutChunk(file, "IEND", {});
 
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
     return static_cast<bool>(out);
 }
 

@@ -15,14 +15,16 @@ bool SaveWindowPicture(HWND window, const std::string& path) {
     if (width <= 0 || height <= 0) return false;
 
     // Everything drawn so far reaches the screen first.
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
     GdiFlush();
 
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    const bool copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+    const bool copied =
+        BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
     SelectObject(memory, old);
 
     BITMAPINFO info = {};
@@ -32,9 +34,10 @@ bool SaveWindowPicture(HWND window, const std::string& path) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    const bool read = copied && GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bgra.data(), &info,
-                                          DIB_RGB_COLORS) == height;
+    std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) *
+                                   static_cast<std::size_t>(height) * 4);
+    const bool read = copied && GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bgra.data(),
+                                          &info, DIB_RGB_COLORS) == height;
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "actuator/VLX400E.h"
-#include "ui/AppOptions.h"
 #include "app/Demo.h"
 #include "app/Environment.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
+#include "ui/AppOptions.h"
 
 using namespace kvq::actuator;
 using namespace kvq::serial;
@@ -41,14 +41,26 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
         {{"--port", "COM1"}, false, false, "", "unknown argument '--port'"},
         {{"demo"}, false, false, "", "unknown argument 'demo'"},
         {{"--screenshot", "a.png", "--screenshot-then", "port:12"}, true, false, "a.png", ""},
-        {{"--screenshot", "a.png", "--screenshot-then", "close-while-moving"}, true, false,
-         "a.png", ""},
+        {{"--screenshot", "a.png", "--screenshot-then", "close-while-moving"},
+         true,
+         false,
+         "a.png",
+         ""},
         {{"--screenshot-then", "port:2"}, false, false, "", "needs --screenshot"},
-        {{"--screenshot", "a.png", "--screenshot-then", "port:256"}, false, false, "",
+        {{"--screenshot", "a.png", "--screenshot-then", "port:256"},
+         false,
+         false,
+         "",
          "close-while-moving or port:N"},
-        {{"--screenshot", "a.png", "--screenshot-then", "port:x"}, false, false, "",
+        {{"--screenshot", "a.png", "--screenshot-then", "port:x"},
+         false,
+         false,
+         "",
          "close-while-moving or port:N"},
-        {{"--screenshot", "a.png", "--screenshot-then"}, false, false, "",
+        {{"--screenshot", "a.png", "--screenshot-then"},
+         false,
+         false,
+         "",
          "close-while-moving or port:N"},
     };
     for (const auto& c : cases) {

@@ -3,10 +3,12 @@
 // the test drives it as a user would, through window messages to its controls
 // and its menu, and reads the controls back. Needs a display (Wine on Xvfb).
 
-#include <gtest/gtest.h>
+// clang-format off
+// windows.h comes before the other Windows headers.
 #include <windows.h>
-
 #include <commctrl.h>
+// clang-format on
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -59,7 +61,8 @@ std::string ClassOf(HWND window) {
 }
 
 // A box or dialog of this thread with this caption, once it shows.
-HWND WaitForWindow(DWORD thread, const std::string& caption, milliseconds limit = milliseconds(5000)) {
+HWND WaitForWindow(DWORD thread, const std::string& caption,
+                   milliseconds limit = milliseconds(5000)) {
     HWND found = nullptr;
     WaitFor(
         [&] {
@@ -265,7 +268,8 @@ TEST_F(NativeDialog, TemplateGeometryTextsAndReady) {
     EXPECT_EQ(SendMessageA(Control(KVQ_IDC_STATUS_LIST), LB_GETCOUNT, 0, 0), 2);
     EXPECT_EQ(Field(KVQ_IDC_SERIAL_NUMBER), "XXXT0000001");
     EXPECT_EQ(Field(KVQ_IDC_PORT_NAME), "COM1");
-    EXPECT_TRUE(WaitFor([&] { return Field(KVQ_IDC_CONNECTION) == "Connected"; }, milliseconds(2000)));
+    EXPECT_TRUE(
+        WaitFor([&] { return Field(KVQ_IDC_CONNECTION) == "Connected"; }, milliseconds(2000)));
     EXPECT_EQ(Field(KVQ_IDC_CURRENT_MODEL), Field(KVQ_IDC_NEW_MODEL));
     EXPECT_TRUE(WaitFor([&] { return !boxes.Shown().empty(); }, milliseconds(3000)));
     const auto shown = boxes.Shown();
@@ -281,7 +285,8 @@ TEST_F(NativeDialog, SetTiltBySliderAndByTypingAndEnterInFieldsNeverCloses) {
 
     // The slider: the requested field follows it before anything is sent.
     SendMessageA(Control(KVQ_IDC_TILT_SLIDER), TBM_SETPOS, TRUE, 45);
-    ASSERT_TRUE(WaitFor([&] { return Field(KVQ_IDC_REQUESTED_TILT) == "4.5"; }, milliseconds(1500)));
+    ASSERT_TRUE(
+        WaitFor([&] { return Field(KVQ_IDC_REQUESTED_TILT) == "4.5"; }, milliseconds(1500)));
     EXPECT_EQ(Actuator().targetTilt, 0);
     Click(KVQ_IDC_SET_TILT);
     ASSERT_TRUE(WaitFor([&] { return !Enabled(KVQ_IDC_SET_TILT); }, milliseconds(3000)));
@@ -292,8 +297,9 @@ TEST_F(NativeDialog, SetTiltBySliderAndByTypingAndEnterInFieldsNeverCloses) {
 
     // Typed: out of range refused with a reason, Enter in the field is Set Tilt.
     TypeAndEnter(Control(KVQ_IDC_REQUESTED_TILT), "12.5");
-    ASSERT_TRUE(WaitFor([&] { return !boxes.Shown().empty() && boxes.Shown().back().caption == "Requested Tilt"; },
-                        milliseconds(2000)));
+    ASSERT_TRUE(WaitFor(
+        [&] { return !boxes.Shown().empty() && boxes.Shown().back().caption == "Requested Tilt"; },
+        milliseconds(2000)));
     EXPECT_EQ(boxes.Shown().back().text,
               "A tilt of 12.5 degrees is outside the range of this antenna model (0.0 to 10.0 "
               "degrees). Nothing was sent.");
@@ -343,8 +349,9 @@ TEST_F(NativeDialog, ChangeModelAndAnUnknownTypedModel) {
     ASSERT_GE(entry, 0);
     SendMessageA(models, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
     Click(KVQ_IDC_CHANGE_MODEL);
-    ASSERT_TRUE(WaitFor([&] { return Ready() && Field(KVQ_IDC_CURRENT_MODEL) == "Panel33-2490-2690-21dBi"; },
-                        milliseconds(90000)))
+    ASSERT_TRUE(WaitFor(
+        [&] { return Ready() && Field(KVQ_IDC_CURRENT_MODEL) == "Panel33-2490-2690-21dBi"; },
+        milliseconds(90000)))
         << StatusLine(0) << " / " << Field(KVQ_IDC_CURRENT_MODEL);
     EXPECT_EQ(Actuator().modelKey, "AP2627-33-21");
     ASSERT_TRUE(WaitFor([&] { return Field(KVQ_IDC_MIN_TILT) == "-2.5"; }, milliseconds(1500)));
@@ -381,10 +388,15 @@ TEST_F(NativeDialog, MenusAndTheAboutBox) {
     PostMessageA(Window(), WM_SYSCOMMAND, SC_KEYMENU, 0);
     std::this_thread::sleep_for(milliseconds(300));
     PostMessageA(Window(), WM_KEYDOWN, VK_DOWN, 0);
-    EXPECT_TRUE(WaitFor([&] { return FindWindowA("#32768", nullptr) != nullptr &&
-                                     IsWindowVisible(FindWindowA("#32768", nullptr)); },
-                        milliseconds(3000)));
-    for (int i = 0; i < 3 && FindWindowA("#32768", nullptr) && IsWindowVisible(FindWindowA("#32768", nullptr)); ++i) {
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return FindWindowA("#32768", nullptr) != nullptr &&
+                   IsWindowVisible(FindWindowA("#32768", nullptr));
+        },
+        milliseconds(3000)));
+    for (int i = 0;
+         i < 3 && FindWindowA("#32768", nullptr) && IsWindowVisible(FindWindowA("#32768", nullptr));
+         ++i) {
         PostMessageA(Window(), WM_KEYDOWN, VK_ESCAPE, 0);
         std::this_thread::sleep_for(milliseconds(200));
     }
@@ -424,9 +436,12 @@ TEST_F(NativeDialog, MenusAndTheAboutBox) {
     EXPECT_EQ(shown.back().caption, "Serial Port Problem");
     EXPECT_EQ(shown.back().text.rfind("   Problem opening port?", 0), 0u) << shown.back().text;
     EXPECT_EQ(dialog->Ports().CurrentPort(), 1);
-    EXPECT_TRUE(WaitFor([&] { return Field(KVQ_IDC_PORT_NAME) == "COM" + std::to_string(missing) &&
-                                     Field(KVQ_IDC_CONNECTION) == "Port closed?"; },
-                        milliseconds(1500)))
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return Field(KVQ_IDC_PORT_NAME) == "COM" + std::to_string(missing) &&
+                   Field(KVQ_IDC_CONNECTION) == "Port closed?";
+        },
+        milliseconds(1500)))
         << "the link goes on with the new name";
     EXPECT_TRUE(GetMenuState(ports, static_cast<UINT>(PortMenuId(1)), MF_BYCOMMAND) & MF_CHECKED);
     // The port in use: nothing happens.
@@ -448,8 +463,9 @@ TEST_F(NativeDialog, ClosingDuringAMoveAsksInARealBoxNoKeepsItOpen) {
 
     SendMessageA(Control(KVQ_IDC_TILT_SLIDER), TBM_SETPOS, TRUE, 100);
     Click(KVQ_IDC_SET_TILT);
-    ASSERT_TRUE(WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Testing; },
-                        milliseconds(3000)));
+    ASSERT_TRUE(
+        WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Testing; },
+                milliseconds(3000)));
 
     // The close box and Esc both ask; No keeps the dialog and its workers.
     for (const UINT how : {UINT(WM_CLOSE), UINT(WM_KEYDOWN)}) {
@@ -457,7 +473,8 @@ TEST_F(NativeDialog, ClosingDuringAMoveAsksInARealBoxNoKeepsItOpen) {
         if (how == WM_CLOSE) {
             PostMessageA(Window(), WM_CLOSE, 0, 0);
         } else {
-            SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(KVQ_IDC_TILT_SLIDER)), TRUE);
+            SendMessageA(Window(), WM_NEXTDLGCTL,
+                         reinterpret_cast<WPARAM>(Control(KVQ_IDC_TILT_SLIDER)), TRUE);
             PostMessageA(Control(KVQ_IDC_TILT_SLIDER), WM_KEYDOWN, VK_ESCAPE, 0);
         }
         HWND question = WaitForWindow(uiThread, ui_text::CloseCaption);
@@ -471,7 +488,8 @@ TEST_F(NativeDialog, ClosingDuringAMoveAsksInARealBoxNoKeepsItOpen) {
     }
 
     // Close, answered Yes: the dialog ends with every worker joined.
-    PostMessageA(Window(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(Control(IDCANCEL)));
+    PostMessageA(Window(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control(IDCANCEL)));
     HWND question = WaitForWindow(uiThread, ui_text::CloseCaption);
     ASSERT_NE(question, nullptr);
     PostMessageA(question, WM_COMMAND, IDYES, 0);
@@ -489,7 +507,8 @@ TEST_F(NativeDialog, WithoutASerialPortTheWarningEndsTheDialog) {
     EXPECT_TRUE(dialog->WorkersJoined());
     const auto shown = boxes.Shown();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "Warning! no serial ports are available, this program will now exit.    ");
+    EXPECT_EQ(shown[0].text,
+              "Warning! no serial ports are available, this program will now exit.    ");
     EXPECT_EQ(shown[0].caption, "Serial Port Error");
 }
 
