@@ -463,6 +463,9 @@ void CKVQDlgWin32::ShowSoon(const MessageText& message) {
 
 void CKVQDlgWin32::ShowWaitingBox() {
     if (waitingBoxes_.empty()) return;
+    // The dialog shows first, the box over it: the dialog manager would show
+    // it only once its loop is idle, after the box.
+    if (!IsWindowVisible(window_)) ShowWindow(window_, SW_SHOW);
     const MessageText message = waitingBoxes_.front();
     waitingBoxes_.pop_front();
     boxes_.Show(message);

@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -496,6 +498,52 @@ TEST_F(NativeDialog, ClosingDuringAMoveAsksInARealBoxNoKeepsItOpen) {
     ASSERT_TRUE(WaitFor([&] { return ended.load(); }, milliseconds(5000)));
     EXPECT_EQ(result.load(), IDCANCEL);
     EXPECT_TRUE(dialog->WorkersJoined());
+}
+
+TEST_F(NativeDialog, TableWarningsInARealBoxOnceAndTheTableInTheToolTip) {
+    std::ifstream sample(demo->Directory() / "KVQ_SAMPLE.ascu");
+    std::stringstream content;
+    content << sample.rdbuf();
+    const auto table = demo->Directory() / "ZZ.ascu";
+    std::ofstream(table) << content.str() << "AP9999-BROKEN\tabc\t120\t0\n";
+
+    MessagePresenterWin32 boxes;
+    boxes.SetOwner([this] { return Window(); });
+    Run(boxes);
+    HWND warnings = WaitForWindow(uiThread, ui_text::TableWarningsCaption, milliseconds(10000));
+    ASSERT_NE(warnings, nullptr);
+    EXPECT_EQ(BoxText(warnings), "Lines of the antenna table " + table.string() +
+                                     " that were not taken as written:\n\nline 8: the minimum "
+                                     "tilt \"abc\" is not a number; line ignored");
+    PostMessageA(warnings, WM_COMMAND, IDOK, 0);
+    HWND report = WaitForWindow(uiThread, "Serial Port Success", milliseconds(10000));
+    ASSERT_NE(report, nullptr);
+    PostMessageA(report, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntilReady());
+    EXPECT_EQ(WaitForWindow(uiThread, ui_text::TableWarningsCaption, milliseconds(1000)), nullptr)
+        << "listed once";
+    EXPECT_EQ(SendMessageA(Control(KVQ_IDC_NEW_MODEL), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                           reinterpret_cast<LPARAM>("AP9999-BROKEN")),
+              CB_ERR);
+
+    // The status list's tooltip names the table.
+    HWND tip = nullptr;
+    EnumThreadWindows(
+        uiThread,
+        [](HWND window, LPARAM data) -> BOOL {
+            if (ClassOf(window) != TOOLTIPS_CLASSA) return TRUE;
+            *reinterpret_cast<HWND*>(data) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&tip));
+    ASSERT_NE(tip, nullptr);
+    char text[1024] = {};
+    TOOLINFOA tool = {};
+    tool.cbSize = sizeof tool;
+    tool.lpszText = text;
+    ASSERT_TRUE(SendMessageA(tip, TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&tool)));
+    EXPECT_EQ(reinterpret_cast<HWND>(tool.uId), Control(KVQ_IDC_STATUS_LIST));
+    EXPECT_NE(std::string(text).find(table.string()), std::string::npos) << text;
 }
 
 TEST_F(NativeDialog, WithoutASerialPortTheWarningEndsTheDialog) {
