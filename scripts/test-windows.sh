@@ -213,6 +213,10 @@ rc=0
   --screenshot-then close-while-moving </dev/null >"$work/kvq-moving.out" 2>"$work/kvq-moving.err") || rc=$?
 expect_rc kvq-moving 0
 expect_err kvq-moving "Close Configuration Tool: The actuator is moving to a new tilt."
+# Each box was shown, taken and answered: the port report, then the question.
+for box in 1 2; do
+  [ -s "$work/moving-box$box.png" ] || fail "kvq-moving: no picture of box $box"
+done
 
 echo "== package"
 # The zip as a technician gets it: unpacked elsewhere, its demo started from

@@ -44,6 +44,10 @@ int ScreenshotRunCode(bool readySeen, int code);
 // (the shared objects it uses go with the caller); otherwise answers code.
 int EndOfDialogRun(bool workersJoined, int code);
 
+// Where the standard output and error go when the program was started without
+// them: a windowed program on Windows started from a console writes there.
+void ConnectStandardStreams();
+
 // Whether a window can be shown at all: an X or Wayland display, or a Qt
 // platform named explicitly (such as offscreen).
 bool DisplayAvailable();

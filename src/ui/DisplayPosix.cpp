@@ -4,6 +4,9 @@
 
 namespace kvq::ui {
 
+// A program started from a terminal has its streams already.
+void ConnectStandardStreams() {}
+
 bool DisplayAvailable() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* value = std::getenv(name);

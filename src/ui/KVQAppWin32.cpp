@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "app/Process.h"
@@ -27,19 +28,87 @@ namespace kvq::ui {
 namespace {
 
 // For unattended runs: says each message on the standard error instead of
-// waiting for someone to press OK.
+// waiting for someone to press OK, and saves a picture of each box beside the
+// screenshot (FILE-box1.png, FILE-box2.png, ...): the box is shown, taken by a
+// timer that runs inside its loop, and answered (OK, or Yes to a question).
 class UnattendedPresenter final : public MessagePresenter {
 public:
+    UnattendedPresenter(std::string screenshotPath, std::function<HWND()> owner)
+        : stem_(StemOf(std::move(screenshotPath))), owner_(std::move(owner)) {}
+
     void Show(const MessageText& message) override {
         std::fprintf(stderr, "kvq: %s: %s\n", message.caption.c_str(), message.text.c_str());
         if (!message.detail.empty()) std::fprintf(stderr, "%s\n", message.detail.c_str());
         std::fflush(stderr);
+        Save(message);
     }
     // Nobody is there to answer: the unattended run means to close.
     bool Ask(const MessageText& question) override {
         Show(question);
         return true;
     }
+
+private:
+    struct Capture {
+        std::string caption;
+        std::string file;
+        int answer = IDOK;
+        bool taken = false;
+    };
+
+    static std::string StemOf(std::string path) {
+        const auto dot = path.rfind('.');
+        const auto slash = path.find_last_of("/\\");
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+            path.resize(dot);
+        return path;
+    }
+
+    void Save(const MessageText& message) {
+        Capture capture{message.caption, stem_ + "-box" + std::to_string(++count_) + ".png",
+                        message.icon == MessageText::Icon::Question ? IDYES : IDOK};
+        pending_ = &capture;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 300, &TakeBox);
+        MessageBoxA(owner_ ? owner_() : nullptr, MessageBoxBody(message).c_str(),
+                    message.caption.c_str(), MessageBoxStyle(message));
+        KillTimer(nullptr, timer);
+        pending_ = nullptr;
+        if (!capture.taken)
+            std::fprintf(stderr, "kvq: cannot write the picture %s\n", capture.file.c_str());
+    }
+
+    static void CALLBACK TakeBox(HWND, UINT, UINT_PTR, DWORD) {
+        Capture* capture = pending_;
+        if (capture == nullptr) return;
+        struct Search {
+            const std::string* caption;
+            HWND box = nullptr;
+        } search{&capture->caption};
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(data);
+                char kind[16] = {};
+                char caption[256] = {};
+                GetClassNameA(window, kind, sizeof kind);
+                GetWindowTextA(window, caption, sizeof caption);
+                if (!IsWindowVisible(window) || std::string(kind) != "#32770" ||
+                    *s->caption != caption)
+                    return TRUE;
+                s->box = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.box == nullptr) return;
+        pending_ = nullptr;
+        capture->taken = SaveWindowPicture(search.box, capture->file);
+        PostMessageA(search.box, WM_COMMAND, static_cast<WPARAM>(capture->answer), 0);
+    }
+
+    static inline thread_local Capture* pending_ = nullptr;
+    std::string stem_;
+    std::function<HWND()> owner_;
+    int count_ = 0;
 };
 
 constexpr auto ScreenshotLimit = std::chrono::seconds(180);
@@ -136,7 +205,8 @@ int CKVQApp::InitInstance(int& /*argc*/, char** /*argv*/,
     InitCommonControlsEx(&controls);
 
     MessagePresenterWin32 boxes;
-    UnattendedPresenter unattended;
+    std::function<HWND()> owner;
+    UnattendedPresenter unattended(screenshotPath.value_or(""), [&owner] { return owner ? owner() : HWND{}; });
     MessagePresenter* const presenter =
         screenshotPath ? static_cast<MessagePresenter*>(&unattended) : &boxes;
     int code = 0;
@@ -148,7 +218,8 @@ int CKVQApp::InitInstance(int& /*argc*/, char** /*argv*/,
             run.emplace(process_, dialog, *screenshotPath, screenshotThen);
             dialog.SetWatch([&run] { run->Tick(); }, WatchPeriodMs);
         }
-        boxes.SetOwner([&dialog] { return dialog.Window(); });
+        owner = [&dialog] { return dialog.Window(); };
+        boxes.SetOwner(owner);
         if (dialog.RunModal() == -1) {
             std::fprintf(stderr, "kvq: the dialog could not be created (error %lu)\n",
                          GetLastError());
