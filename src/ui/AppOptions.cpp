@@ -68,6 +68,14 @@ std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device) {
     return device.currentTilt > middle ? device.minTilt : device.maxTilt;
 }
 
+std::string BoxPicturePath(const std::string& screenshotPath, int n) {
+    std::string stem = screenshotPath;
+    const auto dot = stem.rfind('.');
+    const auto slash = stem.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
+    return stem + "-box" + std::to_string(n) + ".png";
+}
+
 int ScreenshotRunCode(bool readySeen, int code) {
     if (readySeen || code != 0) return code;
     std::fprintf(stderr, "kvq: the dialog ended before it showed READY; no screenshot\n");

@@ -37,6 +37,10 @@ bool ReadyForScreenshot(const actuator::DeviceSnapshot& device, bool setTiltEnab
 // "close-while-moving" moves to the end of the range farther from the current tilt.
 std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device);
 
+// Where the unattended run saves the picture of its n-th box: beside the
+// screenshot, FILE-box1.png for FILE.png.
+std::string BoxPicturePath(const std::string& screenshotPath, int n);
+
 // The exit code of an unattended run once the dialog has ended: 1, said on the
 // standard error, when it ended before READY; else code.
 int ScreenshotRunCode(bool readySeen, int code);

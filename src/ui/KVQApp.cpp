@@ -27,8 +27,7 @@ namespace {
 // have shown beside the screenshot (FILE-box1.png, FILE-box2.png, ...).
 class ScreenshotPresenter final : public MessagePresenter {
 public:
-    explicit ScreenshotPresenter(std::string screenshotPath)
-        : stem_(StemOf(std::move(screenshotPath))) {}
+    explicit ScreenshotPresenter(std::string screenshotPath) : path_(std::move(screenshotPath)) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
 
     void Show(const MessageText& message) override {
@@ -43,24 +42,17 @@ public:
     }
 
 private:
-    static std::string StemOf(std::string path) {
-        const auto dot = path.rfind('.');
-        const auto slash = path.rfind('/');
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-            path.resize(dot);
-        return path;
-    }
     void Save(const MessageText& message) {
         const auto box = MakeMessageBox(message, parent_.data());
         box->show();
         QApplication::processEvents();
-        const std::string file = stem_ + "-box" + std::to_string(++count_) + ".png";
+        const std::string file = BoxPicturePath(path_, ++count_);
         if (!box->grab().save(QString::fromStdString(file), "PNG"))
             std::fprintf(stderr, "kvq: cannot write the picture %s\n", file.c_str());
         box->close();
     }
 
-    std::string stem_;
+    std::string path_;
     QPointer<QWidget> parent_;
     int count_ = 0;
 };

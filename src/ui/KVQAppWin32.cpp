@@ -34,7 +34,7 @@ namespace {
 class UnattendedPresenter final : public MessagePresenter {
 public:
     UnattendedPresenter(std::string screenshotPath, std::function<HWND()> owner)
-        : stem_(StemOf(std::move(screenshotPath))), owner_(std::move(owner)) {}
+        : path_(std::move(screenshotPath)), owner_(std::move(owner)) {}
 
     void Show(const MessageText& message) override {
         std::fprintf(stderr, "kvq: %s: %s\n", message.caption.c_str(), message.text.c_str());
@@ -56,16 +56,8 @@ private:
         bool taken = false;
     };
 
-    static std::string StemOf(std::string path) {
-        const auto dot = path.rfind('.');
-        const auto slash = path.find_last_of("/\\");
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-            path.resize(dot);
-        return path;
-    }
-
     void Save(const MessageText& message) {
-        Capture capture{message.caption, stem_ + "-box" + std::to_string(++count_) + ".png",
+        Capture capture{message.caption, BoxPicturePath(path_, ++count_),
                         message.icon == MessageText::Icon::Question ? IDYES : IDOK};
         pending_ = &capture;
         const UINT_PTR timer = SetTimer(nullptr, 0, 300, &TakeBox);
@@ -106,7 +98,7 @@ private:
     }
 
     static inline thread_local Capture* pending_ = nullptr;
-    std::string stem_;
+    std::string path_;
     std::function<HWND()> owner_;
     int count_ = 0;
 };
@@ -206,7 +198,8 @@ int CKVQApp::InitInstance(int& /*argc*/, char** /*argv*/,
 
     MessagePresenterWin32 boxes;
     std::function<HWND()> owner;
-    UnattendedPresenter unattended(screenshotPath.value_or(""), [&owner] { return owner ? owner() : HWND{}; });
+    UnattendedPresenter unattended(screenshotPath.value_or(""),
+                                   [&owner] { return owner ? owner() : HWND{}; });
     MessagePresenter* const presenter =
         screenshotPath ? static_cast<MessagePresenter*>(&unattended) : &boxes;
     int code = 0;

@@ -13,6 +13,7 @@
 #include "serial/PortDiscovery.h"
 #include "ui/CloseGuard.h"
 #include "ui/ControlsWin32.h"
+#include "ui/DialogLogic.h"
 #include "ui/MessageText.h"
 #include "ui/PortSelection.h"
 #include "ui/RefreshView.h"
@@ -24,11 +25,11 @@ struct ProcessObjects;
 namespace kvq::ui {
 
 // The main window as a native dialog, from the resource script's template:
-// the same decisions as the Qt dialog (kvq_ui_logic), applied to Win32
-// controls. Everything it shows is pulled from the shared state by a 500 ms
+// what it does is DialogLogic's, shared with the Qt dialog; this class only
+// applies it to Win32 controls. Everything it shows is pulled from the shared state by a 500 ms
 // timer; the actuator thread drives only the slider and the model list,
 // through calls handed to this thread.
-class CKVQDlgWin32 {
+class CKVQDlgWin32 : private DialogWidgets {
 public:
     static constexpr UINT_PTR RefreshTimerId = 1001;
     static constexpr UINT RefreshPeriodMs = 500;
@@ -38,7 +39,7 @@ public:
 
     // ports: where the serial ports come from; none: ListSerialPorts().
     CKVQDlgWin32(app::ProcessObjects& process, MessagePresenter& boxes, PortListSource ports = {});
-    ~CKVQDlgWin32();
+    ~CKVQDlgWin32() override;
     CKVQDlgWin32(const CKVQDlgWin32&) = delete;
     CKVQDlgWin32& operator=(const CKVQDlgWin32&) = delete;
 
@@ -63,10 +64,10 @@ public:
     HWND Window() const { return window_; }
     HWND Control(int id) const { return GetDlgItem(window_, id); }
     TiltSliderWin32* Slider() const { return slider_.get(); }
-    bool WorkersStarted() const { return workersStarted_; }
-    bool WorkersJoined() const { return stopped_ && joined_; }
-    bool EndedByInitialisation() const { return endedByInitialisation_; }
-    const PortSelection& Ports() const { return ports_; }
+    bool WorkersStarted() const { return logic_.WorkersStarted(); }
+    bool WorkersJoined() const { return logic_.WorkersJoined(); }
+    bool EndedByInitialisation() const { return logic_.EndedByInitialisation(); }
+    const PortSelection& Ports() const { return logic_.Ports(); }
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -75,23 +76,29 @@ private:
     void OnEnter();
 
     void InitialiseDialog();
-    void RefreshDisplay();
-    void OnRefreshTimer(UINT_PTR timerId);
-    // Copies the refresh's texts into the read-only fields, all in one step.
-    void BindControls();
-    void AddPortMenuItem(int n);
-    void ApplyPortMenu();
-    void ShowStatusLines(const StatusPair& lines);
-    // Shown from the message loop, not from inside the caller.
-    void ShowSoon(const MessageText& message);
     void ShowWaitingBox();
-    bool MayClose();
-    void EndWith(INT_PTR result);
-    void StopAllWorkers();
 
-    app::ProcessObjects& process_;
-    MessagePresenter& boxes_;
-    PortListSource portSource_;
+    // DialogWidgets: the logic's requests, applied to the Win32 controls.
+    std::int32_t SliderPosition() const override;
+    std::pair<std::int32_t, std::int32_t> SliderRange() const override;
+    void SetSliderPosition(std::int32_t position) override;
+    bool RequestedTiltTyped() const override;
+    std::string RequestedTiltText() const override;
+    void ForgetTypedTilt() override;
+    std::vector<std::string> ModelEntries() const override;
+    std::string ModelShown() const override;
+    void ShowStatusLines(const StatusPair& lines) override;
+    void SetTableToolTip(const std::string& text) override;
+    void ApplyControls(bool enabled, int progress) override;
+    void SetFieldText(int id, const std::string& text) override;
+    void PrepareRunningControls() override;
+    void SetRefreshTimer(bool running) override;
+    void AddPortMenuItem(int n, const std::string& text) override;
+    void ApplyPortMenuItem(int n, bool checked, bool enabled, const std::string& text) override;
+    void ShowSoon(const MessageText& message) override;
+    void EndDialog(bool accepted) override;
+
+    DialogLogic logic_;
 
     HWND window_ = nullptr;
     HMENU communicationMenu_ = nullptr;
@@ -102,10 +109,6 @@ private:
     HWND toolTip_ = nullptr;
     std::string toolTipText_;
 
-    // The texts the refresh writes, by the id of their field; they reach the
-    // fields only through BindControls.
-    std::map<int, std::string> boundText_;
-
     UiCallQueueWin32 calls_;
     std::unique_ptr<TiltSliderWin32> slider_;
     std::unique_ptr<ModelListWin32> modelList_;
@@ -113,15 +116,6 @@ private:
 
     std::function<void()> watch_;
     UINT watchPeriodMs_ = 0;
-
-    PortSelection ports_;
-    StatusListLines statusLines_;
-    CloseGate closeGate_;
-    std::int32_t refreshCount_ = 0;
-    bool workersStarted_ = false;
-    bool stopped_ = false;
-    bool joined_ = false;
-    bool endedByInitialisation_ = false;
     bool ended_ = false;
 };
 

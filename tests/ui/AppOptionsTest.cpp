@@ -98,6 +98,22 @@ TEST(ScreenshotRun, WaitsForAReadyActuatorAndMovesToTheFartherEnd) {
     }
 }
 
+TEST(ScreenshotRun, BoxPicturesLieBesideTheScreenshot) {
+    const struct {
+        const char* screenshot;
+        int n;
+        const char* box;
+    } cases[] = {
+        {"ready.png", 1, "ready-box1.png"},
+        {"/tmp/shots/ready.png", 12, "/tmp/shots/ready-box12.png"},
+        {"C:\\shots\\ready.png", 2, "C:\\shots\\ready-box2.png"},
+        {"/tmp/v1.2/ready", 1, "/tmp/v1.2/ready-box1.png"},  // a dot in a folder is no extension
+        {"ready", 3, "ready-box3.png"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BoxPicturePath(c.screenshot, c.n), c.box) << c.screenshot;
+}
+
 TEST(DemoFirmware, HeaderCarriesTheVersionSoNoDownloadStarts) {
     const auto bytes = FirmwareFileFor("01.23", 6);
     const std::vector<std::uint8_t> header = {0x01, 0x00, '0', '1', '.', '2', '3', 0, 0, 0};
