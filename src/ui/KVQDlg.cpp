@@ -127,7 +127,7 @@ void CKVQDlg::BuildMenu() {
     communication->setObjectName("menuCommunication");
     communicationMenu_ = communication;
     for (int n = 1; n <= MenuPortCount; ++n)
-        AddPortMenuItem(n, logic_.Ports().MenuText(n));
+        AddMenuItem(n, logic_.Ports().MenuText(n));
     QMenu* help = menuBar_->addMenu("Help");
     help->setObjectName("menuHelp");
     QAction* about = help->addAction("About...");
@@ -138,6 +138,10 @@ void CKVQDlg::BuildMenu() {
 }
 
 void CKVQDlg::AddPortMenuItem(int n, const std::string& text) {
+    AddMenuItem(n, text);
+}
+
+void CKVQDlg::AddMenuItem(int n, const std::string& text) {
     const int id = PortMenuId(n);
     if (menuCommands_.count(id) != 0) return;
     QAction* item = communicationMenu_->addAction(Text(text));
@@ -422,7 +426,7 @@ void CKVQDlg::keyPressEvent(QKeyEvent* event) {
         const FocusKind kind = button               ? FocusKind::PushButton
                                : IsTextField(focus) ? FocusKind::TextField
                                                     : FocusKind::Other;
-        if (logic_.Enter(kind, button && button->isEnabled()) == EnterAction::PressButton)
+        if (logic_.Enter(kind, button && button->isEnabled()) == EnterAction::PressButton && button)
             button->click();
         return;
     }

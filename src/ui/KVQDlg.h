@@ -117,6 +117,7 @@ private:
     void PaintDialog(QPaintEvent* event);
     void BuildControls();
     void BuildMenu();
+    void AddMenuItem(int n, const std::string& text);
     static bool IsTextField(const QWidget* widget);
 
     // DialogWidgets: the logic's requests, applied to the Qt widgets.

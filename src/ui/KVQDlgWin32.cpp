@@ -18,13 +18,6 @@ namespace {
 
 constexpr UINT ShowBoxMessage = WM_APP + 2;
 
-// The fields the refresh writes, in the order they are bound.
-constexpr int BoundFields[] = {
-    KVQ_IDC_SOFTWARE_VERSION, KVQ_IDC_SERIAL_NUMBER, KVQ_IDC_CURRENT_MODEL,
-    KVQ_IDC_MAX_TILT,         KVQ_IDC_MIN_TILT,      KVQ_IDC_CURRENT_TILT,
-    KVQ_IDC_REQUESTED_TILT,   KVQ_IDC_PORT_NAME,     KVQ_IDC_CONNECTION,
-};
-
 std::string WindowText(HWND window) {
     const int length = GetWindowTextLengthA(window);
     std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
