@@ -16,13 +16,9 @@
 #include "app/Process.h"
 #include "ui/AboutDlg.h"
 #include "ui/ApplicationIcon.h"
-#include "ui/CloseGuard.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtControls.h"
-#include "ui/RefreshView.h"
-#include "ui/Reports.h"
-#include "ui/UserCommands.h"
 
 using namespace kvq::serial;
 using namespace kvq::actuator;

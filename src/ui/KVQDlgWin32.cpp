@@ -5,10 +5,7 @@
 #include <vector>
 
 #include "app/Process.h"
-#include "ui/DialogTexts.h"
-#include "ui/Reports.h"
 #include "ui/ResourceIdsWin32.h"
-#include "ui/UserCommands.h"
 
 using namespace kvq::app;
 
