@@ -175,15 +175,31 @@ TEST_F(LinkThreadTest, ACommandGoesOutAsItsIFrameAndTheReplyComesBack) {
 // adapter echoes.
 class LinkOnAdapter : public LinkThreadTest, public ::testing::WithParamInterface<bool> {};
 
+// Answers each command with its octets one up, so a command read back can
+// never pass for its reply.
+class OneUpApplication : public SimApplication {
+public:
+    std::optional<std::vector<std::uint8_t>> OnInformation(SimMode,
+                                                           std::span<const std::uint8_t> info,
+                                                           SimLinkControl&) override {
+        std::vector<std::uint8_t> answer(info.begin(), info.end());
+        for (auto& octet : answer)
+            ++octet;
+        return answer;
+    }
+};
+
 TEST_P(LinkOnAdapter, DropsItsOwnFramesReadBackAndGoesOnAlike) {
     const bool echo = GetParam();
     SimOptions options;
     options.adapterEcho = echo;
-    SimulatedActuator sim(options, std::make_shared<EchoApplication>());
+    SimulatedActuator sim(options, std::make_shared<OneUpApplication>());
     StartLink(sim);
     ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(6000)));
 
     const Bytes payload = {0x12, 0x34, 0x56, 0x78, 0x01, 0x02, 0x0C, 0x01, 0x00, 0x01};
+    const Bytes expected = {0x13, 0x35, 0x57, 0x79, 0x02, 0x03, 0x0D, 0x02, 0x01, 0x02};
+    sim.TakeReceivedLog();
     for (int i = 0; i < 3; ++i) {
         auto command = NewCommandBuffer(20, 5);
         command->AppendBytes(payload.data(), payload.size());
@@ -192,8 +208,13 @@ TEST_P(LinkOnAdapter, DropsItsOwnFramesReadBackAndGoesOnAlike) {
         const auto& reply = device.received.back();
         ASSERT_NE(reply.buffer, nullptr);
         EXPECT_EQ(Bytes(reply.buffer->Valid(), reply.buffer->Valid() + reply.buffer->length),
-                  payload);
+                  expected);
     }
+    const auto log = sim.TakeReceivedLog();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const auto& frame) { return hdlc::IsIFrame(frame.body[1]); }),
+              3)
+        << "a command was sent again";
     const auto gaps = IdlePollGaps(sim, 3);
     ASSERT_GT(gaps.size(), 15u);
     EXPECT_GE(gaps[gaps.size() / 2], 20.0);
