@@ -102,6 +102,7 @@ Outcome Play(EchoFilter& filter, const std::vector<Step>& steps) {
                 outcome.handled.emplace_back(storage.begin(), storage.begin() + long(length) - 2);
         }
     }
+    filter.SetObserver(nullptr);  // it points into this call's outcome
     return outcome;
 }
 
