@@ -99,7 +99,10 @@ public:
             std::chrono::steady_clock::now() + WireTime(ShortestFrame + 2 + TurnaroundOctets);
     }
 
-    void OpenLine() {
+    // keepEcho: the same adapter again at the other mode's rate, so what the
+    // echo filter learnt of it still holds; any other open starts afresh.
+    void OpenLine(bool keepEcho = false) {
+        if (!keepEcho) line_.Echo().Reset();
         const OpenOutcome outcome =
             line_.Open(context_.SelectedPortName(), BaudFor(station_.Mode()));
         // "USB" names no port: the last outcome stands.
@@ -149,6 +152,7 @@ private:
     std::uint8_t scanTarget_ = 0;
     bool replyWindowArmed_ = false;
     bool reopenPending_ = false;
+    bool newPort_ = false;  // the pending reopen is for a port chosen anew
     // A frame half in: read the rest when it should all be there, not octet by octet.
     bool partial_ = false;
     bool partialStalled_ = false;  // the last such wait brought nothing
@@ -228,6 +232,7 @@ void PollCycle::HandleMessage(ThreadMessage& message) {
             break;
         case MsgReopenPort:
             reopenPending_ = true;
+            newPort_ = true;  // perhaps another adapter
             break;
         default:
             break;  // not ours: dropped, and any block with it freed
@@ -332,8 +337,9 @@ void PollCycle::PauseStep(std::uint32_t at) {
     if (reopenPending_) {
         line_.Close();
         failedAttempts_ = 0;
-        OpenLine();
+        OpenLine(!newPort_);
         reopenPending_ = false;
+        newPort_ = false;
     }
 }
 

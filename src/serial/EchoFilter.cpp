@@ -27,8 +27,12 @@ EchoVerdict EchoFilter::Take(std::uint8_t octet) {
     if (!idleRepeat) {
         if (octet != expected_[matched_]) {
             // Not the copy: this octet and everything up to the next frame sent
-            // are the far end's.
+            // are the far end's. A frame the far end never sends that does not
+            // come back first shows a line that does not echo (another adapter
+            // behind the same port, or a corrupted echo, which the next such
+            // frame puts right).
             expecting_ = false;
+            if (provesEcho_) echoing_.store(false, std::memory_order_relaxed);
             return EchoVerdict::Answer;
         }
         ++matched_;

@@ -90,8 +90,9 @@ public:
         return latency_;
     }
 
-    // Recognises the line's own frames read back on an adapter that echoes;
-    // what it has learnt is forgotten at every open. The link thread feeds it.
+    // Recognises the line's own frames read back on an adapter that echoes.
+    // The link thread feeds it, and resets it whenever it opens a port that
+    // may hold another adapter.
     EchoFilter& Echo() { return echo_; }
     const EchoFilter& Echo() const { return echo_; }
 
@@ -103,7 +104,6 @@ protected:
         return requested == SlowRate ? SlowRate : FastRate;
     }
     void NoteOpened(std::int32_t rate, const LowLatency& latency = {}) {
-        echo_.Reset();
         SetLowLatency(latency);
         baudRate_ = rate;
         lastError_ = 0;

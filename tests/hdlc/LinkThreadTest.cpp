@@ -295,9 +295,10 @@ TEST_F(LinkThreadTest, WithNobodyOnTheLineItAlternatesBetweenTheModes) {
     }
 }
 
-TEST_F(LinkThreadTest, FindsAnActuatorInAisgModeThroughTheScan) {
+TEST_P(LinkOnAdapter, FindsAnActuatorInAisgModeThroughTheScan) {
     SimOptions options;
     options.mode = SimMode::Aisg;
+    options.adapterEcho = GetParam();
     SimulatedActuator sim(options);
     device.busyOnAisg = true;
     StartLink(sim);
@@ -311,6 +312,7 @@ TEST_F(LinkThreadTest, FindsAnActuatorInAisgModeThroughTheScan) {
     ASSERT_NE(scan, log.end());
     EXPECT_EQ(scan->baudRate, 9600u);
     EXPECT_TRUE(sim.LinkState().connected);
+    EXPECT_EQ(line.ToolEnd().Echo().Echoing(), GetParam());
 }
 
 TEST_F(LinkThreadTest, StaysUpWhenOneFrameInTwentyIsCorrupted) {
