@@ -59,8 +59,8 @@ EchoFilter::Copy CopyKind(std::span<const std::uint8_t> frame) {
         escaped = false;
     }
     if (have < head.size()) return EchoFilter::Copy::MayBeAnswer;
-    const bool neverAnswer = head[0] == hdlc::BroadcastAddress || head[1] == hdlc::SnrmPoll ||
-                             hdlc::IsIFrame(head[1]);
+    const bool neverAnswer =
+        head[0] == hdlc::BroadcastAddress || head[1] == hdlc::SnrmPoll || hdlc::IsIFrame(head[1]);
     return neverAnswer ? EchoFilter::Copy::ProvesEcho : EchoFilter::Copy::MayBeAnswer;
 }
 

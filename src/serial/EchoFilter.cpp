@@ -22,8 +22,8 @@ void EchoFilter::Sent(std::span<const std::uint8_t> frame, Copy copy) {
 
 EchoVerdict EchoFilter::Take(std::uint8_t octet) {
     if (!expecting_) return EchoVerdict::Answer;
-    const bool idleRepeat = matched_ == 1 && expected_.size() > 1 && octet == expected_[0] &&
-                            octet != expected_[1];
+    const bool idleRepeat =
+        matched_ == 1 && expected_.size() > 1 && octet == expected_[0] && octet != expected_[1];
     if (!idleRepeat) {
         if (octet != expected_[matched_]) {
             // Not the copy: this octet and everything up to the next frame sent

@@ -32,7 +32,7 @@ enum class OpenOutcome : std::uint8_t { Opened, Failed, NotTried };
 struct LowLatency {
     bool driverFlag = false;  // the driver took its low-latency flag
     int timerMs = -1;         // the adapter's latency timer while open; -1 when it has none known
-    int timerWasMs = -1;      // the timer's value found at open, put back at close; -1 when unchanged
+    int timerWasMs = -1;      // the timer found at open, put back at close; -1 when unchanged
 
     bool Granted() const { return driverFlag || (timerMs >= 0 && timerMs <= 1); }
 };

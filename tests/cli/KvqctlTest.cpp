@@ -537,24 +537,32 @@ TEST_P(KvqctlBehindAdapter, TheMainOperationsSucceed) {
         bool withFirmware;
         std::function<void(const json& last)> check;
     } cases[] = {
-        {"status to READY", {"status"}, false,
+        {"status to READY",
+         {"status"},
+         false,
          [&](const json& last) {
              EXPECT_EQ(last["statusLine1"], "READY");
              EXPECT_EQ(last["serialNumber"], "XXXT0004711");
              EXPECT_EQ(last["currentTilt"], 20);
          }},
-        {"a move with its read-back", {"set-tilt", "6.5"}, false,
+        {"a move with its read-back",
+         {"set-tilt", "6.5"},
+         false,
          [&](const json& last) {
              EXPECT_EQ(last["currentTilt"], 65);
              EXPECT_EQ(application->State().currentTilt, 65);
          }},
-        {"a firmware download", {"status"}, true,
+        {"a firmware download",
+         {"status"},
+         true,
          [&](const json& last) {
              EXPECT_EQ(last["softwareVersion"], "02.00");
              ASSERT_TRUE(application->State().lastImage.has_value());
              EXPECT_EQ(*application->State().lastImage, firmware);
          }},
-        {"a model change", {"change-model", "Panel90-1695-2690-16dBi"}, false,
+        {"a model change",
+         {"change-model", "Panel90-1695-2690-16dBi"},
+         false,
          [&](const json& last) {
              EXPECT_EQ(last["antennaModel"], "Panel90-1695-2690-16dBi");
              EXPECT_EQ(application->State().modelKey, "AP1727-90-16");

@@ -256,8 +256,8 @@ TEST_F(LinkThreadTest, AnEchoingAdapterWithNobodyBehindItFindsNobody) {
     });
     StartLink(sim);
     Opened();
-    ASSERT_TRUE(WaitUntil([&] { return assignmentsDropped > 1 && snrmDropped > 2; },
-                          milliseconds(10000)))
+    ASSERT_TRUE(
+        WaitUntil([&] { return assignmentsDropped > 1 && snrmDropped > 2; }, milliseconds(10000)))
         << "not every frame of both modes came back and was dropped";
     device.Collect();
     EXPECT_EQ(device.Count(MsgAisgDeviceFound), 0);
