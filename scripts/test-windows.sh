@@ -230,6 +230,13 @@ if [ -s build/kvq-windows-x64.zip ]; then
     </dev/null >"$work/packaged.out" 2>"$work/packaged.err") || rc=$?
   expect_rc packaged 0
   expect_json packaged '"statusLine1":"READY"'
+  # The dialog too, its sample table the one beside it.
+  rc=0
+  (cd "$work/elsewhere" && timeout 180 wine "$work/unpacked/kvq-windows-x64/kvq.exe" --demo \
+    --screenshot "$(winepath -w "$work/packaged.png")" </dev/null >"$work/packaged-kvq.out" \
+    2>"$work/packaged-kvq.err") || rc=$?
+  expect_rc packaged-kvq 0
+  expect_err packaged-kvq 'kvq-windows-x64\examples\KVQ_SAMPLE.ascu'
 fi
 
 echo "windows run: $(($(date +%s) - started)) s"
