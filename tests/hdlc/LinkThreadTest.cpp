@@ -78,6 +78,42 @@ public:
     std::vector<Received> received;
 };
 
+// The system's port, counting the opens the link asks of it.
+class CountingLine final : public SerialLine {
+public:
+    OpenOutcome Open(const std::string& name, std::int32_t baudRate) override {
+        ++opens;
+        const OpenOutcome outcome = inner_.Open(name, baudRate);
+        if (outcome == OpenOutcome::Opened) {
+            NoteOpened(inner_.BaudRate());
+        } else if (outcome == OpenOutcome::Failed) {
+            NoteFailed(inner_.LastOpenFailure(), inner_.LastOpenError());
+        }
+        return outcome;
+    }
+    void Close() override {
+        inner_.Close();
+        IsOpen = 0;
+    }
+    void Discard() override { inner_.Discard(); }
+    void Write(std::span<const std::uint8_t> frame) override { inner_.Write(frame); }
+    LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override {
+        return inner_.Wait(timeout, watchInput);
+    }
+    std::size_t Read(std::span<std::uint8_t> into) override {
+        const std::size_t got = inner_.Read(into);
+        if (got > 0) ReceivedSinceAsked = 1;
+        return got;
+    }
+    void Wake() override { inner_.Wake(); }
+    bool Vanished() const override { return inner_.Vanished(); }
+
+    std::atomic<int> opens{0};
+
+private:
+    SerialLinePosix inner_;
+};
+
 class LinkThreadTest : public ::testing::Test {
 protected:
     // The tool's end of the in-memory line, with the simulator on the far end.
@@ -117,6 +153,8 @@ protected:
 
     InMemoryLine line;
     SerialLinePosix serialPort;
+    // Outlives the link thread, which the tear-down stops.
+    CountingLine countingPort;
     CMainDataStore context;
     CLinkThread link;
     DeviceQueue device;
@@ -425,45 +463,6 @@ TEST(LinkThreadQuietEnd, NothingComesBackOnceTheToolHasLetGoOfTheLine) {
     }
 }
 
-namespace {
-
-// The system's port, counting the opens the link asks of it.
-class CountingLine final : public SerialLine {
-public:
-    OpenOutcome Open(const std::string& name, std::int32_t baudRate) override {
-        ++opens;
-        const OpenOutcome outcome = inner_.Open(name, baudRate);
-        if (outcome == OpenOutcome::Opened) {
-            NoteOpened(inner_.BaudRate());
-        } else if (outcome == OpenOutcome::Failed) {
-            NoteFailed(inner_.LastOpenFailure(), inner_.LastOpenError());
-        }
-        return outcome;
-    }
-    void Close() override {
-        inner_.Close();
-        IsOpen = 0;
-    }
-    void Discard() override { inner_.Discard(); }
-    void Write(std::span<const std::uint8_t> frame) override { inner_.Write(frame); }
-    LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override {
-        return inner_.Wait(timeout, watchInput);
-    }
-    std::size_t Read(std::span<std::uint8_t> into) override {
-        const std::size_t got = inner_.Read(into);
-        if (got > 0) ReceivedSinceAsked = 1;
-        return got;
-    }
-    void Wake() override { inner_.Wake(); }
-    bool Vanished() const override { return inner_.Vanished(); }
-
-    std::atomic<int> opens{0};
-
-private:
-    SerialLinePosix inner_;
-};
-
-}  // namespace
 
 // The device behind the port goes away (the simulator's pseudo-terminal, as an
 // adapter pulled out) and comes back under another name behind the same link:
@@ -476,15 +475,7 @@ TEST_F(LinkThreadTest, APortWhoseDeviceWentAwayIsOpenedAgainWhenItIsBack) {
     SimulatedActuator sim;
     ASSERT_TRUE(sim.Start()) << sim.Error();
     std::filesystem::create_symlink(sim.DevicePath(), stable);
-    CountingLine port;
-    // The link lets go of the port before the port is destroyed, however the test ends.
-    struct AtEnd {
-        std::function<void()> run;
-        ~AtEnd() { run(); }
-    } stopLinkFirst{[this] {
-        context.RequestStop();
-        EXPECT_TRUE(link.JoinLinkThread(1000));
-    }};
+    CountingLine& port = countingPort;
     StartLink(stable.string(), port);
     ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(5000)));
     EXPECT_EQ(context.PortLost.load(), 0);
