@@ -6,9 +6,9 @@ namespace kvq::sim {
 
 namespace {
 
-// Where the 16-bit tilt (tenths of a degree) stands in a payload.
-constexpr int RequestedTiltAt = static_cast<int>(vlx::ParametersAt);
-constexpr int ReportedTiltAt = 10;  // after the code and the echoed 00 01
+// Where the 16-bit tilt (tenths of a degree) stands in a payload: after the
+// parameter 00 01, in the request and the reply alike.
+constexpr int TiltAt = static_cast<int>(vlx::ParametersAt) + 2;
 
 hdlc::CommandNameTable MakeNames() {
     using namespace vlx;
@@ -21,10 +21,10 @@ hdlc::CommandNameTable MakeNames() {
         {PrepareRequest1, "PrepareRequest1"}, {Prepare1Reply, "Prepare1Reply"},
         {PrepareRequest2, "PrepareRequest2"}, {Prepare2Reply, "Prepare2Reply"},
         {PrepareRequest3, "PrepareRequest3"}, {Prepare3Reply, "Prepare3Reply"},
-        {SetTiltRequest, "SetTiltRequest", RequestedTiltAt},
+        {SetTiltRequest, "SetTiltRequest", TiltAt},
         {SetTiltDone, "SetTiltDone"},         {SetTiltRefused, "SetTiltRefused"},
         {GetTiltRequest, "GetTiltRequest"},
-        {GetTiltValue, "GetTiltValue", ReportedTiltAt},
+        {GetTiltValue, "GetTiltValue", TiltAt},
         {GetTiltFailed, "GetTiltFailed"},     {VendorCommand, "VendorCommand"},
         {UnknownCommand, "UnknownCommand"},
     };

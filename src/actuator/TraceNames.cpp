@@ -6,9 +6,9 @@ namespace kvq::actuator {
 
 namespace {
 
-// Where the 16-bit tilt stands in a payload (tenths of a degree, big-endian).
-constexpr int RequestedTiltAt = 8;
-constexpr int ReportedTiltAt = 10;
+// Where the 16-bit tilt stands in a payload (tenths of a degree, big-endian):
+// after the code and a 16-bit 1, in the request and in the reply alike.
+constexpr int TiltAt = 10;
 
 hdlc::CommandNameTable MakeNames() {
     using namespace cmd;
@@ -28,11 +28,11 @@ hdlc::CommandNameTable MakeNames() {
         {Prepare2Reply, "Prepare2Reply"},
         {PrepareRequest3, "PrepareRequest3"},
         {Prepare3Reply, "Prepare3Reply"},
-        {SetTiltRequest, "SetTiltRequest", RequestedTiltAt},
+        {SetTiltRequest, "SetTiltRequest", TiltAt},
         {SetTiltDone, "SetTiltDone"},
         {SetTiltRefused, "SetTiltRefused"},
         {GetTiltRequest, "GetTiltRequest"},
-        {GetTiltValue, "GetTiltValue", ReportedTiltAt},
+        {GetTiltValue, "GetTiltValue", TiltAt},
         {GetTiltFailed, "GetTiltFailed"},
         {VendorCommand, "VendorCommand"},
     };

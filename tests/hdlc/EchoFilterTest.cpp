@@ -102,6 +102,8 @@ Outcome Play(EchoFilter& filter, const std::vector<Step>& steps) {
                 outcome.handled.emplace_back(storage.begin(), storage.begin() + long(length) - 2);
         }
     }
+    // The observer writes to this outcome: it must not outlive it.
+    filter.SetObserver({});
     return outcome;
 }
 
