@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "serial/LineTap.h"
@@ -71,7 +72,7 @@ public:
     // is written in pieces.
     static constexpr std::size_t LongestRun = 600;
 
-    TraceStream(bool sent, Emit emit) : sent_(sent), emit_(std::move(emit)) {}
+    TraceStream(bool sent, Emit onFrame) : sent_(sent), emit_(std::move(onFrame)) {}
     void Feed(const serial::TapEntry& entry);
     // A frame or stray octets not yet ended are written as they stand.
     void Flush();

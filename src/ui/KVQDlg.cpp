@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -137,6 +139,13 @@ void CKVQDlg::BuildMenu() {
     communicationMenu_ = communication;
     for (int n = 1; n <= MenuPortCount; ++n)
         AddPortMenuItem(n);
+    // Ports found later go above this.
+    traceSeparator_ = communication->addSeparator();
+    QAction* saveTrace = communication->addAction(ui_text::SaveLineTraceItem);
+    saveTrace->setObjectName(QString("cmd%1").arg(SaveLineTraceMenuId));
+    saveTrace->setProperty("commandId", SaveLineTraceMenuId);
+    connect(saveTrace, &QAction::triggered, this, [this] { OnSaveLineTrace(); });
+    menuCommands_[SaveLineTraceMenuId] = saveTrace;
     QMenu* help = menuBar_->addMenu("Help");
     help->setObjectName("menuHelp");
     QAction* about = help->addAction("About...");
@@ -149,7 +158,8 @@ void CKVQDlg::BuildMenu() {
 void CKVQDlg::AddPortMenuItem(int n) {
     const int id = PortMenuId(n);
     if (menuCommands_.count(id) != 0) return;
-    QAction* item = communicationMenu_->addAction(Text(ports_.MenuText(n)));
+    auto* item = new QAction(Text(ports_.MenuText(n)), communicationMenu_);
+    communicationMenu_->insertAction(traceSeparator_, item);
     item->setObjectName(QString("cmd%1").arg(id));
     item->setProperty("commandId", id);
     item->setCheckable(true);
@@ -426,6 +436,17 @@ void CKVQDlg::OnSelectPort(int n) {
     } else {
         boxes_.Show(*box);
     }
+}
+
+void CKVQDlg::OnSaveLineTrace() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, ui_text::SaveLineTraceCaption, QDir::home().filePath("kvq-line-trace.txt"),
+        ui_text::SaveLineTraceFilter);
+    if (!path.isEmpty()) SaveLineTraceTo(path.toStdString());
+}
+
+void CKVQDlg::SaveLineTraceTo(const std::string& path) {
+    if (const auto box = SaveLineTrace(process_, path)) boxes_.Show(*box);
 }
 
 void CKVQDlg::OnAbout() {
