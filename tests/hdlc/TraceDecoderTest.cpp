@@ -192,15 +192,21 @@ public:
     std::vector<std::pair<std::string, bool>> lines;
 };
 
+// A tool's writer on a tap of the given size, its lines collected.
+struct Traced {
+    explicit Traced(std::size_t capacity) : tap(capacity) { writer.AddSink(sink); }
+    LineTap tap;
+    TraceWriter writer{tap, true, Namer()};
+    Collect sink;
+};
+
 }  // namespace
 
 // A writer that fell behind says how much it lost before what it still has,
 // and goes on decoding from there.
 TEST(TraceWriter, SaysHowManyEntriesWereLostBeforeTheRest) {
-    LineTap tap(3);
-    TraceWriter writer(tap, true, Namer());
-    Collect sink;
-    writer.AddSink(sink);
+    Traced traced(3);
+    auto& [tap, writer, sink] = traced;
     kvq::serial::LowLatency none;
     tap.RecordOpened("COM1", 115200, none);
     const Bytes rr = Framed({0x14, RrControl(0)});
@@ -220,10 +226,8 @@ TEST(TraceWriter, SaysHowManyEntriesWereLostBeforeTheRest) {
 }
 
 TEST(TraceWriter, AnOpenSaysThePortTheRateAndTheLowLatency) {
-    LineTap tap(8);
-    TraceWriter writer(tap, true, Namer());
-    Collect sink;
-    writer.AddSink(sink);
+    Traced traced(8);
+    auto& [tap, writer, sink] = traced;
     kvq::serial::LowLatency granted;
     granted.driverFlag = true;
     tap.RecordOpened("/dev/ttyUSB0", 9600, granted);
