@@ -60,8 +60,8 @@ EchoFilter::Copy CopyKind(std::span<const std::uint8_t> frame) {
         escaped = false;
     }
     if (have < head.size()) return EchoFilter::Copy::MayBeAnswer;
-    const bool neverAnswer = head[0] == hdlc::BroadcastAddress || head[1] == hdlc::SnrmPoll ||
-                             hdlc::IsIFrame(head[1]);
+    const bool neverAnswer =
+        head[0] == hdlc::BroadcastAddress || head[1] == hdlc::SnrmPoll || hdlc::IsIFrame(head[1]);
     return neverAnswer ? EchoFilter::Copy::ProvesEcho : EchoFilter::Copy::MayBeAnswer;
 }
 
@@ -102,7 +102,10 @@ public:
             std::chrono::steady_clock::now() + WireTime(ShortestFrame + 2 + TurnaroundOctets);
     }
 
-    void OpenLine() {
+    // keepEcho: the same adapter again at the other mode's rate, so what the
+    // echo filter learnt of it still holds; any other open starts afresh.
+    void OpenLine(bool keepEcho = false) {
+        if (!keepEcho) line_.Echo().Reset();
         const std::string name = context_.SelectedPortName();
         const OpenOutcome outcome = line_.Open(name, BaudFor(station_.Mode()));
         if (LineTap* tap = line_.Tap(); tap && outcome == OpenOutcome::Opened)
@@ -170,6 +173,7 @@ private:
     std::uint8_t scanTarget_ = 0;
     bool replyWindowArmed_ = false;
     bool reopenPending_ = false;
+    bool newPort_ = false;  // the pending reopen is for a port chosen anew
     // A frame half in: read the rest when it should all be there, not octet by octet.
     bool partial_ = false;
     bool partialStalled_ = false;  // the last such wait brought nothing
@@ -250,6 +254,7 @@ void PollCycle::HandleMessage(ThreadMessage& message) {
             break;
         case MsgReopenPort:
             reopenPending_ = true;
+            newPort_ = true;  // perhaps another adapter
             break;
         default:
             break;  // not ours: dropped, and any block with it freed
@@ -360,8 +365,9 @@ void PollCycle::PauseStep(std::uint32_t at) {
     if (reopenPending_) {
         CloseLine();
         failedAttempts_ = 0;
-        OpenLine();
+        OpenLine(!newPort_);
         reopenPending_ = false;
+        newPort_ = false;
     }
 }
 

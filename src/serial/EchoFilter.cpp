@@ -22,13 +22,17 @@ void EchoFilter::Sent(std::span<const std::uint8_t> frame, Copy copy) {
 
 EchoVerdict EchoFilter::Take(std::uint8_t octet) {
     if (!expecting_) return EchoVerdict::Answer;
-    const bool idleRepeat = matched_ == 1 && expected_.size() > 1 && octet == expected_[0] &&
-                            octet != expected_[1];
+    const bool idleRepeat =
+        matched_ == 1 && expected_.size() > 1 && octet == expected_[0] && octet != expected_[1];
     if (!idleRepeat) {
         if (octet != expected_[matched_]) {
             // Not the copy: this octet and everything up to the next frame sent
-            // are the far end's.
+            // are the far end's. A frame the far end never sends that does not
+            // come back first shows a line that does not echo (another adapter
+            // behind the same port, or a corrupted echo, which the next such
+            // frame puts right).
             expecting_ = false;
+            if (provesEcho_) echoing_.store(false, std::memory_order_relaxed);
             return EchoVerdict::Answer;
         }
         ++matched_;

@@ -29,6 +29,8 @@ enum class EchoVerdict : std::uint8_t {
 //   - A frame the far end might send (MayBeAnswer) read back first is left
 //     alone until the line is known to echo; after that, the leading exact
 //     copy of every frame sent is dropped.
+//   - A frame the far end never sends whose copy does not come first shows a
+//     line that does not echo (any more): the filter forgets the echo.
 // On a line that does not echo nothing is ever dropped, as nothing the far end
 // sends can equal a ProvesEcho frame.
 //
@@ -52,7 +54,8 @@ public:
     // The next octet read from the line.
     EchoVerdict Take(std::uint8_t octet);
 
-    // True once a frame the far end never sends has been read back.
+    // True once a frame the far end never sends has been read back, until one
+    // does not come back first.
     bool Echoing() const { return echoing_.load(std::memory_order_relaxed); }
     // Frames dropped as echoes since the line was opened.
     std::uint32_t DroppedFrames() const { return dropped_.load(std::memory_order_relaxed); }

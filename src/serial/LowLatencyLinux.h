@@ -22,7 +22,7 @@ bool WriteLatencyTimer(const std::filesystem::path& file, int milliseconds);
 // What an open asked of the driver and must put back at close.
 struct LatencyChange {
     LowLatency granted;
-    bool flagSet = false;  // the low-latency flag was off and we set it
+    bool flagSet = false;                            // the low-latency flag was off and we set it
     std::optional<std::filesystem::path> timerFile;  // written, with granted.timerWasMs to restore
 };
 

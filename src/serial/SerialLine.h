@@ -34,7 +34,7 @@ enum class OpenOutcome : std::uint8_t { Opened, Failed, NotTried };
 struct LowLatency {
     bool driverFlag = false;  // the driver took its low-latency flag
     int timerMs = -1;         // the adapter's latency timer while open; -1 when it has none known
-    int timerWasMs = -1;      // the timer's value found at open, put back at close; -1 when unchanged
+    int timerWasMs = -1;      // the timer found at open, put back at close; -1 when unchanged
 
     bool Granted() const { return driverFlag || (timerMs >= 0 && timerMs <= 1); }
 };
@@ -92,8 +92,9 @@ public:
         return latency_;
     }
 
-    // Recognises the line's own frames read back on an adapter that echoes;
-    // what it has learnt is forgotten at every open. The link thread feeds it.
+    // Recognises the line's own frames read back on an adapter that echoes.
+    // The link thread feeds it, and resets it whenever it opens a port that
+    // may hold another adapter.
     EchoFilter& Echo() { return echo_; }
     const EchoFilter& Echo() const { return echo_; }
 
@@ -110,7 +111,6 @@ protected:
         return requested == SlowRate ? SlowRate : FastRate;
     }
     void NoteOpened(std::int32_t rate, const LowLatency& latency = {}) {
-        echo_.Reset();
         SetLowLatency(latency);
         baudRate_ = rate;
         lastError_ = 0;

@@ -256,8 +256,8 @@ TEST_F(LinkThreadTest, AnEchoingAdapterWithNobodyBehindItFindsNobody) {
     });
     StartLink(sim);
     Opened();
-    ASSERT_TRUE(WaitUntil([&] { return assignmentsDropped > 1 && snrmDropped > 2; },
-                          milliseconds(10000)))
+    ASSERT_TRUE(
+        WaitUntil([&] { return assignmentsDropped > 1 && snrmDropped > 2; }, milliseconds(10000)))
         << "not every frame of both modes came back and was dropped";
     device.Collect();
     EXPECT_EQ(device.Count(MsgAisgDeviceFound), 0);
@@ -295,9 +295,10 @@ TEST_F(LinkThreadTest, WithNobodyOnTheLineItAlternatesBetweenTheModes) {
     }
 }
 
-TEST_F(LinkThreadTest, FindsAnActuatorInAisgModeThroughTheScan) {
+TEST_P(LinkOnAdapter, FindsAnActuatorInAisgModeThroughTheScan) {
     SimOptions options;
     options.mode = SimMode::Aisg;
+    options.adapterEcho = GetParam();
     SimulatedActuator sim(options);
     device.busyOnAisg = true;
     StartLink(sim);
@@ -311,6 +312,7 @@ TEST_F(LinkThreadTest, FindsAnActuatorInAisgModeThroughTheScan) {
     ASSERT_NE(scan, log.end());
     EXPECT_EQ(scan->baudRate, 9600u);
     EXPECT_TRUE(sim.LinkState().connected);
+    EXPECT_EQ(line.ToolEnd().Echo().Echoing(), GetParam());
 }
 
 TEST_F(LinkThreadTest, StaysUpWhenOneFrameInTwentyIsCorrupted) {

@@ -93,8 +93,8 @@ TEST(LowLatencyTest, TheAdaptersTimerIsLoweredWhileOpenAndPutBack) {
         const char* before;
         bool throughLink;
         bool readOnly;
-        int openMs;    // the timer while open
-        int wasMs;     // granted.timerWasMs
+        int openMs;  // the timer while open
+        int wasMs;   // granted.timerWasMs
         const char* after;
     } cases[] = {
         {"the tty class's device", "class", "16", false, false, 1, 16, "16"},
@@ -105,7 +105,8 @@ TEST(LowLatencyTest, TheAdaptersTimerIsLoweredWhileOpenAndPutBack) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.readOnly && ::geteuid() == 0) continue;  // root writes it anyway; the unprivileged run covers it
+        if (c.readOnly && ::geteuid() == 0)
+            continue;  // root writes it anyway; the unprivileged run covers it
         PseudoTerminal pty;
         FakeSysfs sysfs;
         const std::string name = fs::path(pty.SlavePath()).filename().string();
