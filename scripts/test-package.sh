@@ -51,13 +51,15 @@ for program in kvq kvqctl vlx400-sim; do
     grep -qF -- "$option" <<<"$page" || fail "$program(1) does not name $option"
   done
 done
-# Only the libraries the programs link: the Qt 6 runtime, the C and C++ runtimes.
+# Only the libraries the programs link (the Qt 6 runtime, the C and C++ runtimes)
+# and the Qt platform plugins they load.
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends lacks the Qt 6 widgets library: $depends"
+grep -q 'qt6-qpa-plugins' <<<"$depends" || fail "Depends lacks Qt's platform plugins: $depends"
 for dependency in $(tr ',' '\n' <<<"$depends" | sed -E 's/^ *([^ ]+).*/\1/'); do
   case "$dependency" in
-    libc6 | libgcc-s1 | libstdc++6 | libqt6*) ;;
+    libc6 | libgcc-s1 | libstdc++6 | libqt6* | qt6-qpa-plugins) ;;
     *) fail "Depends names $dependency, which is not a runtime library the programs link" ;;
   esac
 done
@@ -94,7 +96,7 @@ else
   # once how to join it.
   installed=1
   SUDO_USER=nobody DEBIAN_FRONTEND=noninteractive timeout 600 \
-    apt-get install -y -q "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "apt-get install"; }
+    apt-get install -y -q --no-install-recommends "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "apt-get install"; }
   grep -q "kvq: nobody is not in the group dialout" "$work/install.log" ||
     fail "installing did not say how to join dialout: $(cat "$work/install.log")"
 
