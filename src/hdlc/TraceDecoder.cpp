@@ -270,7 +270,8 @@ std::string FormatTracedFrame(const TracedFrame& frame, bool primary, const Info
     std::string meaning;
     switch (frame.kind) {
         case TracedKind::Frame:
-            meaning = DescribeBody(frame.body, frame.sent == primary, namer);
+            // An echo is this end's own frame read back: this end sent it.
+            meaning = DescribeBody(frame.body, frame.echo ? primary : frame.sent == primary, namer);
             break;
         case TracedKind::BadFcs:
             meaning = frame.line.size() < 6 ? "bad frame: too short for an FCS" : "bad FCS";

@@ -147,7 +147,7 @@ TEST(TraceDecoder, NamesEachKindOfFrameAndWhatIsNoFrame) {
          false, false, {"addr 0x14 RR N(R)=0 F"}},
         {"an echo, then the answer equal to it",
          {{Cat({rr, rr}), {static_cast<std::uint16_t>(rr.size() - 1)}}},
-         false, false, {"addr 0x14 RR N(R)=0 F [echo]", "addr 0x14 RR N(R)=0 F"}},
+         false, false, {"addr 0x14 RR N(R)=0 P [echo]", "addr 0x14 RR N(R)=0 F"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
