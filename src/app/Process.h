@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "actuator/VLX400E.h"
-#include "app/LineTrace.h"
 #include "antenna/AntennaTable.h"
+#include "app/LineTrace.h"
 #include "core/MainDataStore.h"
 #include "core/WorkerThread.h"
 #include "hdlc/LinkThread.h"

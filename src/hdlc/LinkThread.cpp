@@ -125,7 +125,8 @@ public:
     }
     // Hands octets just read to the line's tap, with where the echo filter
     // found the line's own frame read back.
-    void TapReceived(std::chrono::steady_clock::time_point when, std::span<const std::uint8_t> octets,
+    void TapReceived(std::chrono::steady_clock::time_point when,
+                     std::span<const std::uint8_t> octets,
                      std::span<const std::uint16_t> echoEnds) {
         if (LineTap* tap = line_.Tap())
             tap->RecordAt(when, TapKind::Received, octets,
@@ -453,7 +454,8 @@ void PollCycle::LetGo() {
                     if (inFrame && !receiver.InFrame() && !echo) ended = true;
                     inFrame = receiver.InFrame() && receiver.Count() > 0;
                 }
-                TapReceived(readAt, std::span(input_).first(got), std::span(echoEnds_).first(echoes));
+                TapReceived(readAt, std::span(input_).first(got),
+                            std::span(echoEnds_).first(echoes));
             }
         }
     }

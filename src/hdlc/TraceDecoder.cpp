@@ -1,9 +1,9 @@
 #include "hdlc/TraceDecoder.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <cstdio>
 
 #include "hdlc/FrameCodec.h"
 
@@ -84,30 +84,40 @@ std::string Ericsson(const CommandNameTable& names, std::span<const std::uint8_t
 
 const char* UnnumberedName(std::uint8_t control) {
     switch (control & ~PollFinalBit) {
-        case 0x83: return "SNRM";
-        case 0x63: return "UA";
-        case 0x0F: return "DM";
-        case 0x43: return "DISC";
-        case 0xAF: return "XID";
-        case 0x87: return "FRMR";
-        case 0x03: return "UI";
-        case 0xE3: return "TEST";
-        default: return nullptr;
+        case 0x83:
+            return "SNRM";
+        case 0x63:
+            return "UA";
+        case 0x0F:
+            return "DM";
+        case 0x43:
+            return "DISC";
+        case 0xAF:
+            return "XID";
+        case 0x87:
+            return "FRMR";
+        case 0x03:
+            return "UI";
+        case 0xE3:
+            return "TEST";
+        default:
+            return nullptr;
     }
 }
 
 }  // namespace
 
-std::string FormatInformation(const CommandNameTable& names, std::span<const std::uint8_t> information,
-                              bool fromPrimary) {
+std::string FormatInformation(const CommandNameTable& names,
+                              std::span<const std::uint8_t> information, bool fromPrimary) {
     if (information.size() >= EricssonHeaderSize + CodeEnd &&
         (information[0] == 0xC0 || information[0] == 0xC1) && information[1] == 0x00) {
         auto payload = information.subspan(EricssonHeaderSize);
         const std::size_t length = information[2];
-        std::string text = Ericsson(names, payload.first(std::min(length, payload.size())),
-                                    fromPrimary);
-        if (length != payload.size()) text += " (length " + std::to_string(length) + ", " +
-                                              std::to_string(payload.size()) + " octets follow)";
+        std::string text =
+            Ericsson(names, payload.first(std::min(length, payload.size())), fromPrimary);
+        if (length != payload.size())
+            text += " (length " + std::to_string(length) + ", " + std::to_string(payload.size()) +
+                    " octets follow)";
         return text;
     }
     if (information.size() >= 3) {
@@ -215,22 +225,22 @@ void TraceStream::Flush() {
 std::string DescribeBody(std::span<const std::uint8_t> body, bool fromPrimary,
                          const InformationNamer& namer) {
     if (body.size() < 2) return "too short";
-    std::string text = body[0] == BroadcastAddress ? std::string("addr 0xFF (all)")
-                                                   : HexByte("addr ", body[0]);
+    std::string text =
+        body[0] == BroadcastAddress ? std::string("addr 0xFF (all)") : HexByte("addr ", body[0]);
     const std::uint8_t control = body[1];
     const std::string pf = (control & PollFinalBit) != 0 ? (fromPrimary ? " P" : " F") : "";
     const auto information = body.subspan(2);
     if (IsIFrame(control)) {
-        text += " I N(S)=" + std::to_string(NsOf(control)) + " N(R)=" + std::to_string(NrOf(control)) +
-                pf;
+        text += " I N(S)=" + std::to_string(NsOf(control)) +
+                " N(R)=" + std::to_string(NrOf(control)) + pf;
         if (!information.empty())
             text += " " + (namer ? namer(information, fromPrimary) : "info " + Hex(information));
         return text;
     }
     if (IsSFrame(control)) {
         static constexpr const char* Types[] = {"RR", "RNR", "REJ", "SREJ"};
-        text += std::string(" ") + Types[(control >> 2) & 3] + " N(R)=" +
-                std::to_string(NrOf(control)) + pf;
+        text += std::string(" ") + Types[(control >> 2) & 3] +
+                " N(R)=" + std::to_string(NrOf(control)) + pf;
     } else {
         const char* name = UnnumberedName(control);
         text += name ? std::string(" ") + name : HexByte(" U ", control);
@@ -266,7 +276,8 @@ std::string TraceTitle(std::string_view program) {
            ": ms since start, TX/RX, baud, octets as on the line | meaning";
 }
 
-std::string FormatTracedFrame(const TracedFrame& frame, bool primary, const InformationNamer& namer) {
+std::string FormatTracedFrame(const TracedFrame& frame, bool primary,
+                              const InformationNamer& namer) {
     std::string meaning;
     switch (frame.kind) {
         case TracedKind::Frame:
@@ -294,7 +305,8 @@ std::string FormatTracedFrame(const TracedFrame& frame, bool primary, const Info
 std::string FormatOpened(const serial::TapEntry& entry) {
     const auto name = entry.Octets();
     return Stamp(entry.micros) + " OPEN " + Baud(entry.baudRate) + " " +
-           std::string(name.begin(), name.end()) + " | " + serial::DescribeLowLatency(entry.latency);
+           std::string(name.begin(), name.end()) + " | " +
+           serial::DescribeLowLatency(entry.latency);
 }
 
 std::string FormatClosed(const serial::TapEntry& entry) {
@@ -334,8 +346,10 @@ bool ParseTraceLine(std::string_view text, ParsedTraceLine& into) {
         return false;
     for (std::string_view octet = word(); !octet.empty(); octet = word()) {
         unsigned value = 0;
-        const auto [end, error] = std::from_chars(octet.data(), octet.data() + octet.size(), value, 16);
-        if (error != std::errc() || end != octet.data() + octet.size() || octet.size() != 2) return false;
+        const auto [end, error] =
+            std::from_chars(octet.data(), octet.data() + octet.size(), value, 16);
+        if (error != std::errc() || end != octet.data() + octet.size() || octet.size() != 2)
+            return false;
         into.line.push_back(static_cast<std::uint8_t>(value));
     }
     return !into.line.empty();

@@ -60,8 +60,8 @@ struct CommandNameTable {
 // "OpenRequest params 00 01", "SetTiltRequest tilt 3.5 params 00 23",
 // "VendorCommand ReadModel status 00 data 41 42 00", an AISG procedure by name,
 // or the octets when nothing matches.
-std::string FormatInformation(const CommandNameTable& names, std::span<const std::uint8_t> information,
-                              bool fromPrimary);
+std::string FormatInformation(const CommandNameTable& names,
+                              std::span<const std::uint8_t> information, bool fromPrimary);
 
 // Splits the octets of one direction into frames.
 class TraceStream {
@@ -99,7 +99,8 @@ std::string TraceTitle(std::string_view program);
 
 // One line of a trace file (without its line end):
 //   "   123.456 TX 115200 7E 14 11 BE FC 7E | addr 0x14 RR N(R)=0 P"
-std::string FormatTracedFrame(const TracedFrame& frame, bool primary, const InformationNamer& namer);
+std::string FormatTracedFrame(const TracedFrame& frame, bool primary,
+                              const InformationNamer& namer);
 // "     0.000 OPEN 115200 /dev/ttyUSB0 | low latency: ..."
 std::string FormatOpened(const serial::TapEntry& entry);
 std::string FormatClosed(const serial::TapEntry& entry);

@@ -60,7 +60,8 @@ std::uint64_t RecentTrace::FramesForgotten() const {
     return forgotten_;
 }
 
-bool RecentTrace::Save(const std::string& path, const std::string& title, std::string& error) const {
+bool RecentTrace::Save(const std::string& path, const std::string& title,
+                       std::string& error) const {
     const std::vector<std::string> lines = Lines();
     std::ofstream file(path, std::ios::out | std::ios::trunc);
     if (!file) {
@@ -82,7 +83,9 @@ TraceWriter::TraceWriter(serial::LineTap& tap, bool primary, InformationNamer na
     : tap_(tap),
       primary_(primary),
       namer_(std::move(namer)),
-      sent_(true, [this](TracedFrame&& frame) { Emit(FormatTracedFrame(frame, primary_, namer_), true); }),
+      sent_(
+          true,
+          [this](TracedFrame&& frame) { Emit(FormatTracedFrame(frame, primary_, namer_), true); }),
       received_(false, [this](TracedFrame&& frame) {
           Emit(FormatTracedFrame(frame, primary_, namer_), true);
       }) {

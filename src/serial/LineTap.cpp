@@ -41,9 +41,11 @@ void LineTap::RecordAt(Clock::time_point when, TapKind kind, std::span<const std
             slot.latency = {};
             slot.echoEnds = 0;
             for (const std::uint16_t end : echoEnds) {
-                if (end >= done && end < done + size) slot.echoEnds |= std::uint64_t{1} << (end - done);
+                if (end >= done && end < done + size)
+                    slot.echoEnds |= std::uint64_t{1} << (end - done);
             }
-            std::copy_n(octets.begin() + static_cast<std::ptrdiff_t>(done), size, slot.octets.begin());
+            std::copy_n(octets.begin() + static_cast<std::ptrdiff_t>(done), size,
+                        slot.octets.begin());
             done += size;
         } while (done < octets.size());
     }
@@ -56,8 +58,8 @@ void LineTap::RecordOpened(std::string_view portName, std::uint32_t baudRate,
     {
         const std::lock_guard lock(mutex_);
         TapEntry& slot = NextSlot();
-        slot.micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_)
-                          .count();
+        slot.micros =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count();
         slot.baudRate = baudRate;
         slot.kind = TapKind::Opened;
         slot.size = static_cast<std::uint8_t>(size);

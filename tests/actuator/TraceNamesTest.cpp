@@ -31,8 +31,13 @@ Bytes Raw(const kvq::core::CommandBufferPtr& request) {
 
 // A reply's information field: header, magic, code, then the rest.
 Bytes ReplyInformation(std::uint32_t code, const Bytes& rest) {
-    Bytes payload{0x12, 0x34, 0x56, 0x78, static_cast<std::uint8_t>(code >> 24),
-                  static_cast<std::uint8_t>(code >> 16), static_cast<std::uint8_t>(code >> 8),
+    Bytes payload{0x12,
+                  0x34,
+                  0x56,
+                  0x78,
+                  static_cast<std::uint8_t>(code >> 24),
+                  static_cast<std::uint8_t>(code >> 16),
+                  static_cast<std::uint8_t>(code >> 8),
                   static_cast<std::uint8_t>(code)};
     payload.insert(payload.end(), rest.begin(), rest.end());
     const Bytes header{0xC1, 0x00, static_cast<std::uint8_t>(payload.size())};
@@ -64,8 +69,8 @@ TEST(TraceNames, RequestsAndRepliesAreNamedAsTheCommandSetBuildsThem) {
          "VendorCommand WriteModel data 41 42 00"},
         {"the tilt read back", ReplyInformation(cmd::GetTiltValue, {0x00, 0x01, 0x00, 0x41}), false,
          "GetTiltValue tilt 6.5 params 00 01 00 41"},
-        {"a vendor reply", ReplyInformation(cmd::VendorCommand, {cmd::ReadModel, 0x00, 0x41}), false,
-         "VendorCommand ReadModel status 0x00 data 41"},
+        {"a vendor reply", ReplyInformation(cmd::VendorCommand, {cmd::ReadModel, 0x00, 0x41}),
+         false, "VendorCommand ReadModel status 0x00 data 41"},
         {"the AISG restart", Raw(cmd::AisgRestartCommand(1)), true, "AisgVendor data 54 51 E7"},
     };
     const auto namer = CommandNamer();

@@ -566,7 +566,8 @@ TEST_F(Kvqctl, TheToolsTraceAndTheActuatorsShowTheSameFramesInOrder) {
         SimOptions options;
         options.adapterEcho = echo;
         StartSimulator("AP1721-65-18", options, &tap);
-        auto run = Run({"--port", sim->DevicePath(), "--trace", toolTrace.string(), "set-tilt", "3.5"});
+        auto run =
+            Run({"--port", sim->DevicePath(), "--trace", toolTrace.string(), "set-tilt", "3.5"});
         ASSERT_EQ(run->Wait(milliseconds(40000)), 0) << run->Out() << run->Err();
         sim->Stop();
         writer.Stop();
@@ -577,7 +578,8 @@ TEST_F(Kvqctl, TheToolsTraceAndTheActuatorsShowTheSameFramesInOrder) {
         const auto actuator = TraceFrames(simTrace, &simText);
         const auto sent = Octets(tool, [](const ParsedTraceLine& f) { return f.sent; });
         const auto read = Octets(tool, [](const ParsedTraceLine& f) { return !f.sent && !f.echo; });
-        const auto echoes = Octets(tool, [](const ParsedTraceLine& f) { return !f.sent && f.echo; });
+        const auto echoes =
+            Octets(tool, [](const ParsedTraceLine& f) { return !f.sent && f.echo; });
         const auto received = Octets(actuator, [](const ParsedTraceLine& f) { return !f.sent; });
         const auto answered = Octets(actuator, [](const ParsedTraceLine& f) { return f.sent; });
 

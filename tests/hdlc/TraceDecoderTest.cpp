@@ -51,16 +51,26 @@ InformationNamer Namer() {
 
 // An Ericsson-mode I-frame body: header, magic, code, parameters.
 Bytes Ericsson(std::uint8_t control, std::uint32_t code, const Bytes& parameters) {
-    Bytes body{0x14, control, 0xC0, 0x00, static_cast<std::uint8_t>(8 + parameters.size()),
-               0x12, 0x34, 0x56, 0x78,
-               static_cast<std::uint8_t>(code >> 24), static_cast<std::uint8_t>(code >> 16),
-               static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
+    Bytes body{0x14,
+               control,
+               0xC0,
+               0x00,
+               static_cast<std::uint8_t>(8 + parameters.size()),
+               0x12,
+               0x34,
+               0x56,
+               0x78,
+               static_cast<std::uint8_t>(code >> 24),
+               static_cast<std::uint8_t>(code >> 16),
+               static_cast<std::uint8_t>(code >> 8),
+               static_cast<std::uint8_t>(code)};
     body.insert(body.end(), parameters.begin(), parameters.end());
     return body;
 }
 
 struct Piece {
-    Piece(Bytes o, std::vector<std::uint16_t> e = {}) : octets(std::move(o)), echoEnds(std::move(e)) {}
+    Piece(Bytes o, std::vector<std::uint16_t> e = {})
+        : octets(std::move(o)), echoEnds(std::move(e)) {}
     Bytes octets;
     std::vector<std::uint16_t> echoEnds;
 };
@@ -113,41 +123,78 @@ TEST(TraceDecoder, NamesEachKindOfFrameAndWhatIsNoFrame) {
         {"UA", {{Framed({0x14, UaFinal})}}, false, false, {"addr 0x14 UA F"}},
         {"RR poll", {{Framed({0x14, RrControl(5)})}}, true, false, {"addr 0x14 RR N(R)=5 P"}},
         {"RR answer", {{rr}}, false, false, {"addr 0x14 RR N(R)=0 F"}},
-        {"AISG scan", {{Framed({0xFF, XidPoll, 0x81})}}, true, false,
+        {"AISG scan",
+         {{Framed({0xFF, XidPoll, 0x81})}},
+         true,
+         false,
          {"addr 0xFF (all) XID P info 81"}},
         {"I-frame with a command and its tilt",
          {{Framed(Ericsson(IControl(2, 3), 0x01020D0F, {0x00, 0x01, 0x00, 0x23}))}},
-         true, false, {"addr 0x14 I N(S)=2 N(R)=3 P SetTiltRequest tilt 3.5 params 00 01 00 23"}},
+         true,
+         false,
+         {"addr 0x14 I N(S)=2 N(R)=3 P SetTiltRequest tilt 3.5 params 00 01 00 23"}},
         {"a negative tilt",
          {{Framed(Ericsson(IControl(0, 0), 0x01020D0F, {0x00, 0x01, 0xFF, 0xF1}))}},
-         true, false, {"addr 0x14 I N(S)=0 N(R)=0 P SetTiltRequest tilt -1.5 params 00 01 FF F1"}},
+         true,
+         false,
+         {"addr 0x14 I N(S)=0 N(R)=0 P SetTiltRequest tilt -1.5 params 00 01 FF F1"}},
         {"a vendor reply with its status",
          {{Framed(Ericsson(IControl(1, 2), 0xE9A611D9, {0xEA, 0x00, 0x41, 0x42}))}},
-         false, false, {"addr 0x14 I N(S)=1 N(R)=2 F Vendor ReadModel status 0x00 data 41 42"}},
+         false,
+         false,
+         {"addr 0x14 I N(S)=1 N(R)=2 F Vendor ReadModel status 0x00 data 41 42"}},
         {"an unknown code",
          {{Framed(Ericsson(IControl(0, 0), 0x0BADC0DE, {}))}},
-         false, false, {"addr 0x14 I N(S)=0 N(R)=0 F code 0x0BADC0DE"}},
-        {"an AISG procedure", {{Framed({0x03, IControl(0, 0), 0x90, 0x02, 0x00, 0x54, 0x51})}},
-         true, false, {"addr 0x03 I N(S)=0 N(R)=0 P AisgVendor data 54 51"}},
+         false,
+         false,
+         {"addr 0x14 I N(S)=0 N(R)=0 F code 0x0BADC0DE"}},
+        {"an AISG procedure",
+         {{Framed({0x03, IControl(0, 0), 0x90, 0x02, 0x00, 0x54, 0x51})}},
+         true,
+         false,
+         {"addr 0x03 I N(S)=0 N(R)=0 P AisgVendor data 54 51"}},
         {"octets the body holds escaped",
          {{Framed(Ericsson(IControl(0, 0), 0x01020C0D, {0x7E, 0x7D}))}},
-         false, false, {"addr 0x14 I N(S)=0 N(R)=0 F IdentityReply params 7E 7D"}},
+         false,
+         false,
+         {"addr 0x14 I N(S)=0 N(R)=0 F IdentityReply params 7E 7D"}},
         {"bad FCS", {{badFcs}}, false, false, {"bad FCS"}},
-        {"too short for an FCS", {{{0x7E, 0x14, 0x7E}}}, false, false,
+        {"too short for an FCS",
+         {{{0x7E, 0x14, 0x7E}}},
+         false,
+         false,
          {"bad frame: too short for an FCS"}},
-        {"abort, and the frame after it", {{Cat({{0x7E, 0x14, 0x11, 0x7D, 0x7E}, Bytes(rr.begin() + 1, rr.end())})}},
-         false, false, {"abort", "addr 0x14 RR N(R)=0 F"}},
-        {"octets outside frames", {{Cat({{0x00, 0xF0, 0x33}, rr})}}, false, false,
+        {"abort, and the frame after it",
+         {{Cat({{0x7E, 0x14, 0x11, 0x7D, 0x7E}, Bytes(rr.begin() + 1, rr.end())})}},
+         false,
+         false,
+         {"abort", "addr 0x14 RR N(R)=0 F"}},
+        {"octets outside frames",
+         {{Cat({{0x00, 0xF0, 0x33}, rr})}},
+         false,
+         false,
          {"octets outside frames", "addr 0x14 RR N(R)=0 F"}},
-        {"stray octets at the end", {{Cat({rr, {0x01, 0x02}})}}, false, true,
+        {"stray octets at the end",
+         {{Cat({rr, {0x01, 0x02}})}},
+         false,
+         true,
          {"addr 0x14 RR N(R)=0 F", "octets outside frames"}},
         {"a frame the line closed on", {{{0x7E, 0x14, 0x11}}}, false, true, {"unfinished frame"}},
-        {"flags back to back", {{Cat({{0x7E, 0x7E}, rr})}}, false, false, {"addr 0x14 RR N(R)=0 F"}},
-        {"split over reads", {{Bytes(rr.begin(), rr.begin() + 2)}, {Bytes(rr.begin() + 2, rr.end())}},
-         false, false, {"addr 0x14 RR N(R)=0 F"}},
+        {"flags back to back",
+         {{Cat({{0x7E, 0x7E}, rr})}},
+         false,
+         false,
+         {"addr 0x14 RR N(R)=0 F"}},
+        {"split over reads",
+         {{Bytes(rr.begin(), rr.begin() + 2)}, {Bytes(rr.begin() + 2, rr.end())}},
+         false,
+         false,
+         {"addr 0x14 RR N(R)=0 F"}},
         {"an echo, then the answer equal to it",
          {{Cat({rr, rr}), {static_cast<std::uint16_t>(rr.size() - 1)}}},
-         false, false, {"addr 0x14 RR N(R)=0 P [echo]", "addr 0x14 RR N(R)=0 F"}},
+         false,
+         false,
+         {"addr 0x14 RR N(R)=0 P [echo]", "addr 0x14 RR N(R)=0 F"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,9 +211,8 @@ TEST(TraceDecoder, NamesEachKindOfFrameAndWhatIsNoFrame) {
 
 TEST(TraceDecoder, AFrameIsTimedByItsFirstOctetAndKeepsItsOctets) {
     const Bytes rr = Framed({0x14, RrControl(0)});
-    const auto lines =
-        Decode({{{0x55}}, {Bytes(rr.begin(), rr.begin() + 3)}, {Bytes(rr.begin() + 3, rr.end())}},
-               false);
+    const auto lines = Decode(
+        {{{0x55}}, {Bytes(rr.begin(), rr.begin() + 3)}, {Bytes(rr.begin() + 3, rr.end())}}, false);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_DOUBLE_EQ(lines[0].ms, 1.0);
     EXPECT_EQ(lines[0].line, Bytes{0x55});
@@ -176,10 +222,10 @@ TEST(TraceDecoder, AFrameIsTimedByItsFirstOctetAndKeepsItsOctets) {
 
 TEST(TraceDecoder, LinesThatNameNoFrameAreNotReadAsOne) {
     ParsedTraceLine parsed;
-    for (const char* text : {"# kvqctl line trace", "      12.000 OPEN 115200 COM1 | low latency: x",
-                             "      12.000 CLOSE | the line was closed",
-                             "      12.000 LOST | 3 entries dropped", "",
-                             "      12.000 TX 115200 7E 1 | x", "      12.000 TX 115200 | x"}) {
+    for (const char* text :
+         {"# kvqctl line trace", "      12.000 OPEN 115200 COM1 | low latency: x",
+          "      12.000 CLOSE | the line was closed", "      12.000 LOST | 3 entries dropped", "",
+          "      12.000 TX 115200 7E 1 | x", "      12.000 TX 115200 | x"}) {
         EXPECT_FALSE(ParseTraceLine(text, parsed)) << text;
     }
 }
