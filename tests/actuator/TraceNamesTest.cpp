@@ -7,6 +7,7 @@
 #include "actuator/Commands.h"
 #include "actuator/TraceNames.h"
 #include "hdlc/TraceDecoder.h"
+#include "support/EricssonPayload.h"
 
 using namespace kvq::actuator;
 
@@ -31,18 +32,7 @@ Bytes Raw(const kvq::core::CommandBufferPtr& request) {
 
 // A reply's information field: header, magic, code, then the rest.
 Bytes ReplyInformation(std::uint32_t code, const Bytes& rest) {
-    Bytes payload{0x12,
-                  0x34,
-                  0x56,
-                  0x78,
-                  static_cast<std::uint8_t>(code >> 24),
-                  static_cast<std::uint8_t>(code >> 16),
-                  static_cast<std::uint8_t>(code >> 8),
-                  static_cast<std::uint8_t>(code)};
-    payload.insert(payload.end(), rest.begin(), rest.end());
-    const Bytes header{0xC1, 0x00, static_cast<std::uint8_t>(payload.size())};
-    payload.insert(payload.begin(), header.begin(), header.end());
-    return payload;
+    return kvq::testing::EricssonInformation(0xC1, code, rest);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "hdlc/TraceDecoder.h"
 #include "hdlc/TraceWriter.h"
 #include "serial/LineTap.h"
+#include "support/EricssonPayload.h"
 
 using namespace kvq::hdlc;
 using kvq::serial::LineTap;
@@ -51,20 +52,9 @@ InformationNamer Namer() {
 
 // An Ericsson-mode I-frame body: header, magic, code, parameters.
 Bytes Ericsson(std::uint8_t control, std::uint32_t code, const Bytes& parameters) {
-    Bytes body{0x14,
-               control,
-               0xC0,
-               0x00,
-               static_cast<std::uint8_t>(8 + parameters.size()),
-               0x12,
-               0x34,
-               0x56,
-               0x78,
-               static_cast<std::uint8_t>(code >> 24),
-               static_cast<std::uint8_t>(code >> 16),
-               static_cast<std::uint8_t>(code >> 8),
-               static_cast<std::uint8_t>(code)};
-    body.insert(body.end(), parameters.begin(), parameters.end());
+    Bytes body{0x14, control};
+    const Bytes information = kvq::testing::EricssonInformation(0xC0, code, parameters);
+    body.insert(body.end(), information.begin(), information.end());
     return body;
 }
 
