@@ -44,7 +44,8 @@ class EchoFilter {
 public:
     enum class Copy : std::uint8_t { MayBeAnswer, ProvesEcho };
 
-    // Called with each frame dropped as an echo, its octets as on the line.
+    // Called with each frame dropped as an echo, its octets as on the line, on
+    // the line's thread: it must not block.
     using Observer = std::function<void(std::span<const std::uint8_t> frame)>;
 
     // A new line: nothing known of it, nothing expected.

@@ -16,6 +16,7 @@ using namespace kvq::app;
 namespace kvq::ui {
 
 int Main(int argc, char** argv) {
+    ConnectStandardStreams();
     std::string error;
     const auto options = ParseKvqArguments(std::vector<std::string>(argv + 1, argv + argc), error);
 
@@ -33,8 +34,8 @@ int Main(int argc, char** argv) {
                      "kvq: demo: antenna table from %s\n"
                      "kvq: demo: a simulated E-VLX400 (model %s) answers on COM1 (%s); working "
                      "directory %s\n",
-                     demo->TableSource().c_str(), demo->ModelKey().c_str(),
-                     demo->DevicePath().c_str(), demo->Directory().c_str());
+                     demo->TableSource().string().c_str(), demo->ModelKey().c_str(),
+                     demo->DevicePath().c_str(), demo->Directory().string().c_str());
     }
 
     // The settings decide first whether the program runs at all: a model it
