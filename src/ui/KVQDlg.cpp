@@ -21,6 +21,7 @@
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtControls.h"
+#include "ui/UserCommands.h"
 
 using namespace kvq::serial;
 using namespace kvq::actuator;
