@@ -387,14 +387,14 @@ void CKVQDlg::SetRefreshTimer(bool running) {
 }
 
 void CKVQDlg::OnSaveLineTrace() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, ui_text::SaveLineTraceCaption, QDir::home().filePath("kvq-line-trace.txt"),
-        ui_text::SaveLineTraceFilter);
+    const QString path = QFileDialog::getSaveFileName(this, ui_text::SaveLineTraceCaption,
+                                                      QDir::home().filePath("kvq-line-trace.txt"),
+                                                      ui_text::SaveLineTraceFilter);
     if (!path.isEmpty()) SaveLineTraceTo(path.toStdString());
 }
 
 void CKVQDlg::SaveLineTraceTo(const std::string& path) {
-    if (const auto box = SaveLineTrace(process_, path)) boxes_.Show(*box);
+    logic_.SaveLineTrace(path);
 }
 
 void CKVQDlg::ApplyPortMenuItem(int n, bool checked, bool enabled, const std::string& text) {
