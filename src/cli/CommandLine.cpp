@@ -102,6 +102,7 @@ struct Parser {
     CLI::App app{"kvqctl: the E-VLX400 configuration tool without a desktop", "kvqctl"};
     std::string port;
     std::string timeout;
+    std::string trace;
     bool json = false;
     bool demo = false;
     bool version = false;
@@ -125,6 +126,11 @@ struct Parser {
                        "give up after this many seconds (exit 3); default: status 60,\n"
                        "set-tilt and change-model 900, monitor none")
             ->type_name("SECONDS")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.add_option("--trace", trace,
+                       "write every frame sent and received to FILE as it happens:\n"
+                       "time, direction, baud, octets and their meaning")
+            ->type_name("FILE")
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_flag("--json", json, "JSON lines on the standard output (below)");
         app.add_flag("--demo", demo, "work with a simulated actuator inside the program, on COM1");
@@ -273,6 +279,13 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
             }
         }
         options.port = parser.port;
+    }
+    if (parser.app.count("--trace") > 0) {
+        if (parser.trace.empty()) {
+            error = "--trace needs a file name";
+            return std::nullopt;
+        }
+        options.traceFile = parser.trace;
     }
     if (parser.app.count("--timeout") > 0) {
         options.timeoutSeconds = ParseTimeout(parser.timeout, error);

@@ -9,6 +9,7 @@
 #include "core/TimeSource.h"
 #include "hdlc/DeadlineTimer.h"
 #include "hdlc/HDLCPrimary.h"
+#include "serial/LineTap.h"
 #include "serial/SerialLine.h"
 
 using namespace kvq::core;
@@ -91,6 +92,8 @@ public:
 
     void SendFrameBytes(std::span<const std::uint8_t> frame) override {
         line_.Write(frame);
+        if (LineTap* tap = line_.Tap(); tap && line_.IsOpen.load() != 0)
+            tap->Record(TapKind::Sent, frame, static_cast<std::uint32_t>(line_.BaudRate()));
         // An adapter that echoes reads this frame back before the answer.
         line_.Echo().Sent(frame, CopyKind(frame));
         // No answer is whole before the shortest frame has crossed the wire:
@@ -105,8 +108,11 @@ public:
     // echo filter learnt of it still holds; any other open starts afresh.
     void OpenLine(bool keepEcho = false) {
         if (!keepEcho) line_.Echo().Reset();
-        const OpenOutcome outcome =
-            line_.Open(context_.SelectedPortName(), BaudFor(station_.Mode()));
+        const std::string name = context_.SelectedPortName();
+        const OpenOutcome outcome = line_.Open(name, BaudFor(station_.Mode()));
+        if (LineTap* tap = line_.Tap(); tap && outcome == OpenOutcome::Opened)
+            tap->RecordOpened(name, static_cast<std::uint32_t>(line_.BaudRate()),
+                              line_.LowLatencyGranted());
         // "USB" names no port: the last outcome stands.
         // Told after the line's own flags have their new values, so whoever
         // wakes on it reads the outcome, not the state before.
@@ -117,6 +123,21 @@ public:
             context_.SetPortLost(0);
         }
         if (lost_) retryAt_ = TickCount() + LostPortRetryMs;
+    }
+
+    void CloseLine() {
+        const bool wasOpen = line_.IsOpen.load() != 0;
+        line_.Close();
+        if (LineTap* tap = line_.Tap(); tap && wasOpen) tap->RecordClosed();
+    }
+    // Hands octets just read to the line's tap, with where the echo filter
+    // found the line's own frame read back.
+    void TapReceived(std::chrono::steady_clock::time_point when,
+                     std::span<const std::uint8_t> octets,
+                     std::span<const std::uint16_t> echoEnds) {
+        if (LineTap* tap = line_.Tap())
+            tap->RecordAt(when, TapKind::Received, octets,
+                          static_cast<std::uint32_t>(line_.BaudRate()), echoEnds);
     }
 
     void Run();
@@ -130,7 +151,8 @@ private:
     // device is back, trying no more often than LostPortRetryMs.
     void WatchForLoss();
     void DrainInput();
-    void Feed(std::uint8_t octet);
+    // True when the octet ended the line's own frame read back.
+    bool Feed(std::uint8_t octet);
     void Step();
     void TransmitStep();
     void PauseStep(std::uint32_t at);
@@ -170,6 +192,7 @@ private:
     bool partialStalled_ = false;  // the last such wait brought nothing
     std::chrono::steady_clock::time_point partialUntil_{};
     std::array<std::uint8_t, 256> input_{};
+    std::array<std::uint16_t, 256> echoEnds_{};
 };
 
 void PollCycle::Run() {
@@ -200,7 +223,7 @@ void PollCycle::WatchForLoss() {
         return;
     }
     if (line_.IsOpen.load() == 0 || !line_.Vanished()) return;
-    line_.Close();
+    CloseLine();
     lost_ = true;
     context_.SetPortOpened(0);
     context_.SetPortLost(1);
@@ -270,12 +293,16 @@ void PollCycle::DrainInput() {
     for (;;) {
         const std::size_t got = line_.Read(input_);
         if (got == 0) break;
+        const auto readAt = std::chrono::steady_clock::now();
         if (first) {
             partialStalled_ = false;
             first = false;
         }
-        for (std::size_t i = 0; i < got; ++i)
-            Feed(input_[i]);
+        std::size_t echoes = 0;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (Feed(input_[i])) echoEnds_[echoes++] = static_cast<std::uint16_t>(i);
+        }
+        TapReceived(readAt, std::span(input_).first(got), std::span(echoEnds_).first(echoes));
         // Less than asked for is all there was: no read to learn that again.
         if (got < input_.size()) break;
     }
@@ -285,7 +312,7 @@ void PollCycle::DrainInput() {
     if (partial_) partialUntil_ = std::chrono::steady_clock::now() + RestOfFrame();
 }
 
-void PollCycle::Feed(std::uint8_t octet) {
+bool PollCycle::Feed(std::uint8_t octet) {
     // The echo of our own frame goes through the receiver like any frame (so
     // the wait for its rest is sized as for an answer) but is never handled,
     // and it does not count as the reply's start.
@@ -295,11 +322,13 @@ void PollCycle::Feed(std::uint8_t octet) {
         if (replyWindowArmed_) timer_.Extend(ReplyExtensionMs);
         replyWindowArmed_ = false;
     }
-    if (!station_.AcceptByte(octet) || verdict == EchoVerdict::EchoEnd) return;
+    if (!station_.AcceptByte(octet) || verdict == EchoVerdict::EchoEnd)
+        return verdict == EchoVerdict::EchoEnd;
     if (station_.ProcessFrame() == FrameMeaning::ScanAnswer) ++scanResponses_;
     if (station_.Current()->address != hdlc::BroadcastAddress) station_.CountMissedPoll(false);
     timer_.Set(AfterFrameMs);
     step_ = PollStep::Pause;
+    return false;
 }
 
 std::chrono::microseconds PollCycle::RestOfFrame() const {
@@ -364,7 +393,10 @@ void PollCycle::PauseStep(std::uint32_t at) {
         failedAttempts_ = 0;
         // While the device is away, the retries open it at the new mode's
         // rate; only a port the front end chose is tried at once.
-        if (!lost_ || newPort_) OpenLine(!newPort_);
+        if (!lost_ || newPort_) {
+            CloseLine();
+            OpenLine(!newPort_);
+        }
         reopenPending_ = false;
         newPort_ = false;
     }
@@ -437,6 +469,8 @@ void PollCycle::LetGo() {
         while (!ended && Until(end).count() > 0) {
             line_.Wait(Until(end), true);
             for (std::size_t got; !ended && (got = line_.Read(input_)) > 0;) {
+                const auto readAt = std::chrono::steady_clock::now();
+                std::size_t echoes = 0;
                 if (!extended) {
                     end += ReplyExtensionMs;
                     extended = true;
@@ -445,15 +479,18 @@ void PollCycle::LetGo() {
                 for (std::size_t i = 0; i < got && !ended; ++i) {
                     if (length >= storage.size()) length = 0;
                     const bool echo = line_.Echo().Take(input_[i]) == EchoVerdict::EchoEnd;
+                    if (echo) echoEnds_[echoes++] = static_cast<std::uint16_t>(i);
                     receiver.AcceptByte(input_[i], storage, length);
                     if (inFrame && !receiver.InFrame() && !echo) ended = true;
                     inFrame = receiver.InFrame() && receiver.Count() > 0;
                 }
+                TapReceived(readAt, std::span(input_).first(got),
+                            std::span(echoEnds_).first(echoes));
             }
         }
     }
     line_.Discard();
-    line_.Close();
+    CloseLine();
 }
 
 }  // namespace
