@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -123,5 +124,19 @@ private:
     int slave_ = -1;
     std::string slavePath_;
 };
+
+// Keeps the name of a pseudo-terminal that was just closed from being given
+// out again: opens new ones until one gets that name (the system hands out
+// the lowest free number, but tests running beside this one take numbers too)
+// and holds them all, so a device that comes back now gets another name.
+inline std::vector<std::unique_ptr<PseudoTerminal>> HoldPseudoTerminalName(const std::string& path,
+                                                                           std::size_t tries = 64) {
+    std::vector<std::unique_ptr<PseudoTerminal>> held;
+    while (held.size() < tries) {
+        held.push_back(std::make_unique<PseudoTerminal>());
+        if (held.back()->SlavePath() == path) break;
+    }
+    return held;
+}
 
 }  // namespace kvq::testing

@@ -488,7 +488,7 @@ TEST_F(Kvqctl, FindsTheAdapterAgainBehindItsStableNameAfterAReplug) {
         << run->Out() << run->Err();
     // The port is closed, so the old tty's number is free: taken here, the
     // simulator comes back under another.
-    PseudoTerminal placeholder;
+    const auto placeholders = HoldPseudoTerminalName(before);
     // A while unplugged: kvqctl stays, trying the stable name again now and then.
     std::this_thread::sleep_for(milliseconds(1500));
     EXPECT_EQ(run->Err().find("the adapter is back;"), std::string::npos) << run->Err();

@@ -463,7 +463,6 @@ TEST(LinkThreadQuietEnd, NothingComesBackOnceTheToolHasLetGoOfTheLine) {
     }
 }
 
-
 // The device behind the port goes away (the simulator's pseudo-terminal, as an
 // adapter pulled out) and comes back under another name behind the same link:
 // the port is closed, tried again twice a second and no more, and the link
@@ -486,7 +485,7 @@ TEST_F(LinkThreadTest, APortWhoseDeviceWentAwayIsOpenedAgainWhenItIsBack) {
     ASSERT_TRUE(WaitUntil([&] { return context.PortLost.load() == 1; }, milliseconds(2000)));
     // The port is closed, so the old number is free: taken here, the device
     // comes back under another.
-    PseudoTerminal placeholder;
+    const auto placeholders = HoldPseudoTerminalName(before);
     EXPECT_EQ(context.PortOpened.load(), 0);
     EXPECT_EQ(port.IsOpen.load(), 0) << "closed, not left hanging";
     const int opensWhenLost = port.opens.load();
