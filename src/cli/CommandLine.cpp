@@ -24,14 +24,14 @@ constexpr double OperationTimeoutSeconds = 900;
 constexpr double StatusTimeoutSeconds = 60;
 constexpr double MaxTimeoutSeconds = 86400;
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     Command command;
     const char* argument;  // its one argument's name, or null
     const char* description;
 };
 
-constexpr CommandSpec Commands[] = {
+constexpr CommandEntry Commands[] = {
     {"status", Command::Status, nullptr,
      "wait until the actuator is checked, print its identity and tilt"},
     {"monitor", Command::Monitor, nullptr,
@@ -106,7 +106,7 @@ struct Parser {
     bool json = false;
     bool demo = false;
     bool version = false;
-    std::vector<std::pair<CLI::App*, const CommandSpec*>> commands;
+    std::vector<std::pair<CLI::App*, const CommandEntry*>> commands;
     std::vector<std::string> arguments = std::vector<std::string>(std::size(Commands));
 
     Parser() {
@@ -143,12 +143,12 @@ struct Parser {
         // a command that silently takes the first one's place.
         app.require_subcommand(0, 1);
         for (std::size_t i = 0; i < std::size(Commands); ++i) {
-            const CommandSpec& spec = Commands[i];
-            CLI::App* sub = app.add_subcommand(spec.name, spec.description);
+            const CommandEntry& entry = Commands[i];
+            CLI::App* sub = app.add_subcommand(entry.name, entry.description);
             sub->group("Commands");
             sub->allow_extras();
-            if (spec.argument) sub->add_option(spec.argument, arguments[i]);
-            commands.emplace_back(sub, &spec);
+            if (entry.argument) sub->add_option(entry.argument, arguments[i]);
+            commands.emplace_back(sub, &entry);
         }
     }
 };
@@ -254,11 +254,11 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         }
         return std::nullopt;
     }
-    const CommandSpec& spec = *parser.commands[index].second;
-    options.command = spec.command;
+    const CommandEntry& entry = *parser.commands[index].second;
+    options.command = entry.command;
     std::string argument = parser.arguments[index];
     // A negative tilt such as "-.5" is not taken by the parser as a value.
-    if (spec.argument && argument.empty() && !rest.empty() && LooksNumeric(rest.front())) {
+    if (entry.argument && argument.empty() && !rest.empty() && LooksNumeric(rest.front())) {
         argument = rest.front();
         rest.erase(rest.begin());
     }
@@ -271,9 +271,9 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
             error = "--port needs a port name such as COM1 or /dev/ttyUSB0";
             return std::nullopt;
         }
-        if (serial::IsUsbPortSpec(parser.port)) {
+        if (serial::IsUsbPortName(parser.port)) {
             std::string why;
-            if (!serial::ParseUsbPortSpec(parser.port, why)) {
+            if (!serial::ParseUsbPortName(parser.port, why)) {
                 error = "--port " + why;
                 return std::nullopt;
             }
@@ -291,13 +291,13 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         options.timeoutSeconds = ParseTimeout(parser.timeout, error);
         if (!options.timeoutSeconds) return std::nullopt;
     }
-    if (spec.argument && argument.empty()) {
-        error = std::string(spec.name) + (spec.command == Command::SetTilt
-                                              ? " needs the tilt in degrees, e.g. 6.5"
-                                              : " needs the model's display name or key");
+    if (entry.argument && argument.empty()) {
+        error = std::string(entry.name) + (entry.command == Command::SetTilt
+                                               ? " needs the tilt in degrees, e.g. 6.5"
+                                               : " needs the model's display name or key");
         return std::nullopt;
     }
-    if (spec.command == Command::SetTilt) {
+    if (entry.command == Command::SetTilt) {
         const auto tilt = ParseTiltDegrees(argument);
         if (!tilt) {
             error = "'" + argument + "' is not a tilt in degrees (e.g. 6.5 or -1.5, one decimal)";
@@ -305,7 +305,7 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         }
         options.tilt = *tilt;
     }
-    if (spec.command == Command::ChangeModel) options.modelName = argument;
+    if (entry.command == Command::ChangeModel) options.modelName = argument;
     return options;
 }
 

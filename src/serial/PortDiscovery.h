@@ -73,11 +73,11 @@ std::vector<SerialPortInfo> ListSerialPorts(
     const std::filesystem::path& sysfsRoot = DefaultSysfsRoot,
     const std::filesystem::path& byIdDirectory = DefaultByIdDirectory);
 
-// Whether the adapter behind a port is the one a USB spec names.
-bool MatchesUsbPortSpec(const UsbPortSpec& spec, const SerialPortInfo& port);
+// Whether the adapter behind a port is the one a usb: name names.
+bool MatchesUsbPortName(const UsbPortName& usb, const SerialPortInfo& port);
 
-// The device of the first of `ports` whose adapter matches the spec.
-std::optional<std::string> DeviceForUsbPortSpec(const UsbPortSpec& spec,
+// The device of the first of `ports` whose adapter matches the usb.
+std::optional<std::string> DeviceForUsbPortName(const UsbPortName& usb,
                                                 const std::vector<SerialPortInfo>& ports);
 
 // The entries that pass the filters and name a port (COM1 and up), by port

@@ -72,18 +72,18 @@ std::string AdapterIdentity(const SerialPortInfo& port) {
     return identity;
 }
 
-bool MatchesUsbPortSpec(const UsbPortSpec& spec, const SerialPortInfo& port) {
+bool MatchesUsbPortName(const UsbPortName& usb, const SerialPortInfo& port) {
     std::string vidPid = port.vidPid;
     std::transform(vidPid.begin(), vidPid.end(), vidPid.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (vidPid != spec.vendor + ":" + spec.product) return false;
-    return spec.serial.empty() || spec.serial == port.serialNumber;
+    if (vidPid != usb.vendor + ":" + usb.product) return false;
+    return usb.serial.empty() || usb.serial == port.serialNumber;
 }
 
-std::optional<std::string> DeviceForUsbPortSpec(const UsbPortSpec& spec,
+std::optional<std::string> DeviceForUsbPortName(const UsbPortName& usb,
                                                 const std::vector<SerialPortInfo>& ports) {
     for (const auto& port : ports) {
-        if (MatchesUsbPortSpec(spec, port)) return port.devicePath;
+        if (MatchesUsbPortName(usb, port)) return port.devicePath;
     }
     return std::nullopt;
 }
@@ -122,11 +122,11 @@ std::optional<std::string> DevicePathForPortName(const std::string& name) {
     if (!name.empty() && name.front() == '/') {
         return name;
     }
-    if (IsUsbPortSpec(name)) {
+    if (IsUsbPortName(name)) {
         std::string error;
-        const auto spec = ParseUsbPortSpec(name, error);
-        if (!spec) return std::nullopt;
-        return DeviceForUsbPortSpec(*spec, ListSerialPorts());
+        const auto usb = ParseUsbPortName(name, error);
+        if (!usb) return std::nullopt;
+        return DeviceForUsbPortName(*usb, ListSerialPorts());
     }
     if (!IsComName(name)) {
         return std::nullopt;

@@ -24,7 +24,7 @@ bool IsComName(std::string_view name) {
     return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool IsUsbPortSpec(std::string_view name) {
+bool IsUsbPortName(std::string_view name) {
     constexpr std::string_view prefix = "usb:";
     if (name.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -48,10 +48,10 @@ std::optional<std::string> UsbId(std::string_view text) {
 
 }  // namespace
 
-std::optional<UsbPortSpec> ParseUsbPortSpec(std::string_view text, std::string& error) {
+std::optional<UsbPortName> ParseUsbPortName(std::string_view text, std::string& error) {
     const std::string shape =
         " (the form is usb:VID:PID or usb:VID:PID:SERIAL, e.g. usb:0403:6001)";
-    if (!IsUsbPortSpec(text)) {
+    if (!IsUsbPortName(text)) {
         error = "'" + std::string(text) + "' is not a USB adapter" + shape;
         return std::nullopt;
     }
@@ -71,16 +71,16 @@ std::optional<UsbPortSpec> ParseUsbPortSpec(std::string_view text, std::string& 
             "'" + std::string(text) + "': the product id must be four hexadecimal digits" + shape;
         return std::nullopt;
     }
-    UsbPortSpec spec{*vendor, *product, {}};
+    UsbPortName usb{*vendor, *product, {}};
     if (productEnd != std::string_view::npos) {
-        spec.serial = std::string(rest.substr(productEnd + 1));
-        if (spec.serial.empty()) {
+        usb.serial = std::string(rest.substr(productEnd + 1));
+        if (usb.serial.empty()) {
             error = "'" + std::string(text) + "': the serial number after the last ':' is empty" +
                     shape;
             return std::nullopt;
         }
     }
-    return spec;
+    return usb;
 }
 
 PortMap ParsePortMap(std::string_view text) {

@@ -23,18 +23,19 @@ bool IsComName(std::string_view name);
 
 // A USB adapter named by what it is rather than where it is plugged in:
 // "usb:VID:PID" or "usb:VID:PID:SERIAL", VID and PID four hexadecimal digits.
-struct UsbPortSpec {
+struct UsbPortName {
     std::string vendor;   // "0403", lower case
     std::string product;  // "6001", lower case
     std::string serial;   // empty: any serial number
 };
 
-// Whether a name is meant as a USB spec: it starts with "usb:" in any case.
-bool IsUsbPortSpec(std::string_view name);
+// Whether a port name names a USB adapter (usb:VID:PID[:SERIAL]): it starts with "usb:" in any
+// case.
+bool IsUsbPortName(std::string_view name);
 
-// Reads a USB spec; the serial number, when given, must not be empty and is
-// compared exactly. A malformed spec gives nullopt and says why in `error`.
-std::optional<UsbPortSpec> ParseUsbPortSpec(std::string_view text, std::string& error);
+// Reads a usb: name; the serial number, when given, must not be empty and is
+// compared exactly. A malformed name gives nullopt and says why in `error`.
+std::optional<UsbPortName> ParseUsbPortName(std::string_view text, std::string& error);
 
 // Reads the variable's format. Entries are separated by ';', blanks around the
 // parts are ignored. An entry is kept only when its name is "COM" and a number
@@ -49,7 +50,7 @@ PortMap BuildPortMap();
 // The device to open for a name: a name starting with '/' is a device path and
 // is used as it is (a link such as a /dev/serial/by-id name is followed when
 // the device is opened, so it finds the adapter under whatever tty it has
-// now); "COMn" goes through BuildPortMap(); a USB spec names the first listed
+// now); "COMn" goes through BuildPortMap(); a usb: name stands for the first listed
 // port whose adapter matches it, looked up afresh on every call. Anything
 // else, or a name that maps to nothing now, gives nullopt.
 std::optional<std::string> DevicePathForPortName(const std::string& name);

@@ -2,8 +2,8 @@
 
 #include <thread>
 
-#include "ui/DialogTexts.h"
 #include "core/MainDataStore.h"
+#include "ui/DialogTexts.h"
 
 using namespace kvq::core;
 using namespace kvq::serial;
@@ -46,15 +46,15 @@ void PortSelection::InitialisePortMenu() {
 
 int PortWithAdapter(const PortSelection& ports, const std::string& remembered) {
     if (remembered.empty()) return 0;
-    std::optional<UsbPortSpec> spec;
-    if (IsUsbPortSpec(remembered)) {
+    std::optional<UsbPortName> usb;
+    if (IsUsbPortName(remembered)) {
         std::string ignored;
-        spec = ParseUsbPortSpec(remembered, ignored);
+        usb = ParseUsbPortName(remembered, ignored);
     }
     for (int n = 1; n <= MaxPortNumber; ++n) {
         if (!ports.Present(n)) continue;
         if (ports.AdapterIdentityOf(n) == remembered) return n;
-        if (spec && ports.MatchesAdapter(n, *spec)) return n;
+        if (usb && ports.MatchesAdapter(n, *usb)) return n;
     }
     return 0;
 }
@@ -115,11 +115,13 @@ std::optional<MessageText> PortSelection::ChangePort(int n, CMainDataStore& cont
             // Nothing to forget when nothing is kept: no file for it.
             if (!identity.empty() || !memory_->Recall().empty()) memory_->Remember(identity);
         }
-        return MessageText{WithNumber(ui_text::PortChangedText, n), ui_text::PortSuccessCaption,
-                           MessageText::Icon::Information, {}};
+        return MessageText{WithNumber(ui_text::PortChangedText, n),
+                           ui_text::PortSuccessCaption,
+                           MessageText::Icon::Information,
+                           {}};
     }
-    return MessageText{ui_text::PortProblemText, ui_text::PortProblemCaption,
-                       MessageText::Icon::Information, {}};
+    return MessageText{
+        ui_text::PortProblemText, ui_text::PortProblemCaption, MessageText::Icon::Information, {}};
 }
 
 std::string PortSelection::MenuText(int n) const {
@@ -142,10 +144,10 @@ std::string PortSelection::AdapterIdentityOf(int n) const {
     return port ? AdapterIdentity(*port) : std::string();
 }
 
-bool PortSelection::MatchesAdapter(int n, const UsbPortSpec& spec) const {
+bool PortSelection::MatchesAdapter(int n, const UsbPortName& usb) const {
     if (!InMenu(n)) return false;
     const auto& port = details_[static_cast<std::size_t>(n)];
-    return port && MatchesUsbPortSpec(spec, *port);
+    return port && MatchesUsbPortName(usb, *port);
 }
 
 }  // namespace kvq::ui

@@ -87,8 +87,8 @@ public:
     std::string MenuText(int n) const;
     // What names port n's adapter across replugs; empty when not known.
     std::string AdapterIdentityOf(int n) const;
-    // Whether port n's adapter is the one a USB spec names.
-    bool MatchesAdapter(int n, const serial::UsbPortSpec& spec) const;
+    // Whether port n's adapter is the one a usb: name names.
+    bool MatchesAdapter(int n, const serial::UsbPortName& usb) const;
 
 private:
     static bool InMenu(int n) { return n >= 1 && n <= MaxPortNumber; }
@@ -102,7 +102,7 @@ private:
 };
 
 // Which of the present ports carries the remembered adapter: the one whose
-// identity is the remembered text, or, for a remembered USB spec, the first
+// identity is the remembered text, or, for a remembered usb: name, the first
 // whose adapter matches it. Zero when none does (or nothing is remembered).
 int PortWithAdapter(const PortSelection& ports, const std::string& remembered);
 

@@ -298,7 +298,7 @@ TEST_F(Kvqctl, RefusesWhatItCannotDoWithoutSendingIt) {
         {{"change-model", "No Such Model"}, 2, "no model named"},
         {{"set-tilt", "6.55"}, 2, "one decimal"},
         {{"frobnicate"}, 2, "unknown command"},
-        // The last --port counts: a malformed USB spec is refused before any open.
+        // The last --port counts: a malformed usb: name is refused before any open.
         {{"set-tilt", "5", "--port", "usb:0403"}, 2, "product id must be four hexadecimal digits"},
     };
     for (const auto& c : cases) {

@@ -185,12 +185,12 @@ TEST_F(PortDiscovery, NamesEachAdapterByWhatStaysTheSameAcrossReplugs) {
     EXPECT_TRUE(DiscoverSerialPorts(sysfs.Root(), "/nonexistent/by-id")[6].stableName.empty());
 }
 
-// A USB spec finds its adapter on whatever tty it has now, and each spec
+// A usb: name finds its adapter on whatever tty it has now, and each name
 // names exactly the adapters it should.
-TEST_F(PortDiscovery, AUsbSpecFindsItsAdapterWhereverItIsPlugged) {
+TEST_F(PortDiscovery, AUsbNameFindsItsAdapterWhereverItIsPlugged) {
     const auto ports = DiscoverSerialPorts(sysfs.Root(), sysfs.ById());
     struct Case {
-        const char* spec;
+        const char* name;
         std::optional<std::string> device;
     } cases[] = {
         {"usb:0403:6001", "/dev/ttyUSB0"},        {"usb:0403:6001:A10K4TQS", "/dev/ttyUSB0"},
@@ -202,11 +202,11 @@ TEST_F(PortDiscovery, AUsbSpecFindsItsAdapterWhereverItIsPlugged) {
         {"usb:0403:6015", std::nullopt},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.name);
         std::string error;
-        const auto spec = ParseUsbPortSpec(c.spec, error);
-        ASSERT_TRUE(spec) << error;
-        EXPECT_EQ(DeviceForUsbPortSpec(*spec, ports), c.device);
+        const auto usb = ParseUsbPortName(c.name, error);
+        ASSERT_TRUE(usb) << error;
+        EXPECT_EQ(DeviceForUsbPortName(*usb, ports), c.device);
     }
 
     // Plugged in again, the FTDI adapter is ttyUSB2 at another place on the bus.
@@ -214,7 +214,7 @@ TEST_F(PortDiscovery, AUsbSpecFindsItsAdapterWhereverItIsPlugged) {
     replugged.AddUsbIdentity("usb2/2-1", "0403", "6001", "FTDI", "FT232R USB UART", "A10K4TQS");
     replugged.AddTty("usb2/2-1/2-1:1.0/ttyUSB2", "ttyUSB2");
     std::string error;
-    EXPECT_EQ(DeviceForUsbPortSpec(*ParseUsbPortSpec("usb:0403:6001:A10K4TQS", error),
+    EXPECT_EQ(DeviceForUsbPortName(*ParseUsbPortName("usb:0403:6001:A10K4TQS", error),
                                    DiscoverSerialPorts(replugged.Root(), replugged.ById())),
               "/dev/ttyUSB2");
 }

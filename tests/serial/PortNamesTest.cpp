@@ -4,9 +4,9 @@
 #include <ostream>
 #include <string>
 
+#include "SerialTestSupport.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
-#include "SerialTestSupport.h"
 
 using namespace kvq::serial;
 
@@ -81,18 +81,18 @@ TEST(PortMapTest, KeepsOnlyWellFormedEntriesInOrder) {
     EXPECT_EQ(map[1].devicePath, "/dev/ttyUSB1");
 }
 
-// A USB spec is read whole or refused with a reason: the ids are four
+// A usb: name is read whole or refused with a reason: the ids are four
 // hexadecimal digits, a serial number given is not empty.
-TEST(UsbPortSpecTest, ReadsWellFormedSpecsAndSaysWhatIsWrongWithOthers) {
+TEST(UsbPortNameTest, ReadsWellFormedNamesAndSaysWhatIsWrongWithOthers) {
     struct Case {
         const char* text;
-        std::optional<UsbPortSpec> spec;
-        const char* says;  // part of the error for a refused spec
+        std::optional<UsbPortName> expected;
+        const char* says;  // part of the error for a refused name
     } cases[] = {
-        {"usb:0403:6001", UsbPortSpec{"0403", "6001", ""}, ""},
-        {"usb:0403:6001:A10K4TQS", UsbPortSpec{"0403", "6001", "A10K4TQS"}, ""},
-        {"Usb:1A86:7523", UsbPortSpec{"1a86", "7523", ""}, ""},
-        {"usb:0403:6001:with:colons", UsbPortSpec{"0403", "6001", "with:colons"}, ""},
+        {"usb:0403:6001", UsbPortName{"0403", "6001", ""}, ""},
+        {"usb:0403:6001:A10K4TQS", UsbPortName{"0403", "6001", "A10K4TQS"}, ""},
+        {"Usb:1A86:7523", UsbPortName{"1a86", "7523", ""}, ""},
+        {"usb:0403:6001:with:colons", UsbPortName{"0403", "6001", "with:colons"}, ""},
         {"usb:", std::nullopt, "vendor id"},
         {"usb:0403", std::nullopt, "product id"},
         {"usb:0403:", std::nullopt, "product id"},
@@ -106,12 +106,12 @@ TEST(UsbPortSpecTest, ReadsWellFormedSpecsAndSaysWhatIsWrongWithOthers) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         std::string error;
-        const auto spec = ParseUsbPortSpec(c.text, error);
-        ASSERT_EQ(spec.has_value(), c.spec.has_value()) << error;
-        if (spec) {
-            EXPECT_EQ(spec->vendor, c.spec->vendor);
-            EXPECT_EQ(spec->product, c.spec->product);
-            EXPECT_EQ(spec->serial, c.spec->serial);
+        const auto usb = ParseUsbPortName(c.text, error);
+        ASSERT_EQ(usb.has_value(), c.expected.has_value()) << error;
+        if (usb) {
+            EXPECT_EQ(usb->vendor, c.expected->vendor);
+            EXPECT_EQ(usb->product, c.expected->product);
+            EXPECT_EQ(usb->serial, c.expected->serial);
             EXPECT_TRUE(error.empty()) << error;
         } else {
             EXPECT_NE(error.find(c.says), std::string::npos) << error;
@@ -120,9 +120,9 @@ TEST(UsbPortSpecTest, ReadsWellFormedSpecsAndSaysWhatIsWrongWithOthers) {
     }
 }
 
-// A spec that is malformed or matches no adapter names no device, whatever
+// A usb: name that is malformed or matches no adapter names no device, whatever
 // the port map holds.
-TEST(UsbPortSpecTest, NamesNoDeviceWithoutAMatchingAdapter) {
+TEST(UsbPortNameTest, NamesNoDeviceWithoutAMatchingAdapter) {
     ScopedPortMap map(std::string("COM1=/tmp/vtty"));
     EXPECT_EQ(DevicePathForPortName("usb:0403:6001"), std::nullopt);
     EXPECT_EQ(DevicePathForPortName("usb:nonsense"), std::nullopt);

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/MainDataStore.h"
-#include "ui/PortSelection.h"
 #include "core/ThreadMessages.h"
+#include "ui/PortSelection.h"
 
 using namespace kvq::core;
 using namespace kvq::serial;
@@ -131,10 +131,9 @@ TEST(PortMenu, MarksFollowThePortNumber) {
 
 TEST(PortMenu, PortsPastCom8FollowCom8) {
     PortSelection ports;
-    EXPECT_EQ(ports.EnumerateSerialPorts({Entry("\\Device\\Serial0", "COM12"),
-                                          Entry("\\Device\\Serial1", "COM2"),
-                                          Entry("\\Device\\Serial2", "COM300"),
-                                          Entry("\\Device\\Serial3", "COM9")}),
+    EXPECT_EQ(ports.EnumerateSerialPorts(
+                  {Entry("\\Device\\Serial0", "COM12"), Entry("\\Device\\Serial1", "COM2"),
+                   Entry("\\Device\\Serial2", "COM300"), Entry("\\Device\\Serial3", "COM9")}),
               4);
     ports.InitialisePortMenu();
     EXPECT_EQ(ports.MenuPorts(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 12}))
@@ -274,10 +273,10 @@ TEST(RememberedAdapter, TheInitialPortIsTheRememberedAdapterWhenPresent) {
         {"/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0", "COM3"},
         {"usb:0403:6001:Z9Y8X7", "COM4"},
         {"usb:1a86:7523", "COM2"},
-        {"usb:0403:6001", "COM3"},         // a spec without serial number: the first that matches
-        {"USB:0403:6001:z9y8x7", "COM1"},  // serial numbers are exact
+        {"usb:0403:6001", "COM3"},  // a usb: name without serial number: the first that matches
+        {"USB:0403:6001:z9y8x7", "COM1"},                         // serial numbers are exact
         {"/dev/serial/by-id/usb-FTDI_other-if00-port0", "COM1"},  // not plugged in
-        {"usb:0403", "COM1"},                                     // not a spec
+        {"usb:0403", "COM1"},                                     // not a usb: name
         {"COM4", "COM1"},                                         // a number is no identity
         {"", "COM1"},
     };
