@@ -16,8 +16,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -289,32 +289,39 @@ TEST_F(DialogAgainstSimulator, PortChangeReportsAPortThatCannotOpenAndKeepsTheMa
     EXPECT_TRUE(dialog->MenuCommand(32773)->isChecked());
 }
 
+namespace {
+
+// Every way a user closes the dialog, and the result each gives.
+struct WayOfClosing {
+    const char* way;
+    std::function<void(CKVQDlg&)> close;
+    int result;
+};
+const WayOfClosing WaysOfClosing[] = {
+    {"Close button",
+     [](CKVQDlg& d) { qobject_cast<QPushButton*>(d.Control(CKVQDlg::IdClose))->click(); },
+     QDialog::Rejected},
+    {"Esc",
+     [](CKVQDlg& d) {
+         QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+         QCoreApplication::sendEvent(&d, &key);
+     },
+     QDialog::Rejected},
+    {"close box", [](CKVQDlg& d) { d.close(); }, QDialog::Rejected},
+    {"Enter",
+     [](CKVQDlg& d) {
+         // Outside a field and a button, Enter is the dialog's OK.
+         d.Control(CKVQDlg::IdStatusList)->setFocus();
+         QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+         QCoreApplication::sendEvent(&d, &key);
+     },
+     QDialog::Accepted},
+};
+
+}  // namespace
+
 TEST_F(DialogAgainstSimulator, EveryWayOfClosingEndsWithinASecondWithTheWorkersJoined) {
-    const struct {
-        const char* way;
-        std::function<void(CKVQDlg&)> close;
-        int result;
-    } ways[] = {
-        {"Close button",
-         [](CKVQDlg& d) { qobject_cast<QPushButton*>(d.Control(CKVQDlg::IdClose))->click(); },
-         QDialog::Rejected},
-        {"Esc",
-         [](CKVQDlg& d) {
-             QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-             QCoreApplication::sendEvent(&d, &key);
-         },
-         QDialog::Rejected},
-        {"close box", [](CKVQDlg& d) { d.close(); }, QDialog::Rejected},
-        {"Enter",
-         [](CKVQDlg& d) {
-             // Outside a field and a button, Enter is the dialog's OK.
-             d.Control(CKVQDlg::IdStatusList)->setFocus();
-             QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-             QCoreApplication::sendEvent(&d, &key);
-         },
-         QDialog::Accepted},
-    };
-    for (const auto& w : ways) {
+    for (const auto& w : WaysOfClosing) {
         SCOPED_TRACE(w.way);
         NewProcess();
         Open();
@@ -404,42 +411,19 @@ TEST_F(DialogAgainstSimulator, PortsPastCom8AreListedAndOpened) {
 // While the actuator moves, every way of closing asks first; No keeps the
 // tool and the workers running, Yes closes.
 TEST_F(DialogAgainstSimulator, ClosingDuringAMoveAsksFirstEveryWay) {
-    const struct {
-        const char* way;
-        std::function<void(CKVQDlg&)> close;
-        int result;
-    } ways[] = {
-        {"Close button",
-         [](CKVQDlg& d) { qobject_cast<QPushButton*>(d.Control(CKVQDlg::IdClose))->click(); },
-         QDialog::Rejected},
-        {"Esc",
-         [](CKVQDlg& d) {
-             QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-             QCoreApplication::sendEvent(&d, &key);
-         },
-         QDialog::Rejected},
-        {"close box", [](CKVQDlg& d) { d.close(); }, QDialog::Rejected},
-        {"Enter",
-         [](CKVQDlg& d) {
-             d.Control(CKVQDlg::IdStatusList)->setFocus();
-             QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-             QCoreApplication::sendEvent(&d, &key);
-         },
-         QDialog::Accepted},
-    };
     const std::string moving =
         "The actuator is moving to a new tilt. Closing now leaves its tilt unchecked and the move "
         "unconfirmed. Close anyway?";
-    for (const auto& w : ways) {
+    for (const auto& w : WaysOfClosing) {
         SCOPED_TRACE(w.way);
         NewProcess();
         Open();
         ASSERT_TRUE(WaitUntilReady());
         Slider()->setValue(Actuator().currentTilt == 100 ? 0 : 100);
         Button(CKVQDlg::IdSetTilt)->click();
-        ASSERT_TRUE(WaitFor(
-            [&] { return process->actuator.Snapshot().state == ActuatorState::Testing; },
-            milliseconds(3000)));
+        ASSERT_TRUE(
+            WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Testing; },
+                    milliseconds(3000)));
 
         boxes.asked.clear();
         boxes.answer = false;
@@ -466,9 +450,9 @@ TEST_F(DialogAgainstSimulator, ClosingDuringADownloadAsksWithItsOwnText) {
         .write(reinterpret_cast<const char*>(image.data()),
                static_cast<std::streamsize>(image.size()));
     Open();
-    ASSERT_TRUE(WaitFor(
-        [&] { return process->actuator.Snapshot().state == ActuatorState::Updating; },
-        milliseconds(30000)));
+    ASSERT_TRUE(
+        WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Updating; },
+                milliseconds(30000)));
     boxes.answer = false;
     dialog->close();
     ASSERT_EQ(boxes.asked.size(), 1u);
@@ -493,9 +477,9 @@ TEST_F(DialogAgainstSimulator, EnterInAFieldNeverClosesAndSetsATypedTilt) {
     };
     auto* requested = qobject_cast<QLineEdit*>(dialog->Control(CKVQDlg::IdRequestedTilt));
     ASSERT_FALSE(requested->isReadOnly()) << "typing is possible when ready";
-    for (QWidget* field : {static_cast<QWidget*>(Models()->lineEdit()),
-                           dialog->Control(CKVQDlg::IdSerialNumber),
-                           dialog->Control(CKVQDlg::IdCurrentTilt)}) {
+    for (QWidget* field :
+         {static_cast<QWidget*>(Models()->lineEdit()), dialog->Control(CKVQDlg::IdSerialNumber),
+          dialog->Control(CKVQDlg::IdCurrentTilt)}) {
         enterIn(field);
         EXPECT_TRUE(dialog->isVisible()) << field->objectName().toStdString();
     }
@@ -525,8 +509,8 @@ TEST_F(DialogAgainstSimulator, EnterInAFieldNeverClosesAndSetsATypedTilt) {
     // Set Tilt takes a typed value too.
     Type(requested, "2");
     Button(CKVQDlg::IdSetTilt)->click();
-    ASSERT_TRUE(WaitFor([&] { return Actuator().currentTilt == 20 && Ready(); },
-                        milliseconds(20000)));
+    ASSERT_TRUE(
+        WaitFor([&] { return Actuator().currentTilt == 20 && Ready(); }, milliseconds(20000)));
     EXPECT_EQ(Slider()->value(), 20);
 }
 
@@ -582,8 +566,8 @@ TEST_F(DialogAgainstSimulator, CurrentTiltIsTheActuatorsAfterANarrowerModel) {
 // cannot be written is said in a box.
 TEST_F(DialogAgainstSimulator, SaveLineTraceWritesTheFramesKeptSinceTheStart) {
     std::string error;
-    ASSERT_TRUE(process->lineTrace.Start(process->serialPort, "kvq", "", LineTrace::DialogFrames,
-                                         error))
+    ASSERT_TRUE(
+        process->lineTrace.Start(process->serialPort, "kvq", "", LineTrace::DialogFrames, error))
         << error;
     Open();
     ASSERT_TRUE(WaitUntilReady());
@@ -601,7 +585,8 @@ TEST_F(DialogAgainstSimulator, SaveLineTraceWritesTheFramesKeptSinceTheStart) {
                       ("kvq-dialog-trace-" + std::to_string(::getpid()) + ".txt");
     dialog->SaveLineTraceTo(path.string());
     std::ifstream file(path);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     std::filesystem::remove(path);
     EXPECT_EQ(text.rfind("# kvq line trace, started ", 0), 0u) << text;
     EXPECT_NE(text.find(" OPEN 115200 COM1 | low latency: "), std::string::npos) << text;
