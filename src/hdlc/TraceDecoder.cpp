@@ -113,8 +113,10 @@ std::string FormatInformation(const CommandNameTable& names,
         (information[0] == 0xC0 || information[0] == 0xC1) && information[1] == 0x00) {
         auto payload = information.subspan(EricssonHeaderSize);
         const std::size_t length = information[2];
-        std::string text =
-            Ericsson(names, payload.first(std::min(length, payload.size())), fromPrimary);
+        // The length octet is read from the line: what it covers is named, but
+        // never less than the magic and the code, which are there in any case.
+        const std::size_t named = std::max(CodeEnd, std::min(length, payload.size()));
+        std::string text = Ericsson(names, payload.first(named), fromPrimary);
         if (length != payload.size())
             text += " (length " + std::to_string(length) + ", " + std::to_string(payload.size()) +
                     " octets follow)";

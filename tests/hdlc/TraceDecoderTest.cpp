@@ -293,3 +293,20 @@ TEST(RecentTrace, KeepsTheLastFramesAndTheOpenTheyBeganUnder) {
     EXPECT_EQ(few.Lines(),
               (std::vector<std::string>{"0.000 OPEN 115200 COM1 | low latency: x", "frame 1"}));
 }
+
+// The length octet of an I-frame's information comes from the line and can be
+// anything: one too short to cover the magic and the code does not make the
+// decoder read past what it names; the frame is named from what is there and
+// the length is reported beside it.
+TEST(TraceDecoder, AnInformationLengthShorterThanItsCodeIsReportedNotTrusted) {
+    for (const int length : {0, 2, 7}) {
+        SCOPED_TRACE(length);
+        Bytes information = kvq::testing::EricssonInformation(0xC0, 0x01020D0F, {0x00, 0x23});
+        information[2] = static_cast<std::uint8_t>(length);
+        const std::string text = FormatInformation(Names(), information, true);
+        EXPECT_EQ(text.rfind("SetTiltRequest", 0), 0u) << text;
+        EXPECT_NE(text.find("(length " + std::to_string(length) + ", 10 octets follow)"),
+                  std::string::npos)
+            << text;
+    }
+}
