@@ -21,7 +21,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 
-targets=(fuzz_link fuzz_actuator fuzz_antenna_table fuzz_settings)
+targets=(fuzz_link fuzz_actuator fuzz_antenna_table fuzz_settings fuzz_trace)
 root="$(pwd)"
 out="build/fuzz"
 build="$out/build"
