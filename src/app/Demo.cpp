@@ -138,11 +138,11 @@ std::optional<fs::path> FindExamplesDirectory() {
 }
 
 std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_t imageSize) {
-    std::vector<std::uint8_t> bytes(CVLX400E::FirmwareHeaderSize, 0);
+    std::vector<std::uint8_t> bytes(FirmwareHeaderSize, 0);
     bytes[0] = 0x01;
     bytes[1] = 0x00;
     // Eight characters at most, so a short version keeps its terminating NUL.
-    const std::size_t length = std::min(version.size(), CVLX400E::FirmwareHeaderSize - 2);
+    const std::size_t length = std::min(version.size(), FirmwareHeaderSize - 2);
     std::copy_n(version.begin(), length, bytes.begin() + 2);
     for (std::size_t i = 0; i < imageSize; ++i)
         bytes.push_back(static_cast<std::uint8_t>((i * 7 + 3) & 0xFF));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,10 +42,16 @@ struct ProcessObjects {
     WorkerThread actuatorThread;
 };
 
+// What the front end decides about the actuator's software for this run.
+struct FirmwareUse {
+    FirmwarePolicy policy = FirmwarePolicy::DownloadWhenDiffers;
+    std::filesystem::path file = "vlx400fw.bin";  // relative: to the working directory
+};
+
 // Reads the settings and readies the actuator's record. False when the
 // settings name no supported model: the program must then end at once,
 // silently, with exit code 0.
-bool PrepareProcess(ProcessObjects& process);
+bool PrepareProcess(ProcessObjects& process, const FirmwareUse& firmware = {});
 
 // Hands the front end's controls to the actuator, and loads the antenna table
 // into the model list. False when no model could be listed: then no worker
