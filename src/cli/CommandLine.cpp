@@ -6,12 +6,18 @@
 #include <limits>
 
 const char* const CliUsage =
-    "usage: kvqctl [--port COMn|/dev/PATH] [--timeout SECONDS] [--json] [--demo] COMMAND\n"
+    "usage: kvqctl [--port COMn|/dev/PATH] [--timeout SECONDS] [--json] [--demo]\n"
+    "              [--firmware FILE] COMMAND\n"
     "commands:\n"
     "  status              wait until the actuator is checked, print its identity and tilt\n"
     "  monitor             print status changes until interrupted or the time-out\n"
     "  set-tilt DEGREES    set the electrical tilt (e.g. 6.5 or -1.5) and read it back\n"
-    "  change-model NAME   assign the antenna model with this display name\n";
+    "  change-model NAME   assign the antenna model with this display name\n"
+    "  update-firmware     download the firmware file (--firmware FILE, default\n"
+    "                      vlx400fw.bin in the working directory) when the actuator's\n"
+    "                      version differs, and wait until it is ready on it; the only\n"
+    "                      command that writes the actuator's software. Default time-out\n"
+    "                      120 s plus 1 s per KiB of the file\n";
 
 std::optional<std::int32_t> ParseTiltDegrees(const std::string& text) {
     // Digits, an optional sign and at most one decimal: no exponents, no
@@ -69,13 +75,19 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
             options.json = true;
         } else if (arg == "--demo") {
             options.demo = true;
-        } else if (arg == "--port" || arg == "--timeout") {
+        } else if (arg == "--port" || arg == "--timeout" || arg == "--firmware") {
             if (i + 1 >= args.size()) {
                 error = arg + " needs a value";
                 return std::nullopt;
             }
             const std::string& value = args[++i];
-            if (arg == "--port") {
+            if (arg == "--firmware") {
+                if (value.empty()) {
+                    error = "--firmware needs the path of a firmware file";
+                    return std::nullopt;
+                }
+                options.firmware = value;
+            } else if (arg == "--port") {
                 if (value.empty()) {
                     error = "--port needs a port name such as COM1 or /dev/ttyUSB0";
                     return std::nullopt;
@@ -111,6 +123,8 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         options.command = CliOptions::Command::SetTilt;
     } else if (command == "change-model") {
         options.command = CliOptions::Command::ChangeModel;
+    } else if (command == "update-firmware") {
+        options.command = CliOptions::Command::UpdateFirmware;
     } else {
         error = "unknown command '" + command + "'";
         return std::nullopt;

@@ -7,10 +7,11 @@
 
 // What kvqctl was asked to do.
 struct CliOptions {
-    enum class Command { Status, Monitor, SetTilt, ChangeModel };
+    enum class Command { Status, Monitor, SetTilt, ChangeModel, UpdateFirmware };
 
     std::optional<std::string> port;  // COMn or /dev/PATH; none: the lowest present port
     std::optional<double> timeoutSeconds;
+    std::optional<std::string> firmware;  // the firmware file; none: vlx400fw.bin
     bool json = false;
     bool demo = false;
     Command command = Command::Status;

@@ -45,7 +45,8 @@ std::string JsonString(const std::string& text) {
 }  // namespace
 
 std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                       const DeviceSnapshot& device) {
+                       const DeviceSnapshot& device,
+                       const std::optional<std::string>& firmwareFileVersion) {
     std::ostringstream json;
     double progress = device.progress;
     if (!std::isfinite(progress)) progress = 0;
@@ -63,7 +64,10 @@ std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
          << ",\"currentTilt\":" << device.currentTilt                      //
          << ",\"requestedTilt\":" << device.requestedTilt                  //
          << ",\"problemText\":" << JsonString(device.problemText)          //
-         << ",\"progress\":" << progressText << "}";
+         << ",\"progress\":" << progressText;
+    if (firmwareFileVersion)
+        json << ",\"firmwareFileVersion\":" << JsonString(*firmwareFileVersion);
+    json << "}";
     return json.str();
 }
 

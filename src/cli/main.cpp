@@ -15,20 +15,14 @@
 #include "app/Process.h"
 #include "app/StopSignals.h"
 #include "cli/CommandLine.h"
+#include "cli/ExitCodes.h"
+#include "cli/FirmwareUpdate.h"
 #include "cli/Report.h"
 #include "cli/Terminal.h"
 #include "serial/PortNames.h"
 #include "status/TestEngine.h"
 
 namespace {
-
-enum ExitCode {
-    ExitDone = 0,
-    ExitProblem = 1,
-    ExitUsage = 2,
-    ExitTimeout = 3,
-    ExitNoPort = 4,
-};
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -44,8 +38,8 @@ std::string LowestPresentPort() {
 
 class Session {
 public:
-    Session(ProcessObjects& process, const CliOptions& options)
-        : process_(process), options_(options), device_(process.actuator) {
+    Session(ProcessObjects& process, const CliOptions& options, const FirmwareAtStart& firmware)
+        : process_(process), options_(options), firmware_(firmware), device_(process.actuator) {
         if (options.timeoutSeconds) {
             deadline_ =
                 SteadyClock::now() +
@@ -82,6 +76,8 @@ public:
                 return SetTilt();
             case CliOptions::Command::ChangeModel:
                 return ChangeModel();
+            case CliOptions::Command::UpdateFirmware:
+                return UpdateFirmware();
         }
         return ExitUsage;
     }
@@ -205,6 +201,18 @@ private:
         return Finish(code);
     }
 
+    // The download, when the versions differ, runs as part of identification;
+    // the wait ends when the actuator is ready again or has failed.
+    int UpdateFirmware() {
+        const int code = WaitUntilReady();
+        const UpdateOutcome outcome = JudgeUpdate(code, firmware_, device_.Snapshot());
+        if (!outcome.message.empty()) {
+            std::fprintf(outcome.isError || options_.json ? stderr : stdout, "kvqctl: %s\n",
+                         outcome.message.c_str());
+        }
+        return Finish(outcome.exitCode);
+    }
+
     // Everything reported at the end comes from one snapshot of the record,
     // the status lines included, so they cannot contradict each other.
     int Finish(int code, bool report = true) {
@@ -215,8 +223,15 @@ private:
         EndProgressLine();
         if (code == ExitDone && !device.problemText.empty()) code = ExitProblem;
         if (code == ExitTimeout) std::fprintf(stderr, "kvqctl: timed out\n");
+        if (options_.command != CliOptions::Command::UpdateFirmware) {
+            if (const auto note = VersionDifference(firmware_, device))
+                std::fprintf(stderr, "kvqctl: %s\n", note->c_str());
+        }
+        std::optional<std::string> fileVersion;
+        if (firmware_.file.status == FirmwareFile::Status::Valid)
+            fileVersion = firmware_.file.version;
         if (options_.json) {
-            std::printf("%s\n", DeviceJson(lines, device).c_str());
+            std::printf("%s\n", DeviceJson(lines, device, fileVersion).c_str());
         } else if (report && (code == ExitDone || code == ExitProblem)) {
             std::printf("%s", DeviceReport(device).c_str());
         }
@@ -226,6 +241,7 @@ private:
 
     ProcessObjects& process_;
     const CliOptions& options_;
+    const FirmwareAtStart& firmware_;
     CVLX400E& device_;
     std::optional<SteadyClock::time_point> deadline_;
     std::shared_ptr<ChangeSignal> wake_ = std::make_shared<ChangeSignal>();
@@ -246,6 +262,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvqctl: %s\n%s", error.c_str(), CliUsage);
         return ExitUsage;
     }
+    // A firmware file given by name is taken from where kvqctl was started.
+    const std::filesystem::path firmwarePath = FirmwarePathFor(options->firmware);
+    const bool updateFirmware = options->command == CliOptions::Command::UpdateFirmware;
+
     // The demo's directory must be the working directory before the settings
     // and the antenna table are read; it outlives the workers.
     std::unique_ptr<DemoSession> demo;
@@ -264,7 +284,8 @@ int main(int argc, char** argv) {
     }
 
     ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
-    if (!PrepareProcess(process)) return ExitDone;  // a variant this tool does not serve
+    const FirmwareUse firmwareUse{FirmwarePolicyFor(updateFirmware), firmwarePath};
+    if (!PrepareProcess(process, firmwareUse)) return ExitDone;  // a variant this tool does not serve
 
     HeadlessTiltSlider slider;
     HeadlessModelList models;
@@ -275,6 +296,14 @@ int main(int argc, char** argv) {
                      "in %s)\n",
                      std::filesystem::current_path(ignored).c_str());
         return ExitUsage;
+    }
+
+    // Checked before the port is opened: a file that cannot be sent is never
+    // near the actuator.
+    const FirmwareAtStart firmware = ReadFirmwareAtStart(firmwarePath);
+    if (const auto refusal = FirmwareFileRefusal(firmware, updateFirmware)) {
+        std::fprintf(stderr, "kvqctl: %s\n", refusal->c_str());
+        if (updateFirmware) return ExitUsage;
     }
 
     const std::string port = options->port ? *options->port : LowestPresentPort();
@@ -299,11 +328,12 @@ int main(int argc, char** argv) {
     }
 
     CliOptions effective = *options;
-    if (!effective.timeoutSeconds && effective.command != CliOptions::Command::Monitor) {
-        // Long enough for a firmware download of a few hundred kilobytes.
+    if (!effective.timeoutSeconds && updateFirmware) {
+        effective.timeoutSeconds = UpdateFirmwareTimeoutSeconds(firmware.file.size);
+    } else if (!effective.timeoutSeconds && effective.command != CliOptions::Command::Monitor) {
         effective.timeoutSeconds = 900;
     }
-    Session session(process, effective);
+    Session session(process, effective, firmware);
     WatchStopSignals([&session](int signal) { session.OnSignal(signal); });
     StartWorkers(process, port);
     const int code = session.Run();

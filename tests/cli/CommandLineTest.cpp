@@ -29,6 +29,7 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         {{"set-tilt", "7.50"}, Command::SetTilt, 75, "", "", false},
         {{"change-model", "Wide_Range"}, Command::ChangeModel, 0, "Wide_Range", "", false},
         {{"change-model", "--", "-odd-name"}, Command::ChangeModel, 0, "-odd-name", "", false},
+        {{"update-firmware"}, Command::UpdateFirmware, 0, "", "", false},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -39,6 +40,13 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         EXPECT_EQ(options->modelName, c.model);
         EXPECT_EQ(options->port.value_or(""), c.port);
         EXPECT_EQ(options->json, c.json);
+        EXPECT_EQ(options->firmware, std::nullopt);
+    }
+    for (const char* command : {"status", "update-firmware"}) {
+        std::string error;
+        const auto options = ParseCommandLine({"--firmware", "fw/new.bin", command}, error);
+        ASSERT_TRUE(options) << error;
+        EXPECT_EQ(options->firmware, "fw/new.bin") << command;
     }
 }
 
@@ -64,6 +72,9 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         {{"--timeout", "-3", "status"}, "--timeout"},
         {{"--timeout", "inf", "status"}, "--timeout"},
         {{"--port", "", "status"}, "--port"},
+        {{"--firmware", "", "update-firmware"}, "--firmware"},
+        {{"update-firmware", "--firmware"}, "needs a value"},
+        {{"update-firmware", "now"}, "unexpected argument"},
     };
     for (const auto& c : cases) {
         std::string error;
