@@ -27,6 +27,9 @@ inline constexpr const char AntennaNotFound[] = "ANTENNA NOT FOUND";
 inline constexpr const char PortClosedWord[] = "Port closed?";
 inline constexpr const char ConnectedWord[] = "Connected";
 inline constexpr const char DisconnectedWord[] = "Disconnected";
+// Boxes about the actuator's software.
+inline constexpr const char FirmwareFileCaption[] = "Firmware File Error";
+inline constexpr const char UpdateNotTakenCaption[] = "Software Update Failed";
 inline constexpr const char AboutTitle[] = "About Torvin RDQX";
 inline constexpr const char AboutProduct[] =
     "This is the Torvin Ericsson-compatible actuator Quellmark (RDQX).  ";

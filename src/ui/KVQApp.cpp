@@ -31,7 +31,9 @@ CKVQApp::CKVQApp(ProcessObjects& process) : process_(process) {}
 CKVQApp::~CKVQApp() = default;
 
 bool CKVQApp::Prepare() {
-    return PrepareProcess(process_);
+    // The desktop tool keeps the actuator at the file's version without being
+    // asked; a file that fails its check is never sent.
+    return PrepareProcess(process_, FirmwareUse{FirmwarePolicy::DownloadWhenDiffers, "vlx400fw.bin"});
 }
 
 int CKVQApp::InitInstance(int& argc, char** argv,

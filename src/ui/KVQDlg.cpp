@@ -299,6 +299,15 @@ void CKVQDlg::RefreshDisplay() {
     if (view.statusLines && statusLines_.Accept(*view.statusLines))
         ShowStatusLines(*view.statusLines);
 
+    if (view.firmwareNotices != firmwareNoticesShown_) {
+        firmwareNoticesShown_ = view.firmwareNotices;
+        if (view.firmwareNotice) ShowSoon(*view.firmwareNotice);
+    }
+    // The bar carries its own words only during a download: the percentage
+    // and the time left.
+    progress_->setTextVisible(!view.progressText.empty());
+    progress_->setFormat(Text(view.progressText));
+
     if (view.controlsEnabled) {
         changeModelButton_->setEnabled(true);
         setTiltButton_->setEnabled(true);

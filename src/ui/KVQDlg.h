@@ -141,4 +141,5 @@ private:
     bool stopped_ = false;
     bool joined_ = false;
     bool endedByInitialisation_ = false;
+    std::uint32_t firmwareNoticesShown_ = 0;
 };
