@@ -12,7 +12,7 @@ constexpr std::size_t VersionAt = 2;
 // The estimate waits for this much of the download, so one slow first block
 // does not make a wild figure.
 constexpr std::uint32_t EstimateAfterMs = 1000;
-constexpr std::uint64_t EstimateAfterBytes = 2 * 56;
+constexpr std::uint64_t EstimateAfterBytes = std::uint64_t{2} * 56;  // two blocks
 
 std::string Hex(std::uint8_t byte) {
     char text[8];

@@ -49,8 +49,8 @@ FirmwarePolicy FirmwarePolicyFor(bool updateFirmware) {
 }
 
 double UpdateFirmwareTimeoutSeconds(std::uint64_t fileSize) {
-    const double kib = static_cast<double>((fileSize + 1023) / 1024);
-    return UpdateBaseSeconds + UpdateSecondsPerKiB * kib;
+    const std::uint64_t kib = (fileSize + 1023) / 1024;  // a part KiB counts whole
+    return UpdateBaseSeconds + UpdateSecondsPerKiB * static_cast<double>(kib);
 }
 
 std::optional<std::string> FirmwareFileRefusal(const FirmwareAtStart& firmware,
