@@ -38,6 +38,12 @@
 #include "core/ThreadMessages.h"
 #include "support/ManualClock.h"
 
+using namespace kvq::core;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::app;
+using namespace kvq::testing;
+
 namespace {
 
 constexpr std::uint32_t StartTick = 1000;
@@ -109,7 +115,9 @@ void RequireText(const std::string& text, std::size_t maxChars) {
 
 }  // namespace
 
-// Puts the record in the state the input starts from.
+namespace kvq::actuator {
+
+// Puts the record in the state the input starts from; a friend of the record.
 class ActuatorTestAccess {
 public:
     template <class Change>
@@ -122,6 +130,8 @@ public:
         device.sliderFollowsTilt_ = sliderFollows;
     }
 };
+
+}  // namespace kvq::actuator
 
 namespace {
 

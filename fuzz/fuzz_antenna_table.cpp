@@ -13,6 +13,8 @@
 #include "antenna/AntennaTableFile.h"
 #include "FuzzSupport.h"
 
+using namespace kvq::antenna;
+
 namespace {
 
 bool HasSeparator(std::string_view text) {

@@ -30,6 +30,10 @@
 #include "hdlc/FrameCodec.h"
 #include "hdlc/HDLCPrimary.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+namespace hdlc = kvq::hdlc;
+
 namespace {
 
 // The device's end of the link: a queue drained after every frame.

@@ -13,6 +13,8 @@
 #include "settings/KVQSystem.h"
 #include "settings/ProfileFile.h"
 
+using namespace kvq::settings;
+
 namespace {
 
 void RequireText(const std::string& text) {

@@ -54,19 +54,32 @@ while IFS= read -r file; do
 done < <(find src -name '*.h' -o -name '*.cpp' | sort)
 
 # Forward declarations are no way round it: a type defined in a library may not
-# be named in code (comments aside) of a library that may not include it.
+# be named in code (comments aside) of a library that may not include it. Each
+# library's code lives in namespace kvq::<folder> (types at namespace scope start
+# their line, the namespace is not indented), and a nested namespace of a header
+# (actuator's cmd, ui's ui_text) belongs to its library too.
 layers=(core serial hdlc antenna settings actuator status app ui cli win32ui)
-declare -A defined
+declare -A defined namespaces
 for layer in "${layers[@]}"; do
   [ -d "src/$layer" ] || continue
-  defined[$layer]="$(grep -hoE '^(class|struct|enum class) [A-Z][A-Za-z0-9_]{5,}( final)? *(:|\{)' src/"$layer"/*.h 2>/dev/null |
-    sed -E 's/^(class|struct|enum class) ([A-Za-z0-9_]+).*/\2/' | sort -u | tr '\n' ' ')"
+  defined[$layer]="$(grep -hoE '^(class|struct|enum class|enum) [A-Z][A-Za-z0-9_]{5,}( final)? *(:|\{)' src/"$layer"/*.h 2>/dev/null |
+    sed -E 's/^(class|struct|enum class|enum) ([A-Za-z0-9_]+).*/\2/' | sort -u | tr '\n' ' ')"
+  namespaces[$layer]="$({ grep -hoE '^namespace [a-z_]+ \{' src/"$layer"/*.h 2>/dev/null || true; } |
+    sed -E 's/^namespace ([a-z_]+).*/\1/' | sort -u | tr '\n' ' ')"
 done
 for layer in "${layers[@]}"; do
   [ -d "src/$layer" ] || continue
   for other in "${layers[@]}"; do
-    [ -n "${defined[$other]:-}" ] || continue
+    [ -d "src/$other" ] || continue
     grep -qw -- "$other" <<<"${allowed[$layer]}" && continue
+    # The library's namespace, as kvq::<folder> or relative to kvq, and its nested ones.
+    for ns in "$other" ${namespaces[$other]:-}; do
+      if hits="$(grep -rnE --include='*.h' --include='*.cpp' -- "(^|[^:A-Za-z0-9_])(kvq::)?$ns::|kvq::$ns\b" "src/$layer" | grep -vE '^[^:]+:[0-9]+:\s*//')"; then
+        echo "check-layers: src/$layer names namespace $ns, which belongs to $other:" >&2
+        sed 's/^/    /' <<<"$hits" >&2
+        bad=1
+      fi
+    done
     for name in ${defined[$other]}; do
       if hits="$(grep -rnw --include='*.h' --include='*.cpp' -- "$name" "src/$layer" | grep -vE '^[^:]+:[0-9]+:\s*//')"; then
         echo "check-layers: src/$layer names $name, which belongs to $other:" >&2

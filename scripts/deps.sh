@@ -8,7 +8,9 @@ packages=(
   googletest libgtest-dev libgmock-dev
   util-linux passwd
   qt6-base-dev xvfb xauth
+  libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Everything the project promises, from a fresh machine: installs what is
 # missing, builds, and runs the whole suite in the normal build, again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, and each fuzz target for 30 seconds (scripts/fuzz.sh); first
+# ThreadSanitizer, each fuzz target for 30 seconds (scripts/fuzz.sh), and the
+# Windows build under Wine (scripts/test-windows.sh); first
 # it checks that every include in src/ points down the layers (scripts/check-layers.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,4 +31,6 @@ run asan
 run tsan
 echo "== fuzz"
 scripts/fuzz.sh 30
+echo "== windows"
+scripts/test-windows.sh
 echo "all test runs passed"

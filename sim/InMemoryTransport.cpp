@@ -1,5 +1,9 @@
 #include "sim/SimTransport.h"
 
+using namespace kvq::serial;
+
+namespace kvq::sim {
+
 namespace {
 
 class FarEndTransport final : public SimTransport {
@@ -31,3 +35,5 @@ private:
 std::unique_ptr<SimTransport> InMemoryTransport(InMemoryLine::FarEnd& far) {
     return std::make_unique<FarEndTransport>(far);
 }
+
+}  // namespace kvq::sim

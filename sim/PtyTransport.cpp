@@ -11,6 +11,8 @@
 
 #include "sim/SimTransport.h"
 
+namespace kvq::sim {
+
 namespace {
 
 // Octets are paced by sleeping until each one's time; the default timer slack
@@ -236,3 +238,5 @@ std::unique_ptr<SimTransport> OpenDeviceTransport(const std::string& path, std::
     }
     return std::make_unique<PtyTransport>(fd, -1);
 }
+
+}  // namespace kvq::sim

@@ -2,6 +2,11 @@
 
 #include "hdlc/FrameCodec.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+
+namespace kvq::sim {
+
 namespace {
 
 // U-frame commands the station knows, poll bit set.
@@ -291,3 +296,5 @@ SecondaryLink::Body SecondaryLink::SendNext() {
 SecondaryLink::Body SecondaryLink::Supervisory(std::uint8_t address, std::uint8_t nr) const {
     return Body{address, hdlc::RrControl(nr)};
 }
+
+}  // namespace kvq::sim

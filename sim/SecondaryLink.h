@@ -11,6 +11,8 @@
 
 #include "sim/SimApplication.h"
 
+namespace kvq::sim {
+
 // Which sequence number a misnumbered answer gets wrong.
 enum class SequenceFault {
     SendSequence,     // I-frames go out with N(S) one ahead of the station's V(S)
@@ -116,3 +118,5 @@ private:
     std::uint32_t faultsLeft_ = 0;
     std::uint32_t misnumbered_ = 0;
 };
+
+}  // namespace kvq::sim

@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+namespace kvq::sim {
+
 // The two ways the actuator talks: its own framing at 115200 baud, or AISG at
 // 9600 baud where it must first be given an address.
 enum class SimMode { Ericsson, Aisg };
@@ -74,3 +76,5 @@ public:
                                                            std::span<const std::uint8_t> info,
                                                            SimLinkControl& link) override;
 };
+
+}  // namespace kvq::sim

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+using namespace kvq::hdlc;
+
+namespace kvq::sim {
+
 namespace {
 
 // Decimal digits only, from 0 to max.
@@ -284,3 +288,5 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
         return fail("option " + actuatorOption + " has no effect with --echo");
     return {std::move(result), {}};
 }
+
+}  // namespace kvq::sim

@@ -8,6 +8,8 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
+namespace kvq::sim {
+
 // What the vlx400-sim command line asks for.
 struct SimCommandLine {
     SimOptions options;
@@ -26,3 +28,5 @@ struct SimCommandLineResult {
 SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> arguments);
 
 const char* SimUsage();
+
+}  // namespace kvq::sim

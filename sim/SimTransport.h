@@ -12,6 +12,8 @@
 #include "serial/InMemoryLine.h"
 #include "sim/SecondaryLink.h"
 
+namespace kvq::sim {
+
 // The simulator's end of the line: a pseudo-terminal's master or a served
 // device (PtyTransport.cpp), or the far end of an in-memory line.
 class SimTransport {
@@ -41,4 +43,6 @@ std::unique_ptr<SimTransport> CreatePtyTransport(SimMode mode, std::string& path
 // A device (a serial port wired to the tool's) served as it is.
 std::unique_ptr<SimTransport> OpenDeviceTransport(const std::string& path, std::string& error);
 // The far end of an in-memory line; the line must outlive the transport.
-std::unique_ptr<SimTransport> InMemoryTransport(InMemoryLine::FarEnd& far);
+std::unique_ptr<SimTransport> InMemoryTransport(serial::InMemoryLine::FarEnd& far);
+
+}  // namespace kvq::sim

@@ -7,6 +7,12 @@
 
 #include "sim/Vlx400Application.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::hdlc;
+
+namespace kvq::sim {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -302,3 +308,5 @@ bool SimulatedActuator::Chance(double share) {
     if (share >= 1.0) return true;
     return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < share;
 }
+
+}  // namespace kvq::sim

@@ -19,6 +19,8 @@
 #include "sim/SimApplication.h"
 #include "sim/SimTransport.h"
 
+namespace kvq::sim {
+
 struct SimOptions {
     SimMode mode = SimMode::Ericsson;
     // Send each octet when it would have left a real line (10 bits per octet at
@@ -86,7 +88,7 @@ public:
     // Serves an existing device (a serial port wired to the tool's) instead.
     bool StartOnDevice(const std::string& path);
     // Serves the far end of an in-memory line, which must outlive the run.
-    bool StartOnLine(InMemoryLine& line);
+    bool StartOnLine(serial::InMemoryLine& line);
     // Prompt: the thread is woken. The line goes away with it, as an adapter pulled out does; the
     // station keeps its state, and Start brings it back on a new pseudo-terminal.
     void Stop();
@@ -172,3 +174,5 @@ private:
     std::uint32_t corruptInformationLeft_ = 0;
     std::deque<ReceivedFrame> log_;
 };
+
+}  // namespace kvq::sim

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace kvq::sim {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -619,3 +621,5 @@ std::optional<Bytes> Vlx400Application::HandleAisg(Vlx400Command command,
     // The vendor procedures are acknowledged by sending the field back.
     return Bytes(field.begin(), field.end());
 }
+
+}  // namespace kvq::sim

@@ -17,6 +17,8 @@
 #include "sim/SimApplication.h"
 #include "sim/Vlx400Protocol.h"
 
+namespace kvq::sim {
+
 // Every command the actuator takes, by the name the fault options use.
 enum class Vlx400Command : std::uint8_t {
     Open,
@@ -215,3 +217,5 @@ private:
     std::uint32_t malformedCommands_ = 0;
     std::uint32_t refusedCommands_ = 0;
 };
+
+}  // namespace kvq::sim

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace kvq::sim {
+
 // The actuator's application messages as the actuator sees them. Kept here and
 // not taken from the tool, so the simulator stays an independent partner.
 namespace vlx {
@@ -101,3 +103,5 @@ constexpr std::size_t ImageHeaderSize = 10;
 constexpr std::size_t ImageVersionAt = 2;
 
 }  // namespace vlx
+
+}  // namespace kvq::sim

@@ -13,7 +13,9 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
-int main(int argc, char** argv) {
+namespace kvq::sim {
+
+int Main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const auto parsed = ParseSimCommandLine(arguments);
     if (!parsed.commandLine) {
@@ -62,4 +64,10 @@ int main(int argc, char** argv) {
     }
     actuator.Stop();
     return 0;
+}
+
+}  // namespace kvq::sim
+
+int main(int argc, char** argv) {
+    return kvq::sim::Main(argc, argv);
 }

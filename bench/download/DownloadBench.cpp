@@ -22,7 +22,13 @@
 #include "sim/Vlx400Application.h"
 #include "sim/Vlx400Protocol.h"
 
-using namespace reliability;
+using namespace kvq::hdlc;
+using namespace kvq::actuator;
+using namespace kvq::sim;
+using namespace kvq::testing;
+
+using namespace kvq::testing::reliability;
+namespace hdlc = kvq::hdlc;
 using std::chrono::duration;
 using std::chrono::milliseconds;
 using std::chrono::seconds;

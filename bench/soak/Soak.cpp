@@ -42,7 +42,13 @@
 #include "support/ToolUnderTest.h"
 #include "sim/Vlx400Application.h"
 
-using namespace reliability;
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::sim;
+using namespace kvq::testing;
+
+using namespace kvq::testing::reliability;
 using std::chrono::duration;
 using std::chrono::duration_cast;
 using std::chrono::milliseconds;

@@ -25,7 +25,13 @@
 #include "sim/Vlx400Application.h"
 #include "support/ToolUnderTest.h"
 
-using namespace reliability;
+using namespace kvq::hdlc;
+using namespace kvq::app;
+using namespace kvq::sim;
+using namespace kvq::testing;
+
+using namespace kvq::testing::reliability;
+namespace hdlc = kvq::hdlc;
 using std::chrono::duration;
 using std::chrono::milliseconds;
 using SteadyClock = std::chrono::steady_clock;

@@ -6,6 +6,10 @@
 #include "core/MainDataStore.h"
 #include "core/TimeSource.h"
 
+using namespace kvq::core;
+
+namespace kvq::actuator {
+
 namespace {
 
 // Slot 1 is the only device; its station address is slot + 19 = 20.
@@ -97,3 +101,5 @@ void ActuatorThread(CVLX400E& device, CMainDataStore& context, ThreadId self) {
     while (loop.Turn()) {
     }
 }
+
+}  // namespace kvq::actuator

@@ -4,17 +4,22 @@
 
 #include "core/ThreadMessages.h"
 
+namespace kvq::core {
 class CMainDataStore;
+}  // namespace kvq::core
+
+namespace kvq::actuator {
+
 class CVLX400E;
 
 // The requests a front end posts to the actuator thread; each carries what
 // the record must show once the thread has taken it. False when the thread
 // could not be told.
-bool PostSetTilt(ThreadId actuatorThread, std::int32_t targetTenths);
-bool PostChangeModel(ThreadId actuatorThread, std::int32_t modelIndex);
+bool PostSetTilt(core::ThreadId actuatorThread, std::int32_t targetTenths);
+bool PostChangeModel(core::ThreadId actuatorThread, std::int32_t modelIndex);
 
 // One message, as the thread handles it; a reply block is freed afterwards.
-void HandleActuatorMessage(CVLX400E& device, ThreadMessage& message);
+void HandleActuatorMessage(CVLX400E& device, core::ThreadMessage& message);
 
 // The actuator thread's turns: a step's pause runs to its end before any
 // message is taken; otherwise one message is handled, or the idle work that
@@ -22,7 +27,7 @@ void HandleActuatorMessage(CVLX400E& device, ThreadMessage& message);
 // deadline together, and without a deadline only on its queue.
 class ActuatorLoop {
 public:
-    ActuatorLoop(CVLX400E& device, CMainDataStore& context, ThreadId self);
+    ActuatorLoop(CVLX400E& device, core::CMainDataStore& context, core::ThreadId self);
     ActuatorLoop(const ActuatorLoop&) = delete;
     ActuatorLoop& operator=(const ActuatorLoop&) = delete;
 
@@ -32,10 +37,12 @@ public:
 
 private:
     CVLX400E& device_;
-    CMainDataStore& context_;
-    ThreadId self_;
+    core::CMainDataStore& context_;
+    core::ThreadId self_;
 };
 
 // The actuator thread's whole life: takes its queue, marks the record as the
 // device in slot 1 (station address 20), and turns until stop.
-void ActuatorThread(CVLX400E& device, CMainDataStore& context, ThreadId self);
+void ActuatorThread(CVLX400E& device, core::CMainDataStore& context, core::ThreadId self);
+
+}  // namespace kvq::actuator

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+using namespace kvq::core;
+
+namespace kvq::actuator {
+
 namespace cmd {
 
 namespace {
@@ -219,3 +223,5 @@ std::string Reply::CountedText(std::size_t countAt, std::size_t maxChars) const 
 }
 
 }  // namespace cmd
+
+}  // namespace kvq::actuator

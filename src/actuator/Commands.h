@@ -9,6 +9,8 @@
 
 #include "core/CommandBuffer.h"
 
+namespace kvq::actuator {
+
 // The application messages exchanged with the actuator: builders for every
 // request, ready to post to the link thread, and a reader for replies that
 // never reads past the payload it was given.
@@ -74,33 +76,35 @@ constexpr std::uint8_t AddressOf(std::int32_t deviceIndex) {
 
 // Ericsson mode: payload at data offset 5, posted as MsgCommand.
 // OpenRequest and GetTiltRequest carry the 16-bit value; other codes nothing.
-CommandBufferPtr Command(std::int32_t deviceIndex, std::uint32_t code, std::uint16_t value = 1);
+core::CommandBufferPtr Command(std::int32_t deviceIndex, std::uint32_t code,
+                               std::uint16_t value = 1);
 // Only ReadDataPage carries the byte (the page index).
-CommandBufferPtr Vendor(std::int32_t deviceIndex, std::uint8_t subCommand, std::uint8_t byte = 0);
-CommandBufferPtr PrepareRequest2Command(std::int32_t deviceIndex);
-CommandBufferPtr PrepareRequest3Command(std::int32_t deviceIndex);
+core::CommandBufferPtr Vendor(std::int32_t deviceIndex, std::uint8_t subCommand,
+                              std::uint8_t byte = 0);
+core::CommandBufferPtr PrepareRequest2Command(std::int32_t deviceIndex);
+core::CommandBufferPtr PrepareRequest3Command(std::int32_t deviceIndex);
 // The low 16 bits of the requested tilt (tenths of a degree), big-endian.
-CommandBufferPtr SetTiltCommand(std::int32_t deviceIndex, std::int32_t requestedTilt);
-CommandBufferPtr ModeSelectCommand(std::int32_t deviceIndex);
+core::CommandBufferPtr SetTiltCommand(std::int32_t deviceIndex, std::int32_t requestedTilt);
+core::CommandBufferPtr ModeSelectCommand(std::int32_t deviceIndex);
 // The name and its NUL, 16 bytes at most (a longer name goes as its first 16).
-CommandBufferPtr WriteModelCommand(std::int32_t deviceIndex, std::string_view newModelName);
+core::CommandBufferPtr WriteModelCommand(std::int32_t deviceIndex, std::string_view newModelName);
 // 1 to 56 bytes of the firmware file; more are refused (nullptr).
-CommandBufferPtr DownloadBlockCommand(std::int32_t deviceIndex,
-                                      std::span<const std::uint8_t> block);
+core::CommandBufferPtr DownloadBlockCommand(std::int32_t deviceIndex,
+                                            std::span<const std::uint8_t> block);
 
 // AISG mode: the raw information field at data offset 2, posted as MsgRawCommand.
-CommandBufferPtr AisgConfigureCommand(std::int32_t deviceIndex,
-                                      std::span<const std::uint16_t, 16> configFirst,
-                                      std::span<const std::uint16_t, 16> configSecond);
-CommandBufferPtr AisgPrepareCommand(std::int32_t deviceIndex);
-CommandBufferPtr AisgModeSelectCommand(std::int32_t deviceIndex);
-CommandBufferPtr AisgRestartCommand(std::int32_t deviceIndex);
+core::CommandBufferPtr AisgConfigureCommand(std::int32_t deviceIndex,
+                                            std::span<const std::uint16_t, 16> configFirst,
+                                            std::span<const std::uint16_t, 16> configSecond);
+core::CommandBufferPtr AisgPrepareCommand(std::int32_t deviceIndex);
+core::CommandBufferPtr AisgModeSelectCommand(std::int32_t deviceIndex);
+core::CommandBufferPtr AisgRestartCommand(std::int32_t deviceIndex);
 
 // A reply's payload (the valid bytes of the buffer the link delivered). Every
 // read past the end answers nothing, so a short reply never counts as a match.
 class Reply {
 public:
-    explicit Reply(const CommandBuffer& buffer);
+    explicit Reply(const core::CommandBuffer& buffer);
     explicit Reply(std::span<const std::uint8_t> payload) : payload_(payload) {}
 
     std::size_t Size() const { return payload_.size(); }
@@ -129,3 +133,5 @@ private:
 };
 
 }  // namespace cmd
+
+}  // namespace kvq::actuator

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace kvq::actuator {
+
 // The two dialog controls that the actuator thread drives. The desktop front
 // end implements them by handing each call to its own thread; the headless
 // front end and the tests use plain implementations.
@@ -27,3 +29,5 @@ public:
     // Selects the first entry whose text is exactly the name; none: no change.
     virtual void SelectModelName(std::string_view name) = 0;
 };
+
+}  // namespace kvq::actuator

@@ -1,10 +1,12 @@
 #include "actuator/FirmwareFile.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
+
+namespace kvq::actuator {
 
 namespace {
 
@@ -147,8 +149,10 @@ std::optional<std::uint32_t> DownloadMsLeft(const FirmwareFacts& facts, std::uin
     if (facts.bytesTotal == 0 || facts.bytesAcknowledged == 0) return std::nullopt;
     if (facts.bytesAcknowledged >= facts.bytesTotal) return 0;
     const auto elapsed = static_cast<std::uint32_t>(nowTick - facts.firstBlockTick);
-    if (elapsed < EstimateAfterMs || facts.bytesAcknowledged < EstimateAfterBytes) return std::nullopt;
-    const double perByte = static_cast<double>(elapsed) / static_cast<double>(facts.bytesAcknowledged);
+    if (elapsed < EstimateAfterMs || facts.bytesAcknowledged < EstimateAfterBytes)
+        return std::nullopt;
+    const double perByte =
+        static_cast<double>(elapsed) / static_cast<double>(facts.bytesAcknowledged);
     const double left = perByte * static_cast<double>(facts.bytesTotal - facts.bytesAcknowledged);
     return static_cast<std::uint32_t>(std::min(left, 4.0e9));
 }
@@ -160,10 +164,12 @@ std::string DownloadProgressText(int percent, std::optional<std::uint32_t> msLef
     const std::uint32_t seconds = (*msLeft + 999) / 1000;
     char left[32];
     if (seconds >= 3600) {
-        std::snprintf(left, sizeof left, ", %u:%02u:%02u left", seconds / 3600,
-                      seconds / 60 % 60, seconds % 60);
+        std::snprintf(left, sizeof left, ", %u:%02u:%02u left", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
     } else {
         std::snprintf(left, sizeof left, ", %u:%02u left", seconds / 60, seconds % 60);
     }
     return text + left;
 }
+
+}  // namespace kvq::actuator

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kvq::actuator {
+
 // The firmware file "vlx400fw.bin": a 10-byte header (a nonzero byte, one
 // more, the version text up to its NUL) and the image after it. Nothing of a
 // file goes to the actuator before it has passed CheckFirmwareImage, and what
@@ -82,3 +84,5 @@ struct FirmwareFacts {
 std::optional<std::uint32_t> DownloadMsLeft(const FirmwareFacts& facts, std::uint32_t nowTick);
 // "42%, 1:35 left" or "42%" while too little is known.
 std::string DownloadProgressText(int percent, std::optional<std::uint32_t> msLeft);
+
+}  // namespace kvq::actuator

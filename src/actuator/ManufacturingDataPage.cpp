@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace kvq::actuator {
+
 void CManufacturingDataPage::ResetPage() {
     const std::uint32_t mark = ValidMark;
     for (std::size_t i = 0; i < 4; ++i)
@@ -35,3 +37,5 @@ void CManufacturingDataPage::SetCounter(std::size_t byteOffset, std::uint16_t va
     image_[byteOffset] = static_cast<std::uint8_t>(value);
     image_[byteOffset + 1] = static_cast<std::uint8_t>(value >> 8);
 }
+
+}  // namespace kvq::actuator

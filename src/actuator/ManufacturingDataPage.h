@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+namespace kvq::actuator {
+
 // The image of the actuator's four 32-byte data pages, read during identity
 // reading, with a few fields this tool knows by position. Nothing sends it
 // anywhere; it is kept with the device record.
@@ -31,3 +33,5 @@ public:
 private:
     std::array<std::uint8_t, ImageSize> image_{};
 };
+
+}  // namespace kvq::actuator

@@ -15,6 +15,11 @@
 #include "antenna/AntennaTable.h"
 #include "core/TimeSource.h"
 
+using namespace kvq::core;
+using namespace kvq::antenna;
+
+namespace kvq::actuator {
+
 namespace {
 
 constexpr const char* NoModelText = "NO RECOGNIZED ANTENNA MODEL?";
@@ -100,7 +105,8 @@ struct PreamblePlan {
 };
 
 bool VariantIsServed(std::string_view variant) {
-    return variant == "E-VLX400" || variant == "VLX400-002";
+    return std::find(ServedVariants.begin(), ServedVariants.end(), variant) !=
+           ServedVariants.end();
 }
 
 CVLX400E::CVLX400E() = default;
@@ -665,21 +671,19 @@ void CVLX400E::OnTiltReply(const CommandBuffer& buffer) {
 
 void CVLX400E::TiltReadBack(std::int32_t value) {
     const DeviceSnapshot r = Snapshot();
-    bool outside = false;
-    if (value < r.minTilt) {
-        outside = true;
-        value = r.minTilt;
-    }
-    if (value > r.maxTilt) {
-        outside = true;
-        value = r.maxTilt;
-    }
+    // The record keeps the tilt the actuator reports, also outside the
+    // model's range (a model change may have narrowed it); only the slider,
+    // which cannot show such a tilt, is held to the range.
+    const bool outside = value < r.minTilt || value > r.maxTilt;
+    const std::int32_t onSlider =
+        outside ? std::clamp(value, r.minTilt, std::max(r.minTilt, r.maxTilt)) : value;
     if (r.state == ActuatorState::Testing) {
         const std::int32_t span = std::abs(moveTargetTilt_ - moveStartTilt_);
         const double progress =
-            span == 0 ? 100.0 : static_cast<double>(std::abs(value - moveStartTilt_) * 100 / span);
+            span == 0 ? 100.0
+                      : static_cast<double>(std::abs(onSlider - moveStartTilt_) * 100 / span);
         const bool final = r.step == N(TiltStep::AwaitFinalTilt);
-        if (final) SetSliderPosition(value);
+        if (final) SetSliderPosition(onSlider);
         // The move's end is one change: whoever looks sees it all or none of it.
         Update([&](DeviceSnapshot& rec) {
             if (outside) rec.problemText = NoModelText;
@@ -691,7 +695,7 @@ void CVLX400E::TiltReadBack(std::int32_t value) {
             SetStateLocked(ActuatorState::ScanSerial);
         });
     } else if (r.state == ActuatorState::ScanSerial) {
-        SetSliderPosition(value);
+        SetSliderPosition(onSlider);
         Update([&](DeviceSnapshot& rec) {
             if (outside) rec.problemText = NoModelText;
             rec.currentTilt = value;
@@ -942,3 +946,5 @@ void CVLX400E::OnConversionReply(const CommandBuffer& buffer) {
         SetState(ActuatorState::Failed);
     }
 }
+
+}  // namespace kvq::actuator

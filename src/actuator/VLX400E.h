@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -19,7 +20,12 @@
 #include "hdlc/DeadlineTimer.h"
 #include "hdlc/LinkDevice.h"
 
+namespace kvq::antenna {
 class CAntennaTable;
+}  // namespace kvq::antenna
+
+namespace kvq::actuator {
+
 class ModelListControl;
 class TiltSliderControl;
 // How an operation runs the shared preamble (defined with the sequences).
@@ -144,17 +150,31 @@ struct DeviceSnapshot {
     bool ReadyForRequests() const {
         return state == ActuatorState::ScanSerial && checkComplete && tiltAnswered;
     }
+
+    // The progress of the operation under way (the check, a download, a model
+    // change or a move) in whole percent, 0 to 100; 0 when none runs.
+    int OperationProgress() const {
+        using enum ActuatorState;
+        const bool busy = state == Updating || setupPending == 1 ||
+                          (state == ScanSerial && !checkComplete) || state == Testing;
+        if (!busy || !(progress > 0.0)) return 0;  // a NaN too
+        return progress >= 100.0 ? 100 : static_cast<int>(progress);
+    }
 };
 
+// The settings' Variant values that name a model this tool serves, exactly as
+// they must be written.
+inline constexpr std::array<std::string_view, 2> ServedVariants = {"E-VLX400", "VLX400-002"};
+
 // Whether the settings' Variant names a model this tool serves; anything else
-// must end the program at once, silently, with exit code 0.
+// must end the program at once with exit code 0.
 bool VariantIsServed(std::string_view variant);
 
 // The one connected E-VLX400: its device record and the operations that the
 // actuator thread runs on it (identity reading, the check, tilt, firmware
 // download, model change and conversion). The record is read as a snapshot;
 // every change to it is counted, so others can wait for one.
-class CVLX400E final : public LinkDevice {
+class CVLX400E final : public hdlc::LinkDevice {
 public:
     CVLX400E();
     ~CVLX400E() override;
@@ -163,7 +183,7 @@ public:
 
     // --- wiring, before the threads start ---
     // Where commands go: the link thread's id, asked for at every send.
-    void SetLinkThread(std::function<ThreadId()> linkThreadId) {
+    void SetLinkThread(std::function<core::ThreadId()> linkThreadId) {
         linkThreadId_ = std::move(linkThreadId);
     }
     // The firmware file to keep the actuator at; "vlx400fw.bin" in the working directory.
@@ -171,17 +191,17 @@ public:
     const std::filesystem::path& FirmwarePath() const { return firmwarePath_; }
     // Whether identification may download the file (the front end's choice).
     void SetFirmwarePolicy(FirmwarePolicy policy) { firmwarePolicy_ = policy; }
-    void SetAntennaTable(const CAntennaTable* table) { table_ = table; }
+    void SetAntennaTable(const antenna::CAntennaTable* table) { table_ = table; }
     // The two controls this record drives; nullptr lets go of them.
     void SetControls(TiltSliderControl* tiltSlider, ModelListControl* modelList);
-    void SetThreadId(ThreadId id) { threadId_.store(id); }
-    ThreadId ThreadIdOfActuator() const { return threadId_.load(); }
+    void SetThreadId(core::ThreadId id) { threadId_.store(id); }
+    core::ThreadId ThreadIdOfActuator() const { return threadId_.load(); }
     void SetDeviceIndex(std::int32_t index) { deviceIndex_.store(index); }
 
     // --- reading the record ---
     DeviceSnapshot Snapshot() const;
     // Counts every change to the record.
-    ChangeSignal& Changes() { return changes_; }
+    core::ChangeSignal& Changes() { return changes_; }
     const CManufacturingDataPage& ManufacturingData() const { return manufacturingData_; }
 
     // --- the record's own rules ---
@@ -229,25 +249,25 @@ public:
     void OnDeviceLost();
     void OnAisgDeviceFound();
     // A reply from the link, handed to the running operation by state.
-    void OnReply(const CommandBuffer& reply);
+    void OnReply(const core::CommandBuffer& reply);
 
     // --- start operations and reply handlers of each operation ---
     void StartReading();
-    void OnReadingReply(const CommandBuffer& reply);
+    void OnReadingReply(const core::CommandBuffer& reply);
     void StartCheck();
-    void OnCheckReply(const CommandBuffer& reply);
+    void OnCheckReply(const core::CommandBuffer& reply);
     void StartSetTilt();
-    void OnTiltReply(const CommandBuffer& reply);
+    void OnTiltReply(const core::CommandBuffer& reply);
     void PollTilt();
     void StartUpdate();
-    void OnUpdatingReply(const CommandBuffer& reply);
+    void OnUpdatingReply(const core::CommandBuffer& reply);
     void RestartAfterUpdate();
     void StartModelChange();
-    void OnModelChangeReply(const CommandBuffer& reply);
+    void OnModelChangeReply(const core::CommandBuffer& reply);
     void StartAisgSetup();
-    void OnAisgSetupReply(const CommandBuffer& reply);
+    void OnAisgSetupReply(const core::CommandBuffer& reply);
     void StartConversion();
-    void OnConversionReply(const CommandBuffer& reply);
+    void OnConversionReply(const core::CommandBuffer& reply);
 
     // --- time: the pauses a step prescribes, and the idle work ---
     // While a step's pause runs, the thread takes no message until it ends.
@@ -280,7 +300,7 @@ public:
     // LinkDevice
     std::int32_t LinkState() const override;
     std::int32_t LinkSetupPending() const override;
-    ThreadId LinkThreadIdOfDevice() const override { return threadId_.load(); }
+    core::ThreadId LinkThreadIdOfDevice() const override { return threadId_.load(); }
 
 private:
     friend class ActuatorTestAccess;  // tests put the record in the state a case starts from
@@ -315,15 +335,15 @@ private:
     void SetProblem(std::string_view text);
     void SetProgress(double progress);
 
-    void Send(CommandBufferPtr command);
-    void SendRaw(CommandBufferPtr command);
+    void Send(core::CommandBufferPtr command);
+    void SendRaw(core::CommandBufferPtr command);
     void PostToLink(std::uint32_t message, std::uintptr_t wParam = 0);
     void Pause(std::uint32_t ms, AfterPause then);
     // The shared opening: true when the reply was a preamble step's and the
     // next request is sent.
     bool AdvancePreamble(const PreamblePlan& plan, std::uint32_t code, std::int32_t at);
-    // A tilt read back: clamped to the model's range, shown, and in Testing
-    // the end of the move.
+    // A tilt read back: recorded as reported, shown on the slider within the
+    // model's range, and in Testing the end of the move.
     void TiltReadBack(std::int32_t value);
     bool SendNextBlock();
     void SendDownloadEnd();
@@ -335,13 +355,13 @@ private:
 
     mutable std::mutex mutex_;
     DeviceSnapshot record_;
-    DeadlineTimer replyDeadline_;
-    ChangeSignal changes_;
+    hdlc::DeadlineTimer replyDeadline_;
+    core::ChangeSignal changes_;
 
     std::atomic<std::int32_t> deviceIndex_{0};
-    std::atomic<ThreadId> threadId_{0};
-    std::function<ThreadId()> linkThreadId_;
-    const CAntennaTable* table_ = nullptr;
+    std::atomic<core::ThreadId> threadId_{0};
+    std::function<core::ThreadId()> linkThreadId_;
+    const antenna::CAntennaTable* table_ = nullptr;
     std::mutex controlsMutex_;
     TiltSliderControl* tiltSlider_ = nullptr;
     ModelListControl* modelList_ = nullptr;
@@ -384,3 +404,5 @@ private:
     };
     std::optional<NotTaken> notTaken_;
 };
+
+}  // namespace kvq::actuator

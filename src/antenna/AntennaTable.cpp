@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+namespace kvq::antenna {
+
 bool CAntennaTable::SetCapacity(int count) {
     if (count < 0 || count > MaxRecords) return false;
     if (count == 0) {
@@ -68,6 +70,7 @@ void CAntennaTable::Clear() {
     loadWarnings_.clear();
     warningsLeftOut_ = false;
     loadFailureText_.clear();
+    sourceFile_.clear();
 }
 
 void CAntennaTable::AddLoadWarning(int line, std::string text) {
@@ -78,3 +81,5 @@ void CAntennaTable::AddLoadWarning(int line, std::string text) {
         loadWarnings_.push_back({0, "further warnings were left out"});
     }
 }
+
+}  // namespace kvq::antenna

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kvq::antenna {
+
 // One antenna model: what the actuator stores as its model, the tilt range and
 // the configuration values that a model change sends to the actuator.
 struct AntennaRecord {
@@ -62,7 +64,7 @@ public:
     std::optional<int> FindByKey(std::string_view key) const;
     std::optional<int> FindByName(std::string_view displayName) const;
 
-    // Empties records, version, warnings and failure text before a new load.
+    // Empties records, version, warnings, failure text and file name before a new load.
     void Clear();
 
     const std::vector<AntennaLoadWarning>& LoadWarnings() const { return loadWarnings_; }
@@ -71,6 +73,9 @@ public:
     // The message for the user after a load that found no header line; empty otherwise.
     const std::string& LoadFailureText() const { return loadFailureText_; }
     void SetLoadFailureText(std::string text) { loadFailureText_ = std::move(text); }
+    // The file the records came from, as the loader was given it; empty before a load.
+    const std::string& SourceFile() const { return sourceFile_; }
+    void SetSourceFile(std::string path) { sourceFile_ = std::move(path); }
 
 private:
     std::vector<AntennaRecord> records_;
@@ -78,4 +83,7 @@ private:
     std::vector<AntennaLoadWarning> loadWarnings_;
     bool warningsLeftOut_ = false;
     std::string loadFailureText_;
+    std::string sourceFile_;
 };
+
+}  // namespace kvq::antenna

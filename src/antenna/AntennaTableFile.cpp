@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace kvq::antenna {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -274,10 +276,14 @@ private:
         }
         record.key = std::string(key);
 
-        // As a scanf-style read would, the columns after one that is not a
-        // number count as missing.
+        // Without both tilt limits the model would get a range it does not have.
+        if (columns.count < 3) {
+            Warn(line, "the line gives no minimum and maximum tilt; line ignored");
+            return true;
+        }
+        // A number column that is not wholly a number rejects the line: taking
+        // it as missing would assign a model with a tilt range of 0 to 0.
         std::size_t scanned = 1;
-        bool numberFailed = false;
         static constexpr std::array<const char*, 3> numberNames = {"minimum tilt", "maximum tilt",
                                                                    "auxiliary value"};
         std::array<long long, 3> numbers{};
@@ -287,12 +293,10 @@ private:
             const NumberSyntax syntax =
                 isAux ? ParseDecimal(column, numbers[n]) : ParseSigned(column, numbers[n]);
             if (syntax != NumberSyntax::Ok) {
-                numbers[n] = 0;
-                numberFailed = true;
                 Warn(line, std::string("the ") + numberNames[n] + " " + Quote(column) +
-                               " is not a number; it and the columns after it were taken as "
-                               "missing");
-                break;
+                               (isAux ? " is not a decimal number" : " is not a number") +
+                               "; line ignored");
+                return true;
             }
             const bool inRange =
                 isAux ? (numbers[n] >= 0 && numbers[n] <= UINT16_MAX) : FitsInt16(numbers[n]);
@@ -304,7 +308,7 @@ private:
             }
             ++scanned;
         }
-        if (!numberFailed) scanned = columns.count;
+        scanned = columns.count;
         record.minTilt = static_cast<std::int16_t>(numbers[0]);
         record.maxTilt = static_cast<std::int16_t>(numbers[1]);
         record.auxValue = static_cast<std::uint16_t>(numbers[2]);
@@ -337,10 +341,10 @@ private:
         } else {
             record.displayName = record.key;
         }
-        if (scanned < 5 && !numberFailed) {
+        if (scanned < 5) {
             Warn(line, "the line ends after column " + std::to_string(scanned) +
-                           "; missing numbers were taken as 0 and the configuration as "
-                           "not supplied");
+                           "; a missing auxiliary value was taken as 0 and the configuration "
+                           "as not supplied");
         }
         ParseConfigHex(config, record);
 
@@ -439,6 +443,7 @@ std::string FindAntennaTableFile(const fs::path& directory) {
 
 bool LoadAntennaTableFile(const fs::path& path, CAntennaTable& table) {
     table.Clear();
+    table.SetSourceFile(path.string());
     bool headerSeen = false;
     const std::optional<TableText> text = ReadTableText(path);
     if (!text) {
@@ -493,3 +498,5 @@ int CountLines(const fs::path& path) {
     const std::optional<TableText> text = ReadTableText(path);
     return text ? CountLinesIn(text->bytes) : 0;
 }
+
+}  // namespace kvq::antenna

@@ -7,6 +7,8 @@
 
 #include "antenna/AntennaTable.h"
 
+namespace kvq::antenna {
+
 // Bounds on what a table file may cost: bytes read from one file, characters
 // kept of one line, digits of one configuration text (16 groups of eight).
 inline constexpr std::size_t MaxTableFileBytes = 4 * 1024 * 1024;
@@ -31,3 +33,5 @@ int ParseConfigHex(std::string_view text, AntennaRecord& record);
 
 // Lines in the file (within the first MaxTableFileBytes); 0 when it cannot be read.
 int CountLines(const std::filesystem::path& path);
+
+}  // namespace kvq::antenna

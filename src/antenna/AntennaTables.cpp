@@ -6,6 +6,8 @@
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
 
+namespace kvq::antenna {
+
 std::vector<std::string> LoadAntennaTables(CAntennaTable& table) {
     std::error_code error;
     const std::filesystem::path directory = std::filesystem::current_path(error);
@@ -15,6 +17,8 @@ std::vector<std::string> LoadAntennaTables(CAntennaTable& table) {
     // Its answer is not needed: a file without header still lists the record it
     // stored, and the reason is in the table's warnings and failure text.
     LoadAntennaTableFile(name, table);
+    // Named in full, so a technician can find the file the tool chose.
+    table.SetSourceFile((directory / name).string());
 
     std::vector<std::string> names;
     AntennaRecord record;
@@ -22,3 +26,32 @@ std::vector<std::string> LoadAntennaTables(CAntennaTable& table) {
         names.push_back(record.displayName);
     return names;
 }
+
+std::string TableSummary(const CAntennaTable& table) {
+    if (table.SourceFile().empty()) return {};
+    const int count = table.RecordCount();
+    return "antenna table " + table.SourceFile() + ": " + std::to_string(count) +
+           (count == 1 ? " model" : " models") + ", version " +
+           std::to_string(table.TableVersion());
+}
+
+std::vector<std::string> TableWarningLines(const CAntennaTable& table) {
+    std::vector<std::string> lines;
+    for (const auto& warning : table.LoadWarnings()) {
+        std::string line = table.SourceFile();
+        if (warning.line > 0) line += ":" + std::to_string(warning.line);
+        lines.push_back(line + ": " + warning.text);
+    }
+    return lines;
+}
+
+std::string DescribeTableLoad(const CAntennaTable& table, std::string_view prefix) {
+    const std::string summary = TableSummary(table);
+    if (summary.empty()) return {};
+    std::string text = std::string(prefix) + summary + "\n";
+    for (const auto& line : TableWarningLines(table))
+        text += std::string(prefix) + line + "\n";
+    return text;
+}
+
+}  // namespace kvq::antenna

@@ -6,11 +6,18 @@
 #include <system_error>
 
 #include "actuator/VLX400E.h"
+#include "antenna/AntennaTableFile.h"
 #include "app/Environment.h"
 #include "serial/InMemoryLine.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
+
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::sim;
+
+namespace kvq::app {
 
 namespace fs = std::filesystem;
 
@@ -98,6 +105,7 @@ struct DemoSession::State {
     std::optional<std::string> previousPortMap;
     bool portMapSet = false;
     std::string modelKey;
+    fs::path tableSource;
     std::shared_ptr<Vlx400Application> application;
     InMemoryLine line;
     DemoLine toolLine{line.ToolEnd()};
@@ -151,8 +159,15 @@ std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_
 
 bool DemoSession::Start(std::string& error) {
     State& s = *state_;
+    // A table in the working directory is the one to try in the demo.
+    std::error_code noDirectory;
+    const fs::path here = fs::current_path(noDirectory);
+    if (s.settings.tableFromWorkingDirectory && !noDirectory) {
+        if (const std::string found = antenna::FindAntennaTableFile(here); !found.empty())
+            s.tableSource = here / found;
+    }
     const auto examples = FindExamplesDirectory();
-    if (!examples) {
+    if (s.tableSource.empty() && !examples) {
         error =
             "the demo needs the sample antenna table (an examples/*.ascu file) and found none in";
         for (const auto& place : ExampleDirectories())
@@ -168,14 +183,19 @@ bool DemoSession::Start(std::string& error) {
     }
 
     std::error_code failed;
-    for (fs::directory_iterator it(*examples, failed), end; !failed && it != end;
-         it.increment(failed)) {
-        if (it->path().extension() == ".ascu")
-            fs::copy_file(it->path(), s.directory / it->path().filename(), failed);
+    if (!s.tableSource.empty()) {
+        fs::copy_file(s.tableSource, s.directory / s.tableSource.filename(), failed);
+    } else {
+        for (fs::directory_iterator it(*examples, failed), end; !failed && it != end;
+             it.increment(failed)) {
+            if (it->path().extension() == ".ascu") {
+                fs::copy_file(it->path(), s.directory / it->path().filename(), failed);
+                s.tableSource = it->path();
+            }
+        }
     }
     if (failed) {
-        error = "cannot copy the sample antenna table from " + examples->string() + ": " +
-                failed.message();
+        error = "cannot copy the antenna table " + s.tableSource.string() + ": " + failed.message();
         return false;
     }
 
@@ -210,7 +230,10 @@ bool DemoSession::Start(std::string& error) {
     }
 
     if (const char* old = std::getenv(PortMapVariable)) s.previousPortMap = old;
-    const std::string ports = std::string("COM1=") + InMemoryLinePath;
+    // COM1 is the simulator; ports the variable named already stay in the
+    // menu (the first entry for a name wins).
+    std::string ports = std::string("COM1=") + InMemoryLinePath;
+    if (s.previousPortMap && !s.previousPortMap->empty()) ports += ";" + *s.previousPortMap;
     SetEnvironmentVariable(PortMapVariable, ports);
     s.portMapSet = true;
     s.previousDirectory = fs::current_path(failed);
@@ -220,6 +243,10 @@ bool DemoSession::Start(std::string& error) {
         return false;
     }
     return true;
+}
+
+const fs::path& DemoSession::TableSource() const {
+    return state_->tableSource;
 }
 
 const fs::path& DemoSession::Directory() const {
@@ -245,3 +272,5 @@ SimulatedActuator& DemoSession::Simulator() {
 Vlx400Application& DemoSession::Application() {
     return *state_->application;
 }
+
+}  // namespace kvq::app

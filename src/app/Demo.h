@@ -8,9 +8,16 @@
 #include <string>
 #include <vector>
 
+namespace kvq::serial {
 class SerialLine;
+}  // namespace kvq::serial
+
+namespace kvq::sim {
 class SimulatedActuator;
 class Vlx400Application;
+}  // namespace kvq::sim
+
+namespace kvq::app {
 
 // How the simulated actuator of a demo behaves; the defaults are the
 // simulator's own (a realistic pace), tests shorten the waits.
@@ -18,12 +25,14 @@ struct DemoSettings {
     std::chrono::milliseconds restartSilence{3000};
     std::int32_t tiltSpeed = 10;  // tenths of a degree per second
     bool pace = true;             // bytes at the speed of the wire
+    // The working directory's antenna table, when it has one, instead of the sample.
+    bool tableFromWorkingDirectory = true;
 };
 
 // The demo both front ends offer with --demo: a simulated E-VLX400 inside the
 // process on an in-memory line, offered as COM1, and a fresh working directory
-// with the sample antenna table and a firmware file of the simulator's own
-// version (so no download starts). Start moves the process into that
+// with the working directory's antenna table (else the sample) and a firmware
+// file of the simulator's own version (so no download starts). Start moves the process into that
 // directory; the end of the session moves back, removes it and puts the port
 // variable back as it was.
 // Set up before any worker thread starts: it changes the environment and the
@@ -39,15 +48,17 @@ public:
     bool Start(std::string& error);
 
     const std::filesystem::path& Directory() const;
+    // The table the demo copied: the working directory's, or the sample.
+    const std::filesystem::path& TableSource() const;
     // The name the port list gives COM1; the tool's line is ToolLine() whatever
     // the name.
     std::string DevicePath() const;
     // The tool's end of the line; it lives as long as the session.
-    SerialLine& ToolLine();
+    serial::SerialLine& ToolLine();
     // The model the simulated actuator starts with (its key in the table).
     const std::string& ModelKey() const;
-    SimulatedActuator& Simulator();
-    Vlx400Application& Application();
+    sim::SimulatedActuator& Simulator();
+    sim::Vlx400Application& Application();
 
 private:
     struct State;
@@ -63,3 +74,5 @@ std::optional<std::filesystem::path> FindExamplesDirectory();
 // "vlx400fw.bin" content: a 10-byte header (0x01 0x00, the version text, a
 // NUL) followed by an image.
 std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_t imageSize);
+
+}  // namespace kvq::app

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace kvq::app {
+
 // The few things of the process's surroundings that the demo changes for the
 // life of a session, one implementation per platform.
 
@@ -16,3 +18,5 @@ std::filesystem::path MakeTemporaryDirectory(const std::string& prefix);
 
 // The running program's own file; empty when the system does not say.
 std::filesystem::path ExecutablePath();
+
+}  // namespace kvq::app

@@ -2,6 +2,8 @@
 
 #include "app/Environment.h"
 
+namespace kvq::app {
+
 void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
     if (value)
         ::setenv(name.c_str(), value->c_str(), 1);
@@ -24,3 +26,5 @@ std::filesystem::path ExecutablePath() {
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::path() : self;
 }
+
+}  // namespace kvq::app

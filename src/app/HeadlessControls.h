@@ -9,10 +9,12 @@
 
 #include "actuator/Controls.h"
 
+namespace kvq::app {
+
 // The dialog's two controls for a front end without a screen: they keep what
 // they are told, so it can be printed and checked.
 
-class HeadlessTiltSlider : public TiltSliderControl {
+class HeadlessTiltSlider : public actuator::TiltSliderControl {
 public:
     void SetRange(std::int32_t minimum, std::int32_t maximum) override {
         std::lock_guard lock(mutex_);
@@ -44,7 +46,7 @@ private:
     std::atomic<std::int32_t> position_{0};
 };
 
-class HeadlessModelList : public ModelListControl {
+class HeadlessModelList : public actuator::ModelListControl {
 public:
     void AddModelName(std::string_view name) override {
         std::lock_guard lock(mutex_);
@@ -75,3 +77,5 @@ private:
     std::vector<std::string> names_;
     int selected_ = -1;
 };
+
+}  // namespace kvq::app

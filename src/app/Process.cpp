@@ -2,10 +2,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 
 #include "actuator/ActuatorThread.h"
 #include "actuator/Controls.h"
 #include "antenna/AntennaTables.h"
+
+using namespace kvq::core;
+using namespace kvq::hdlc;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::settings;
+
+namespace kvq::app {
 
 bool PrepareProcess(ProcessObjects& process, const FirmwareUse& firmware) {
     process.settings.Initialise();
@@ -16,6 +26,24 @@ bool PrepareProcess(ProcessObjects& process, const FirmwareUse& firmware) {
     CLinkThread& link = process.linkStation;
     process.actuator.SetLinkThread([&link] { return link.LinkThreadId(); });
     return true;
+}
+
+std::string UnservedVariantSentence(const CKVQSystem& settings) {
+    std::error_code error;
+    std::filesystem::path file = std::filesystem::absolute(settings.SettingsFile, error);
+    if (error) file = settings.SettingsFile;
+    // The value comes from a file: nothing in it may drive the terminal.
+    std::string value;
+    for (const char c : settings.Variant)
+        value += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    std::string accepted;
+    for (const auto served : ServedVariants)
+        accepted += std::string(accepted.empty() ? "" : " or ") + "\"" + std::string(served) + "\"";
+    return "The settings file " + file.lexically_normal().string() + " sets Variant to " +
+           (value.empty() ? std::string("nothing") : "\"" + value + "\"") + " in section [" +
+           std::string(CKVQSystem::Section) +
+           "], which is not a model this tool serves; the accepted values are " + accepted +
+           " (exactly so, letter case included).";
 }
 
 bool PrepareControls(ProcessObjects& process, TiltSliderControl* tiltSlider,
@@ -78,3 +106,5 @@ bool RequestSetTilt(ProcessObjects& process, std::int32_t targetTenths) {
 bool RequestModelChange(ProcessObjects& process, std::int32_t modelIndex) {
     return PostChangeModel(process.actuator.ThreadIdOfActuator(), modelIndex);
 }
+
+}  // namespace kvq::app

@@ -16,8 +16,12 @@
 #include "settings/KVQSystem.h"
 #include "status/TestEngine.h"
 
+namespace kvq::actuator {
 class ModelListControl;
 class TiltSliderControl;
+}  // namespace kvq::actuator
+
+namespace kvq::app {
 
 // The objects of one run of the tool, in the order the program brings them
 // into being, and the threads that work on them. Both front ends (the dialog
@@ -25,39 +29,44 @@ class TiltSliderControl;
 struct ProcessObjects {
     // The line is this system's serial port unless one is handed in (the
     // demo's in-memory line), which must outlive the objects.
-    explicit ProcessObjects(SerialLine* line = nullptr)
-        : ownLine(line ? nullptr : MakeSystemSerialLine()), serialPort(line ? *line : *ownLine) {}
+    explicit ProcessObjects(serial::SerialLine* line = nullptr)
+        : ownLine(line ? nullptr : serial::MakeSystemSerialLine()),
+          serialPort(line ? *line : *ownLine) {}
 
-    CAntennaTable antennaTable;
-    CMainDataStore SystemContext;
-    CLinkThread linkStation;
-    CKVQSystem settings;
-    std::unique_ptr<SerialLine> ownLine;
-    SerialLine& serialPort;
+    antenna::CAntennaTable antennaTable;
+    core::CMainDataStore SystemContext;
+    hdlc::CLinkThread linkStation;
+    settings::CKVQSystem settings;
+    std::unique_ptr<serial::SerialLine> ownLine;
+    serial::SerialLine& serialPort;
     // The one actuator: device slot 1, station address 20.
-    CVLX400E actuator;
-    CTestEngine testEngine{
+    actuator::CVLX400E actuator;
+    status::CTestEngine testEngine{
         SystemContext, actuator, [this] { return serialPort.IsOpen.load() != 0; },
         [this] { linkStation.StartLinkThread(serialPort, SystemContext, &actuator); }};
-    WorkerThread actuatorThread;
+    core::WorkerThread actuatorThread;
 };
 
 // What the front end decides about the actuator's software for this run.
 struct FirmwareUse {
-    FirmwarePolicy policy = FirmwarePolicy::DownloadWhenDiffers;
+    actuator::FirmwarePolicy policy = actuator::FirmwarePolicy::DownloadWhenDiffers;
     std::filesystem::path file = "vlx400fw.bin";  // relative: to the working directory
 };
 
 // Reads the settings and readies the actuator's record. False when the
-// settings name no supported model: the program must then end at once,
-// silently, with exit code 0.
+// settings name no supported model: the program must then end at once with
+// exit code 0, saying only UnservedVariantSentence on the standard error.
 bool PrepareProcess(ProcessObjects& process, const FirmwareUse& firmware = {});
+
+// Why PrepareProcess refused, in one sentence that both front ends say: the
+// settings file, the key and its value, and the values that are accepted.
+std::string UnservedVariantSentence(const settings::CKVQSystem& settings);
 
 // Hands the front end's controls to the actuator, and loads the antenna table
 // into the model list. False when no model could be listed: then no worker
 // may be started.
-bool PrepareControls(ProcessObjects& process, TiltSliderControl* tiltSlider,
-                     ModelListControl* modelList);
+bool PrepareControls(ProcessObjects& process, actuator::TiltSliderControl* tiltSlider,
+                     actuator::ModelListControl* modelList);
 // The front end's controls are going: nobody may drive them any more.
 void ReleaseControls(ProcessObjects& process);
 
@@ -77,3 +86,5 @@ std::optional<std::int32_t> SelectModelByName(const ProcessObjects& process,
 // with its argument. False when the thread could not be told.
 bool RequestSetTilt(ProcessObjects& process, std::int32_t targetTenths);
 bool RequestModelChange(ProcessObjects& process, std::int32_t modelIndex);
+
+}  // namespace kvq::app

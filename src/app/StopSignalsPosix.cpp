@@ -6,6 +6,8 @@
 
 #include "app/StopSignals.h"
 
+namespace kvq::app {
+
 namespace {
 
 sigset_t StopSet() {
@@ -60,3 +62,5 @@ void StopWatchingStopSignals() {
     std::lock_guard lock(watch.mutex);
     watch.onSignal = nullptr;
 }
+
+}  // namespace kvq::app

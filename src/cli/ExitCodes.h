@@ -1,5 +1,7 @@
 #pragma once
 
+namespace kvq::cli {
+
 // kvqctl's exit codes; a signal ends it with 128 + the signal's number.
 enum ExitCode {
     ExitDone = 0,
@@ -8,3 +10,5 @@ enum ExitCode {
     ExitTimeout = 3,
     ExitNoPort = 4,
 };
+
+}  // namespace kvq::cli

@@ -6,6 +6,11 @@
 #include "cli/ExitCodes.h"
 #include "status/StatusTexts.h"
 
+using namespace kvq::actuator;
+using namespace kvq::status;
+
+namespace kvq::cli {
+
 namespace {
 
 constexpr const char* DefaultFirmwareFile = "vlx400fw.bin";
@@ -67,9 +72,10 @@ std::optional<std::string> FirmwareFileRefusal(const FirmwareAtStart& firmware,
         case FirmwareFile::Status::Invalid:
             break;
     }
-    if (!updateFirmware) return "the firmware file " + name + " is not used: " + firmware.file.reason;
-    return "the firmware file " + name + " cannot be used and nothing was sent: " +
-           firmware.file.reason;
+    if (!updateFirmware)
+        return "the firmware file " + name + " is not used: " + firmware.file.reason;
+    return "the firmware file " + name +
+           " cannot be used and nothing was sent: " + firmware.file.reason;
 }
 
 std::optional<std::string> VersionDifference(const FirmwareAtStart& firmware,
@@ -94,8 +100,8 @@ UpdateOutcome JudgeUpdate(int waitCode, const FirmwareAtStart& firmware,
             return {ExitProblem,
                     "the actuator did not take the update: it came back on version " +
                         device.softwareVersion + ", not on version " + facts.downloadedVersion +
-                        " from " + name +
-                        ". It was sent once and nothing more; run '" + InstallCommand(firmware) +
+                        " from " + name + ". It was sent once and nothing more; run '" +
+                        InstallCommand(firmware) +
                         "' again to retry, or use another firmware file.",
                     true};
         }
@@ -134,3 +140,5 @@ UpdateOutcome JudgeUpdate(int waitCode, const FirmwareAtStart& firmware,
                 " from " + name + ".",
             true};
 }
+
+}  // namespace kvq::cli

@@ -7,7 +7,11 @@
 
 #include "actuator/FirmwareFile.h"
 
+namespace kvq::actuator {
 struct DeviceSnapshot;
+}  // namespace kvq::actuator
+
+namespace kvq::cli {
 
 // What kvqctl does about the actuator's software, whatever the spelling of
 // its command line: only update-firmware writes it; every other command
@@ -16,7 +20,7 @@ struct DeviceSnapshot;
 // The firmware file as kvqctl found it when it started.
 struct FirmwareAtStart {
     std::filesystem::path path;  // absolute, so it names the file plainly
-    FirmwareFile file;
+    actuator::FirmwareFile file;
 };
 
 // The file given (relative to the directory kvqctl was started in), else
@@ -25,7 +29,7 @@ std::filesystem::path FirmwarePathFor(const std::optional<std::string>& given);
 FirmwareAtStart ReadFirmwareAtStart(const std::filesystem::path& path);
 
 // Only the command that asks for it downloads.
-FirmwarePolicy FirmwarePolicyFor(bool updateFirmware);
+actuator::FirmwarePolicy FirmwarePolicyFor(bool updateFirmware);
 
 // update-firmware's default time-out: room to find the actuator and to see
 // it restart (120 s), and 1 s per KiB of the file (a download at 115200 baud
@@ -42,7 +46,7 @@ std::optional<std::string> FirmwareFileRefusal(const FirmwareAtStart& firmware,
 // holds another version, a sentence naming both and the command that
 // installs it.
 std::optional<std::string> VersionDifference(const FirmwareAtStart& firmware,
-                                             const DeviceSnapshot& device);
+                                             const actuator::DeviceSnapshot& device);
 
 // How update-firmware ends, from the wait's own exit code and the record at
 // its end.
@@ -52,4 +56,6 @@ struct UpdateOutcome {
     bool isError = false;
 };
 UpdateOutcome JudgeUpdate(int waitCode, const FirmwareAtStart& firmware,
-                          const DeviceSnapshot& device);
+                          const actuator::DeviceSnapshot& device);
+
+}  // namespace kvq::cli

@@ -1,74 +1,115 @@
 #include "cli/Report.h"
 
-#include <cmath>
 #include <cstdio>
 #include <sstream>
 
 #include "actuator/VLX400E.h"
+#include "antenna/AntennaTable.h"
+#include "core/Text.h"
+#include "serial/PortDiscovery.h"
 #include "status/StatusTexts.h"
+
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::status;
+
+namespace kvq::cli {
 
 namespace {
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c >= 0x7F) {
-                    // Bytes from the actuator are not known to be UTF-8: escape them.
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
+// Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
         }
+        if ((c & 0xE0) == 0xC0) {
+            length = 2;
+            code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3;
+            code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
     }
-    return out + "\"";
+    return true;
+}
+
+std::string PortAdapter(const SerialPortInfo& port) {
+    if (!port.product.empty() && !port.manufacturer.empty())
+        return port.manufacturer + " " + port.product;
+    return !port.product.empty() ? port.product : port.manufacturer;
 }
 
 }  // namespace
 
-std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                       const DeviceSnapshot& device,
-                       const std::optional<std::string>& firmwareFileVersion) {
-    std::ostringstream json;
-    double progress = device.progress;
-    if (!std::isfinite(progress)) progress = 0;
-    char progressText[32];
-    std::snprintf(progressText, sizeof progressText, "%.1f", progress);
-    json << "{\"state\":" << static_cast<std::int32_t>(device.state)       //
-         << ",\"stateText\":" << JsonString(StateText(device))             //
-         << ",\"statusLine1\":" << JsonString(statusLines.first)           //
-         << ",\"statusLine2\":" << JsonString(statusLines.second)          //
-         << ",\"serialNumber\":" << JsonString(device.serialNumber)        //
-         << ",\"softwareVersion\":" << JsonString(device.softwareVersion)  //
-         << ",\"antennaModel\":" << JsonString(device.antennaModel)        //
-         << ",\"minTilt\":" << device.minTilt                              //
-         << ",\"maxTilt\":" << device.maxTilt                              //
-         << ",\"currentTilt\":" << device.currentTilt                      //
-         << ",\"requestedTilt\":" << device.requestedTilt                  //
-         << ",\"problemText\":" << JsonString(device.problemText)          //
-         << ",\"progress\":" << progressText;
-    if (firmwareFileVersion)
-        json << ",\"firmwareFileVersion\":" << JsonString(*firmwareFileVersion);
-    json << "}";
-    return json.str();
+JsonValue JsonText(const std::string& text) {
+    if (IsUtf8(text)) return text;
+    std::string utf8;
+    for (const unsigned char c : text) {
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+std::string JsonLine(const JsonValue& object) {
+    // Every text went through JsonText, so nothing here can be malformed; the
+    // handler is a second line of defence, never a crash.
+    return object.dump(-1, ' ', true, JsonValue::error_handler_t::replace);
+}
+
+JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
+                     const DeviceSnapshot& device,
+                     const std::optional<std::string>& firmwareFileVersion) {
+    JsonValue object = {
+        {"state", static_cast<std::int32_t>(device.state)},
+        {"stateText", JsonText(StateText(device))},
+        {"statusLine1", JsonText(statusLines.first)},
+        {"statusLine2", JsonText(statusLines.second)},
+        {"serialNumber", JsonText(device.serialNumber)},
+        {"softwareVersion", JsonText(device.softwareVersion)},
+        {"antennaModel", JsonText(device.antennaModel)},
+        {"minTilt", device.minTilt},
+        {"maxTilt", device.maxTilt},
+        {"currentTilt", device.currentTilt},
+        {"requestedTilt", device.requestedTilt},
+        {"problemText", JsonText(device.problemText)},
+        {"progress", device.OperationProgress()},
+        {"ready", device.ReadyForRequests() && device.problemText.empty()},
+    };
+    if (firmwareFileVersion) object["firmwareFileVersion"] = JsonText(*firmwareFileVersion);
+    return object;
+}
+
+void AddEnding(JsonValue& object, int exitCode, const std::string& error) {
+    object["exitCode"] = exitCode;
+    object["error"] = error.empty() ? JsonValue(nullptr) : JsonText(error);
 }
 
 std::string DeviceReport(const DeviceSnapshot& device) {
@@ -83,3 +124,56 @@ std::string DeviceReport(const DeviceSnapshot& device) {
     if (!problem.empty()) report << "Problem:           " << problem << "\n";
     return report.str();
 }
+
+JsonValue PortsJson(const std::vector<SerialPortInfo>& ports) {
+    JsonValue list = JsonValue::array();
+    for (const auto& port : ports) {
+        list.push_back({{"port", JsonText(port.data)},
+                        {"device", JsonText(port.devicePath)},
+                        {"adapter", JsonText(PortAdapter(port))},
+                        {"adapterSerialNumber", JsonText(port.serialNumber)},
+                        {"vidPid", JsonText(port.vidPid)}});
+    }
+    return list;
+}
+
+std::string PortsReport(const std::vector<SerialPortInfo>& ports) {
+    if (ports.empty()) return "No serial ports found.\n";
+    std::ostringstream report;
+    for (const auto& port : ports) {
+        report << port.data << "  " << port.devicePath;
+        const std::string adapter = PortAdapter(port);
+        if (!adapter.empty()) report << "  " << adapter;
+        if (!port.vidPid.empty()) report << " [" << port.vidPid << "]";
+        if (!port.serialNumber.empty()) report << "  serial " << port.serialNumber;
+        report << "\n";
+    }
+    return report.str();
+}
+
+JsonValue ModelsJson(const CAntennaTable& table) {
+    JsonValue list = JsonValue::array();
+    AntennaRecord record;
+    for (int i = 0; table.GetRecord(i, record); ++i) {
+        list.push_back({{"key", JsonText(record.key)},
+                        {"displayName", JsonText(record.displayName)},
+                        {"minTilt", record.minTilt},
+                        {"maxTilt", record.maxTilt}});
+    }
+    return list;
+}
+
+std::string ModelsReport(const CAntennaTable& table) {
+    std::ostringstream report;
+    AntennaRecord record;
+    for (int i = 0; table.GetRecord(i, record); ++i) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%-16s %-32s %s to %s degrees\n", record.key.c_str(),
+                      record.displayName.c_str(), TiltText(record.minTilt).c_str(),
+                      TiltText(record.maxTilt).c_str());
+        report << line;
+    }
+    return report.str();
+}
+
+}  // namespace kvq::cli

@@ -1,18 +1,54 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "core/Text.h"
-
+namespace kvq::actuator {
 struct DeviceSnapshot;
+}  // namespace kvq::actuator
+namespace kvq::serial {
+struct SerialPortInfo;
+}  // namespace kvq::serial
+namespace kvq::antenna {
+class CAntennaTable;
+}  // namespace kvq::antenna
 
-// The JSON object kvqctl prints last with --json: the record and the status
-// lines it calls for, one picture of one moment.
-// firmwareFileVersion: the version of a usable firmware file, when there is one.
-std::string DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                       const DeviceSnapshot& device,
-                       const std::optional<std::string>& firmwareFileVersion = std::nullopt);
+namespace kvq::cli {
+
+// A JSON value whose members keep the order they were put in, so every line
+// reads in the same order.
+using JsonValue = nlohmann::ordered_json;
+
+// The JSON object of one moment: the record and the status lines it calls for
+// ("state", "stateText", "statusLine1", "statusLine2", "serialNumber",
+// "softwareVersion", "antennaModel", "minTilt", "maxTilt", "currentTilt",
+// "requestedTilt" in tenths of a degree, "problemText", "progress", "ready"),
+// then "firmwareFileVersion" when a usable firmware file was found.
+JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
+                     const actuator::DeviceSnapshot& device,
+                     const std::optional<std::string>& firmwareFileVersion = std::nullopt);
 // The identity and tilts as lines for a person.
-std::string DeviceReport(const DeviceSnapshot& device);
+std::string DeviceReport(const actuator::DeviceSnapshot& device);
+
+// The ports found: COM name, device, adapter and its serial number where known.
+JsonValue PortsJson(const std::vector<serial::SerialPortInfo>& ports);
+std::string PortsReport(const std::vector<serial::SerialPortInfo>& ports);
+
+// The antenna table's models: key, display name, tilt range.
+JsonValue ModelsJson(const antenna::CAntennaTable& table);
+std::string ModelsReport(const antenna::CAntennaTable& table);
+
+// Marks an object as the final one: "exitCode", and "error" (the sentence, or
+// null when there is none).
+void AddEnding(JsonValue& object, int exitCode, const std::string& error);
+
+// One line of output: the object without line breaks, ASCII only (bytes that
+// are not UTF-8, as an actuator may send, are read as Latin-1 and escaped).
+std::string JsonLine(const JsonValue& object);
+// A text from outside (the actuator, a file) as a JSON string value.
+JsonValue JsonText(const std::string& text);
+
+}  // namespace kvq::cli

@@ -1,15 +1,20 @@
 // kvqctl: the headless front end. It runs the same start-up as the dialog,
 // prints each new pair of status lines, and carries out one command.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "antenna/AntennaTable.h"
+#include "antenna/AntennaTables.h"
 #include "app/Demo.h"
 #include "app/HeadlessControls.h"
 #include "app/Process.h"
@@ -17,29 +22,101 @@
 #include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
 #include "cli/FirmwareUpdate.h"
+#include "cli/ModelChoice.h"
 #include "cli/Report.h"
 #include "cli/Terminal.h"
+#include "core/Text.h"
+#include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
+#include "status/StatusTexts.h"
 #include "status/TestEngine.h"
+
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::app;
+
+namespace kvq::cli {
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The lowest present port of COM1 to COM8, as the dialog would choose it.
-std::string LowestPresentPort() {
-    int lowest = 0;
-    for (const auto& entry : BuildPortMap()) {
-        const int number = std::atoi(entry.comName.c_str() + 3);
-        if (number >= 1 && number <= 8 && (lowest == 0 || number < lowest)) lowest = number;
+// Where each kind of output goes. With --json the standard output carries
+// only JSON lines and everything meant for a person goes to the standard
+// error; every ending, errors included, prints one final object.
+class Output {
+public:
+    explicit Output(bool json) : json_(json) {}
+
+    bool Json() const { return json_; }
+    // Status lines, reports and listings for a person.
+    std::FILE* Human() const { return json_ ? stderr : stdout; }
+
+    // One object of the stream (not the final one).
+    void Line(const JsonValue& object) const {
+        if (!json_) return;
+        std::printf("%s\n", JsonLine(object).c_str());
+        std::fflush(stdout);
     }
-    return lowest == 0 ? std::string() : "COM" + std::to_string(lowest);
+
+    // Says what went wrong; the final object carries the same sentence.
+    void Error(const std::string& sentence) {
+        std::fprintf(stderr, "kvqctl: %s\n", sentence.c_str());
+        std::fflush(stderr);
+        if (error_.empty()) error_ = sentence;
+    }
+
+    // Prints the final object (with --json) and answers the exit code.
+    int End(int code, JsonValue final = JsonValue::object()) const {
+        if (json_) {
+            if (!final.contains("ready")) final["ready"] = false;
+            if (!final.contains("progress")) final["progress"] = 0;
+            AddEnding(final, code, error_);
+            std::printf("%s\n", JsonLine(final).c_str());
+        }
+        std::fflush(stdout);
+        return code;
+    }
+
+private:
+    bool json_;
+    std::string error_;
+};
+
+// The port a person knows: its name, and the device and adapter behind it.
+std::string DescribePortInUse(const std::string& port) {
+    const auto path = DevicePathForPortName(port);
+    if (!path) return port;
+    for (const auto& info : ListSerialPorts()) {
+        if (info.devicePath == *path) {
+            const std::string described = DescribePort(info);
+            return *path == port ? described : port + " (" + described + ")";
+        }
+    }
+    return *path == port ? port : port + " (" + *path + ")";
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
 }
 
 class Session {
 public:
-    Session(ProcessObjects& process, const CliOptions& options, const FirmwareAtStart& firmware)
-        : process_(process), options_(options), firmware_(firmware), device_(process.actuator) {
+    Session(ProcessObjects& process, const CliOptions& options, Output& output,
+            std::string portName, const FirmwareAtStart& firmware)
+        : process_(process),
+          options_(options),
+          output_(output),
+          portName_(std::move(portName)),
+          firmware_(firmware),
+          device_(process.actuator) {
+        if (firmware.file.status == FirmwareFile::Status::Valid)
+            firmwareFileVersion_ = firmware.file.version;
         if (options.timeoutSeconds) {
             deadline_ =
                 SteadyClock::now() +
@@ -66,7 +143,7 @@ public:
         wake_->Notify();
     }
 
-    int Run() {
+    int Run(std::int32_t modelIndex) {
         switch (options_.command) {
             case CliOptions::Command::Monitor:
                 return Monitor();
@@ -75,11 +152,14 @@ public:
             case CliOptions::Command::SetTilt:
                 return SetTilt();
             case CliOptions::Command::ChangeModel:
-                return ChangeModel();
+                return ChangeModel(modelIndex);
             case CliOptions::Command::UpdateFirmware:
                 return UpdateFirmware();
+            case CliOptions::Command::Ports:
+            case CliOptions::Command::Models:
+                break;
         }
-        return ExitUsage;
+        return Finish(ExitUsage);
     }
 
 private:
@@ -106,8 +186,14 @@ private:
     void ShowStatus() {
         std::string line1, line2;
         if (process_.SystemContext.TakeStatusLines(line1, line2)) ShowLines({line1, line2});
-        if (device_.Snapshot().state == ActuatorState::Updating && StandardOutputIsTerminal()) {
-            const int percent = static_cast<int>(device_.Snapshot().progress);
+        const DeviceSnapshot device = device_.Snapshot();
+        if (output_.Json()) {
+            // One object for each change of what it says.
+            const JsonValue object = DeviceJson({shown1_, shown2_}, device, firmwareFileVersion_);
+            if (object != lastObject_) output_.Line(object);
+            lastObject_ = object;
+        } else if (device.state == ActuatorState::Updating && StandardOutputIsTerminal()) {
+            const int percent = static_cast<int>(device.progress);
             const int filled = percent / 5;
             std::printf("\rdownloading [%-20s] %3d%%", std::string(filled, '#').c_str(), percent);
             std::fflush(stdout);
@@ -119,8 +205,8 @@ private:
     void ShowLines(const StatusLines& lines) {
         if (lines.first == shown1_ && lines.second == shown2_) return;
         EndProgressLine();
-        std::printf("%-24s %s\n", lines.first.c_str(), lines.second.c_str());
-        std::fflush(stdout);
+        std::fprintf(output_.Human(), "%-24s %s\n", lines.first.c_str(), lines.second.c_str());
+        std::fflush(output_.Human());
         shown1_ = lines.first;
         shown2_ = lines.second;
     }
@@ -169,33 +255,27 @@ private:
         if (code != ExitDone) return Finish(code);
         const DeviceSnapshot device = device_.Snapshot();
         if (options_.tilt < device.minTilt || options_.tilt > device.maxTilt) {
-            std::fprintf(stderr,
-                         "kvqctl: a tilt of %s degrees is outside the range of antenna model "
-                         "'%s' (%s to %s degrees); nothing was sent\n",
-                         TiltText(options_.tilt).c_str(), device.antennaModel.c_str(),
-                         TiltText(device.minTilt).c_str(), TiltText(device.maxTilt).c_str());
+            output_.Error("a tilt of " + TiltText(options_.tilt) +
+                          " degrees is outside the range of antenna model '" + device.antennaModel +
+                          "' (" + TiltText(device.minTilt) + " to " + TiltText(device.maxTilt) +
+                          " degrees); nothing was sent");
             return Finish(ExitUsage);
         }
         RequestSetTilt(process_, options_.tilt);
         return Finish(WaitForOperation());
     }
 
-    int ChangeModel() {
+    int ChangeModel(std::int32_t modelIndex) {
         int code = WaitUntilReady();
         if (code != ExitDone) return Finish(code);
-        const auto model = SelectModelByName(process_, options_.modelName);
-        if (!model) {
-            std::fprintf(stderr,
-                         "kvqctl: the antenna table has no model named '%s'; nothing was sent\n",
-                         options_.modelName.c_str());
-            return Finish(ExitUsage);
-        }
-        RequestModelChange(process_, *model);
+        AntennaRecord wanted;
+        process_.antennaTable.GetRecord(modelIndex, wanted);
+        RequestModelChange(process_, modelIndex);
         code = WaitForOperation();
         const std::string reported = device_.Snapshot().antennaModel;
-        if (code == ExitDone && reported != options_.modelName) {
-            std::fprintf(stderr, "kvqctl: the actuator now reports antenna model '%s', not '%s'\n",
-                         reported.c_str(), options_.modelName.c_str());
+        if (code == ExitDone && reported != wanted.displayName) {
+            output_.Error("the actuator now reports antenna model '" + reported + "', not '" +
+                          wanted.displayName + "'");
             code = ExitProblem;
         }
         return Finish(code);
@@ -206,11 +286,31 @@ private:
     int UpdateFirmware() {
         const int code = WaitUntilReady();
         const UpdateOutcome outcome = JudgeUpdate(code, firmware_, device_.Snapshot());
-        if (!outcome.message.empty()) {
-            std::fprintf(outcome.isError || options_.json ? stderr : stdout, "kvqctl: %s\n",
-                         outcome.message.c_str());
+        if (outcome.isError) {
+            output_.Error(outcome.message);
+        } else if (!outcome.message.empty()) {
+            std::fprintf(output_.Human(), "kvqctl: %s\n", outcome.message.c_str());
         }
         return Finish(outcome.exitCode);
+    }
+
+    // What a time-out leaves a technician to check.
+    std::string TimeoutSentence(const DeviceSnapshot& device) const {
+        const std::string after = "timed out after " + Seconds(options_.timeoutSeconds.value_or(0));
+        const std::string port = DescribePortInUse(portName_);
+        // Searching until the actuator answers (and again after it was lost).
+        if (device.state == ActuatorState::Searching) {
+            return after + ": no actuator answered on " + port +
+                   " (looked for at HDLC address 20, at 115200 baud and in AISG mode at 9600 "
+                   "baud). Check that this is the port the RS-485 adapter is on ('kvqctl ports' "
+                   "lists them, --port chooses), that the adapter is plugged in, and the "
+                   "actuator's power and its wiring to the adapter.";
+        }
+        return after + " on " + port + ": the actuator answered but did not finish (" +
+               StateText(device) + "; status " + shown1_ +
+               (shown2_.empty() ? "" : " / " + shown2_) +
+               "). Check the actuator's power and its wiring to the adapter, then try again; a "
+               "firmware download needs a longer --timeout.";
     }
 
     // Everything reported at the end comes from one snapshot of the record,
@@ -222,26 +322,36 @@ private:
         if (code == ExitDone || code == ExitProblem) ShowLines(lines);
         EndProgressLine();
         if (code == ExitDone && !device.problemText.empty()) code = ExitProblem;
-        if (code == ExitTimeout) std::fprintf(stderr, "kvqctl: timed out\n");
+        if (code == ExitTimeout) output_.Error(TimeoutSentence(device));
+        // Only update-firmware writes the software; the others say what it would install.
         if (options_.command != CliOptions::Command::UpdateFirmware) {
             if (const auto note = VersionDifference(firmware_, device))
                 std::fprintf(stderr, "kvqctl: %s\n", note->c_str());
         }
-        std::optional<std::string> fileVersion;
-        if (firmware_.file.status == FirmwareFile::Status::Valid)
-            fileVersion = firmware_.file.version;
-        if (options_.json) {
-            std::printf("%s\n", DeviceJson(lines, device, fileVersion).c_str());
-        } else if (report && (code == ExitDone || code == ExitProblem)) {
-            std::printf("%s", DeviceReport(device).c_str());
+        if (code > 128) {
+            output_.Error(std::string("stopped by ") +
+                          (code == 128 + SIGINT ? "Ctrl-C (SIGINT)" : "a signal") +
+                          "; the port is closed on the way out");
         }
-        std::fflush(stdout);
-        return code;
+        if (code == ExitProblem && device.state == ActuatorState::Failed)
+            output_.Error("the actuator failed: " + lines.first + " " + lines.second);
+        if (code == ExitProblem && device.state != ActuatorState::Failed &&
+            !device.problemText.empty()) {
+            output_.Error("the actuator reports a problem: " + device.problemText);
+        }
+        // The report is for a person: with --json it goes to the standard error
+        // beside the status lines, and the final object carries the same facts.
+        if (report && (code == ExitDone || code == ExitProblem))
+            std::fprintf(output_.Human(), "%s", DeviceReport(device).c_str());
+        return output_.End(code, DeviceJson(lines, device, firmwareFileVersion_));
     }
 
     ProcessObjects& process_;
     const CliOptions& options_;
+    Output& output_;
+    std::string portName_;
     const FirmwareAtStart& firmware_;
+    std::optional<std::string> firmwareFileVersion_;  // of a usable firmware file
     CVLX400E& device_;
     std::optional<SteadyClock::time_point> deadline_;
     std::shared_ptr<ChangeSignal> wake_ = std::make_shared<ChangeSignal>();
@@ -249,19 +359,53 @@ private:
     ChangeSignal::ListenerId onRecord_ = 0;
     std::uint64_t seen_ = 0;
     std::string shown1_, shown2_;
+    JsonValue lastObject_;
     bool progressShown_ = false;
     std::atomic<int> signal_{0};
 };
 
+std::string NoTableSentence() {
+    std::error_code ignored;
+    return "No Antenna Table File Found! (no antenna table *.ascu with a model in " +
+           std::filesystem::current_path(ignored).string() + ")";
+}
+
+int ListPorts(const Output& output) {
+    const auto ports = ListedPortsInOrder(ListSerialPorts());
+    std::fprintf(output.Human(), "%s", PortsReport(ports).c_str());
+    return output.End(ExitDone, {{"ports", PortsJson(ports)}});
+}
+
+int ListModels(Output& output) {
+    CAntennaTable table;
+    const bool listed = !LoadAntennaTables(table).empty();
+    std::fputs(DescribeTableLoad(table, "kvqctl: ").c_str(), stderr);
+    if (!listed) {
+        output.Error(NoTableSentence());
+        return output.End(ExitUsage);
+    }
+    std::fprintf(output.Human(), "%s", ModelsReport(table).c_str());
+    return output.End(ExitDone, {{"models", ModelsJson(table)}});
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    Output output(AsksForJson(args));
     std::string error;
-    const auto options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+    const auto options = ParseCommandLine(args, error);
     if (!options) {
-        std::fprintf(stderr, "kvqctl: %s\n%s", error.c_str(), CliUsage);
-        return ExitUsage;
+        output.Error(error);
+        std::fprintf(stderr, "Run 'kvqctl --help' for the commands, options and exit codes.\n");
+        return output.End(ExitUsage);
     }
+    if (options->help || options->version) {
+        const std::string text = options->help ? UsageText() : VersionText();
+        std::fprintf(output.Human(), "%s", text.c_str());
+        return output.End(ExitDone);
+    }
+
     // A firmware file given by name is taken from where kvqctl was started.
     const std::filesystem::path firmwarePath = FirmwarePathFor(options->firmware);
     const bool updateFirmware = options->command == CliOptions::Command::UpdateFirmware;
@@ -273,45 +417,69 @@ int main(int argc, char** argv) {
         demo = std::make_unique<DemoSession>();
         std::string why;
         if (!demo->Start(why)) {
-            std::fprintf(stderr, "kvqctl: %s\n", why.c_str());
-            return ExitNoPort;
+            output.Error(why);
+            return output.End(ExitNoPort);
         }
         std::fprintf(stderr,
                      "kvqctl: demo: a simulated E-VLX400 (model %s) answers on COM1 (%s); "
                      "working directory %s\n",
                      demo->ModelKey().c_str(), demo->DevicePath().c_str(),
-                     demo->Directory().c_str());
+                     demo->Directory().string().c_str());
     }
+    if (options->command == CliOptions::Command::Ports) return ListPorts(output);
+    if (options->command == CliOptions::Command::Models) return ListModels(output);
 
     ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
     const FirmwareUse firmwareUse{FirmwarePolicyFor(updateFirmware), firmwarePath};
-    if (!PrepareProcess(process, firmwareUse)) return ExitDone;  // a variant this tool does not serve
+    if (!PrepareProcess(process, firmwareUse)) {
+        output.Error(UnservedVariantSentence(process.settings));
+        return output.End(ExitUsage);
+    }
 
     HeadlessTiltSlider slider;
     HeadlessModelList models;
-    if (!PrepareControls(process, &slider, &models)) {
-        std::error_code ignored;
-        std::fprintf(stderr,
-                     "kvqctl: No Antenna Table File Found! (no antenna table *.ascu with a model "
-                     "in %s)\n",
-                     std::filesystem::current_path(ignored).c_str());
-        return ExitUsage;
+    const bool modelsListed = PrepareControls(process, &slider, &models);
+    // The table chosen and every line of it that was not taken as written.
+    std::fputs(DescribeTableLoad(process.antennaTable, "kvqctl: ").c_str(), stderr);
+    if (!modelsListed) {
+        output.Error(NoTableSentence());
+        return output.End(ExitUsage);
+    }
+
+    // A name that means no model, or more than one, is refused before the
+    // port is touched.
+    std::int32_t modelIndex = 0;
+    if (options->command == CliOptions::Command::ChangeModel) {
+        const ModelChoice choice = ChooseModel(process.antennaTable, options->modelName);
+        if (!choice.index) {
+            output.Error(ModelChoiceError(choice, options->modelName));
+            return output.End(ExitUsage);
+        }
+        modelIndex = *choice.index;
     }
 
     // Checked before the port is opened: a file that cannot be sent is never
     // near the actuator.
     const FirmwareAtStart firmware = ReadFirmwareAtStart(firmwarePath);
     if (const auto refusal = FirmwareFileRefusal(firmware, updateFirmware)) {
+        if (updateFirmware) {
+            output.Error(*refusal);
+            return output.End(ExitUsage);
+        }
         std::fprintf(stderr, "kvqctl: %s\n", refusal->c_str());
-        if (updateFirmware) return ExitUsage;
     }
 
-    const std::string port = options->port ? *options->port : LowestPresentPort();
+    std::string port;
+    if (options->port) {
+        port = *options->port;
+    } else if (const auto ports = ListedPortsInOrder(ListSerialPorts()); !ports.empty()) {
+        // As the dialog chooses: the first port present.
+        port = ports.front().data;
+    }
     if (port.empty()) {
-        std::fprintf(stderr,
-                     "kvqctl: no serial ports are available; name one with --port, e.g. --port "
-                     "/dev/ttyUSB0\n");
-        return ExitNoPort;
+        output.Error(
+            "no serial ports are available; name one with --port, e.g. --port /dev/ttyUSB0");
+        return output.End(ExitNoPort);
     }
     {
         // Tried once here so a port that cannot be opened is reported at once.
@@ -320,24 +488,25 @@ int main(int argc, char** argv) {
         const bool opened = probe.IsOpen.load() != 0;
         probe.Close();
         if (!opened) {
-            std::fprintf(
-                stderr, "kvqctl: %s\n",
-                DescribeOpenFailure(probe.LastOpenFailure(), port, probe.LastOpenError()).c_str());
-            return ExitNoPort;
+            output.Error(DescribeOpenFailure(probe.LastOpenFailure(), port, probe.LastOpenError()));
+            return output.End(ExitNoPort);
         }
     }
 
     CliOptions effective = *options;
-    if (!effective.timeoutSeconds && updateFirmware) {
-        effective.timeoutSeconds = UpdateFirmwareTimeoutSeconds(firmware.file.size);
-    } else if (!effective.timeoutSeconds && effective.command != CliOptions::Command::Monitor) {
-        effective.timeoutSeconds = 900;
-    }
-    Session session(process, effective, firmware);
+    if (!effective.timeoutSeconds)
+        effective.timeoutSeconds = DefaultTimeoutSeconds(options->command, firmware.file.size);
+    Session session(process, effective, output, port, firmware);
     WatchStopSignals([&session](int signal) { session.OnSignal(signal); });
     StartWorkers(process, port);
-    const int code = session.Run();
+    const int code = session.Run(modelIndex);
     StopWatchingStopSignals();
     if (!StopWorkers(process)) std::fprintf(stderr, "kvqctl: a worker did not end in time\n");
     return code;
+}
+
+}  // namespace kvq::cli
+
+int main(int argc, char** argv) {
+    return kvq::cli::Main(argc, argv);
 }

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace kvq::core {
+
 // A counter of changes that a thread can wait on, and that can hand each
 // change on to listeners (so one thread can wait on several of them through a
 // signal of its own). Listeners run on the changing thread and must not block.
@@ -62,3 +64,5 @@ private:
     ListenerId lastListener_ = 0;
     std::vector<std::pair<ListenerId, std::function<void()>>> listeners_;
 };
+
+}  // namespace kvq::core

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <new>
 
+namespace kvq::core {
+
 namespace {
 
 std::atomic<std::size_t> liveBlocks{0};
@@ -67,3 +69,5 @@ CommandBufferPtr NewCommandBuffer(std::uint8_t address, std::uint8_t dataOffset)
     buffer->dataOffset = dataOffset < CommandBuffer::DataSize ? dataOffset : 0;
     return buffer;
 }
+
+}  // namespace kvq::core

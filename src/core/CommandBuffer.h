@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace kvq::core {
+
 // The 100-byte block in which commands travel to the link thread and replies
 // travel back. Ownership passes with the thread message that carries it.
 struct CommandBuffer {
@@ -46,3 +48,5 @@ std::size_t LiveCommandBuffers();
 // A fresh, empty block for an outgoing command to the given address, its valid
 // bytes starting at dataOffset (5 for Ericsson payloads, 2 for raw fields).
 CommandBufferPtr NewCommandBuffer(std::uint8_t address, std::uint8_t dataOffset);
+
+}  // namespace kvq::core

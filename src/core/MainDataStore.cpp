@@ -5,6 +5,8 @@
 
 #include "core/TimeSource.h"
 
+namespace kvq::core {
+
 CMainDataStore::CMainDataStore() = default;
 CMainDataStore::~CMainDataStore() = default;
 
@@ -94,3 +96,5 @@ void CMainDataStore::SetPortOpened(std::int32_t opened) {
     PortOpened.store(opened);
     portChanges_.Notify();
 }
+
+}  // namespace kvq::core

@@ -12,6 +12,8 @@
 #include "core/ChangeSignal.h"
 #include "core/SharedText.h"
 
+namespace kvq::core {
+
 // The run-time state that every layer shares: the stop flag, the two status
 // lines, the serial port's name and the outcome of its last open. What belongs
 // to the actuator, the antenna table or the settings lives with those.
@@ -78,3 +80,5 @@ private:
     ChangeSignal portChanges_;
     ChangeSignal statusChanges_;
 };
+
+}  // namespace kvq::core

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace kvq::core {
+
 // Texts live in fixed fields: they end at a NUL and leave room for one, so a
 // field of Size bytes holds at most Size - 1 characters.
 inline std::string BoundedText(std::string_view text, std::size_t fieldSize) {
@@ -38,3 +40,5 @@ private:
     mutable std::mutex mutex_;
     std::string text_;
 };
+
+}  // namespace kvq::core

@@ -10,6 +10,8 @@
 
 #include "core/TimeSource.h"
 
+namespace kvq::core {
+
 namespace {
 
 struct MessageQueue {
@@ -131,3 +133,5 @@ bool WaitMessage(ThreadId id, std::uint32_t timeoutMs) {
     return queue->posted.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                   [&] { return !queue->messages.empty(); });
 }
+
+}  // namespace kvq::core

@@ -5,6 +5,8 @@
 
 #include "core/CommandBuffer.h"
 
+namespace kvq::core {
+
 // Posted thread messages: the only way work crosses threads. A thread is known
 // by a nonzero 32-bit id of our own; it must create its queue before anything
 // can be posted to it, and it takes its messages one at a time, oldest first.
@@ -58,3 +60,5 @@ bool HasMessage(ThreadId id);
 bool TakeMessage(ThreadId id, ThreadMessage& message);
 // Waits up to timeoutMs for a message to be waiting; a post cuts the wait short.
 bool WaitMessage(ThreadId id, std::uint32_t timeoutMs);
+
+}  // namespace kvq::core

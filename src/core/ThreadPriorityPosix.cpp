@@ -3,6 +3,8 @@
 
 #include "core/ThreadPriority.h"
 
+namespace kvq::core {
+
 void RaiseCurrentThreadPriority() {
     sched_param param{};
     const int lowest = sched_get_priority_min(SCHED_FIFO);
@@ -12,3 +14,5 @@ void RaiseCurrentThreadPriority() {
     param.sched_priority = lowest + (highest - lowest) / 4;
     (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
+
+}  // namespace kvq::core

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+namespace kvq::core {
+
 namespace {
 
 class SystemClock final : public TimeSource {
@@ -40,3 +42,5 @@ TimeSource& Clock() {
 void SetClock(TimeSource* clock) {
     currentClock.store(clock ? clock : &systemClock, std::memory_order_release);
 }
+
+}  // namespace kvq::core

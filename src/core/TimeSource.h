@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace kvq::core {
+
 // The one source of time: a wrapping 32-bit millisecond tick and a sleep.
 // Tests put a clock of their own in place so deadlines and step machines can
 // be driven without waiting.
@@ -34,3 +36,5 @@ inline std::uint32_t TickCount() {
 inline void SleepMs(std::uint32_t ms) {
     Clock().Sleep(ms);
 }
+
+}  // namespace kvq::core

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <system_error>
 
+namespace kvq::core {
+
 WorkerThread::~WorkerThread() {
     if (thread_.joinable()) Join(0);
 }
@@ -41,3 +43,5 @@ bool WorkerThread::Join(std::uint32_t withinMs) {
     thread_.detach();
     return false;
 }
+
+}  // namespace kvq::core

@@ -10,6 +10,8 @@
 
 #include "core/ThreadMessages.h"
 
+namespace kvq::core {
+
 // A worker thread with an id for thread messages. The id is known as soon as
 // Start returns, before the thread has created its queue.
 class WorkerThread {
@@ -40,3 +42,5 @@ private:
     std::shared_ptr<Completion> completion_;
     std::thread thread_;
 };
+
+}  // namespace kvq::core

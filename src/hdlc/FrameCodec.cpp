@@ -1,6 +1,8 @@
 #include "hdlc/FrameCodec.h"
 
-namespace hdlc {
+using namespace kvq::core;
+
+namespace kvq::hdlc {
 
 namespace {
 
@@ -92,4 +94,4 @@ bool FrameReceiver::AcceptByte(std::uint8_t octet, CommandBuffer& buffer) {
     return good;
 }
 
-}  // namespace hdlc
+}  // namespace kvq::hdlc

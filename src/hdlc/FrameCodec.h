@@ -7,10 +7,10 @@
 
 #include "core/CommandBuffer.h"
 
+namespace kvq::hdlc {
+
 // HDLC asynchronous framing: flags, octet transparency and the 16-bit frame
 // check sequence, shared by the link and the simulated actuator.
-
-namespace hdlc {
 
 constexpr std::uint8_t Flag = 0x7E;
 constexpr std::uint8_t Escape = 0x7D;
@@ -97,7 +97,7 @@ public:
     // this octet closed a good frame, which then stands in storage[0, length).
     bool AcceptByte(std::uint8_t octet, std::span<std::uint8_t> storage, std::size_t& length);
     // The link's receive buffer: its header fields are zeroed on an opening flag.
-    bool AcceptByte(std::uint8_t octet, CommandBuffer& buffer);
+    bool AcceptByte(std::uint8_t octet, core::CommandBuffer& buffer);
 
     // Abandons a frame half received; the next flag opens a new one.
     void AbandonFrame() { inFrame_ = false; }
@@ -119,4 +119,4 @@ private:
     std::uint16_t fcs_ = FcsInit;
 };
 
-}  // namespace hdlc
+}  // namespace kvq::hdlc

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace kvq::core;
+
+namespace kvq::hdlc {
+
 namespace {
 
 // The address-assignment XID: format 0x81, group 0xF0 of length 3 holding one
@@ -324,3 +328,5 @@ void CHDLCPrimary::FrameEricssonCommand(CommandBuffer& buffer) const {
     buffer.data[3] = 0x00;
     buffer.data[4] = n;
 }
+
+}  // namespace kvq::hdlc

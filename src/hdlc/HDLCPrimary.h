@@ -12,6 +12,8 @@
 #include "hdlc/LinkDevice.h"
 #include "hdlc/LinkMode.h"
 
+namespace kvq::hdlc {
+
 // Where the station's frames go: the serial line on the link thread, a recorder in tests.
 class FrameSink {
 public:
@@ -33,7 +35,7 @@ struct SecondaryStation {
     std::uint8_t address = ActuatorAddress;
     hdlc::FrameReceiver receiver{78};
     bool connected = false;  // normal response mode set up by a UA
-    std::array<CommandBufferPtr, RingSize> TransmitQueue;
+    std::array<core::CommandBufferPtr, RingSize> TransmitQueue;
     std::uint8_t writeIndex = 0;
     std::uint8_t readIndex = 0;
     bool PollingSuspended = false;
@@ -77,7 +79,7 @@ public:
     // with an empty receive buffer.
     void CreateSecondary(LinkDevice* device);
 
-    void EnqueueCommand(CommandBufferPtr buffer, bool raw);
+    void EnqueueCommand(core::CommandBufferPtr buffer, bool raw);
     void PollSecondary();
     // Handles the good frame now in the receive buffer.
     FrameMeaning ProcessFrame();
@@ -103,14 +105,14 @@ public:
     SecondaryStation* Current() { return current_; }
     const SecondaryStation* Current() const { return current_; }
     SecondaryStation* First() { return secondaries_.get(); }
-    CommandBuffer* ReceiveBuffer() { return receiveBuffer_.get(); }
-    const CommandBuffer* ReceiveBuffer() const { return receiveBuffer_.get(); }
+    core::CommandBuffer* ReceiveBuffer() { return receiveBuffer_.get(); }
+    const core::CommandBuffer* ReceiveBuffer() const { return receiveBuffer_.get(); }
 
 private:
-    void SendFrame(const CommandBuffer& buffer);
+    void SendFrame(const core::CommandBuffer& buffer);
     bool MatchesAddress(std::uint8_t address) const;
-    void FrameRawCommand(CommandBuffer& buffer) const;
-    void FrameEricssonCommand(CommandBuffer& buffer) const;
+    void FrameRawCommand(core::CommandBuffer& buffer) const;
+    void FrameEricssonCommand(core::CommandBuffer& buffer) const;
     void DeliverEricssonReply();
     void DeliverAisgReply();
     // Sends again the I-frames from N(R) on, which the secondary did not take.
@@ -121,9 +123,11 @@ private:
 
     std::unique_ptr<SecondaryStation> secondaries_;
     SecondaryStation* current_ = nullptr;
-    CommandBufferPtr receiveBuffer_;
-    CommandBuffer controlFrame_;
+    core::CommandBufferPtr receiveBuffer_;
+    core::CommandBuffer controlFrame_;
     std::atomic<LinkMode> linkMode_{LinkMode::Aisg};
     const std::int32_t linkUpFrameCount_;
     FrameSink* sink_ = nullptr;
 };
+
+}  // namespace kvq::hdlc

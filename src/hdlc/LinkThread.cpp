@@ -11,6 +11,11 @@
 #include "hdlc/HDLCPrimary.h"
 #include "serial/SerialLine.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+
+namespace kvq::hdlc {
+
 namespace {
 
 constexpr std::uint32_t StartDelayMs = 100;
@@ -431,3 +436,5 @@ void CLinkThread::StartLinkThread(SerialLine& line, CMainDataStore& context, Lin
 bool CLinkThread::JoinLinkThread(std::uint32_t withinMs) {
     return thread_.Join(withinMs);
 }
+
+}  // namespace kvq::hdlc

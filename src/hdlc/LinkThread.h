@@ -8,10 +8,18 @@
 #include "core/WorkerThread.h"
 #include "hdlc/LinkMode.h"
 
-class CHDLCPrimary;
+namespace kvq::core {
 class CMainDataStore;
-class LinkDevice;
+}  // namespace kvq::core
+
+namespace kvq::serial {
 class SerialLine;
+}  // namespace kvq::serial
+
+namespace kvq::hdlc {
+
+class CHDLCPrimary;
+class LinkDevice;
 
 constexpr std::int32_t EricssonBaud = 115200;
 constexpr std::int32_t AisgBaud = 9600;
@@ -26,9 +34,10 @@ public:
     CLinkThread& operator=(const CLinkThread&) = delete;
 
     // Starts the thread; the station's one secondary stands for the device.
-    void StartLinkThread(SerialLine& line, CMainDataStore& context, LinkDevice* device);
+    void StartLinkThread(serial::SerialLine& line, core::CMainDataStore& context,
+                         LinkDevice* device);
     bool JoinLinkThread(std::uint32_t withinMs);
-    ThreadId LinkThreadId() const { return threadId_.load(); }
+    core::ThreadId LinkThreadId() const { return threadId_.load(); }
 
     // Safe from any thread.
     LinkMode Mode() const;
@@ -36,6 +45,8 @@ public:
 
 private:
     std::unique_ptr<CHDLCPrimary> station_;
-    std::atomic<ThreadId> threadId_{0};
-    WorkerThread thread_;
+    std::atomic<core::ThreadId> threadId_{0};
+    core::WorkerThread thread_;
 };
+
+}  // namespace kvq::hdlc

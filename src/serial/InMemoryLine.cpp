@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 
+namespace kvq::serial {
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -188,3 +190,5 @@ bool InMemoryLine::FarEnd::ToolOpen() const {
     std::lock_guard lock(line_.shared_->mutex);
     return line_.shared_->toolOpen;
 }
+
+}  // namespace kvq::serial

@@ -8,6 +8,8 @@
 
 #include "serial/SerialLine.h"
 
+namespace kvq::serial {
+
 // Both ends of a serial line inside one process: the tool's end is a
 // SerialLine (any port name opens it), the far end serves a simulated device.
 // Octets the far end sends can be paced: each becomes readable when it would
@@ -52,3 +54,5 @@ private:
     std::unique_ptr<ToolSide> tool_;
     FarEnd far_{*this};
 };
+
+}  // namespace kvq::serial

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
+
+namespace kvq::serial {
 
 // One serial port as the port list gives it: in the shape of the platform's
 // port registry (a value name and its data "COMn"), so the dialog's filters
@@ -11,7 +14,7 @@
 struct SerialPortInfo {
     std::string valueName;   // "\Device\Serial0", "/dev/ttyUSB0 Serial"
     std::string data;        // "COM1"
-    std::string devicePath;  // "/dev/ttyUSB0"
+    std::string devicePath;  // "/dev/ttyUSB0"; on Windows the kernel's device, "\Device\Serial0"
     std::string sysfsPath;   // the hardware device in sysfs; empty when not known
     // USB adapters only; empty when not known.
     std::string manufacturer;
@@ -33,6 +36,20 @@ std::string DescribePort(const SerialPortInfo& port);
 // place on the bus.
 std::vector<SerialPortInfo> DiscoverSerialPorts(const std::filesystem::path& sysfsRoot = "/sys");
 
+// The filters every port list goes through, as they apply to the registry's
+// values: the value name contains "Serial" and the data starts with "COM"
+// and a run of decimal digits, read as the port's number (a number too large
+// for an int reads as INT_MAX, which names no port the program offers). Text
+// after a NUL in either is not looked at. None when the entry fails a filter.
+std::optional<int> ListedPortNumber(const SerialPortInfo& port);
+
 // The ports the program works with: the entries of KVQ_SERIAL_PORTS when the
 // variable is set (even empty), otherwise DiscoverSerialPorts().
 std::vector<SerialPortInfo> ListSerialPorts(const std::filesystem::path& sysfsRoot = "/sys");
+
+// The entries that pass the filters and name a port (COM1 and up), by port
+// number (of entries with the same number, the first), as a front end offers
+// them. The first of them is the port the program uses when none is named.
+std::vector<SerialPortInfo> ListedPortsInOrder(const std::vector<SerialPortInfo>& ports);
+
+}  // namespace kvq::serial

@@ -2,11 +2,16 @@
 // platform's ports, or the ones KVQ_SERIAL_PORTS names instead.
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
+#include <limits>
 #include <optional>
+#include <string_view>
 
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
+
+namespace kvq::serial {
 
 namespace fs = std::filesystem;
 
@@ -18,7 +23,27 @@ std::optional<std::string> PortMapText() {
     return std::nullopt;
 }
 
+// The registry hands out zero-terminated texts.
+std::string_view UpToNul(const std::string& text) {
+    return std::string_view(text).substr(0, text.find('\0'));
+}
+
 }  // namespace
+
+std::optional<int> ListedPortNumber(const SerialPortInfo& port) {
+    if (UpToNul(port.valueName).find("Serial") == std::string_view::npos) return std::nullopt;
+    constexpr std::string_view prefix = "COM";
+    const std::string_view data = UpToNul(port.data);
+    if (data.substr(0, prefix.size()) != prefix) return std::nullopt;
+    const auto rest = data.substr(prefix.size());
+    const auto digits = rest.substr(0, rest.find_first_not_of("0123456789"));
+    if (digits.empty()) return std::nullopt;
+    int number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error == std::errc::result_out_of_range) return std::numeric_limits<int>::max();
+    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return number;
+}
 
 std::string DescribePort(const SerialPortInfo& port) {
     std::string text = port.devicePath;
@@ -72,3 +97,24 @@ std::optional<std::string> DevicePathForPortName(const std::string& name) {
     }
     return std::nullopt;
 }
+
+std::vector<SerialPortInfo> ListedPortsInOrder(const std::vector<SerialPortInfo>& ports) {
+    std::vector<std::pair<int, const SerialPortInfo*>> numbered;
+    for (const auto& port : ports) {
+        const auto number = ListedPortNumber(port);
+        // COM0 and a number too large to read name no port.
+        if (!number || *number < 1 || *number == std::numeric_limits<int>::max()) continue;
+        const bool seen = std::any_of(numbered.begin(), numbered.end(),
+                                      [&](const auto& n) { return n.first == *number; });
+        if (!seen) numbered.emplace_back(*number, &port);
+    }
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<SerialPortInfo> ordered;
+    ordered.reserve(numbered.size());
+    for (const auto& [number, port] : numbered)
+        ordered.push_back(*port);
+    return ordered;
+}
+
+}  // namespace kvq::serial

@@ -13,6 +13,8 @@
 
 #include "serial/PortDiscovery.h"
 
+namespace kvq::serial {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -193,3 +195,5 @@ std::vector<SerialPortInfo> DiscoverSerialPorts(const fs::path& sysfsRoot) {
     }
     return ports;
 }
+
+}  // namespace kvq::serial

@@ -4,6 +4,10 @@
 
 #include "core/Text.h"
 
+using namespace kvq::core;
+
+namespace kvq::serial {
+
 namespace {
 
 constexpr std::string_view Blanks = " \t\r\n";
@@ -43,3 +47,5 @@ PortMap ParsePortMap(std::string_view text) {
     }
     return map;
 }
+
+}  // namespace kvq::serial

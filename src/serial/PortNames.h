@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kvq::serial {
+
 // Which device a port name ("COM1" .. "COM8") stands for.
 struct PortMapEntry {
     std::string comName;     // "COM3"
@@ -33,3 +35,5 @@ PortMap BuildPortMap();
 // is used as it is; "COMn" goes through BuildPortMap(). Anything else, or a
 // COM name that maps to nothing, gives nullopt.
 std::optional<std::string> DevicePathForPortName(const std::string& name);
+
+}  // namespace kvq::serial

@@ -1,10 +1,35 @@
 #include "serial/SerialLine.h"
 
-#include <system_error>
+#include <optional>
 
 #include "serial/PortNames.h"
 
-std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error) {
+namespace kvq::serial {
+
+namespace {
+
+// The device a port name stands for: a path as it is, a COM name through the port map.
+std::optional<std::string> DeviceOf(const std::string& portName) {
+    if (!portName.empty() && portName.front() == '/') return portName;
+    return DevicePathForPortName(portName);
+}
+
+std::string PermissionAdvice(const OpenFailureFacts& facts) {
+    if (facts.joiningGroupHelps) {
+        return "permission denied. Add your user to the " + facts.group +
+               " group (sudo usermod -aG " + facts.group + " $USER) and log in again.";
+    }
+    if (facts.membershipNotActive) {
+        return "permission denied. Your user is in the " + facts.group +
+               " group, but this login is not yet: log out and in again.";
+    }
+    return "permission denied. Ask the administrator for read and write access to the port.";
+}
+
+}  // namespace
+
+std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error,
+                                const OpenFailureFacts& facts) {
     std::string port = portName;
     if (portName.empty() || portName.front() != '/') {
         if (const auto path = DevicePathForPortName(portName)) {
@@ -18,19 +43,27 @@ std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName
         case OpenFailure::NoSuchDevice:
             return prefix + "the port does not exist or is not connected.";
         case OpenFailure::Busy:
-            return prefix + "another program is using it. Close that program and try again.";
+            return prefix + "another program is using it" +
+                   (facts.holder.empty() ? std::string() : " (" + facts.holder + ")") +
+                   ". Close that program and try again.";
         case OpenFailure::PermissionDenied:
-            return prefix +
-                   "permission denied. Add your user to the dialout group (sudo usermod -aG "
-                   "dialout $USER) and log in again.";
+            return prefix + PermissionAdvice(facts);
         case OpenFailure::NotASerialPort:
             return prefix + "the device is not a serial port.";
         case OpenFailure::Other:
             break;
     }
     if (error != 0) {
-        return prefix + std::generic_category().message(error) + " (error " +
-               std::to_string(error) + ").";
+        return prefix + SystemErrorText(error) + " (error " + std::to_string(error) + ").";
     }
     return prefix + "the port could not be set up.";
 }
+
+std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error) {
+    const auto device = DeviceOf(portName);
+    const OpenFailureFacts facts =
+        device ? GatherOpenFailureFacts(failure, *device) : OpenFailureFacts{};
+    return DescribeOpenFailure(failure, portName, error, facts);
+}
+
+}  // namespace kvq::serial

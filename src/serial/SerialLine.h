@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+namespace kvq::serial {
+
 // Why the last Open failed, so a front end can say it in a sentence.
 enum class OpenFailure : std::uint8_t {
     None,              // the last open succeeded (or none was tried)
@@ -60,7 +62,8 @@ public:
 
     std::int32_t BaudRate() const { return baudRate_.load(); }
     OpenFailure LastOpenFailure() const { return lastFailure_.load(); }
-    int LastOpenError() const { return lastError_.load(); }  // errno of the failed call
+    // The system's code for the failed call: errno, or GetLastError on Windows.
+    int LastOpenError() const { return lastError_.load(); }
 
     std::atomic<std::uint8_t> ReceivedSinceAsked{0};
     std::atomic<std::uint8_t> IsOpen{0};
@@ -87,9 +90,35 @@ private:
     std::atomic<int> lastError_{0};
 };
 
-// The serial line of this platform (termios here).
+// The serial line of this platform (termios, or the Win32 communications calls).
 std::unique_ptr<SerialLine> MakeSystemSerialLine();
 
-// One sentence for the user about why the port could not be opened, with the
-// dialout hint when permission was denied.
+// The system's own text for an error code of LastOpenError (one per platform).
+std::string SystemErrorText(int error);
+
+// What the system can tell about a device that would not open, so the user
+// is told what to do about it.
+struct OpenFailureFacts {
+    // The program that holds a busy port, "minicom (process 4711)"; empty when not known.
+    std::string holder;
+    // The group the device belongs to; empty when not known.
+    std::string group;
+    // The group may read and write the device and the user is not in it.
+    bool joiningGroupHelps = false;
+    // The user's account is in that group, but the running login is not yet.
+    bool membershipNotActive = false;
+};
+
+// Looks the facts up for the device (one file per platform); what cannot be
+// found out stays empty.
+OpenFailureFacts GatherOpenFailureFacts(OpenFailure failure, const std::string& devicePath);
+
+// One sentence for the user about why the port could not be opened: a busy
+// port names the program holding it when known, a denied one names the group
+// to join only when joining it would help.
+std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error,
+                                const OpenFailureFacts& facts);
+// The same, with the facts gathered for the device the port name stands for.
 std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error = 0);
+
+}  // namespace kvq::serial

@@ -12,8 +12,11 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "serial/PortNames.h"
+
+namespace kvq::serial {
 
 namespace {
 
@@ -115,6 +118,10 @@ SerialLinePosix::~SerialLinePosix() {
 
 std::unique_ptr<SerialLine> MakeSystemSerialLine() {
     return std::make_unique<SerialLinePosix>();
+}
+
+std::string SystemErrorText(int error) {
+    return std::generic_category().message(error);
 }
 
 OpenOutcome SerialLinePosix::Open(const std::string& name, std::int32_t baudRate) {
@@ -313,3 +320,5 @@ void SerialLinePosix::Wake() {
     // A full pipe already holds a wake-up; nothing is lost by not adding one.
     [[maybe_unused]] const ssize_t ignored = ::write(platform_->wakeWrite, &one, 1);
 }
+
+}  // namespace kvq::serial

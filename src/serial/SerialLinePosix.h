@@ -4,6 +4,8 @@
 
 #include "serial/SerialLine.h"
 
+namespace kvq::serial {
+
 // A serial port through termios: an RS-485 adapter, or a pseudo-terminal in
 // tests. DTR and RTS are asserted; the port is held exclusively while open.
 class SerialLinePosix final : public SerialLine {
@@ -26,3 +28,5 @@ private:
     struct Platform;  // the open device, the settings found at open, the wake-up
     std::unique_ptr<Platform> platform_;
 };
+
+}  // namespace kvq::serial

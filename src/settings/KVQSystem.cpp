@@ -6,6 +6,8 @@
 
 #include "settings/ProfileFile.h"
 
+namespace kvq::settings {
+
 namespace {
 
 // ASCII letters only, as the file system the program comes from folds them.
@@ -34,6 +36,7 @@ void CKVQSystem::Initialise() {
 }
 
 void CKVQSystem::InitialiseFrom(const std::filesystem::path& file) {
+    SettingsFile = file;
     const ProfileFile profile = ProfileFile::Load(file);
     ReadText(profile, "LogFileName", "output.dcf", LogFileName);
     ReadText(profile, "SiteId", "?", SiteId);
@@ -72,3 +75,5 @@ std::filesystem::path FindSettingsFile(const std::filesystem::path& directory) {
     }
     return chosen.empty() ? exact : chosen;
 }
+
+}  // namespace kvq::settings

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace kvq::settings {
+
 // The settings of this tool: section "VLX400" of KVQ.INI in the working directory, read
 // once at start-up and read-only afterwards. Of all the keys only Variant changes what
 // the program does; the others are kept as the file gives them, so a settings file
@@ -19,6 +21,10 @@ public:
     void Initialise();
     // As Initialise, with the settings file given.
     void InitialiseFrom(const std::filesystem::path& file);
+
+    // The file InitialiseFrom was given (read or not), so a message about a
+    // setting can name it.
+    std::filesystem::path SettingsFile;
 
     // A text key that is present with an empty value leaves its field as it was (so
     // SiteId keeps its built-in "ART"); otherwise the field takes the value, or the
@@ -49,3 +55,5 @@ public:
 // does not depend on the order in which the directory lists them. With none, KVQ.INI
 // (which then reads as missing).
 std::filesystem::path FindSettingsFile(const std::filesystem::path& directory);
+
+}  // namespace kvq::settings

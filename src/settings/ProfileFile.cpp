@@ -8,6 +8,10 @@
 
 #include "core/Text.h"
 
+using namespace kvq::core;
+
+namespace kvq::settings {
+
 namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
@@ -223,3 +227,5 @@ std::int32_t ReadProfileInt(const std::filesystem::path& file, std::string_view 
                             std::string_view key, std::int32_t defaultValue) {
     return ProfileFile::Load(file).ReadInt(section, key, defaultValue);
 }
+
+}  // namespace kvq::settings

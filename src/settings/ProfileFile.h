@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace kvq::settings {
+
 // A read-only INI ("profile") file, parsed once and then queried, that gives the
 // answers of the classic Windows profile reads:
 //
@@ -79,3 +81,5 @@ std::string ReadProfileString(const std::filesystem::path& file, std::string_vie
                               std::string_view key, std::string_view defaultText);
 std::int32_t ReadProfileInt(const std::filesystem::path& file, std::string_view section,
                             std::string_view key, std::int32_t defaultValue);
+
+}  // namespace kvq::settings

@@ -2,6 +2,10 @@
 
 #include "actuator/VLX400E.h"
 
+using namespace kvq::actuator;
+
+namespace kvq::status {
+
 std::string FailText(std::int32_t failCode) {
     switch (failCode) {
         case 10:
@@ -75,3 +79,5 @@ std::string StateText(const DeviceSnapshot& device) {
     return StateText(static_cast<std::int32_t>(device.state),
                      static_cast<std::int32_t>(device.failCode));
 }
+
+}  // namespace kvq::status

@@ -3,6 +3,11 @@
 #include "actuator/VLX400E.h"
 #include "core/MainDataStore.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+
+namespace kvq::status {
+
 namespace {
 
 // Slot 1 is the only device.
@@ -113,3 +118,5 @@ StatusLines CTestEngine::LinesFor(const DeviceSnapshot& device, bool portIsOpen)
     if (state == Reading) return {"COLLECTING", "DATA"};
     return {"IDLE", " "};
 }
+
+}  // namespace kvq::status

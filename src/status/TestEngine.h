@@ -12,9 +12,16 @@
 #include "core/ThreadMessages.h"
 #include "core/WorkerThread.h"
 
+namespace kvq::core {
 class CMainDataStore;
+}  // namespace kvq::core
+
+namespace kvq::actuator {
 class CVLX400E;
 struct DeviceSnapshot;
+}  // namespace kvq::actuator
+
+namespace kvq::status {
 
 using StatusLines = std::pair<std::string, std::string>;
 
@@ -26,15 +33,15 @@ class CTestEngine {
 public:
     // portIsOpen tells whether the serial port is open now; startLink brings
     // up the link thread, a second after the engine's start.
-    CTestEngine(CMainDataStore& context, CVLX400E& device, std::function<bool()> portIsOpen,
-                std::function<void()> startLink);
+    CTestEngine(core::CMainDataStore& context, actuator::CVLX400E& device,
+                std::function<bool()> portIsOpen, std::function<void()> startLink);
     virtual ~CTestEngine();
     CTestEngine(const CTestEngine&) = delete;
     CTestEngine& operator=(const CTestEngine&) = delete;
 
     void StartStatusEngineThread();
     bool JoinStatusEngineThread(std::uint32_t withinMs);
-    ThreadId StatusEngineThreadId() const { return threadId_.load(); }
+    core::ThreadId StatusEngineThreadId() const { return threadId_.load(); }
 
     // The thread's whole life.
     void Run();
@@ -46,17 +53,19 @@ public:
     std::optional<std::uint32_t> Update();
 
     // The two lines for a record, first matching row first.
-    static StatusLines LinesFor(const DeviceSnapshot& device, bool portIsOpen);
+    static StatusLines LinesFor(const actuator::DeviceSnapshot& device, bool portIsOpen);
 
 private:
-    CMainDataStore& context_;
-    CVLX400E& device_;
+    core::CMainDataStore& context_;
+    actuator::CVLX400E& device_;
     std::function<bool()> portIsOpen_;
     std::function<void()> startLink_;
     // Woken by a change of the record, of the port or by stop; shared with
     // the stop listener, which may outlive the engine.
-    std::shared_ptr<ChangeSignal> wake_ = std::make_shared<ChangeSignal>();
+    std::shared_ptr<core::ChangeSignal> wake_ = std::make_shared<core::ChangeSignal>();
     std::optional<StatusLines> written_;
-    std::atomic<ThreadId> threadId_{0};
-    WorkerThread thread_;
+    std::atomic<core::ThreadId> threadId_{0};
+    core::WorkerThread thread_;
 };
+
+}  // namespace kvq::status

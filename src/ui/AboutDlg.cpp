@@ -8,6 +8,8 @@
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
 
+namespace kvq::ui {
+
 namespace {
 
 QLabel* AddLabel(QWidget* parent, const DialogUnits& du, int id, const char* text, int x, int y,
@@ -53,3 +55,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
     setFixedSize(du.X(287), du.Y(174));
 }
+
+}  // namespace kvq::ui

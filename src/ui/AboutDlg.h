@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+namespace kvq::ui {
+
 // The About box of Help > About...: what the tool is for and its version.
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -9,3 +11,5 @@ class CAboutDlg : public QDialog {
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 };
+
+}  // namespace kvq::ui

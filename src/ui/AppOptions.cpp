@@ -2,10 +2,17 @@
 
 #include <cstdlib>
 
+namespace kvq::ui {
+
 const char* const KvqUsage =
-    "usage: kvq [--demo] [--screenshot FILE.png]\n"
+    "usage: kvq [--demo] [--screenshot FILE.png [--screenshot-then ACTION]]\n"
     "  --demo             run against a simulated E-VLX400 on COM1, in a fresh demo directory\n"
-    "  --screenshot FILE  save a picture of the dialog once it shows READY, then end\n";
+    "                     (with the working directory's antenna table when it has one)\n"
+    "  --screenshot FILE  save a picture of the dialog once it shows READY, then end; each\n"
+    "                     message box shown is saved beside it as FILE-box1.png, ...\n"
+    "  --screenshot-then ACTION\n"
+    "                     after the picture: close-while-moving (start a move, then close)\n"
+    "                     or port:N (choose port N from the Communication menu)\n";
 
 const char* const NoDisplaySentence =
     "kvq: there is no display to open the dialog on (neither DISPLAY nor WAYLAND_DISPLAY is "
@@ -26,10 +33,25 @@ std::optional<KvqOptions> ParseKvqArguments(const std::vector<std::string>& args
                 return std::nullopt;
             }
             options.screenshotPath = args[++i];
+        } else if (arg == "--screenshot-then") {
+            const std::string action = i + 1 < args.size() ? args[++i] : std::string();
+            const std::string number = action.rfind("port:", 0) == 0 ? action.substr(5) : "";
+            const bool digits = !number.empty() && number.size() <= 3 &&
+                                number.find_first_not_of("0123456789") == std::string::npos;
+            const bool port = digits && std::stoi(number) >= 1 && std::stoi(number) <= 255;
+            if (action != "close-while-moving" && !port) {
+                error = "--screenshot-then needs close-while-moving or port:N (N from 1 to 255)";
+                return std::nullopt;
+            }
+            options.screenshotThen = action;
         } else {
             error = "unknown argument '" + arg + "'";
             return std::nullopt;
         }
+    }
+    if (options.screenshotThen && !options.screenshotPath) {
+        error = "--screenshot-then needs --screenshot";
+        return std::nullopt;
     }
     return options;
 }
@@ -41,3 +63,5 @@ bool DisplayAvailable() {
     }
     return false;
 }
+
+}  // namespace kvq::ui

@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <cmath>
 
+namespace kvq::ui {
+
 QImage ApplicationIconImage(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -75,3 +77,5 @@ QIcon ApplicationIcon() {
         icon.addPixmap(QPixmap::fromImage(ApplicationIconImage(size)));
     return icon;
 }
+
+}  // namespace kvq::ui

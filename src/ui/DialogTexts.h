@@ -1,5 +1,7 @@
 #pragma once
 
+namespace kvq::ui {
+
 // Every text the dialogs show, exactly as the user sees it: the blanks before
 // and after some of them are part of the text.
 
@@ -30,6 +32,24 @@ inline constexpr const char DisconnectedWord[] = "Disconnected";
 // Boxes about the actuator's software.
 inline constexpr const char FirmwareFileCaption[] = "Firmware File Error";
 inline constexpr const char UpdateNotTakenCaption[] = "Software Update Failed";
+// Asked before closing while the actuator's work would be cut short; No is the default.
+inline constexpr const char CloseCaption[] = "Close Configuration Tool";
+inline constexpr const char CloseDuringDownload[] =
+    "The actuator is updating its software. Closing now leaves it without working software. "
+    "Close anyway?";
+inline constexpr const char CloseDuringModelChange[] =
+    "The actuator is changing its antenna model. Closing now leaves it with a half-written "
+    "configuration. Close anyway?";
+inline constexpr const char CloseDuringConversion[] =
+    "The actuator is being switched back to Ericsson mode. Closing now leaves it answering only "
+    "in AISG mode. Close anyway?";
+inline constexpr const char CloseDuringMove[] =
+    "The actuator is moving to a new tilt. Closing now leaves its tilt unchecked and the move "
+    "unconfirmed. Close anyway?";
+// The box listing what the antenna table reader did not take as written.
+inline constexpr const char TableWarningsCaption[] = "Antenna Table Warnings";
+// Set Tilt with a typed value the tool cannot send.
+inline constexpr const char TiltEntryCaption[] = "Requested Tilt";
 inline constexpr const char AboutTitle[] = "About Torvin RDQX";
 inline constexpr const char AboutProduct[] =
     "This is the Torvin Ericsson-compatible actuator Quellmark (RDQX).  ";
@@ -44,3 +64,5 @@ inline constexpr const char AboutOneActuator[] =
 inline constexpr const char AboutVersion[] = "Version 1.3.1      Build Date: 29-June-2011";
 
 }  // namespace ui_text
+
+}  // namespace kvq::ui

@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QStringList>
 
+namespace kvq::ui {
+
 QFont DialogFont() {
     QFont font;
     font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial",
@@ -57,3 +59,5 @@ QFont FontWithCellHeight(const QString& family, int pixels) {
     }
     return font;
 }
+
+}  // namespace kvq::ui

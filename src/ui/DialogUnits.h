@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QRect>
 
+namespace kvq::ui {
+
 // The dialog font: 8 point, the first of a list of sans fonts that is
 // installed (the classic dialog font where it exists, else a metric-compatible
 // or common sans font).
@@ -29,3 +31,5 @@ private:
 // A font of the given family whose cell (character height plus internal
 // leading) is at most `pixels` high, as a logical font height asks for.
 QFont FontWithCellHeight(const QString& family, int pixels);
+
+}  // namespace kvq::ui

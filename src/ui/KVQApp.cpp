@@ -1,25 +1,68 @@
 #include "ui/KVQApp.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
+#include <QSlider>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/Process.h"
 #include "ui/ApplicationIcon.h"
 #include "ui/KVQDlg.h"
 #include "ui/QtMessagePresenter.h"
 
+using namespace kvq::actuator;
+using namespace kvq::app;
+
+namespace kvq::ui {
+
 namespace {
 
 // For unattended runs: says each message on the standard error instead of
-// waiting for someone to press OK.
-class StderrPresenter final : public MessagePresenter {
+// waiting for someone to press OK, and saves a picture of each box it would
+// have shown beside the screenshot (FILE-box1.png, FILE-box2.png, ...).
+class ScreenshotPresenter final : public MessagePresenter {
 public:
+    explicit ScreenshotPresenter(std::string screenshotPath)
+        : stem_(StemOf(std::move(screenshotPath))) {}
+    void SetParent(QWidget* parent) { parent_ = parent; }
+
     void Show(const MessageText& message) override {
         std::fprintf(stderr, "kvq: %s: %s\n", message.caption.c_str(), message.text.c_str());
+        if (!message.detail.empty()) std::fprintf(stderr, "%s\n", message.detail.c_str());
+        Save(message);
     }
+    // Nobody is there to answer: the unattended run means to close.
+    bool Ask(const MessageText& question) override {
+        Show(question);
+        return true;
+    }
+
+private:
+    static std::string StemOf(std::string path) {
+        const auto dot = path.rfind('.');
+        const auto slash = path.rfind('/');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+            path.resize(dot);
+        return path;
+    }
+    void Save(const MessageText& message) {
+        const auto box = MakeMessageBox(message, parent_.data());
+        box->show();
+        QApplication::processEvents();
+        const std::string file = stem_ + "-box" + std::to_string(++count_) + ".png";
+        if (!box->grab().save(QString::fromStdString(file), "PNG"))
+            std::fprintf(stderr, "kvq: cannot write the picture %s\n", file.c_str());
+        box->close();
+    }
+
+    std::string stem_;
+    QPointer<QWidget> parent_;
+    int count_ = 0;
 };
 
 constexpr int ScreenshotLimitMs = 180000;
@@ -27,6 +70,29 @@ constexpr int ScreenshotLimitMs = 180000;
 }  // namespace
 
 CKVQApp::CKVQApp(ProcessObjects& process) : process_(process) {}
+
+void CKVQApp::ThenClose(CKVQDlg& dialog, const std::optional<std::string>& action) {
+    if (action && action->rfind("port:", 0) == 0) {
+        dialog.OnSelectPort(std::stoi(action->substr(5)));
+    } else if (action && *action == "close-while-moving") {
+        // A move to the far end of the range, then the close that asks first.
+        auto* slider = qobject_cast<QSlider*>(dialog.Control(CKVQDlg::IdTiltSlider));
+        const DeviceSnapshot device = process_.actuator.Snapshot();
+        const int middle = (device.minTilt + device.maxTilt) / 2;
+        slider->setValue(device.currentTilt > middle ? device.minTilt : device.maxTilt);
+        dialog.OnSetTilt();
+        auto* moving = new QTimer(&dialog);
+        moving->setInterval(50);
+        QObject::connect(moving, &QTimer::timeout, &dialog, [this, &dialog, moving] {
+            if (process_.actuator.Snapshot().state != ActuatorState::Testing) return;
+            moving->stop();
+            dialog.CloseDialog();
+        });
+        moving->start();
+        return;
+    }
+    dialog.CloseDialog();
+}
 
 CKVQApp::~CKVQApp() = default;
 
@@ -37,12 +103,13 @@ bool CKVQApp::Prepare() {
 }
 
 int CKVQApp::InitInstance(int& argc, char** argv,
-                          const std::optional<std::string>& screenshotPath) {
+                          const std::optional<std::string>& screenshotPath,
+                          const std::optional<std::string>& screenshotThen) {
     QApplication application(argc, argv);
     QApplication::setWindowIcon(ApplicationIcon());
 
     QtMessagePresenter boxes;
-    StderrPresenter unattended;
+    ScreenshotPresenter unattended(screenshotPath.value_or(""));
     MessagePresenter& presenter =
         screenshotPath ? static_cast<MessagePresenter&>(unattended) : boxes;
     int code = 0;
@@ -50,6 +117,7 @@ int CKVQApp::InitInstance(int& argc, char** argv,
     {
         CKVQDlg dialog(process_, presenter);
         boxes.SetParent(&dialog);
+        unattended.SetParent(&dialog);
 
         QTimer watch;
         bool readySeen = false;
@@ -68,7 +136,7 @@ int CKVQApp::InitInstance(int& argc, char** argv,
                                          screenshotPath->c_str());
                             code = 1;
                         }
-                        dialog.CloseDialog();
+                        ThenClose(dialog, screenshotThen);
                     });
                 }
             });
@@ -100,3 +168,5 @@ int CKVQApp::InitInstance(int& argc, char** argv,
     }
     return code;
 }
+
+}  // namespace kvq::ui

@@ -4,14 +4,20 @@
 #include <optional>
 #include <string>
 
+namespace kvq::app {
 struct ProcessObjects;
+}  // namespace kvq::app
+
+namespace kvq::ui {
 
 // The application object: prepares the shared objects before any window
 // exists, then owns the QApplication and runs the main dialog as the whole
 // program.
+class CKVQDlg;
+
 class CKVQApp {
 public:
-    explicit CKVQApp(ProcessObjects& process);
+    explicit CKVQApp(app::ProcessObjects& process);
     ~CKVQApp();
     CKVQApp(const CKVQApp&) = delete;
     CKVQApp& operator=(const CKVQApp&) = delete;
@@ -23,10 +29,18 @@ public:
 
     // Runs the main dialog modally and answers the exit code. With a
     // screenshot path the dialog is saved as a PNG once it shows READY and
-    // then closed (messages go to the standard error instead of boxes).
+    // then closed; messages go to the standard error instead of waiting for
+    // someone, and each box is saved beside the picture (FILE-box1.png, ...).
+    // After the picture, screenshotThen ("close-while-moving", "port:N") is
+    // done before the end, so the boxes it brings are saved as well.
     int InitInstance(int& argc, char** argv,
-                     const std::optional<std::string>& screenshotPath = std::nullopt);
+                     const std::optional<std::string>& screenshotPath = std::nullopt,
+                     const std::optional<std::string>& screenshotThen = std::nullopt);
 
 private:
-    ProcessObjects& process_;
+    void ThenClose(CKVQDlg& dialog, const std::optional<std::string>& action);
+
+    app::ProcessObjects& process_;
 };
+
+}  // namespace kvq::ui

@@ -16,11 +16,20 @@
 #include "app/Process.h"
 #include "ui/AboutDlg.h"
 #include "ui/ApplicationIcon.h"
+#include "ui/CloseGuard.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtControls.h"
 #include "ui/RefreshView.h"
+#include "ui/Reports.h"
 #include "ui/UserCommands.h"
+
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::app;
+
+namespace kvq::ui {
 
 namespace {
 
@@ -125,15 +134,9 @@ void CKVQDlg::BuildMenu() {
     menuBar_->setNativeMenuBar(false);
     QMenu* communication = menuBar_->addMenu("Communication");
     communication->setObjectName("menuCommunication");
-    for (int n = 1; n <= MenuPortCount; ++n) {
-        QAction* item = communication->addAction(Text(ports_.MenuText(n)));
-        const int id = PortMenuIds[static_cast<std::size_t>(n)];
-        item->setObjectName(QString("cmd%1").arg(id));
-        item->setProperty("commandId", id);
-        item->setCheckable(true);
-        connect(item, &QAction::triggered, this, [this, n] { OnSelectPort(n); });
-        menuCommands_[id] = item;
-    }
+    communicationMenu_ = communication;
+    for (int n = 1; n <= MenuPortCount; ++n)
+        AddPortMenuItem(n);
     QMenu* help = menuBar_->addMenu("Help");
     help->setObjectName("menuHelp");
     QAction* about = help->addAction("About...");
@@ -141,6 +144,17 @@ void CKVQDlg::BuildMenu() {
     about->setProperty("commandId", AboutMenuId);
     connect(about, &QAction::triggered, this, [this] { OnAbout(); });
     menuCommands_[AboutMenuId] = about;
+}
+
+void CKVQDlg::AddPortMenuItem(int n) {
+    const int id = PortMenuId(n);
+    if (menuCommands_.count(id) != 0) return;
+    QAction* item = communicationMenu_->addAction(Text(ports_.MenuText(n)));
+    item->setObjectName(QString("cmd%1").arg(id));
+    item->setProperty("commandId", id);
+    item->setCheckable(true);
+    connect(item, &QAction::triggered, this, [this, n] { OnSelectPort(n); });
+    menuCommands_[id] = item;
 }
 
 void CKVQDlg::BuildControls() {
@@ -228,6 +242,15 @@ void CKVQDlg::BuildControls() {
     connect(setTiltButton_, &QPushButton::clicked, this, [this] { OnSetTilt(); });
     connect(changeModelButton_, &QPushButton::clicked, this, [this] { OnChangeAntennaModel(); });
     connect(closeButton_, &QPushButton::clicked, this, [this] { CloseDialog(); });
+    // The requested tilt can be typed: Enter in the field is Set Tilt, and
+    // moving the slider gives the field back to the slider.
+    // It stays read-only until the refresh enables the controls.
+    requestedTilt_ = qobject_cast<QLineEdit*>(Control(IdRequestedTilt));
+    connect(requestedTilt_, &QLineEdit::returnPressed, this, [this] {
+        if (setTiltButton_->isEnabled()) OnSetTilt();
+    });
+    connect(tiltSlider_, &QSlider::actionTriggered, this,
+            [this](int) { requestedTilt_->setModified(false); });
 
     sliderControl_ = std::make_unique<QtTiltSlider>(tiltSlider_);
     modelControl_ = std::make_unique<QtModelList>(newModelList_);
@@ -247,11 +270,17 @@ void CKVQDlg::InitialiseDialog() {
 
     RefreshDisplay();
 
-    if (!PrepareControls(process_, sliderControl_.get(), modelControl_.get())) {
+    const bool modelsListed = PrepareControls(process_, sliderControl_.get(), modelControl_.get());
+    // Which table the models come from, and once what was wrong in it.
+    statusList_->setToolTip(Text(TableToolTip(process_.antennaTable)));
+    const auto tableWarnings = TableWarningsBox(process_.antennaTable);
+    if (!modelsListed) {
+        if (tableWarnings) boxes_.Show(*tableWarnings);
         boxes_.Show(
-            {ui_text::NoTableText, ui_text::NoTableCaption, MessageText::Icon::Exclamation});
+            {ui_text::NoTableText, ui_text::NoTableCaption, MessageText::Icon::Exclamation, {}});
         return;  // no timer, no workers, no port: the user can only close the window
     }
+    if (tableWarnings) ShowSoon(*tableWarnings);
 
     refreshTimer_.start();
     // The port is named below, once it is chosen; the link thread, a second
@@ -267,9 +296,11 @@ void CKVQDlg::InitialiseDialog() {
     if (ports_.EnumerateSerialPorts(portSource_()) == 0) {
         // Ticks under the box would only pile a port report onto this one.
         refreshTimer_.stop();
-        boxes_.Show({ui_text::NoPortText, ui_text::NoPortCaption, MessageText::Icon::None});
+        boxes_.Show({ui_text::NoPortText, ui_text::NoPortCaption, MessageText::Icon::None, {}});
         noPort = true;
     }
+    for (const int n : ports_.MenuPorts())
+        AddPortMenuItem(n);
     ports_.InitialisePortMenu();
     ApplyPortMenu();
     process_.SystemContext.SetSelectedPortName(ports_.ChooseInitialPort());
@@ -288,8 +319,12 @@ void CKVQDlg::InitialiseDialog() {
 
 void CKVQDlg::RefreshDisplay() {
     ++refreshCount_;
-    if (const auto report = PortReportFor(refreshCount_, process_.SystemContext.PortOpened.load(),
-                                          ports_.CurrentPort())) {
+    if (auto report = PortReportFor(refreshCount_, process_.SystemContext.PortOpened.load(),
+                                    ports_.CurrentPort())) {
+        if (report->caption == ui_text::PortProblemCaption) {
+            report = PortProblemBox(process_.serialPort,
+                                    process_.SystemContext.SelectedPortName());
+        }
         ShowSoon(*report);
     }
 
@@ -308,6 +343,8 @@ void CKVQDlg::RefreshDisplay() {
     progress_->setTextVisible(!view.progressText.empty());
     progress_->setFormat(Text(view.progressText));
 
+    // Typing a tilt makes sense only while it can be set.
+    requestedTilt_->setReadOnly(!view.controlsEnabled);
     if (view.controlsEnabled) {
         changeModelButton_->setEnabled(true);
         setTiltButton_->setEnabled(true);
@@ -351,13 +388,28 @@ void CKVQDlg::OnRefreshTimer(int timerId) {
 void CKVQDlg::BindControls() {
     for (const auto& [id, text] : boundText_) {
         auto* edit = qobject_cast<QLineEdit*>(Control(id));
+        // What the user is typing stays until Set Tilt or the slider takes over.
+        if (edit == requestedTilt_ && edit->isModified()) continue;
         // Unchanged texts are left alone, so a selection in a field survives.
         if (edit && edit->text() != text) edit->setText(text);
     }
 }
 
 void CKVQDlg::OnSetTilt() {
-    RequestTilt(process_, tiltSlider_->value());
+    if (!requestedTilt_->isModified()) {
+        RequestTilt(process_, tiltSlider_->value());
+        return;
+    }
+    // A typed tilt: checked against the model's range before anything is sent.
+    const TypedTilt typed = ReadTypedTilt(requestedTilt_->text().toStdString(),
+                                          tiltSlider_->minimum(), tiltSlider_->maximum());
+    if (!typed.tenths) {
+        boxes_.Show(*typed.refusal);
+        return;
+    }
+    requestedTilt_->setModified(false);
+    tiltSlider_->setValue(*typed.tenths);
+    RequestTilt(process_, *typed.tenths);
 }
 
 void CKVQDlg::OnChangeAntennaModel() {
@@ -377,7 +429,12 @@ void CKVQDlg::OnSelectPort(int n) {
     const auto box =
         ports_.ChangePort(n, process_.SystemContext, process_.linkStation.LinkThreadId());
     ApplyPortMenu();  // the menu's own toggle is not the check mark; the refresh places that
-    if (box) boxes_.Show(*box);
+    if (!box) return;
+    if (box->caption == ui_text::PortProblemCaption) {
+        boxes_.Show(PortProblemBox(process_.serialPort, process_.SystemContext.SelectedPortName()));
+    } else {
+        boxes_.Show(*box);
+    }
 }
 
 void CKVQDlg::OnAbout() {
@@ -385,12 +442,25 @@ void CKVQDlg::OnAbout() {
     about.exec();
 }
 
+bool CKVQDlg::MayClose() {
+    if (!workersStarted_ || stopped_) return true;
+    if (asking_) return false;  // the question is open already
+    const auto question = CloseQuestionFor(process_.actuator.Snapshot());
+    if (!question) return true;
+    asking_ = true;
+    const bool yes = boxes_.Ask(*question);
+    asking_ = false;
+    return yes;
+}
+
 void CKVQDlg::CloseDialog() {
+    if (!MayClose()) return;
     StopAllWorkers();
     QDialog::reject();
 }
 
 void CKVQDlg::accept() {
+    if (!MayClose()) return;
     StopAllWorkers();
     QDialog::accept();
 }
@@ -413,8 +483,10 @@ void CKVQDlg::StopAllWorkers() {
 }
 
 void CKVQDlg::ApplyPortMenu() {
-    for (int n = 1; n <= MenuPortCount; ++n) {
-        QAction* item = menuCommands_.at(PortMenuIds[static_cast<std::size_t>(n)]);
+    for (const int n : ports_.MenuPorts()) {
+        const auto at = menuCommands_.find(PortMenuId(n));
+        if (at == menuCommands_.end()) continue;
+        QAction* item = at->second;
         item->setChecked(ports_.Item(n).checked);
         item->setEnabled(ports_.Item(n).enabled);
         item->setText(Text(ports_.MenuText(n)));
@@ -448,17 +520,27 @@ void CKVQDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
     if (enter && modifiers == Qt::NoModifier) {
-        // Enter presses the push button that has the focus; anywhere else it
-        // is the dialog's OK.
-        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        // Enter presses the push button that has the focus. In a field it
+        // never closes the window (the requested tilt takes it as Set Tilt);
+        // anywhere else it is the dialog's OK.
+        QWidget* focus = focusWidget();
+        auto* button = qobject_cast<QPushButton*>(focus);
         if (button && button->isEnabled()) {
             button->click();
-        } else {
+        } else if (!IsTextField(focus)) {
             accept();
         }
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool CKVQDlg::IsTextField(const QWidget* widget) {
+    for (; widget != nullptr; widget = widget->parentWidget()) {
+        if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QComboBox*>(widget))
+            return true;
+    }
+    return false;
 }
 
 void CKVQDlg::paintEvent(QPaintEvent* event) {
@@ -469,3 +551,5 @@ void CKVQDlg::PaintDialog(QPaintEvent* event) {
     // A minimised window's icon is the window system's to draw.
     QDialog::paintEvent(event);
 }
+
+}  // namespace kvq::ui

@@ -15,14 +15,22 @@
 
 class QAction;
 class QComboBox;
+class QLineEdit;
 class QListWidget;
+class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
 class QSlider;
+
+namespace kvq::app {
+struct ProcessObjects;
+}  // namespace kvq::app
+
+namespace kvq::ui {
+
 class QtModelList;
 class QtTiltSlider;
-struct ProcessObjects;
 
 // The main window: the actuator's identity, tilt and status, the user's two
 // commands, the Communication menu, and the start and stop of the workers on
@@ -56,10 +64,10 @@ public:
     static constexpr int RefreshTimerId = 1001;
     static constexpr int RefreshPeriodMs = 500;
 
-    using PortListSource = std::function<std::vector<SerialPortInfo>()>;
+    using PortListSource = std::function<std::vector<serial::SerialPortInfo>()>;
 
     // ports: where the serial ports come from; none: ListSerialPorts().
-    CKVQDlg(ProcessObjects& process, MessagePresenter& boxes, PortListSource ports = {},
+    CKVQDlg(app::ProcessObjects& process, MessagePresenter& boxes, PortListSource ports = {},
             QWidget* parent = nullptr);
     ~CKVQDlg() override;
 
@@ -75,11 +83,14 @@ public:
     void OnSelectPort(int n);
     void OnAbout();
     // Close, Esc and the close box: stops and joins every worker, then ends.
+    // While the actuator's work would be cut short it asks first (No is the
+    // default) and stays open unless the user says Yes.
     void CloseDialog();
 
-    // Enter: ends the dialog too. Unlike the cancel path this used to leave
-    // the workers running into the end of the process; they are stopped here
-    // as well, since the shared objects they use end with the process.
+    // Enter outside a field and a button: ends the dialog too, after the same
+    // question. Unlike the cancel path this used to leave the workers running
+    // into the end of the process; they are stopped here as well, since the
+    // shared objects they use end with the process.
     void accept() override;
     void reject() override;
 
@@ -104,6 +115,10 @@ private:
     void PaintDialog(QPaintEvent* event);
     void BuildControls();
     void BuildMenu();
+    void AddPortMenuItem(int n);
+    // Asks before cutting the actuator's work short; true when the dialog may close.
+    bool MayClose();
+    static bool IsTextField(const QWidget* widget);
     // Copies the refresh's texts into the read-only fields, all in one step.
     void BindControls();
     void ApplyPortMenu();
@@ -111,7 +126,7 @@ private:
     void ShowSoon(const MessageText& message);
     void StopAllWorkers();
 
-    ProcessObjects& process_;
+    app::ProcessObjects& process_;
     MessagePresenter& boxes_;
     PortListSource portSource_;
 
@@ -124,6 +139,8 @@ private:
     QPushButton* closeButton_ = nullptr;
     QPushButton* setTiltButton_ = nullptr;
     QListWidget* statusList_ = nullptr;
+    QLineEdit* requestedTilt_ = nullptr;
+    QMenu* communicationMenu_ = nullptr;
     std::map<int, QAction*> menuCommands_;
 
     // The texts the refresh writes, by the id of their field; they reach the
@@ -142,4 +159,7 @@ private:
     bool joined_ = false;
     bool endedByInitialisation_ = false;
     std::uint32_t firmwareNoticesShown_ = 0;
+    bool asking_ = false;
 };
+
+}  // namespace kvq::ui

@@ -1,12 +1,14 @@
 #include "ui/PortSelection.h"
 
-#include <charconv>
-#include <limits>
-#include <string_view>
 #include <thread>
 
 #include "ui/DialogTexts.h"
 #include "core/MainDataStore.h"
+
+using namespace kvq::core;
+using namespace kvq::serial;
+
+namespace kvq::ui {
 
 std::string WithNumber(const std::string& text, int number) {
     std::string result = text;
@@ -16,39 +18,14 @@ std::string WithNumber(const std::string& text, int number) {
 }
 
 std::string PortNameOf(int n) {
-    if (n < 1 || n > MenuPortCount) return {};
+    if (n < 1 || n > MaxPortNumber) return {};
     return "COM" + std::to_string(n);
 }
-
-namespace {
-
-// The registry hands out zero-terminated texts.
-std::string_view UpToNul(const std::string& text) {
-    return std::string_view(text).substr(0, text.find('\0'));
-}
-
-// The port number behind "COMn...": the leading digits after "COM", or none.
-// A number too large for an int still counts as read, but names no menu port.
-std::optional<int> ComNumber(std::string_view data) {
-    constexpr std::string_view prefix = "COM";
-    if (data.substr(0, prefix.size()) != prefix) return std::nullopt;
-    const auto rest = data.substr(prefix.size());
-    const auto digits = rest.substr(0, rest.find_first_not_of("0123456789"));
-    if (digits.empty()) return std::nullopt;
-    int number = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    if (error == std::errc::result_out_of_range) return std::numeric_limits<int>::max();
-    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-    return number;
-}
-
-}  // namespace
 
 int PortSelection::EnumerateSerialPorts(const std::vector<SerialPortInfo>& ports) {
     int count = 0;
     for (const auto& port : ports) {
-        if (UpToNul(port.valueName).find("Serial") == std::string_view::npos) continue;
-        const auto number = ComNumber(UpToNul(port.data));
+        const auto number = ListedPortNumber(port);
         if (!number) continue;
         ++count;
         if (InMenu(*number)) {
@@ -62,13 +39,13 @@ int PortSelection::EnumerateSerialPorts(const std::vector<SerialPortInfo>& ports
 
 void PortSelection::InitialisePortMenu() {
     MarkPortMenu(-1);
-    for (int n = 1; n <= MenuPortCount; ++n) {
+    for (int n = 1; n <= MaxPortNumber; ++n) {
         if (Present(n)) menu_[static_cast<std::size_t>(n)].enabled = true;
     }
 }
 
 std::string PortSelection::ChooseInitialPort() {
-    for (int n = 1; n <= MenuPortCount; ++n) {
+    for (int n = 1; n <= MaxPortNumber; ++n) {
         if (Present(n)) {
             currentPort_ = n;
             return PortNameOf(n);
@@ -79,12 +56,20 @@ std::string PortSelection::ChooseInitialPort() {
 }
 
 void PortSelection::MarkPortMenu(int n) {
-    for (int i = 1; i <= MenuPortCount; ++i)
+    for (int i = 1; i <= MaxPortNumber; ++i)
         menu_[static_cast<std::size_t>(i)].checked = i == n;
     if (n == 0 || n == -1) {
-        for (int i = 1; i <= MenuPortCount; ++i)
+        for (int i = 1; i <= MaxPortNumber; ++i)
             menu_[static_cast<std::size_t>(i)].enabled = false;
     }
+}
+
+std::vector<int> PortSelection::MenuPorts() const {
+    std::vector<int> ports;
+    for (int n = 1; n <= MaxPortNumber; ++n) {
+        if (n <= MenuPortCount || Present(n)) ports.push_back(n);
+    }
+    return ports;
 }
 
 std::optional<MessageText> PortSelection::ChangePort(int n, CMainDataStore& context,
@@ -105,10 +90,10 @@ std::optional<MessageText> PortSelection::ChangePort(int n, CMainDataStore& cont
     if (context.PortOpened.load() == 1) {
         currentPort_ = n;
         return MessageText{WithNumber(ui_text::PortChangedText, n), ui_text::PortSuccessCaption,
-                           MessageText::Icon::Information};
+                           MessageText::Icon::Information, {}};
     }
     return MessageText{ui_text::PortProblemText, ui_text::PortProblemCaption,
-                       MessageText::Icon::Information};
+                       MessageText::Icon::Information, {}};
 }
 
 std::string PortSelection::MenuText(int n) const {
@@ -121,3 +106,5 @@ std::string PortSelection::MenuText(int n) const {
     }
     return text;
 }
+
+}  // namespace kvq::ui

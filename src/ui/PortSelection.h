@@ -11,24 +11,34 @@
 #include "serial/PortDiscovery.h"
 #include "core/ThreadMessages.h"
 
+namespace kvq::core {
 class CMainDataStore;
+}  // namespace kvq::core
 
-// The dialog offers COM1 to COM8 in its Communication menu.
+namespace kvq::ui {
+
+// The Communication menu always lists COM1 to COM8 (greyed when absent), and
+// after them every other port found, up to COM255.
 inline constexpr int MenuPortCount = 8;
+inline constexpr int MaxPortNumber = 255;
 // Command ids of the menu items of COM1..COM8 (index 0 unused); 32779 is
 // Help > About..., which is why COM8 has 32780.
 inline constexpr std::array<int, MenuPortCount + 1> PortMenuIds = {
     0, 32772, 32773, 32774, 32775, 32776, 32777, 32778, 32780};
 inline constexpr int AboutMenuId = 32779;
+// The command id of port n's menu item; ports past COM8 get ids of their own.
+constexpr int PortMenuId(int n) {
+    return n >= 1 && n <= MenuPortCount ? PortMenuIds[static_cast<std::size_t>(n)] : 33024 + n;
+}
 
-// "COM1" .. "COM8" for 1..8, the empty text for any other number.
+// "COM1" .. "COM255" for 1..255, the empty text for any other number.
 std::string PortNameOf(int n);
 
 // Marks PortOpened while a reopen is under way, so a result is never taken
 // from the attempt before.
 inline constexpr std::int32_t PortOpenPending = -1;
 
-// Which of COM1..COM8 exist, the port in use, and the state of the
+// Which ports exist, the port in use, and the state of the
 // Communication menu: everything about the choice of port that is not drawing.
 class PortSelection {
 public:
@@ -39,20 +49,22 @@ public:
 
     // Runs the port list through the registry filters: the value name says
     // "Serial", the data starts with "COM" and a decimal number follows. Every
-    // entry that passes is counted; numbers 1..8 are recorded as present.
-    int EnumerateSerialPorts(const std::vector<SerialPortInfo>& ports);
+    // entry that passes is counted; numbers 1..255 are recorded as present.
+    int EnumerateSerialPorts(const std::vector<serial::SerialPortInfo>& ports);
     // Greys the menu, then enables the ports that are present.
     void InitialisePortMenu();
     // The lowest present port becomes the port in use; with none, COM1.
     std::string ChooseInitialPort();
-    // 1..8: checks that port only; 0 or -1: unchecks and greys all; other: unchecks all.
+    // 1..255: checks that port only; 0 or -1: unchecks and greys all; other: unchecks all.
     void MarkPortMenu(int n);
+    // The ports the menu lists, in its order: 1..8, then the present ports after 8.
+    std::vector<int> MenuPorts() const;
 
     // Switches the link to port n: nothing when n is the port in use; else the
     // new name is published, the link thread told to reopen, and the outcome
     // awaited for at most `allowance`. Answers the box to show.
     std::optional<MessageText> ChangePort(
-        int n, CMainDataStore& context, ThreadId linkThread,
+        int n, core::CMainDataStore& context, core::ThreadId linkThread,
         std::chrono::milliseconds allowance = std::chrono::milliseconds(1000));
 
     int CurrentPort() const { return currentPort_; }
@@ -64,10 +76,13 @@ public:
     std::string MenuText(int n) const;
 
 private:
-    static bool InMenu(int n) { return n >= 1 && n <= MenuPortCount; }
+    static bool InMenu(int n) { return n >= 1 && n <= MaxPortNumber; }
 
-    std::array<int, MenuPortCount + 1> portPresent_{};
-    std::array<MenuItem, MenuPortCount + 1> menu_{};
-    std::array<std::optional<SerialPortInfo>, MenuPortCount + 1> details_{};
+    std::vector<int> portPresent_ = std::vector<int>(MaxPortNumber + 1, 0);
+    std::vector<MenuItem> menu_ = std::vector<MenuItem>(MaxPortNumber + 1);
+    std::vector<std::optional<serial::SerialPortInfo>> details_ =
+        std::vector<std::optional<serial::SerialPortInfo>>(MaxPortNumber + 1);
     int currentPort_ = 0;
 };
+
+}  // namespace kvq::ui

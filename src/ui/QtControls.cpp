@@ -1,10 +1,13 @@
 #include "ui/QtControls.h"
 
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QThread>
 #include <QVariant>
 #include <cstdlib>
 #include <numeric>
+
+namespace kvq::ui {
 
 namespace {
 
@@ -118,10 +121,13 @@ void QtModelList::AddModelName(std::string_view name) {
 namespace {
 
 // Selecting an entry also puts its text in the edit field, even when the entry
-// was selected already and the user has typed over it since.
+// was selected already and the user has typed over it since. The field shows
+// the start of the name: with the cursor left at the end, a name wider than
+// the field was shown cut off on the left.
 void Select(QComboBox& combo, int index) {
     combo.setCurrentIndex(index);
     if (combo.isEditable()) combo.setEditText(index >= 0 ? combo.itemText(index) : QString());
+    if (QLineEdit* edit = combo.lineEdit()) edit->setCursorPosition(0);
 }
 
 }  // namespace
@@ -137,3 +143,5 @@ void QtModelList::SelectModelName(std::string_view name) {
         if (at >= 0) Select(combo, at);
     });
 }
+
+}  // namespace kvq::ui

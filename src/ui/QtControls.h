@@ -11,6 +11,8 @@
 
 #include "actuator/Controls.h"
 
+namespace kvq::ui {
+
 // The dialog's slider and model list as the actuator thread drives them.
 //
 // Every call is handed to the UI thread through a mailbox and returns at once:
@@ -38,7 +40,7 @@ private:
     bool drainQueued_ = false;
 };
 
-class QtTiltSlider final : public TiltSliderControl {
+class QtTiltSlider final : public actuator::TiltSliderControl {
 public:
     explicit QtTiltSlider(QSlider* slider);
     ~QtTiltSlider() override;
@@ -63,7 +65,7 @@ private:
     QMetaObject::Connection mirror_;
 };
 
-class QtModelList final : public ModelListControl {
+class QtModelList final : public actuator::ModelListControl {
 public:
     explicit QtModelList(QComboBox* combo);
     ~QtModelList() override;
@@ -85,3 +87,5 @@ private:
     std::mutex mutex_;  // guards mailbox_ against Detach
     UiMailbox* mailbox_;
 };
+
+}  // namespace kvq::ui

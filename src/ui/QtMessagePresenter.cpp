@@ -1,13 +1,56 @@
 #include "ui/QtMessagePresenter.h"
 
+#include <QLabel>
 #include <QMessageBox>
+#include <QStringList>
 
-void QtMessagePresenter::Show(const MessageText& message) {
+namespace kvq::ui {
+
+namespace {
+
+// Lines of a detail shown in the box itself; the rest only behind the button.
+constexpr int DetailLinesShown = 15;
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(const MessageText& message, QWidget* parent) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     if (message.icon == MessageText::Icon::Information) icon = QMessageBox::Information;
     if (message.icon == MessageText::Icon::Exclamation) icon = QMessageBox::Warning;
-    QMessageBox box(icon, QString::fromStdString(message.caption),
-                    QString::fromStdString(message.text), QMessageBox::Ok, parent_.data());
-    box.setTextFormat(Qt::PlainText);  // the blanks around some texts are theirs
-    box.exec();
+    if (message.icon == MessageText::Icon::Question) icon = QMessageBox::Question;
+    const bool question = message.icon == MessageText::Icon::Question;
+    auto box = std::make_unique<QMessageBox>(
+        icon, QString::fromStdString(message.caption), QString::fromStdString(message.text),
+        question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
+    box->setObjectName("messageBox");
+    box->setTextFormat(Qt::PlainText);  // the blanks around some texts are theirs
+    if (question) {
+        box->setDefaultButton(QMessageBox::No);
+        box->setEscapeButton(QMessageBox::No);
+    }
+    if (!message.detail.empty()) {
+        const QString detail = QString::fromStdString(message.detail);
+        QStringList lines = detail.split('\n');
+        if (lines.size() > DetailLinesShown) {
+            const auto more = lines.size() - DetailLinesShown;
+            lines = lines.mid(0, DetailLinesShown);
+            lines << QString("... %1 more (Show Details...)").arg(more);
+            box->setDetailedText(detail);
+        }
+        box->setInformativeText(lines.join('\n'));
+        // File contents in a warning are never markup.
+        if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
+            label->setTextFormat(Qt::PlainText);
+    }
+    return box;
 }
+
+void QtMessagePresenter::Show(const MessageText& message) {
+    MakeMessageBox(message, parent_.data())->exec();
+}
+
+bool QtMessagePresenter::Ask(const MessageText& question) {
+    return MakeMessageBox(question, parent_.data())->exec() == QMessageBox::Yes;
+}
+
+}  // namespace kvq::ui

@@ -9,28 +9,19 @@
 #include "core/TimeSource.h"
 #include "ui/DialogTexts.h"
 
-namespace {
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::app;
 
-// Truncated toward zero, kept inside the bar's range (and a NaN at 0).
-int ProgressPosition(double progress) {
-    if (!(progress > 0.0)) return 0;
-    if (progress >= 100.0) return 100;
-    return static_cast<int>(progress);
-}
+namespace kvq::ui {
+
+namespace {
 
 // The controls are the user's only while the actuator rests after its check.
 bool ControlsEnabled(const DeviceSnapshot& d) {
     if (d.state == ActuatorState::Updating || d.setupPending == 1) return false;
     if (d.state == ActuatorState::Testing) return false;
     return d.checkComplete;
-}
-
-// The bar shows the operation's progress while one runs, else 0.
-int ProgressShown(const DeviceSnapshot& d) {
-    using enum ActuatorState;
-    const bool busy = d.state == Updating || d.setupPending == 1 ||
-                      (d.state == ScanSerial && !d.checkComplete) || d.state == Testing;
-    return busy ? ProgressPosition(d.progress) : 0;
 }
 
 }  // namespace
@@ -54,7 +45,7 @@ RefreshView ComputeRefresh(const RefreshSnapshot& s) {
     RefreshView view;
     view.statusLines = s.statusLines;
     view.controlsEnabled = ControlsEnabled(d);
-    view.progress = ProgressShown(d);
+    view.progress = d.OperationProgress();
     if (d.state == Updating)
         view.progressText =
             DownloadProgressText(view.progress, DownloadMsLeft(d.firmware, s.nowTick));
@@ -98,13 +89,13 @@ std::optional<MessageText> FirmwareNoticeFor(const DeviceSnapshot& device,
                                device.firmware.downloadedVersion + " of " + firmwarePath +
                                ".\n\nThe file is not sent to this actuator again until the "
                                "tool is started again or the file is replaced.",
-                           ui_text::UpdateNotTakenCaption, MessageText::Icon::Exclamation};
+                           ui_text::UpdateNotTakenCaption, MessageText::Icon::Exclamation, {}};
     }
     if (!device.firmware.fileProblem.empty()) {
         return MessageText{"The firmware file " + firmwarePath +
                                " is not used; nothing was sent to the actuator.\n\n" +
                                device.firmware.fileProblem,
-                           ui_text::FirmwareFileCaption, MessageText::Icon::Exclamation};
+                           ui_text::FirmwareFileCaption, MessageText::Icon::Exclamation, {}};
     }
     return std::nullopt;
 }
@@ -114,10 +105,10 @@ std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t
     if (refreshCount != 5) return std::nullopt;
     if (portOpened == 1) {
         return MessageText{WithNumber(ui_text::PortStartedText, currentPort),
-                           ui_text::PortSuccessCaption, MessageText::Icon::Information};
+                           ui_text::PortSuccessCaption, MessageText::Icon::Information, {}};
     }
     return MessageText{ui_text::PortProblemText, ui_text::PortProblemCaption,
-                       MessageText::Icon::Information};
+                       MessageText::Icon::Information, {}};
 }
 
 RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t sliderPosition,
@@ -138,3 +129,5 @@ RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t slider
     s.firmwarePath = (path.empty() ? process.actuator.FirmwarePath() : path).string();
     return s;
 }
+
+}  // namespace kvq::ui

@@ -9,13 +9,17 @@
 #include "core/Text.h"
 #include "ui/MessageText.h"
 
+namespace kvq::app {
 struct ProcessObjects;
+}  // namespace kvq::app
+
+namespace kvq::ui {
 
 using StatusPair = std::pair<std::string, std::string>;
 
 // What the refresh reads of the shared state, taken at one moment.
 struct RefreshSnapshot {
-    DeviceSnapshot device;
+    actuator::DeviceSnapshot device;
     std::int32_t sliderPosition = 0;
     // Present when the status lines changed since the last refresh.
     std::optional<StatusPair> statusLines;
@@ -24,8 +28,8 @@ struct RefreshSnapshot {
     bool receivedSinceAsked = false;
     std::string selectedPortName;
     std::int32_t currentPort = 0;
-    std::uint32_t nowTick = 0;     // for the time a download has left
-    std::string firmwarePath;      // the firmware file, as the user finds it
+    std::uint32_t nowTick = 0;  // for the time a download has left
+    std::string firmwarePath;   // the firmware file, as the user finds it
 };
 
 // What the dialog shows after a refresh.
@@ -73,7 +77,7 @@ RefreshView ComputeRefresh(const RefreshSnapshot& snapshot);
 
 // Why a firmware file was not sent, or that the actuator did not take an
 // update; none when the record has neither to tell.
-std::optional<MessageText> FirmwareNoticeFor(const DeviceSnapshot& device,
+std::optional<MessageText> FirmwareNoticeFor(const actuator::DeviceSnapshot& device,
                                              const std::string& firmwarePath);
 
 // The one-time report on the port, due on the fifth refresh of the run.
@@ -82,5 +86,7 @@ std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t
 
 // Reads what the refresh needs from the shared objects; the status lines and
 // the serial port's received flag are taken (cleared) on the way.
-RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t sliderPosition,
+RefreshSnapshot TakeRefreshSnapshot(app::ProcessObjects& process, std::int32_t sliderPosition,
                                     std::int32_t currentPort);
+
+}  // namespace kvq::ui

@@ -3,10 +3,35 @@
 #include <algorithm>
 
 #include "app/Process.h"
+#include "core/Text.h"
 #include "ui/DialogTexts.h"
+
+using namespace kvq::app;
+
+namespace kvq::ui {
 
 bool RequestTilt(ProcessObjects& process, std::int32_t sliderPosition) {
     return RequestSetTilt(process, sliderPosition);
+}
+
+TypedTilt ReadTypedTilt(std::string_view typed, std::int32_t minTilt, std::int32_t maxTilt) {
+    const auto tenths = core::TiltFromText(typed);
+    if (!tenths) {
+        return {std::nullopt,
+                MessageText{"\"" + std::string(core::Trim(typed)) +
+                                "\" is not a tilt. Type the tilt in degrees with at most one "
+                                "decimal, for example 6.5 or -1.5. Nothing was sent.",
+                            ui_text::TiltEntryCaption, MessageText::Icon::Exclamation, {}}};
+    }
+    if (*tenths < minTilt || *tenths > maxTilt) {
+        return {std::nullopt,
+                MessageText{"A tilt of " + core::TiltText(*tenths) +
+                                " degrees is outside the range of this antenna model (" +
+                                core::TiltText(minTilt) + " to " + core::TiltText(maxTilt) +
+                                " degrees). Nothing was sent.",
+                            ui_text::TiltEntryCaption, MessageText::Icon::Exclamation, {}}};
+    }
+    return {tenths, std::nullopt};
 }
 
 int ModelEntryShown(const std::vector<std::string>& entries, std::string_view shownText) {
@@ -23,5 +48,8 @@ ModelChange RequestModelChange(ProcessObjects& process, const std::vector<std::s
         process.SystemContext.SetStatusLines(ui_text::AntennaNotFound, "");
         return ModelChange::NotFound;
     }
-    return ::RequestModelChange(process, *model) ? ModelChange::Requested : ModelChange::NotPosted;
+    return app::RequestModelChange(process, *model) ? ModelChange::Requested
+                                                    : ModelChange::NotPosted;
 }
+
+}  // namespace kvq::ui

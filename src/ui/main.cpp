@@ -11,7 +11,11 @@
 #include "ui/KVQApp.h"
 #include "app/Process.h"
 
-int main(int argc, char** argv) {
+using namespace kvq::app;
+
+namespace kvq::ui {
+
+int Main(int argc, char** argv) {
     std::string error;
     const auto options = ParseKvqArguments(std::vector<std::string>(argv + 1, argv + argc), error);
 
@@ -26,17 +30,22 @@ int main(int argc, char** argv) {
             return 2;
         }
         std::fprintf(stderr,
+                     "kvq: demo: antenna table from %s\n"
                      "kvq: demo: a simulated E-VLX400 (model %s) answers on COM1 (%s); working "
                      "directory %s\n",
-                     demo->ModelKey().c_str(), demo->DevicePath().c_str(),
-                     demo->Directory().c_str());
+                     demo->TableSource().c_str(), demo->ModelKey().c_str(),
+                     demo->DevicePath().c_str(), demo->Directory().c_str());
     }
 
     // The settings decide first whether the program runs at all: a model it
-    // does not serve ends it at once, silently, before anything else.
+    // does not serve ends it at once, before anything else, with no window and
+    // exit code 0; only the standard error says why.
     ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
     CKVQApp app(process);
-    if (!app.Prepare()) return 0;
+    if (!app.Prepare()) {
+        std::fprintf(stderr, "kvq: %s\n", UnservedVariantSentence(process.settings).c_str());
+        return 0;
+    }
 
     if (!options) {
         std::fprintf(stderr, "kvq: %s\n%s", error.c_str(), KvqUsage);
@@ -50,5 +59,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s", NoDisplaySentence);
         return 2;
     }
-    return app.InitInstance(argc, argv, options->screenshotPath);
+    return app.InitInstance(argc, argv, options->screenshotPath, options->screenshotThen);
+}
+
+}  // namespace kvq::ui
+
+int main(int argc, char** argv) {
+    return kvq::ui::Main(argc, argv);
 }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -17,12 +18,17 @@
 
 extern char** environ;
 
+namespace kvq::testing {
+
 // A program run by a test, in a directory of the test's choosing, with its
-// output collected in files there.
+// output collected in files there. Its environment is the test's, with the
+// "NAME=value" entries of `environment` put in (set here, not in the test's
+// own environment, which other threads may be reading).
 class ChildProcess {
 public:
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                 const std::filesystem::path& directory, const std::string& tag = "child")
+                 const std::filesystem::path& directory, const std::string& tag = "child",
+                 const std::vector<std::string>& environment = {})
         : directory_(directory),
           out_(directory / (tag + ".out")),
           err_(directory / (tag + ".err")) {
@@ -41,7 +47,20 @@ public:
         posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+        std::vector<std::string> variables = environment;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string inherited = *entry;
+            const std::string name = inherited.substr(0, inherited.find('=') + 1);
+            const bool replaced =
+                std::any_of(environment.begin(), environment.end(),
+                            [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+            if (!replaced) variables.push_back(inherited);
+        }
+        std::vector<char*> envp;
+        for (auto& v : variables)
+            envp.push_back(v.data());
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -99,3 +118,5 @@ private:
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
+
+}  // namespace kvq::testing

@@ -12,6 +12,8 @@
 #include "sim/Vlx400Application.h"
 #include "support/ToolUnderTest.h"
 
+namespace kvq::testing {
+
 namespace reliability {
 
 // The sample table's AP1721-65-18: 0 to 10 degrees.
@@ -34,7 +36,7 @@ protected:
         // changes what the tool has to cope with.
         settings.tiltSpeed = 200;
         settings.restartSilence = std::chrono::milliseconds(3000);
-        buffersBefore = LiveCommandBuffers();
+        buffersBefore = core::LiveCommandBuffers();
     }
     void TearDown() override {
         StopTool();
@@ -48,30 +50,30 @@ protected:
         if (!tool) return;
         EXPECT_TRUE(tool->Stop()) << "a worker did not end within the close allowance";
         tool.reset();
-        EXPECT_EQ(LiveCommandBuffers(), buffersBefore) << "command or reply blocks not freed";
+        EXPECT_EQ(core::LiveCommandBuffers(), buffersBefore) << "command or reply blocks not freed";
     }
 
     // On the in-memory line, unless the test needs what only a real device
     // has (a name that outlives a stop and start of the simulator).
-    void StartSimulator(SimOptions options = {}) {
-        application = std::make_shared<Vlx400Application>(settings);
+    void StartSimulator(sim::SimOptions options = {}) {
+        application = std::make_shared<sim::Vlx400Application>(settings);
         const bool pseudoTerminal = !options.linkPath.empty();
-        sim = std::make_unique<SimulatedActuator>(options, application);
+        sim = std::make_unique<sim::SimulatedActuator>(options, application);
         if (pseudoTerminal) {
             ASSERT_TRUE(sim->Start()) << sim->Error();
         } else {
-            line = std::make_unique<InMemoryLine>();
+            line = std::make_unique<serial::InMemoryLine>();
             ASSERT_TRUE(sim->StartOnLine(*line)) << sim->Error();
         }
     }
     void StartTool(const std::string& port) {
-        buffersBefore = LiveCommandBuffers();
+        buffersBefore = core::LiveCommandBuffers();
         tool = std::make_unique<InProcessTool>(port);
         ASSERT_TRUE(tool->Prepared());
     }
     void StartTool() {
         if (!line) return StartTool(sim->DevicePath());
-        buffersBefore = LiveCommandBuffers();
+        buffersBefore = core::LiveCommandBuffers();
         tool = std::make_unique<InProcessTool>(line->ToolEnd());
         ASSERT_TRUE(tool->Prepared());
     }
@@ -83,7 +85,7 @@ protected:
                               const std::string& what) {
         EXPECT_NE(trace.outcome, Outcome::TimedOut) << what << ": neither ready nor failed";
         if (trace.outcome != Outcome::Ready) return;
-        const DeviceSnapshot device = tool->Snapshot();
+        const actuator::DeviceSnapshot device = tool->Snapshot();
         EXPECT_EQ(device.currentTilt, application->State().currentTilt)
             << what << ": the record's tilt is not the actuator's";
         if (trace.lostOnTheWay || !device.problemText.empty()) return;
@@ -102,12 +104,14 @@ protected:
     }
 
     std::unique_ptr<WorkingDirectory> directory;
-    Vlx400Settings settings;
-    std::shared_ptr<Vlx400Application> application;
-    std::unique_ptr<InMemoryLine> line;  // outlives the simulator and the tool on it
-    std::unique_ptr<SimulatedActuator> sim;
+    sim::Vlx400Settings settings;
+    std::shared_ptr<sim::Vlx400Application> application;
+    std::unique_ptr<serial::InMemoryLine> line;  // outlives the simulator and the tool on it
+    std::unique_ptr<sim::SimulatedActuator> sim;
     std::unique_ptr<InProcessTool> tool;
     std::size_t buffersBefore = 0;  // live blocks before the tool started
 };
 
 }  // namespace reliability
+
+}  // namespace kvq::testing

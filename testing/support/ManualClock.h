@@ -5,8 +5,10 @@
 
 #include "core/TimeSource.h"
 
+namespace kvq::testing {
+
 // A clock that only moves when told to, or when someone sleeps on it.
-class ManualClock final : public TimeSource {
+class ManualClock final : public core::TimeSource {
 public:
     explicit ManualClock(std::uint32_t start = 0) : tick_(start) {}
     std::uint32_t TickCount() override { return tick_.load(); }
@@ -21,8 +23,10 @@ private:
 // Puts a clock in place for the life of a scope.
 class ScopedClock {
 public:
-    explicit ScopedClock(TimeSource& clock) { SetClock(&clock); }
-    ~ScopedClock() { SetClock(nullptr); }
+    explicit ScopedClock(core::TimeSource& clock) { core::SetClock(&clock); }
+    ~ScopedClock() { core::SetClock(nullptr); }
     ScopedClock(const ScopedClock&) = delete;
     ScopedClock& operator=(const ScopedClock&) = delete;
 };
+
+}  // namespace kvq::testing

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace kvq::testing {
+
 // A pseudo-terminal standing in for the serial line. The test plays the far end
 // on the master; the port under test opens SlavePath(). Settings read through
 // the master are the slave's.
@@ -121,3 +123,5 @@ private:
     int slave_ = -1;
     std::string slavePath_;
 };
+
+}  // namespace kvq::testing

@@ -19,6 +19,8 @@
 #include "app/Process.h"
 #include "core/ThreadMessages.h"
 
+namespace kvq::testing {
+
 namespace reliability {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -93,7 +95,7 @@ public:
     explicit InProcessTool(const std::string& portName) { Start(portName); }
     // The same on a line of the test's own (the tool's end of an in-memory
     // line), which must outlive the tool; any port name opens it.
-    explicit InProcessTool(SerialLine& line) : process_(&line) { Start("COM1"); }
+    explicit InProcessTool(serial::SerialLine& line) : process_(&line) { Start("COM1"); }
     ~InProcessTool() { Stop(); }
     InProcessTool(const InProcessTool&) = delete;
     InProcessTool& operator=(const InProcessTool&) = delete;
@@ -102,8 +104,9 @@ public:
 
 private:
     void Start(const std::string& portName) {
-        prepared_ = PrepareProcess(process_) && PrepareControls(process_, &slider_, &models_);
-        if (prepared_) StartWorkers(process_, portName);
+        prepared_ =
+            app::PrepareProcess(process_) && app::PrepareControls(process_, &slider_, &models_);
+        if (prepared_) app::StartWorkers(process_, portName);
     }
 
 public:
@@ -111,24 +114,24 @@ public:
     bool Stop() {
         if (!prepared_ || stopped_) return stopJoined_;
         stopped_ = true;
-        stopJoined_ = StopWorkers(process_);
+        stopJoined_ = app::StopWorkers(process_);
         return stopJoined_;
     }
 
-    CVLX400E& Device() { return process_.actuator; }
-    DeviceSnapshot Snapshot() { return process_.actuator.Snapshot(); }
-    CMainDataStore& Context() { return process_.SystemContext; }
-    const CAntennaTable& AntennaTable() const { return process_.antennaTable; }
-    ProcessObjects& Process() { return process_; }
+    actuator::CVLX400E& Device() { return process_.actuator; }
+    actuator::DeviceSnapshot Snapshot() { return process_.actuator.Snapshot(); }
+    core::CMainDataStore& Context() { return process_.SystemContext; }
+    const antenna::CAntennaTable& AntennaTable() const { return process_.antennaTable; }
+    app::ProcessObjects& Process() { return process_; }
     std::string Line1() const { return process_.SystemContext.GetStatusLine1(); }
 
     // The check is complete with its tilt read back: what kvqctl waits for
     // before it reports.
     bool Ready() { return Snapshot().ReadyForRequests(); }
-    bool Failed() { return Snapshot().state == ActuatorState::Failed; }
+    bool Failed() { return Snapshot().state == actuator::ActuatorState::Failed; }
     bool Forgotten() {
-        const DeviceSnapshot device = Snapshot();
-        return device.state == ActuatorState::Searching && device.setupPending == 0;
+        const actuator::DeviceSnapshot device = Snapshot();
+        return device.state == actuator::ActuatorState::Searching && device.setupPending == 0;
     }
 
     // Waits for the check to complete. A failed device ends the wait unless
@@ -164,16 +167,16 @@ public:
         return Request([&] { RequestTilt(tenths); }, limit);
     }
     OperationTrace ChangeModel(const std::string& displayName, milliseconds limit) {
-        const auto model = SelectModelByName(process_, displayName);
+        const auto model = app::SelectModelByName(process_, displayName);
         if (!model) return {};
-        return Request([&] { ::RequestModelChange(process_, *model); }, limit);
+        return Request([&] { app::RequestModelChange(process_, *model); }, limit);
     }
     // The requests alone, for a test that acts on the actuator while the
     // operation runs and then waits with WaitForOperation.
-    void RequestTilt(std::int32_t tenths) { RequestSetTilt(process_, tenths); }
+    void RequestTilt(std::int32_t tenths) { app::RequestSetTilt(process_, tenths); }
     bool RequestModelChange(const std::string& displayName) {
-        const auto model = SelectModelByName(process_, displayName);
-        return model && ::RequestModelChange(process_, *model);
+        const auto model = app::SelectModelByName(process_, displayName);
+        return model && app::RequestModelChange(process_, *model);
     }
 
     OperationTrace WaitForOperation(milliseconds limit) {
@@ -216,9 +219,9 @@ private:
         return trace;
     }
 
-    ProcessObjects process_;
-    HeadlessTiltSlider slider_;
-    HeadlessModelList models_;
+    app::ProcessObjects process_;
+    app::HeadlessTiltSlider slider_;
+    app::HeadlessModelList models_;
     bool prepared_ = false;
     bool stopped_ = false;
     bool stopJoined_ = false;
@@ -241,3 +244,5 @@ inline long ResidentKb(const std::string& pid = "self") {
 }
 
 }  // namespace reliability
+
+}  // namespace kvq::testing

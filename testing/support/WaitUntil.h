@@ -4,6 +4,8 @@
 #include <functional>
 #include <thread>
 
+namespace kvq::testing {
+
 // Polls `done` every 2 ms until it holds or the time is up; false on time-out.
 inline bool WaitUntil(const std::function<bool()>& done,
                       std::chrono::milliseconds limit = std::chrono::milliseconds{2000}) {
@@ -14,3 +16,5 @@ inline bool WaitUntil(const std::function<bool()>& done,
     }
     return true;
 }
+
+}  // namespace kvq::testing

@@ -18,6 +18,8 @@
 #include "core/MainDataStore.h"
 #include "support/ManualClock.h"
 
+namespace kvq::actuator {
+
 using Bytes = std::vector<std::uint8_t>;
 using enum ActuatorState;
 
@@ -43,7 +45,7 @@ public:
 class ActuatorFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        CreateMessageQueue(link);
+        core::CreateMessageQueue(link);
         device->SetAntennaTable(&table);
         device->SetLinkThread([this] { return link; });
         device->SetDeviceIndex(1);
@@ -55,7 +57,7 @@ protected:
         device->SetFirmwarePath(directory / "vlx400fw.bin");
     }
     void TearDown() override {
-        DestroyMessageQueue(link);
+        core::DestroyMessageQueue(link);
         std::error_code ignored;
         std::filesystem::remove_all(directory, ignored);
     }
@@ -64,8 +66,8 @@ protected:
     void LoadTable(const std::string& records) {
         const auto path = directory / "models.ascu";
         std::ofstream(path) << "AT-VERSION\t1\n" << records;
-        ASSERT_TRUE(LoadAntennaTableFile(path, table));
-        AntennaRecord record;
+        ASSERT_TRUE(antenna::LoadAntennaTableFile(path, table));
+        antenna::AntennaRecord record;
         for (int i = 0; table.GetRecord(i, record); ++i)
             models.AddModelName(record.displayName);
     }
@@ -73,12 +75,12 @@ protected:
     // As the actuator thread takes a message: handled, then any pause it
     // started runs to its end before anything else is taken.
     void Post(std::uint32_t number, std::uintptr_t wParam = 0) {
-        ThreadMessage message{number, wParam, nullptr};
+        core::ThreadMessage message{number, wParam, nullptr};
         HandleActuatorMessage(*device, message);
         Settle();
     }
-    void Deliver(CommandBufferPtr reply) {
-        ThreadMessage message{MsgCommand, 0, std::move(reply)};
+    void Deliver(core::CommandBufferPtr reply) {
+        core::ThreadMessage message{core::MsgCommand, 0, std::move(reply)};
         HandleActuatorMessage(*device, message);
         Settle();
     }
@@ -99,9 +101,9 @@ protected:
     }
 
     // An Ericsson-mode reply as the link delivers it: payload at offset 5.
-    static CommandBufferPtr Reply(std::uint32_t code, const Bytes& data = {},
-                                  std::size_t size = 8) {
-        auto buffer = NewCommandBuffer(0x14, 5);
+    static core::CommandBufferPtr Reply(std::uint32_t code, const Bytes& data = {},
+                                        std::size_t size = 8) {
+        auto buffer = core::NewCommandBuffer(0x14, 5);
         buffer->AppendBig32(0x12345678);
         buffer->AppendBig32(code);
         buffer->AppendBytes(data.data(), data.size());
@@ -109,24 +111,26 @@ protected:
             buffer->Append(0);
         return buffer;
     }
-    static CommandBufferPtr Vendor(std::uint8_t sub, std::uint8_t status, const Bytes& data = {}) {
+    static core::CommandBufferPtr Vendor(std::uint8_t sub, std::uint8_t status,
+                                         const Bytes& data = {}) {
         Bytes all = {sub, status};
         all.insert(all.end(), data.begin(), data.end());
         return Reply(cmd::VendorCommand, all, 10);
     }
     // Text placed at a payload position, NUL-terminated.
-    static CommandBufferPtr TextReply(std::uint32_t code, std::size_t at, const std::string& text) {
+    static core::CommandBufferPtr TextReply(std::uint32_t code, std::size_t at,
+                                            const std::string& text) {
         Bytes data(at - 8, 0);
         data.insert(data.end(), text.begin(), text.end());
         data.push_back(0);
         return Reply(code, data);
     }
-    static CommandBufferPtr TiltReply(std::uint16_t raw) {
+    static core::CommandBufferPtr TiltReply(std::uint16_t raw) {
         return Reply(cmd::GetTiltValue, {0x00, 0x01, std::uint8_t(raw >> 8), std::uint8_t(raw)});
     }
     // An AISG-mode reply: the raw field from offset 2.
-    static CommandBufferPtr Raw(const Bytes& field) {
-        auto buffer = NewCommandBuffer(0x14, 2);
+    static core::CommandBufferPtr Raw(const Bytes& field) {
+        auto buffer = core::NewCommandBuffer(0x14, 2);
         buffer->AppendBytes(field.data(), field.size());
         return buffer;
     }
@@ -141,8 +145,8 @@ protected:
     };
     std::vector<Sent> TakeSent() {
         std::vector<Sent> sent;
-        ThreadMessage m;
-        while (TakeMessage(link, m)) {
+        core::ThreadMessage m;
+        while (core::TakeMessage(link, m)) {
             Bytes payload;
             if (m.lParam) payload.assign(m.lParam->Valid(), m.lParam->Valid() + m.lParam->length);
             sent.push_back({m.number, payload, m.wParam});
@@ -156,14 +160,16 @@ protected:
         return sent.empty() ? Sent{0, {}, 0} : sent.back();
     }
 
-    ManualClock clock{1000};
-    ScopedClock scopedClock{clock};
-    CMainDataStore context;
-    CAntennaTable table;
+    testing::ManualClock clock{1000};
+    testing::ScopedClock scopedClock{clock};
+    core::CMainDataStore context;
+    antenna::CAntennaTable table;
     CVLX400E actuator;
-    HeadlessTiltSlider slider;
-    HeadlessModelList models;
-    ThreadId link = NewThreadId();
+    app::HeadlessTiltSlider slider;
+    app::HeadlessModelList models;
+    core::ThreadId link = core::NewThreadId();
     CVLX400E* device = &actuator;
     std::filesystem::path directory;
 };
+
+}  // namespace kvq::actuator

@@ -11,6 +11,9 @@
 #include "actuator/Commands.h"
 #include "core/ThreadMessages.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

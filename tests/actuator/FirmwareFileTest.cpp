@@ -12,6 +12,8 @@
 
 #include "actuator/FirmwareFile.h"
 
+using namespace kvq::actuator;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -6,6 +6,10 @@
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::status;
+
 namespace {
 
 Bytes Header(const std::string& version) {

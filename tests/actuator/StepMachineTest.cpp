@@ -9,6 +9,10 @@
 #include "status/StatusTexts.h"
 #include "status/TestEngine.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::status;
+
 namespace {
 
 using Lines = std::pair<std::string, std::string>;
@@ -172,7 +176,8 @@ TEST_F(Check, AnUnknownModelKeepsItsKeyAndTheOldRange) {
     // Any tilt but 0 lies outside a range of 0..0.
     device->SetStep(8);
     Deliver(TiltReply(40));
-    EXPECT_EQ(S().currentTilt, 0);
+    EXPECT_EQ(S().currentTilt, 40) << "the tilt the actuator reports";
+    EXPECT_EQ(slider.Position(), 0) << "the slider stays within its range";
     EXPECT_EQ(S().problemText, "NO RECOGNIZED ANTENNA MODEL?");
     EXPECT_EQ(
         CTestEngine::LinesFor(S(), true),
@@ -191,7 +196,9 @@ TEST_F(Check, AStatusRefusingAuxTextStopsTheCheckWhereItIs) {
 
 using Tilt = ActuatorFixture;
 
-TEST_F(Tilt, ReadBackClampsAndComputesProgress) {
+// The record keeps the tilt the actuator reports, even outside the model's
+// range (after a model change that narrowed it); the slider alone stays in range.
+TEST_F(Tilt, ReadBackKeepsTheReportedTiltAndComputesProgress) {
     struct Case {
         const char* what;
         std::int32_t min, max, start, target;
@@ -199,29 +206,36 @@ TEST_F(Tilt, ReadBackClampsAndComputesProgress) {
         std::int32_t current;
         double progress;
         const char* problem;
+        std::int32_t slider;
     } cases[] = {
-        {"half way", 0, 100, 20, 80, 50, 50, 50.0, ""},
-        {"overshoot within range", 0, 100, 20, 80, 85, 85, 108.0, ""},
-        {"no move asked for", 0, 100, 30, 30, 30, 30, 100.0, ""},
-        {"negative tilt of a model that allows it", -25, 100, 0, -25, 0xFFE7, -25, 100.0, ""},
-        {"above the maximum", 0, 100, 0, 100, 0x0100, 100, 100.0, "NO RECOGNIZED ANTENNA MODEL?"},
-        {"0xFFFF is -0.1, below the minimum", 0, 100, 50, 0, 0xFFFF, 0, 100.0,
-         "NO RECOGNIZED ANTENNA MODEL?"},
+        {"half way", 0, 100, 20, 80, 50, 50, 50.0, "", 50},
+        {"overshoot within range", 0, 100, 20, 80, 85, 85, 108.0, "", 85},
+        {"no move asked for", 0, 100, 30, 30, 30, 30, 100.0, "", 30},
+        {"negative tilt of a model that allows it", -25, 100, 0, -25, 0xFFE7, -25, 100.0, "",
+         -25},
+        {"above the maximum", 0, 100, 0, 100, 0x0100, 256, 100.0, "NO RECOGNIZED ANTENNA MODEL?",
+         100},
+        {"0xFFFF is -0.1, below the minimum", 0, 100, 50, 0, 0xFFFF, -1, 100.0,
+         "NO RECOGNIZED ANTENNA MODEL?", 0},
+        {"range 2.0..10.0, actuator at 0.0", 20, 100, 0, 50, 0, 0, 40.0,
+         "NO RECOGNIZED ANTENNA MODEL?", 20},
     };
     for (const auto& c : cases) {
         Edit([&](DeviceSnapshot& r) { r.minTilt = c.min; });
         Edit([&](DeviceSnapshot& r) { r.maxTilt = c.max; });
         Edit([&](DeviceSnapshot& r) { r.currentTilt = c.start; });
         Edit([&](DeviceSnapshot& r) { r.requestedTilt = c.target; });
+        slider.SetRange(c.min, c.max);
         device->SetState(Testing);
         device->StartSetTilt();
         TakeSent();
-        device->SetStep(8);
+        device->SetStep(10);  // the final read-back, which also moves the slider
         Deliver(TiltReply(c.raw));
         EXPECT_EQ(S().currentTilt, c.current) << c.what;
         EXPECT_DOUBLE_EQ(S().progress, c.progress) << c.what;
         EXPECT_EQ(S().problemText, c.problem) << c.what;
-        EXPECT_EQ(S().state, Testing) << c.what << ": still moving at step 8";
+        EXPECT_EQ(S().state, ScanSerial) << c.what << ": the move ended";
+        EXPECT_EQ(slider.Position(), c.slider) << c.what;
     }
 }
 

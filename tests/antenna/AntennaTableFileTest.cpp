@@ -12,6 +12,8 @@
 #include "antenna/AntennaTableFile.h"
 #include "AntennaTestSupport.h"
 
+using namespace kvq::antenna;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -162,7 +164,8 @@ TEST_F(LoadAntennaTableFileTest, HeaderDecidesWhetherTheFileLoads) {
          16},
         {"header only", "AT-VERSION\t-3\n", true, {}, -3},
         {"empty file", "", false, {}, 0},
-        {"header is case-sensitive", "at-version\t0\n" + Row("B", "Nb"), false, {"at-version"}, 0},
+        {"header is case-sensitive", "at-version\t0\t10\n" + Row("B", "Nb"), false, {"at-version"},
+         0},
         {"blank lines skipped",
          "AT-VERSION\t1\n\n" + Row("A", "Na") + " \t \n\n" + Row("B", "Nb"),
          true,
@@ -228,15 +231,22 @@ TEST_F(LoadAntennaTableFileTest, RecordLines) {
          16, ""},
         {"blanks of every kind", "KW  0 \t 100\t\t0 " + Config + "   Name  ", "KW", 0, 100, 0,
          "Name", 16, ""},
-        {"garbage tilt: the rest is missing", "KG\tabc\t100\t7\t" + Config + "\tName", "KG", 0, 0,
-         0, "KG", 0, "not a number"},
-        {"08 is no octal number", "KG\t08\t100\t7\t" + Config + "\tName", "KG", 0, 0, 0, "KG", 0,
+        // A number column that is not wholly a number rejects the line.
+        {"letters for a tilt", "AP0809-65-15\tabc\t120\t0\t" + Config + "\tName", "", 0, 0, 0,
+         "", 0, "minimum tilt \"abc\" is not a number; line ignored"},
+        {"partly numeric", "KG\t-5\t12x\t7\t" + Config + "\tName", "", 0, 0, 0, "", 0,
+         "maximum tilt \"12x\" is not a number"},
+        {"08 is no octal number", "KG\t08\t100\t7\t" + Config + "\tName", "", 0, 0, 0, "", 0,
          "not a number"},
-        {"trailing letters", "KG\t-5\t12abc\t7\t" + Config + "\tName", "KG", -5, 0, 0, "KG", 0,
+        {"a decimal point", "KG\t1.5\t100\t7\t" + Config + "\tName", "", 0, 0, 0, "", 0,
          "not a number"},
-        {"0x without digits", "KG\t0x\t100", "KG", 0, 0, 0, "KG", 0, "not a number"},
-        {"hexadecimal aux", "KG\t0\t100\t0x10\t" + Config + "\tName", "KG", 0, 100, 0, "KG", 0,
+        {"a sign alone", "KG\t-\t100\t7\t" + Config + "\tName", "", 0, 0, 0, "", 0,
          "not a number"},
+        {"0x without digits", "KG\t0x\t100", "", 0, 0, 0, "", 0, "not a number"},
+        {"hexadecimal aux", "KG\t0\t100\t0x10\t" + Config + "\tName", "", 0, 0, 0, "", 0,
+         "auxiliary value \"0x10\" is not a decimal number"},
+        {"empty column shifts the rest", "KE\t\t120\t0\t" + Config + "\tName", "", 0, 0, 0, "",
+         0, "line ignored"},
         {"minimum over range", "KR\t40000\t50000\t0\t" + Config + "\tN", "", 0, 0, 0, "", 0,
          "outside -32768..32767"},
         {"minimum under range", "KR\t-32769\t0\t0\t" + Config + "\tN", "", 0, 0, 0, "", 0,
@@ -247,8 +257,9 @@ TEST_F(LoadAntennaTableFileTest, RecordLines) {
         {"negative aux", "KR\t0\t100\t-1\t" + Config + "\tN", "", 0, 0, 0, "", 0, "outside"},
         {"minimum above maximum", "KI\t50\t10\t0\t" + Config + "\tN", "", 0, 0, 0, "", 0,
          "greater"},
-        {"key alone", "KF", "KF", 0, 0, 0, "KF", 0, "ends after column 1"},
-        {"two columns", "KF\t-25", "KF", -25, 0, 0, "KF", 0, "ends after column 2"},
+        {"key alone", "KF", "", 0, 0, 0, "", 0, "no minimum and maximum tilt"},
+        {"two columns", "KF\t-25", "", 0, 0, 0, "", 0, "no minimum and maximum tilt"},
+        {"three columns", "KF\t-25\t30", "KF", -25, 30, 0, "KF", 0, "ends after column 3"},
         {"four columns", "KF\t-25\t30\t4", "KF", -25, 30, 4, "KF", 0, "ends after column 4"},
         {"key of 15", k15 + "\t0\t100\t0\t" + Config + "\tN", k15, 0, 100, 0, "N", 16, ""},
         {"key of 16", k15 + "X\t0\t100\t0\t" + Config + "\tN", "", 0, 0, 0, "", 0,

@@ -8,6 +8,8 @@
 #include "antenna/AntennaTableFile.h"
 #include "AntennaTestSupport.h"
 
+using namespace kvq::antenna;
+
 namespace {
 
 AntennaRecord Model(std::string key, std::string name, std::int16_t minTilt = 0,

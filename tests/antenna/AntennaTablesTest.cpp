@@ -15,6 +15,9 @@
 #include "antenna/AntennaTableFile.h"
 #include "antenna/AntennaTables.h"
 
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -126,6 +129,52 @@ TEST_F(LoadAntennaTablesTest, FailedLoadNamesTheFileFound) {
     EXPECT_EQ(table.LoadFailureText(),
               "Antenna table t.ascu failed to load, please refer to the User Manual for further "
               "instructions.     ");
+}
+
+// What the front ends say about the table: the file chosen, in full, and each
+// warning with its file and line; a file without its header, or cut at the
+// size limit, says so.
+TEST_F(LoadAntennaTablesTest, ReportNamesTheFileAndEveryWarning) {
+    const std::string file = (fs::current_path() / "t.ascu").string();
+    struct Case {
+        const char* what;
+        std::string content;
+        std::string summary;
+        std::vector<std::string> warnings;
+    };
+    std::string cut = "AT-VERSION\t2\n" + Row("K", "Name");
+    cut.append(MaxTableFileBytes, '\n');
+    const Case cases[] = {
+        {"clean", "AT-VERSION\t3\n" + Row("K", "Name"), ": 1 model, version 3", {}},
+        {"broken number column",
+         "AT-VERSION\t3\n" + Row("K", "Name") + "AP0809-65-15\tabc\t120\n" + Row("L", "Other"),
+         ": 2 models, version 3",
+         {file + ":3: the minimum tilt \"abc\" is not a number; line ignored"}},
+        {"no header",
+         Row("K", "Only") + Row("L", "Lost"),
+         ": 1 model, version 0",
+         {file + ":1: the first line is not the AT-VERSION header line; nothing after it was "
+                 "read"}},
+        {"cut at the size limit",
+         cut,
+         ": 1 model, version 2",
+         {file + ": the file is larger than 4194304 bytes; the rest of it was ignored"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        dir.Write("t.ascu", c.content);
+        CAntennaTable caseTable;
+        LoadAntennaTables(caseTable);
+        EXPECT_EQ(TableSummary(caseTable), "antenna table " + file + c.summary);
+        EXPECT_EQ(TableWarningLines(caseTable), c.warnings);
+        std::string expected = "kvqctl: antenna table " + file + c.summary + "\n";
+        for (const auto& warning : c.warnings)
+            expected += "kvqctl: " + warning + "\n";
+        EXPECT_EQ(DescribeTableLoad(caseTable, "kvqctl: "), expected);
+    }
+    // No file, nothing to say.
+    CAntennaTable empty;
+    EXPECT_EQ(DescribeTableLoad(empty, "kvqctl: "), "");
 }
 
 TEST_F(LoadAntennaTablesTest, NoTableFileListsNothing) {

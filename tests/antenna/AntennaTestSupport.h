@@ -11,6 +11,8 @@
 
 #include "antenna/AntennaTable.h"
 
+namespace kvq::antenna {
+
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TableDir {
 public:
@@ -66,3 +68,5 @@ inline bool HasWarning(const CAntennaTable& table, int line, std::string_view pa
     }
     return false;
 }
+
+}  // namespace kvq::antenna

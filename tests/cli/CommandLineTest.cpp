@@ -2,6 +2,8 @@
 
 #include "cli/CommandLine.h"
 
+using namespace kvq::cli;
+
 using Command = CliOptions::Command;
 
 TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
@@ -30,6 +32,22 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         {{"change-model", "Wide_Range"}, Command::ChangeModel, 0, "Wide_Range", "", false},
         {{"change-model", "--", "-odd-name"}, Command::ChangeModel, 0, "-odd-name", "", false},
         {{"update-firmware"}, Command::UpdateFirmware, 0, "", "", false},
+        // Options after the command, the --name=value form, ports past COM8,
+        // a negative tilt the parser would not take for a value by itself.
+        {{"set-tilt", "-.5", "--port=COM12"}, Command::SetTilt, -5, "", "COM12", false},
+        {{"change-model", "ap1727-90-16", "--json"},
+         Command::ChangeModel,
+         0,
+         "ap1727-90-16",
+         "",
+         true},
+        // An option given twice: the last one counts. "--" ends the options,
+        // also before the command.
+        {{"--port", "COM1", "status", "--port", "COM12"}, Command::Status, 0, "", "COM12", false},
+        {{"--", "status"}, Command::Status, 0, "", "", false},
+        {{"--json", "--", "set-tilt", "-1.5"}, Command::SetTilt, -15, "", "", true},
+        {{"ports"}, Command::Ports, 0, "", "", false},
+        {{"--json", "models"}, Command::Models, 0, "", "", true},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -65,7 +83,20 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         {{"set-tilt", "nan"}, "not a tilt"},
         {{"set-tilt", "99999999"}, "not a tilt"},
         {{"set-tilt", "-"}, "not a tilt"},
-        {{"change-model"}, "display name"},
+        {{"change-model"}, "display name or key"},
+        {{"ports", "COM1"}, "unexpected argument 'COM1'"},
+        {{"models", "--verbose"}, "unknown option '--verbose'"},
+        {{"set-tilt", "1", "2"}, "unexpected argument '2'"},
+        // One command only: a second one is never run in the first one's place.
+        {{"status", "set-tilt", "5"}, "unexpected argument 'set-tilt'"},
+        {{"set-tilt", "5", "change-model", "X"}, "unexpected argument 'change-model'"},
+        {{"status", "status"}, "unexpected argument 'status'"},
+        {{"models", "ports"}, "unexpected argument 'ports'"},
+        {{"--timeout", "5", "--timeout", "soon", "status"}, "not 'soon'"},
+        {{"--", "--json", "status"}, "unexpected argument '--json'"},
+        {{"--json"}, "no command"},
+        {{"status", "--timeout"}, "--timeout needs a value"},
+        {{"--timeout", "soon", "status"}, "not 'soon'"},
         {{"status", "extra"}, "unexpected argument"},
         {{"--port"}, "needs a value"},
         {{"--timeout", "0", "status"}, "--timeout"},
@@ -81,4 +112,74 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         EXPECT_FALSE(ParseCommandLine(c.args, error)) << (c.args.empty() ? "" : c.args[0]);
         EXPECT_NE(error.find(c.reasonHas), std::string::npos) << error;
     }
+}
+
+TEST(KvqctlCommandLine, HelpAndVersionNeedNoCommand) {
+    struct Case {
+        std::vector<std::string> args;
+        bool help;
+        bool version;
+    } cases[] = {
+        {{"--help"}, true, false},
+        {{"-h"}, true, false},
+        {{"status", "--help"}, true, false},
+        {{"--version"}, false, true},
+        {{"--json", "--version"}, false, true},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto options = ParseCommandLine(c.args, error);
+        ASSERT_TRUE(options) << c.args[0] << ": " << error;
+        EXPECT_EQ(options->help, c.help) << c.args[0];
+        EXPECT_EQ(options->version, c.version) << c.args[0];
+    }
+}
+
+// The usage is what a technician has in the field: every command with its
+// argument, every option, every exit code and the defaults.
+TEST(KvqctlCommandLine, TheUsageNamesEveryCommandOptionExitCodeAndDefault) {
+    const std::string usage = UsageText();
+    for (const char* part : {"status",
+                             "monitor",
+                             "set-tilt DEGREES",
+                             "change-model NAME",
+                             "ports",
+                             "models",
+                             "--port COMn|/dev/PATH",
+                             "--timeout SECONDS",
+                             "--json",
+                             "--demo",
+                             "--help",
+                             "--version",
+                             "0    done",
+                             "1    the actuator",
+                             "2    usage",
+                             "3    time-out",
+                             "4    no port",
+                             "130",
+                             "143",
+                             "status 60 s",
+                             "900 s",
+                             "the first port present",
+                             "*.ascu",
+                             "vlx400fw.bin",
+                             "KVQ.INI",
+                             "KVQ_SERIAL_PORTS"}) {
+        EXPECT_NE(usage.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(VersionText().rfind("kvqctl ", 0), 0u) << VersionText();
+}
+
+TEST(KvqctlCommandLine, StatusGivesUpAfterAMinuteAndMonitorNever) {
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::Status), 60.0);
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::SetTilt), 900.0);
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::ChangeModel), 900.0);
+    EXPECT_FALSE(DefaultTimeoutSeconds(Command::Monitor));
+}
+
+TEST(KvqctlCommandLine, JsonIsSeenEvenOnACommandLineThatDoesNotParse) {
+    EXPECT_TRUE(AsksForJson({"frobnicate", "--json"}));
+    EXPECT_TRUE(AsksForJson({"--json", "--timeout"}));
+    EXPECT_FALSE(AsksForJson({"change-model", "--", "--json"}));
+    EXPECT_FALSE(AsksForJson({"status"}));
 }

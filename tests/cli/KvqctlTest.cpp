@@ -4,35 +4,83 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "support/ChildProcess.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
+#include "support/ChildProcess.h"
+
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+using namespace kvq::testing;
 
 namespace {
 
+using nlohmann::json;
 using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 
-// A JSON number or string field of kvqctl's last line.
-// Texts here hold no escaped quotes, so the value ends at the next quote or comma.
-std::string Field(const std::string& json, const std::string& name) {
-    const std::string key = "\"" + name + "\":";
-    const std::size_t at = json.find(key);
-    if (at == std::string::npos) return "<missing>";
-    std::size_t from = at + key.size();
-    if (from < json.size() && json[from] == '"') {
-        const std::size_t end = json.find('"', from + 1);
-        return end == std::string::npos ? "<missing>" : json.substr(from + 1, end - from - 1);
+// Every line of kvqctl's standard output under --json, parsed: a line that is
+// not one JSON object fails the test.
+std::vector<json> JsonLines(const std::string& out) {
+    std::vector<json> objects;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const json object = json::parse(line, nullptr, false);
+        EXPECT_TRUE(object.is_object()) << "not a JSON object: " << line;
+        if (object.is_object()) objects.push_back(object);
     }
-    const std::size_t end = json.find_first_of(",}", from);
-    return json.substr(from, end - from);
+    return objects;
+}
+
+// The stream ends with the one final object: it alone has the exit code, and
+// its error is a sentence exactly when the run failed.
+json FinalObject(const std::string& out, int code) {
+    const auto objects = JsonLines(out);
+    if (objects.empty()) {
+        ADD_FAILURE() << "no JSON on the standard output";
+        return json::object();
+    }
+    for (std::size_t i = 0; i + 1 < objects.size(); ++i)
+        EXPECT_FALSE(objects[i].contains("exitCode")) << "a final object before the last line";
+    const json& last = objects.back();
+    EXPECT_EQ(last.value("exitCode", -1), code) << last;
+    EXPECT_TRUE(last.contains("error")) << last;
+    if (code == 0) {
+        EXPECT_TRUE(last["error"].is_null()) << last;
+    } else {
+        EXPECT_TRUE(last["error"].is_string() && !last["error"].get<std::string>().empty()) << last;
+    }
+    EXPECT_TRUE(last.contains("ready") && last.contains("progress")) << last;
+    return last;
+}
+
+// Two models of the sample, and two whose names differ only in letter case.
+void WriteSmallTable(const fs::path& directory, const fs::path& sample) {
+    std::ifstream in(sample);
+    std::ofstream out(directory / "ZZ_SMALL.ascu");
+    out << "AT-VERSION\t3\n";
+    std::string line, config;
+    while (std::getline(in, line)) {
+        if (line.rfind("AP1721-65-18\t", 0) == 0 || line.rfind("AP1727-90-16\t", 0) == 0)
+            out << line << "\n";
+        if (line.rfind("AP1727-90-16\t", 0) == 0) {
+            std::istringstream columns(line);
+            for (int i = 0; i < 5; ++i)
+                columns >> config;
+        }
+    }
+    out << "WIDE-1\t0\t150\t0\t" << config << "\tWide\n";
+    out << "WIDE-2\t-20\t80\t0\t" << config << "\tWIDE\n";
 }
 
 class Kvqctl : public ::testing::Test {
@@ -61,9 +109,11 @@ protected:
         sim = std::make_unique<SimulatedActuator>(options, application);
         ASSERT_TRUE(sim->Start()) << sim->Error();
     }
-    std::unique_ptr<ChildProcess> Run(std::vector<std::string> args) {
-        return std::make_unique<ChildProcess>(KVQCTL_PATH, args, directory, "kvqctl");
+    std::unique_ptr<ChildProcess> Run(std::vector<std::string> args,
+                                      const std::vector<std::string>& environment = {}) {
+        return std::make_unique<ChildProcess>(KVQCTL_PATH, args, directory, "kvqctl", environment);
     }
+    std::uint64_t FramesSeen() const { return sim ? sim->Counters().framesReceived : 0; }
 
     fs::path directory;
     Vlx400Settings settings;
@@ -80,17 +130,30 @@ TEST_F(Kvqctl, StatusReachesReadyWithTheIdentityAndTilt) {
     const auto code = run->Wait(milliseconds(30000));
     const auto took = std::chrono::steady_clock::now() - start;
     ASSERT_EQ(code, 0) << run->Out() << run->Err();
-    const std::string json = run->LastLine();
-    EXPECT_EQ(Field(json, "state"), "9");
-    EXPECT_EQ(Field(json, "statusLine1"), "READY");
-    EXPECT_EQ(Field(json, "serialNumber"), "XXXT0004711");
-    EXPECT_EQ(Field(json, "softwareVersion"), "01.23");
-    EXPECT_EQ(Field(json, "antennaModel"), "Panel65-1710-2170-18dBi");
-    EXPECT_EQ(Field(json, "minTilt"), "0");
-    EXPECT_EQ(Field(json, "maxTilt"), "100");
-    EXPECT_EQ(Field(json, "currentTilt"), "20");
-    EXPECT_EQ(Field(json, "problemText"), "");
-    EXPECT_NE(run->Out().find("READY"), std::string::npos) << "the status lines are printed";
+    const json last = FinalObject(run->Out(), 0);
+    EXPECT_EQ(last["state"], 9);
+    EXPECT_EQ(last["statusLine1"], "READY");
+    EXPECT_EQ(last["serialNumber"], "XXXT0004711");
+    EXPECT_EQ(last["softwareVersion"], "01.23");
+    EXPECT_EQ(last["antennaModel"], "Panel65-1710-2170-18dBi");
+    EXPECT_EQ(last["minTilt"], 0);
+    EXPECT_EQ(last["maxTilt"], 100);
+    EXPECT_EQ(last["currentTilt"], 20);
+    EXPECT_EQ(last["problemText"], "");
+    EXPECT_EQ(last["ready"], true);
+    EXPECT_EQ(last["progress"], 0);
+    // One object per change before it: the search, then READY; never ready
+    // before the end, progress within its range.
+    const auto objects = JsonLines(run->Out());
+    ASSERT_GE(objects.size(), 3u);
+    EXPECT_EQ(objects.front()["ready"], false);
+    for (const auto& object : objects) {
+        EXPECT_GE(object["progress"].get<int>(), 0);
+        EXPECT_LE(object["progress"].get<int>(), 100);
+    }
+    EXPECT_NE(run->Err().find("READY"), std::string::npos) << "the status lines go to stderr";
+    EXPECT_NE(run->Err().find("Serial number:     XXXT0004711"), std::string::npos)
+        << "the report for a person goes to stderr";
     RecordProperty("secondsToReady", std::to_string(std::chrono::duration<double>(took).count()));
 }
 
@@ -102,10 +165,11 @@ TEST_F(Kvqctl, AnUnknownModelIsReportedAsOneConsistentProblem) {
     for (int i = 0; i < 3; ++i) {
         auto run = Run({"--port", sim->DevicePath(), "--json", "status"});
         EXPECT_EQ(run->Wait(milliseconds(30000)), 1) << run->Out() << run->Err();
-        const std::string json = run->LastLine();
-        EXPECT_EQ(Field(json, "statusLine1"), "POSSIBLE PROBLEM") << json;
-        EXPECT_EQ(Field(json, "statusLine2"), "NO RECOGNIZED ANTENNA MODEL?") << json;
-        EXPECT_EQ(Field(json, "problemText"), "NO RECOGNIZED ANTENNA MODEL?") << json;
+        const json last = FinalObject(run->Out(), 1);
+        EXPECT_EQ(last["statusLine1"], "POSSIBLE PROBLEM") << last;
+        EXPECT_EQ(last["statusLine2"], "NO RECOGNIZED ANTENNA MODEL?") << last;
+        EXPECT_EQ(last["problemText"], "NO RECOGNIZED ANTENNA MODEL?") << last;
+        EXPECT_EQ(last["ready"], false) << last;
     }
 }
 
@@ -115,8 +179,13 @@ TEST_F(Kvqctl, SetTiltMovesTheActuatorIncludingNegativeTilts) {
         auto run = Run({"--port", sim->DevicePath(), "--json", "set-tilt", tilt});
         ASSERT_EQ(run->Wait(milliseconds(40000)), 0) << run->Out() << run->Err();
         const int tenths = static_cast<int>(std::stod(tilt) * 10);
-        EXPECT_EQ(Field(run->LastLine(), "currentTilt"), std::to_string(tenths));
+        EXPECT_EQ(FinalObject(run->Out(), 0)["currentTilt"], tenths);
         EXPECT_EQ(application->State().currentTilt, tenths);
+        // The move's progress is seen on the way.
+        bool moving = false;
+        for (const auto& object : JsonLines(run->Out()))
+            moving = moving || (object["state"] == 5 && object["progress"].get<int>() > 0);
+        EXPECT_TRUE(moving) << run->Out();
     }
 }
 
@@ -149,7 +218,7 @@ TEST_F(Kvqctl, ChangeModelWritesTheModelAndItsConfiguration) {
     auto run =
         Run({"--port", sim->DevicePath(), "--json", "change-model", "Panel90-1695-2690-16dBi"});
     ASSERT_EQ(run->Wait(milliseconds(90000)), 0) << run->Out() << run->Err();
-    EXPECT_EQ(Field(run->LastLine(), "antennaModel"), "Panel90-1695-2690-16dBi");
+    EXPECT_EQ(FinalObject(run->Out(), 0)["antennaModel"], "Panel90-1695-2690-16dBi");
     const auto state = application->State();
     EXPECT_EQ(state.modelKey, "AP1727-90-16");
     ASSERT_TRUE(state.aisgConfiguration.has_value()) << run->Out() << run->Err();
@@ -171,7 +240,105 @@ TEST_F(Kvqctl, ChangeModelWritesTheModelAndItsConfiguration) {
             << "byte " << i;
     }
     EXPECT_EQ(sim->LinkState().mode, SimMode::Ericsson) << "back in Ericsson mode";
-    EXPECT_NE(run->Out().find("SETTING UP"), std::string::npos);
+    EXPECT_NE(run->Err().find("SETTING UP"), std::string::npos);
+    bool settingUp = false;
+    for (const auto& object : JsonLines(run->Out()))
+        settingUp = settingUp || object["statusLine1"] == "SETTING UP";
+    EXPECT_TRUE(settingUp) << "one object per status change";
+}
+
+// A name is a display name or a key, in any letter case when that leaves one
+// model; an unknown or ambiguous one is refused before the port is opened, so
+// the actuator never hears of it.
+TEST_F(Kvqctl, ChangeModelTakesAKeyOrANameInAnyCaseAndRefusesTheRestUnsent) {
+    WriteSmallTable(directory, directory / "KVQ_SAMPLE.ascu");
+    StartSimulator("AP1721-65-18");
+    struct Refused {
+        const char* name;
+        const char* says;
+    } refused[] = {
+        {"wide", "ambiguous: it could be WIDE-1 (Wide), WIDE-2 (WIDE)"},
+        {"Panel90", "no model named 'Panel90'"},
+    };
+    for (const auto& r : refused) {
+        auto run = Run({"--port", sim->DevicePath(), "--json", "change-model", r.name});
+        EXPECT_EQ(run->Wait(milliseconds(10000)), 2) << r.name;
+        EXPECT_NE(run->Err().find(r.says), std::string::npos) << run->Err();
+        EXPECT_NE(FinalObject(run->Out(), 2)["error"].get<std::string>().find(r.says),
+                  std::string::npos);
+    }
+    EXPECT_EQ(FramesSeen(), 0u) << "the refused names reached the actuator";
+
+    struct Accepted {
+        const char* name;
+        const char* key;
+        const char* displayName;
+    } accepted[] = {
+        {"ap1727-90-16", "AP1727-90-16", "Panel90-1695-2690-16dBi"},
+        {"PANEL65-1710-2170-18DBI", "AP1721-65-18", "Panel65-1710-2170-18dBi"},
+    };
+    for (const auto& a : accepted) {
+        auto run = Run({"--port", sim->DevicePath(), "--json", "change-model", a.name});
+        ASSERT_EQ(run->Wait(milliseconds(90000)), 0) << run->Out() << run->Err();
+        EXPECT_EQ(FinalObject(run->Out(), 0)["antennaModel"], a.displayName);
+        EXPECT_EQ(application->State().modelKey, a.key);
+    }
+}
+
+TEST_F(Kvqctl, ListsTheModelsOfTheTableWithoutAnActuator) {
+    WriteSmallTable(directory, directory / "KVQ_SAMPLE.ascu");
+    auto run = Run({"models"}, {"KVQ_SERIAL_PORTS="});
+    ASSERT_EQ(run->Wait(milliseconds(5000)), 0) << run->Err();
+    for (const char* line :
+         {"AP1721-65-18     Panel65-1710-2170-18dBi          0.0 to 10.0 degrees",
+          "WIDE-2           WIDE                             -2.0 to 8.0 degrees"})
+        EXPECT_NE(run->Out().find(line), std::string::npos) << run->Out();
+
+    run = Run({"--json", "models"});
+    ASSERT_EQ(run->Wait(milliseconds(5000)), 0) << run->Err();
+    const json models = FinalObject(run->Out(), 0)["models"];
+    ASSERT_EQ(models.size(), 4u) << models;
+    EXPECT_EQ(models[1], (json{{"key", "AP1727-90-16"},
+                               {"displayName", "Panel90-1695-2690-16dBi"},
+                               {"minTilt", 20},
+                               {"maxTilt", 100}}));
+}
+
+TEST_F(Kvqctl, ListsThePortsByNumberPastCom8) {
+    const std::vector<std::string> map = {
+        "KVQ_SERIAL_PORTS=COM12=/dev/kvq-twelve;COM3=/dev/kvq-three"};
+    auto run = Run({"ports"}, map);
+    ASSERT_EQ(run->Wait(milliseconds(5000)), 0) << run->Err();
+    EXPECT_EQ(run->Out(), "COM3  /dev/kvq-three\nCOM12  /dev/kvq-twelve\n");
+
+    run = Run({"ports", "--json"}, map);
+    ASSERT_EQ(run->Wait(milliseconds(5000)), 0) << run->Err();
+    const json ports = FinalObject(run->Out(), 0)["ports"];
+    ASSERT_EQ(ports.size(), 2u) << ports;
+    EXPECT_EQ(ports[0]["port"], "COM3");
+    EXPECT_EQ(ports[1]["port"], "COM12");
+    EXPECT_EQ(ports[1]["device"], "/dev/kvq-twelve");
+    EXPECT_TRUE(ports[1].contains("adapter") && ports[1].contains("adapterSerialNumber"));
+}
+
+// Without --port the first port present is used, as the dialog chooses it,
+// not COM1 and not the first named; a port past COM8 works when named.
+TEST_F(Kvqctl, ChoosesTheFirstPresentPortAndTakesPortsPastCom8) {
+    StartSimulator("AP1721-65-18");
+    struct Case {
+        std::string map;
+        std::vector<std::string> port;
+    } cases[] = {
+        {"COM5=/dev/kvq-no-such-port;COM2=" + sim->DevicePath(), {}},
+        {"COM1=/dev/kvq-no-such-port;COM12=" + sim->DevicePath(), {"--port", "COM12"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.port;
+        args.insert(args.end(), {"--json", "status"});
+        auto run = Run(args, {"KVQ_SERIAL_PORTS=" + c.map});
+        ASSERT_EQ(run->Wait(milliseconds(30000)), 0) << c.map << run->Out() << run->Err();
+        EXPECT_EQ(FinalObject(run->Out(), 0)["serialNumber"], "XXXT0004711");
+    }
 }
 
 TEST_F(Kvqctl, APortThatCannotBeOpenedIsSaidInOneSentence) {
@@ -180,24 +347,35 @@ TEST_F(Kvqctl, APortThatCannotBeOpenedIsSaidInOneSentence) {
     EXPECT_NE(run->Err().find("does not exist"), std::string::npos) << run->Err();
 }
 
-TEST_F(Kvqctl, ASilentActuatorTimesOut) {
+// A time-out says what was tried and what to check, the same sentence on the
+// standard error and in the final object.
+TEST_F(Kvqctl, ASilentActuatorTimesOutWithWhatToCheck) {
     SimOptions options;
     options.silent = true;
     StartSimulator("AP1721-65-18", options);
-    auto run = Run({"--port", sim->DevicePath(), "--timeout", "4", "--json", "status"});
+    auto run = Run({"--port", "COM4", "--timeout", "2", "--json", "status"},
+                   {"KVQ_SERIAL_PORTS=COM4=" + sim->DevicePath()});
     EXPECT_EQ(run->Wait(milliseconds(15000)), 3);
-    EXPECT_EQ(Field(run->LastLine(), "statusLine1"), "LOOKING FOR DEVICE");
+    const json last = FinalObject(run->Out(), 3);
+    EXPECT_EQ(last["statusLine1"], "LOOKING FOR DEVICE");
+    const std::string error = last["error"];
+    EXPECT_NE(run->Err().find("kvqctl: " + error), std::string::npos) << run->Err();
+    for (const std::string& part :
+         std::vector<std::string>{"timed out after 2 s", "COM4 (" + sim->DevicePath(),
+                                  "115200 baud", "adapter", "power", "wiring"})
+        EXPECT_NE(error.find(part), std::string::npos) << part << " in: " << error;
 }
 
 TEST_F(Kvqctl, StopsCleanlyOnASignal) {
     StartSimulator("AP1721-65-18");
     for (int signal : {SIGINT, SIGTERM}) {
-        auto run = Run({"--port", sim->DevicePath(), "monitor"});
+        auto run = Run({"--port", sim->DevicePath(), "--json", "monitor"});
         std::this_thread::sleep_for(milliseconds(1500));  // inside the link's start-up
         const auto start = std::chrono::steady_clock::now();
         run->Signal(signal);
         EXPECT_EQ(run->Wait(milliseconds(4000)), 128 + signal);
         EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
+        FinalObject(run->Out(), 128 + signal);
     }
 }
 
@@ -206,6 +384,79 @@ TEST_F(Kvqctl, WithoutAnAntennaTableItSaysSo) {
     auto run = Run({"--port", "/dev/null", "status"});
     EXPECT_EQ(run->Wait(milliseconds(5000)), 2);
     EXPECT_NE(run->Err().find("No Antenna Table File Found!"), std::string::npos) << run->Err();
+}
+
+// A Variant the tool does not serve is named with its file, key and value and
+// the accepted values; nothing reaches the actuator.
+TEST_F(Kvqctl, AVariantItDoesNotServeIsNamedAndNothingIsSent) {
+    StartSimulator("AP1721-65-18");
+    std::ofstream(directory / "KVQ.INI") << "[VLX400]\r\nVariant=E-VLX4OO\r\n";
+    auto run = Run({"--port", sim->DevicePath(), "set-tilt", "5.0"});
+    EXPECT_EQ(run->Wait(milliseconds(5000)), 2);
+    EXPECT_EQ(run->Out(), "");
+    for (const std::string& part :
+         std::vector<std::string>{(directory / "KVQ.INI").string(), "Variant", "\"E-VLX4OO\"",
+                                  "\"E-VLX400\" or \"VLX400-002\""})
+        EXPECT_NE(run->Err().find(part), std::string::npos) << part << " in: " << run->Err();
+    EXPECT_EQ(FramesSeen(), 0u);
+    EXPECT_EQ(application->State().currentTilt, 20);
+}
+
+// Every ending under --json is a final object on the standard output, which
+// carries nothing else; the reasons go to the standard error as well.
+TEST_F(Kvqctl, EveryJsonEndingIsAFinalObject) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* settings;  // KVQ.INI, or null
+        int code;
+        const char* errorHas;
+    } cases[] = {
+        {"bad command line", {"--json", "frobnicate"}, nullptr, 2, "unknown command"},
+        {"bad option value", {"--json", "--timeout", "0", "status"}, nullptr, 2, "--timeout"},
+        {"bad settings", {"--json", "status"}, "[VLX400]\nVariant=VLX400\n", 2, "Variant"},
+        {"port failure",
+         {"--json", "--port", "/dev/kvq-no-such-port", "status"},
+         nullptr,
+         4,
+         "does not exist"},
+        {"no port at all", {"--json", "status"}, nullptr, 4, "no serial ports"},
+        {"unknown model",
+         {"--json", "--port", "/dev/null", "change-model", "X"},
+         nullptr,
+         2,
+         "no model named"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(directory / "KVQ.INI");
+        if (c.settings) std::ofstream(directory / "KVQ.INI") << c.settings;
+        auto run = Run(c.args, {"KVQ_SERIAL_PORTS="});
+        ASSERT_EQ(run->Wait(milliseconds(5000)), c.code) << run->Out() << run->Err();
+        const json last = FinalObject(run->Out(), c.code);
+        EXPECT_NE(last["error"].get<std::string>().find(c.errorHas), std::string::npos) << last;
+        EXPECT_EQ(last["ready"], false);
+        EXPECT_NE(run->Err().find(c.errorHas), std::string::npos) << run->Err();
+    }
+}
+
+TEST_F(Kvqctl, HelpAndVersionSayItAndEndWell) {
+    for (const char* flag : {"--help", "-h"}) {
+        auto run = Run({flag});
+        ASSERT_EQ(run->Wait(milliseconds(5000)), 0) << flag;
+        for (const char* command :
+             {"status", "monitor", "set-tilt", "change-model", "ports", "models", "update-firmware",
+              "--firmware FILE", "vlx400fw.bin", "Exit codes"})
+            EXPECT_NE(run->Out().find(command), std::string::npos) << flag << ": " << command;
+    }
+    auto run = Run({"--version"});
+    ASSERT_EQ(run->Wait(milliseconds(5000)), 0);
+    EXPECT_EQ(run->Out(), std::string("kvqctl ") + KVQ_VERSION + "\n");
+
+    run = Run({"--json", "--help"});
+    ASSERT_EQ(run->Wait(milliseconds(5000)), 0);
+    FinalObject(run->Out(), 0);
+    EXPECT_NE(run->Err().find("change-model NAME"), std::string::npos) << "the usage on stderr";
 }
 
 // ---- the actuator's software --------------------------------------------------------------
@@ -239,13 +490,32 @@ TEST_F(Kvqctl, StatusNeverDownloadsAndNamesBothVersions) {
     StartSimulator("AP1721-65-18");
     auto run = Run({"--port", sim->DevicePath(), "--json", "status"});
     ASSERT_EQ(run->Wait(milliseconds(30000)), 0) << run->Out() << run->Err();
-    EXPECT_EQ(Field(run->LastLine(), "statusLine1"), "READY");
-    EXPECT_EQ(Field(run->LastLine(), "softwareVersion"), "01.23");
-    EXPECT_EQ(Field(run->LastLine(), "firmwareFileVersion"), "01.24");
+    const json last = FinalObject(run->Out(), 0);
+    EXPECT_EQ(last["statusLine1"], "READY");
+    EXPECT_EQ(last["softwareVersion"], "01.23");
+    EXPECT_EQ(last["firmwareFileVersion"], "01.24");
+    // The file's version follows "ready", before the ending's members, as
+    // written (an ordered parse of the last line keeps the order).
+    const std::string out = run->Out();
+    const auto lastLineAt = out.rfind('\n', out.size() - 2);
+    const auto written = nlohmann::ordered_json::parse(
+        out.substr(lastLineAt == std::string::npos ? 0 : lastLineAt + 1));
+    std::vector<std::string> keys;
+    for (const auto& item : written.items())
+        keys.push_back(item.key());
+    const auto at = std::find(keys.begin(), keys.end(), "firmwareFileVersion");
+    ASSERT_NE(at, keys.end());
+    ASSERT_NE(at, keys.begin());
+    EXPECT_EQ(*(at - 1), "ready");
+    EXPECT_EQ(std::vector<std::string>(at + 1, keys.end()),
+              (std::vector<std::string>{"exitCode", "error"}));
+    for (const auto& object : JsonLines(run->Out())) {
+        EXPECT_EQ(object.value("firmwareFileVersion", ""), "01.24") << object;
+        EXPECT_NE(object["statusLine1"], "UPDATING SOFTWARE") << object;
+    }
     EXPECT_TRUE(Says(run->Err(), "holds version 01.24")) << run->Err();
     EXPECT_TRUE(Says(run->Err(), "runs version 01.23")) << run->Err();
     EXPECT_TRUE(Says(run->Err(), "kvqctl update-firmware")) << run->Err();
-    EXPECT_FALSE(Says(run->Out(), "UPDATING SOFTWARE"));
     const auto state = application->State();
     EXPECT_FALSE(state.imageReceiving.has_value());
     EXPECT_FALSE(state.lastImage.has_value());
@@ -257,8 +527,16 @@ TEST_F(Kvqctl, UpdateFirmwareInstallsTheFileAndEndsReadyOnItsVersion) {
     StartSimulator("AP1721-65-18");
     auto run = Run({"--port", sim->DevicePath(), "--json", "update-firmware"});
     ASSERT_EQ(run->Wait(milliseconds(60000)), 0) << run->Out() << run->Err();
-    EXPECT_EQ(Field(run->LastLine(), "statusLine1"), "READY");
-    EXPECT_EQ(Field(run->LastLine(), "softwareVersion"), "01.24");
+    const json last = FinalObject(run->Out(), 0);
+    EXPECT_EQ(last["statusLine1"], "READY");
+    EXPECT_EQ(last["softwareVersion"], "01.24");
+    EXPECT_EQ(last["ready"], true);
+    // The download's progress is seen on the way.
+    bool downloading = false;
+    for (const auto& object : JsonLines(run->Out()))
+        downloading = downloading || (object["statusLine1"] == "UPDATING SOFTWARE" &&
+                                      object["progress"].get<int>() > 0);
+    EXPECT_TRUE(downloading) << run->Out();
     EXPECT_TRUE(Says(run->Err(), "version 01.24 installed")) << run->Err();
     const auto state = application->State();
     ASSERT_TRUE(state.lastImage.has_value());
@@ -294,10 +572,18 @@ TEST_F(Kvqctl, UpdateFirmwareRefusesAnUnusableFileBeforeThePortIsOpened) {
          },
          "not printable"},
         {"three bytes",
-         [&] { std::ofstream(path, std::ios::binary) << std::string("\x01\x00" "9", 3); },
+         [&] {
+             std::ofstream(path, std::ios::binary) << std::string(
+                 "\x01\x00"
+                 "9",
+                 3);
+         },
          "only 3 bytes"},
         {"empty version text",
-         [&] { std::ofstream(path, std::ios::binary) << std::string("\x01", 1) << std::string(60, '\0'); },
+         [&] {
+             std::ofstream(path, std::ios::binary)
+                 << std::string("\x01", 1) << std::string(60, '\0');
+         },
          "no version text"},
         {"header only", [&] { WriteFirmware(directory, "01.24", 0); }, "no image"},
         {"above 4 MiB",
@@ -334,8 +620,11 @@ TEST_F(Kvqctl, UpdateFirmwareThatIsNotTakenFailsAfterOneDownload) {
     StartSimulator("AP1721-65-18");
     auto run = Run({"--port", sim->DevicePath(), "--json", "update-firmware"});
     ASSERT_EQ(run->Wait(milliseconds(60000)), 1) << run->Out() << run->Err();
-    EXPECT_EQ(Field(run->LastLine(), "statusLine1"), "UPDATE NOT TAKEN");
-    EXPECT_EQ(Field(run->LastLine(), "statusLine2"), "RUNS 01.23, NOT 01.24");
+    const json last = FinalObject(run->Out(), 1);
+    EXPECT_EQ(last["statusLine1"], "UPDATE NOT TAKEN");
+    EXPECT_EQ(last["statusLine2"], "RUNS 01.23, NOT 01.24");
+    EXPECT_NE(last["error"].get<std::string>().find("did not take the update"), std::string::npos)
+        << last;
     EXPECT_TRUE(Says(run->Err(), "did not take the update")) << run->Err();
     EXPECT_TRUE(Says(run->Err(), "version 01.23, not on version 01.24")) << run->Err();
     const auto state = application->State();

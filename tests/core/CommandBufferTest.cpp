@@ -6,6 +6,8 @@
 #include "core/CommandBuffer.h"
 #include "core/ThreadMessages.h"
 
+using namespace kvq::core;
+
 TEST(CommandBuffer, AppendsBigEndianFromTheDataOffset) {
     auto buffer = NewCommandBuffer(20, 5);
     EXPECT_EQ(buffer->address, 20);

@@ -8,6 +8,9 @@
 #include "core/MainDataStore.h"
 #include "support/ManualClock.h"
 
+using namespace kvq::core;
+using namespace kvq::testing;
+
 TEST(SystemContext, StatusLinesRaiseTheFlagOnEveryWrite) {
     CMainDataStore context;
     EXPECT_EQ(context.TakeStatusChanged(), 0);

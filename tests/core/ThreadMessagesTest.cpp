@@ -6,6 +6,8 @@
 
 #include "core/ThreadMessages.h"
 
+using namespace kvq::core;
+
 namespace {
 
 // A block that counts how many of its kind are alive, so a test can see that

@@ -7,6 +7,8 @@
 
 #include "core/WorkerThread.h"
 
+using namespace kvq::core;
+
 TEST(WorkerThread, RunsWithItsIdAndRemovesItsQueueWhenDone) {
     WorkerThread worker;
     std::atomic<ThreadId> seen{0};

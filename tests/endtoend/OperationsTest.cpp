@@ -15,7 +15,13 @@
 #include "support/ToolUnderTest.h"
 #include "sim/Vlx400Application.h"
 
-using namespace reliability;
+using namespace kvq::serial;
+using namespace kvq::hdlc;
+using namespace kvq::actuator;
+using namespace kvq::sim;
+using namespace kvq::testing;
+
+using namespace kvq::testing::reliability;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 

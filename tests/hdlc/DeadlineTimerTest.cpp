@@ -5,6 +5,9 @@
 #include "hdlc/DeadlineTimer.h"
 #include "support/ManualClock.h"
 
+using namespace kvq::hdlc;
+using namespace kvq::testing;
+
 namespace {
 
 struct WrapCase {

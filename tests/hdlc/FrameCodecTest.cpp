@@ -6,6 +6,10 @@
 
 #include "hdlc/FrameCodec.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+namespace hdlc = kvq::hdlc;
+
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {

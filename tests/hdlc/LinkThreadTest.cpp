@@ -21,6 +21,13 @@
 #include "support/PseudoTerminal.h"
 #include "support/WaitUntil.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+using namespace kvq::testing;
+namespace hdlc = kvq::hdlc;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -8,6 +8,10 @@
 
 #include "hdlc/HDLCPrimary.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+namespace hdlc = kvq::hdlc;
+
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {

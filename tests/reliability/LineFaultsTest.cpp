@@ -18,7 +18,13 @@
 #include "support/FaultFixture.h"
 #include "support/WaitUntil.h"
 
-using namespace reliability;
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+using namespace kvq::testing;
+
+using namespace kvq::testing::reliability;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Bytes = std::vector<std::uint8_t>;

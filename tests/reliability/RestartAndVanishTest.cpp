@@ -23,7 +23,13 @@
 #include "core/MainDataStore.h"
 #include "support/FaultFixture.h"
 
-using namespace reliability;
+using namespace kvq::serial;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::sim;
+using namespace kvq::testing;
+
+using namespace kvq::testing::reliability;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Bytes = std::vector<std::uint8_t>;

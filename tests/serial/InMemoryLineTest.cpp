@@ -11,6 +11,8 @@
 
 #include "serial/InMemoryLine.h"
 
+using namespace kvq::serial;
+
 namespace {
 
 using namespace std::chrono_literals;

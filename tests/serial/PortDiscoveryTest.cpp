@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "SerialTestSupport.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
-#include "SerialTestSupport.h"
+
+using namespace kvq::serial;
 
 namespace {
 
@@ -154,6 +156,35 @@ TEST_F(PortDiscovery, TheVariableReplacesDiscoveryCompletely) {
         EXPECT_TRUE(ListSerialPorts(sysfs.Root()).empty()) << "set but empty: no ports at all";
     }
     EXPECT_EQ(ListSerialPorts(sysfs.Root()).size(), 7u) << "unset: discovery";
+}
+
+// What a front end offers and uses when no port is named: the entries that
+// pass the filters and name a port, by number, past COM8 too.
+TEST(ListedPortsInOrder, KeepsNamedPortsByNumberFirstOfEachNumber) {
+    auto port = [](const char* valueName, const char* data, const char* device) {
+        SerialPortInfo info;
+        info.valueName = valueName;
+        info.data = data;
+        info.devicePath = device;
+        return info;
+    };
+    const std::vector<SerialPortInfo> listed = {
+        port("/dev/ttyUSB3 Serial", "COM12", "/dev/ttyUSB3"),
+        port("\\Device\\Serial1", "COM3", "/dev/ttyS1"),
+        port("/dev/ttyUSB0", "COM2", "/dev/ttyUSB0"),          // name without "Serial"
+        port("\\Device\\Serial9", "com1", "/dev/ttyS9"),       // lower case
+        port("\\Device\\Serial8", "COM0", "/dev/ttyS8"),       // names no port
+        port("/dev/ttyUSB1 Serial", "COM3", "/dev/ttyUSB1"),   // a second COM3
+        port("/dev/ttyUSB2 Serial", "COM9x", "/dev/ttyUSB2"),  // digits then text
+        port("/dev/ttyUSB4 Serial", "COM99999999999", "/dev/ttyUSB4"),
+    };
+    const auto ordered = ListedPortsInOrder(listed);
+    std::vector<std::string> devices;
+    for (const auto& entry : ordered)
+        devices.push_back(entry.data + "=" + entry.devicePath);
+    EXPECT_EQ(devices, (std::vector<std::string>{"COM3=/dev/ttyS1", "COM9x=/dev/ttyUSB2",
+                                                 "COM12=/dev/ttyUSB3"}));
+    EXPECT_TRUE(ListedPortsInOrder({}).empty());
 }
 
 TEST(PortDiscoveryWithoutSysfs, NoSysfsMeansNoPorts) {

@@ -8,6 +8,8 @@
 #include "serial/PortNames.h"
 #include "SerialTestSupport.h"
 
+using namespace kvq::serial;
+
 namespace {
 
 struct NameCase {
@@ -24,6 +26,10 @@ class PortNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(PortNameTest, ResolvesThroughTheVariable) {
     const NameCase& c = GetParam();
+#ifdef _WIN32
+    // Windows's C runtime cannot hold an empty variable: setting it empty removes it.
+    if (c.portMap && c.portMap->empty()) GTEST_SKIP() << "no empty variables on Windows";
+#endif
     ScopedPortMap map(c.portMap);
     EXPECT_EQ(DevicePathForPortName(c.name), c.expected);
 }

@@ -19,6 +19,9 @@
 #include "SerialTestSupport.h"
 #include "serial/SerialLinePosix.h"
 
+using namespace kvq::serial;
+using namespace kvq::testing;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -479,27 +482,79 @@ TEST_F(SerialPortTest, FlagsCanBeReadWhileTheLinkThreadWorks) {
 // ---- messages ---------------------------------------------------------------------
 
 struct DescriptionCase {
+    const char* what;
     OpenFailure failure;
     int error;
+    OpenFailureFacts facts;
     const char* mustSay;
+    const char* mustNotSay;
 };
 
-TEST(DescribeOpenFailureTest, NamesThePortAndTheReason) {
+// What the user is told to do: the holder of a busy port when known, the group
+// to join only when joining it would help.
+TEST(DescribeOpenFailureTest, NamesThePortTheReasonAndWhatHelps) {
     ScopedPortMap map(std::string("COM1=/dev/ttyUSB0"));
     const DescriptionCase cases[] = {
-        {OpenFailure::PermissionDenied, EACCES, "dialout"},
-        {OpenFailure::Busy, EBUSY, "another program"},
-        {OpenFailure::NoSuchDevice, ENOENT, "does not exist"},
-        {OpenFailure::NotASerialPort, ENOTTY, "not a serial port"},
-        {OpenFailure::Other, EIO, "error 5"},
+        {"missing", OpenFailure::NoSuchDevice, ENOENT, {}, "does not exist", "permission"},
+        {"busy, holder unknown", OpenFailure::Busy, EBUSY, {},
+         "another program is using it. Close that program", "process"},
+        {"busy, holder known", OpenFailure::Busy, EBUSY, {"minicom (process 4711)", "", false, false},
+         "another program is using it (minicom (process 4711)). Close that program", ""},
+        {"denied, joining helps", OpenFailure::PermissionDenied, EACCES,
+         {"", "dialout", true, false},
+         "Add your user to the dialout group (sudo usermod -aG dialout $USER) and log in again.",
+         ""},
+        {"denied, other group", OpenFailure::PermissionDenied, EACCES, {"", "uucp", true, false},
+         "Add your user to the uucp group", "dialout"},
+        {"denied, already a member", OpenFailure::PermissionDenied, EACCES,
+         {"", "dialout", false, true}, "log out and in again", "usermod"},
+        {"denied, no group would help", OpenFailure::PermissionDenied, EACCES,
+         {"", "root", false, false}, "Ask the administrator", "usermod"},
+        {"not a terminal", OpenFailure::NotASerialPort, ENOTTY, {}, "not a serial port", ""},
+        {"other", OpenFailure::Other, EIO, {}, "error 5", ""},
     };
     for (const auto& c : cases) {
-        const std::string text = DescribeOpenFailure(c.failure, "COM1", c.error);
-        EXPECT_NE(text.find("COM1 (/dev/ttyUSB0)"), std::string::npos) << text;
+        SCOPED_TRACE(c.what);
+        const std::string text = DescribeOpenFailure(c.failure, "COM1", c.error, c.facts);
+        EXPECT_NE(text.find("Cannot open serial port COM1 (/dev/ttyUSB0): "), std::string::npos)
+            << text;
         EXPECT_NE(text.find(c.mustSay), std::string::npos) << text;
+        if (c.mustNotSay[0] != '\0') {
+            EXPECT_EQ(text.find(c.mustNotSay), std::string::npos) << text;
+        }
     }
     const std::string unmapped = DescribeOpenFailure(OpenFailure::Busy, "COM2", EBUSY);
     EXPECT_NE(unmapped.find("serial port COM2:"), std::string::npos) << unmapped;
+}
+
+// The facts come from the system: the process holding a busy port, and for a
+// denied device the group, offered only when the group may read and write it.
+TEST_F(SerialPortTest, FactsNameTheHolderAndTheGroup) {
+    OpenPort();
+    SerialLinePosix second;
+    ASSERT_EQ(second.Open(pty_.SlavePath(), 115200), OpenOutcome::Failed);
+    ASSERT_EQ(second.LastOpenFailure(), OpenFailure::Busy);
+    const std::string self = "(process " + std::to_string(getpid()) + ")";
+    EXPECT_NE(GatherOpenFailureFacts(OpenFailure::Busy, pty_.SlavePath()).holder.find(self),
+              std::string::npos);
+    EXPECT_NE(DescribeOpenFailure(OpenFailure::Busy, pty_.SlavePath(), EBUSY).find(self),
+              std::string::npos);
+    port_.Close();
+    EXPECT_EQ(GatherOpenFailureFacts(OpenFailure::Busy, "/dev/kvq-missing").holder, "");
+
+    // A file of our own group: we are in it, so joining would not help.
+    char path[] = "/tmp/kvq-facts-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    for (const mode_t mode : {mode_t{0660}, mode_t{0600}}) {
+        ASSERT_EQ(chmod(path, mode), 0);
+        const OpenFailureFacts facts = GatherOpenFailureFacts(OpenFailure::PermissionDenied, path);
+        EXPECT_FALSE(facts.joiningGroupHelps) << mode;
+        EXPECT_FALSE(facts.membershipNotActive) << mode;
+    }
+    unlink(path);
+    EXPECT_EQ(GatherOpenFailureFacts(OpenFailure::PermissionDenied, "/dev/kvq-missing").group, "");
 }
 
 }  // namespace

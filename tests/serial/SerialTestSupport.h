@@ -4,7 +4,9 @@
 #include <optional>
 #include <string>
 
+#ifndef _WIN32
 #include "support/PseudoTerminal.h"
+#endif
 
 // Sets or removes the port map variable for a scope and puts the old value back.
 class ScopedPortMap {
@@ -22,11 +24,16 @@ public:
 private:
     static constexpr const char* Name = "KVQ_SERIAL_PORTS";
     static void Apply(const std::optional<std::string>& value) {
+#ifdef _WIN32
+        // An empty value removes the variable.
+        ::_putenv_s(Name, value ? value->c_str() : "");
+#else
         if (value) {
             ::setenv(Name, value->c_str(), 1);
         } else {
             ::unsetenv(Name);
         }
+#endif
     }
     std::optional<std::string> old_;
 };

@@ -15,6 +15,8 @@
 #include "TempDir.h"
 #include "settings/KVQSystem.h"
 
+using namespace kvq::settings;
+
 using namespace std::string_literals;
 
 namespace {

@@ -11,6 +11,8 @@
 #include "settings/ProfileFile.h"
 #include "TempDir.h"
 
+using namespace kvq::settings;
+
 using namespace std::string_literals;
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -13,12 +14,23 @@
 class TempDir {
 public:
     TempDir() {
+#ifdef _WIN32
+        // No mkdtemp there: a fresh name, which create_directory refuses to share.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            auto candidate = std::filesystem::temp_directory_path() /
+                             ("kvq-settings-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) path_ = candidate;
+        }
+        if (path_.empty()) throw std::runtime_error("cannot create a temporary directory");
+#else
         std::string pattern =
             (std::filesystem::temp_directory_path() / "kvq-settings-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot create a temporary directory");
         }
         path_ = pattern;
+#endif
     }
     ~TempDir() {
         std::error_code error;

@@ -11,6 +11,11 @@
 #include "hdlc/FrameCodec.h"
 #include "sim/SecondaryLink.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+namespace hdlc = kvq::hdlc;
+
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 

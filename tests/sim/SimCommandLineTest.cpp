@@ -8,6 +8,9 @@
 
 #include "sim/SimCommandLine.h"
 
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -17,6 +17,10 @@
 
 #include "SimTestSupport.h"
 
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+namespace hdlc = kvq::hdlc;
+
 using namespace std::chrono_literals;
 
 extern char** environ;

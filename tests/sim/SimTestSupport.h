@@ -17,6 +17,8 @@
 #include "hdlc/FrameCodec.h"
 #include "support/WaitUntil.h"
 
+namespace kvq::sim {
+
 using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes Encode(const Bytes& body) {
@@ -122,3 +124,5 @@ private:
     std::string path_;
     int fd_ = -1;
 };
+
+}  // namespace kvq::sim

@@ -13,6 +13,12 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+using namespace kvq::testing;
+namespace hdlc = kvq::hdlc;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 

@@ -13,6 +13,11 @@
 #include "sim/SecondaryLink.h"
 #include "sim/Vlx400Application.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+using namespace kvq::sim;
+namespace hdlc = kvq::hdlc;
+
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;

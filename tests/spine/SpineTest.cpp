@@ -13,6 +13,12 @@
 #include "support/PseudoTerminal.h"
 #include "support/WaitUntil.h"
 
+using namespace kvq::core;
+using namespace kvq::hdlc;
+using namespace kvq::actuator;
+using namespace kvq::app;
+using namespace kvq::testing;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -9,6 +9,11 @@
 #include "status/TestEngine.h"
 #include "support/ManualClock.h"
 
+using namespace kvq::core;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::testing;
+
 namespace {
 
 using Lines = std::pair<std::string, std::string>;

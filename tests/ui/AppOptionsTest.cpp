@@ -11,9 +11,14 @@
 
 #include "ui/AppOptions.h"
 #include "app/Demo.h"
+#include "app/Environment.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
+
+using namespace kvq::serial;
+using namespace kvq::app;
+using namespace kvq::ui;
 
 namespace {
 
@@ -33,6 +38,16 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
         {{"--screenshot", ""}, false, false, "", "needs the name"},
         {{"--port", "COM1"}, false, false, "", "unknown argument '--port'"},
         {{"demo"}, false, false, "", "unknown argument 'demo'"},
+        {{"--screenshot", "a.png", "--screenshot-then", "port:12"}, true, false, "a.png", ""},
+        {{"--screenshot", "a.png", "--screenshot-then", "close-while-moving"}, true, false,
+         "a.png", ""},
+        {{"--screenshot-then", "port:2"}, false, false, "", "needs --screenshot"},
+        {{"--screenshot", "a.png", "--screenshot-then", "port:256"}, false, false, "",
+         "close-while-moving or port:N"},
+        {{"--screenshot", "a.png", "--screenshot-then", "port:x"}, false, false, "",
+         "close-while-moving or port:N"},
+        {{"--screenshot", "a.png", "--screenshot-then"}, false, false, "",
+         "close-while-moving or port:N"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -60,7 +75,7 @@ TEST(DemoFirmware, HeaderCarriesTheVersionSoNoDownloadStarts) {
 
 TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
     const fs::path before = fs::current_path();
-    ::setenv(PortMapVariable, "COM5=/tmp/kept", 1);
+    SetEnvironmentVariable(PortMapVariable, "COM5=/tmp/kept");
     fs::path directory;
     {
         DemoSession demo;
@@ -69,7 +84,9 @@ TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
         directory = demo.Directory();
         EXPECT_EQ(fs::current_path(), fs::canonical(directory));
         EXPECT_TRUE(fs::exists("KVQ_SAMPLE.ascu"));
-        EXPECT_EQ(std::string(std::getenv(PortMapVariable)), "COM1=" + demo.DevicePath());
+        // COM1 is the simulator; ports named before stay reachable from the menu.
+        EXPECT_EQ(std::string(std::getenv(PortMapVariable)),
+                  "COM1=" + demo.DevicePath() + ";COM5=/tmp/kept");
         EXPECT_TRUE(demo.Simulator().Running());
 
         // The simulator starts with a model of the table and the firmware
@@ -87,7 +104,34 @@ TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
     EXPECT_EQ(fs::current_path(), before);
     EXPECT_FALSE(fs::exists(directory));
     EXPECT_EQ(std::string(std::getenv(PortMapVariable)), "COM5=/tmp/kept");
-    ::unsetenv(PortMapVariable);
+    SetEnvironmentVariable(PortMapVariable, std::nullopt);
+}
+
+// A table in the working directory is the one the demo tries, and the
+// simulated actuator starts with its first model.
+TEST(DemoSessionTest, UsesTheWorkingDirectorysTable) {
+    const fs::path before = fs::current_path();
+    const fs::path here = MakeTemporaryDirectory("kvq-demo-test-");
+    ASSERT_FALSE(here.empty());
+    {
+        std::ofstream(here / "site.ascu")
+            << "AT-VERSION\t1\nSITE-KEY\t0\t50\t0\t0001000200030004\tSite\n";
+    }
+    fs::current_path(here);
+    {
+        DemoSession demo;
+        std::string error;
+        ASSERT_TRUE(demo.Start(error)) << error;
+        EXPECT_EQ(demo.TableSource(), fs::canonical(here) / "site.ascu");
+        EXPECT_TRUE(fs::exists("site.ascu"));
+        EXPECT_FALSE(fs::exists("KVQ_SAMPLE.ascu")) << "the sample is not needed";
+        EXPECT_EQ(demo.ModelKey(), "SITE-KEY");
+        EXPECT_EQ(demo.Application().State().modelKey, "SITE-KEY");
+    }
+    EXPECT_EQ(fs::current_path(), fs::canonical(here));
+    fs::current_path(before);
+    fs::remove_all(here);
+    SetEnvironmentVariable(PortMapVariable, std::nullopt);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QSlider>
 #include <atomic>
 #include <chrono>
@@ -13,6 +14,8 @@
 
 #include "ui/QtControls.h"
 #include "UiTestSupport.h"
+
+using namespace kvq::ui;
 
 namespace {
 
@@ -66,6 +69,22 @@ TEST(QtControlsTest, CallsFromAnotherThreadArriveInOrderWithoutWaiting) {
     models.setEditText("typed");
     modelControl.SelectModelName("Panel-A");
     EXPECT_EQ(models.currentText(), "Panel-A");
+}
+
+// A name wider than the field shows its start, not its end (it was clipped on
+// the left while the first entry, the longest of the sample, was selected).
+TEST(QtControlsTest, ASelectedNameShowsItsStart) {
+    QComboBox models;
+    models.setEditable(true);
+    models.resize(60, 24);
+    QtModelList modelControl(&models);
+    modelControl.AddModelName("DualBand65-790-2690-17dBi");
+    modelControl.AddModelName("Panel65-790-960-15dBi");
+    modelControl.SelectFirstEntry();
+    EXPECT_EQ(models.currentText(), "DualBand65-790-2690-17dBi");
+    EXPECT_EQ(models.lineEdit()->cursorPosition(), 0);
+    modelControl.SelectModelName("Panel65-790-960-15dBi");
+    EXPECT_EQ(models.lineEdit()->cursorPosition(), 0);
 }
 
 TEST(QtControlsTest, ClosingWhileTheActuatorThreadUpdatesNeitherBlocksNorCrashes) {

@@ -27,6 +27,14 @@
 #include "ui/DialogTexts.h"
 #include "ui/KVQDlg.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::app;
+using namespace kvq::ui;
+using namespace kvq::testing;
+
 namespace {
 
 using std::chrono::milliseconds;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,14 +29,33 @@
 #include "app/Demo.h"
 #include "app/Process.h"
 #include "serial/PortNames.h"
+#include "serial/SerialLine.h"
 #include "sim/Vlx400Application.h"
 #include "support/PseudoTerminal.h"
 #include "ui/KVQDlg.h"
+
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::actuator;
+using namespace kvq::status;
+using namespace kvq::app;
+using namespace kvq::ui;
+using namespace kvq::sim;
+using namespace kvq::testing;
 
 namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
+
+// Types into a field as a user would (replacing what it shows).
+void Type(QLineEdit* field, const QString& text) {
+    field->selectAll();
+    for (const QChar c : text) {
+        QKeyEvent key(QEvent::KeyPress, c.unicode(), Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(field, &key);
+    }
+}
 
 const MessageText PortStarted{"   Communication has been started on serial port 1.         ",
                               "Serial Port Success", MessageText::Icon::Information};
@@ -234,16 +255,21 @@ TEST_F(DialogAgainstSimulator, PortChangeReportsAPortThatCannotOpenAndKeepsTheMa
         "COM1=" + demo->DevicePath() + ";COM2=" + spare.SlavePath() + ";COM3=/nonexistent/kvq-tty";
     ::setenv(PortMapVariable, ports.c_str(), 1);  // before any worker starts
     Open();
-    // The port report first, so only the change's boxes follow.
-    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }, milliseconds(5000)));
+    // The port report first, so only the change's boxes follow; the link at
+    // its steady polls, so the reopen ends within the second allowed.
+    ASSERT_TRUE(WaitUntilReady());
+    ASSERT_EQ(boxes.shown.size(), 1u);
     ASSERT_EQ(boxes.shown[0], PortStarted);
     EXPECT_TRUE(dialog->MenuCommand(32774)->isEnabled());
     EXPECT_FALSE(dialog->MenuCommand(32775)->isEnabled());
 
     dialog->MenuCommand(32774)->trigger();  // Com 3: no such device
     ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[1], (MessageText{"   Problem opening port?", "Serial Port Problem",
-                                           MessageText::Icon::Information}));
+    EXPECT_EQ(boxes.shown[1],
+              (MessageText{"   Problem opening port?", "Serial Port Problem",
+                           MessageText::Icon::Information,
+                           "Cannot open serial port COM3 (/nonexistent/kvq-tty): the port does not "
+                           "exist or is not connected."}));
     EXPECT_EQ(dialog->Ports().CurrentPort(), 1);
     Pump(milliseconds(700));
     EXPECT_TRUE(dialog->MenuCommand(32772)->isChecked());
@@ -283,6 +309,8 @@ TEST_F(DialogAgainstSimulator, EveryWayOfClosingEndsWithinASecondWithTheWorkersJ
         {"close box", [](CKVQDlg& d) { d.close(); }, QDialog::Rejected},
         {"Enter",
          [](CKVQDlg& d) {
+             // Outside a field and a button, Enter is the dialog's OK.
+             d.Control(CKVQDlg::IdStatusList)->setFocus();
              QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
              QCoreApplication::sendEvent(&d, &key);
          },
@@ -310,7 +338,243 @@ TEST_F(DialogAgainstSimulator, EveryWayOfClosingEndsWithinASecondWithTheWorkersJ
         EXPECT_EQ(process->serialPort.IsOpen.load(), 0)
             << "the link closed the port on its way out";
         EXPECT_FALSE(dialog->RefreshTimerActive());
+        EXPECT_TRUE(boxes.asked.empty()) << "idle: closes without asking";
     }
+}
+
+// A busy port says which program holds it, beside the unchanged text.
+TEST_F(DialogAgainstSimulator, ABusyPortNamesTheProgramHoldingIt) {
+    PseudoTerminal spare;
+    const std::string ports = "COM1=" + demo->DevicePath() + ";COM2=" + spare.SlavePath();
+    ::setenv(PortMapVariable, ports.c_str(), 1);
+    auto holder = MakeSystemSerialLine();
+    ASSERT_EQ(holder->Open(spare.SlavePath(), 115200), OpenOutcome::Opened);
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+
+    dialog->MenuCommand(32773)->trigger();  // Com 2, held by the line above
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].text, "   Problem opening port?");
+    EXPECT_EQ(boxes.shown[1].caption, "Serial Port Problem");
+    const std::string& reason = boxes.shown[1].detail;
+    EXPECT_NE(reason.find("Cannot open serial port COM2 (" + spare.SlavePath() +
+                          "): another program is using it ("),
+              std::string::npos)
+        << reason;
+    EXPECT_NE(reason.find("(process " + std::to_string(getpid()) + ")"), std::string::npos)
+        << reason;
+    EXPECT_EQ(dialog->Ports().CurrentPort(), 1);
+
+    holder->Close();
+    dialog->MenuCommand(32773)->trigger();  // free now: it opens
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[2].caption, "Serial Port Success");
+    EXPECT_EQ(boxes.shown[2].detail, "");
+}
+
+// Ports past COM8 are listed after Com 8, can be the port in use and open;
+// one that is missing says so.
+TEST_F(DialogAgainstSimulator, PortsPastCom8AreListedAndOpened) {
+    const std::string ports = "COM12=" + demo->DevicePath() + ";COM20=/nonexistent/kvq-tty";
+    ::setenv(PortMapVariable, ports.c_str(), 1);
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    ASSERT_GE(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "   Communication has been started on serial port 12.         ");
+    EXPECT_EQ(Field(CKVQDlg::IdPortName), "COM12");
+    QAction* com12 = dialog->MenuCommand(PortMenuId(12));
+    QAction* com20 = dialog->MenuCommand(PortMenuId(20));
+    ASSERT_NE(com12, nullptr);
+    ASSERT_NE(com20, nullptr);
+    EXPECT_TRUE(com12->text().startsWith("Com 12"));
+    EXPECT_TRUE(com12->isChecked());
+    EXPECT_TRUE(com20->isEnabled());
+    EXPECT_FALSE(dialog->MenuCommand(32772)->isEnabled()) << "COM1 is not there";
+    EXPECT_EQ(dialog->MenuCommand(PortMenuId(13)), nullptr) << "only ports found are added";
+
+    com20->trigger();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].text, "   Problem opening port?");
+    EXPECT_NE(boxes.shown[1].detail.find("COM20 (/nonexistent/kvq-tty): the port does not exist"),
+              std::string::npos)
+        << boxes.shown[1].detail;
+    Pump(milliseconds(700));
+    EXPECT_TRUE(com12->isChecked()) << "the mark stays on the port in use";
+}
+
+// While the actuator moves, every way of closing asks first; No keeps the
+// tool and the workers running, Yes closes.
+TEST_F(DialogAgainstSimulator, ClosingDuringAMoveAsksFirstEveryWay) {
+    const struct {
+        const char* way;
+        std::function<void(CKVQDlg&)> close;
+        int result;
+    } ways[] = {
+        {"Close button",
+         [](CKVQDlg& d) { qobject_cast<QPushButton*>(d.Control(CKVQDlg::IdClose))->click(); },
+         QDialog::Rejected},
+        {"Esc",
+         [](CKVQDlg& d) {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QCoreApplication::sendEvent(&d, &key);
+         },
+         QDialog::Rejected},
+        {"close box", [](CKVQDlg& d) { d.close(); }, QDialog::Rejected},
+        {"Enter",
+         [](CKVQDlg& d) {
+             d.Control(CKVQDlg::IdStatusList)->setFocus();
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+             QCoreApplication::sendEvent(&d, &key);
+         },
+         QDialog::Accepted},
+    };
+    const std::string moving =
+        "The actuator is moving to a new tilt. Closing now leaves its tilt unchecked and the move "
+        "unconfirmed. Close anyway?";
+    for (const auto& w : ways) {
+        SCOPED_TRACE(w.way);
+        NewProcess();
+        Open();
+        ASSERT_TRUE(WaitUntilReady());
+        Slider()->setValue(Actuator().currentTilt == 100 ? 0 : 100);
+        Button(CKVQDlg::IdSetTilt)->click();
+        ASSERT_TRUE(WaitFor(
+            [&] { return process->actuator.Snapshot().state == ActuatorState::Testing; },
+            milliseconds(3000)));
+
+        boxes.asked.clear();
+        boxes.answer = false;
+        w.close(*dialog);
+        ASSERT_EQ(boxes.asked.size(), 1u);
+        EXPECT_EQ(boxes.asked[0].text, moving);
+        EXPECT_EQ(boxes.asked[0].icon, MessageText::Icon::Question);
+        EXPECT_TRUE(dialog->isVisible()) << "No: the tool stays";
+        EXPECT_FALSE(process->SystemContext.StopRequested());
+        EXPECT_TRUE(dialog->RefreshTimerActive());
+
+        boxes.answer = true;
+        w.close(*dialog);
+        EXPECT_FALSE(dialog->isVisible()) << "Yes: it closes";
+        EXPECT_EQ(dialog->result(), w.result);
+        EXPECT_TRUE(dialog->WorkersJoined());
+    }
+}
+
+// A download asks with its own text.
+TEST_F(DialogAgainstSimulator, ClosingDuringADownloadAsksWithItsOwnText) {
+    const auto image = FirmwareFileFor("09.99", 64 * 1024);
+    std::ofstream(demo->Directory() / "vlx400fw.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    Open();
+    ASSERT_TRUE(WaitFor(
+        [&] { return process->actuator.Snapshot().state == ActuatorState::Updating; },
+        milliseconds(30000)));
+    boxes.answer = false;
+    dialog->close();
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(boxes.asked[0].text,
+              "The actuator is updating its software. Closing now leaves it without working "
+              "software. Close anyway?");
+    EXPECT_TRUE(dialog->isVisible());
+    boxes.answer = true;
+    dialog->close();
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+// Enter in an edit field never closes the window; in the requested tilt it
+// sets the typed tilt, within the range.
+TEST_F(DialogAgainstSimulator, EnterInAFieldNeverClosesAndSetsATypedTilt) {
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    const auto enterIn = [&](QWidget* field) {
+        field->setFocus();
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(field, &key);
+    };
+    auto* requested = qobject_cast<QLineEdit*>(dialog->Control(CKVQDlg::IdRequestedTilt));
+    ASSERT_FALSE(requested->isReadOnly()) << "typing is possible when ready";
+    for (QWidget* field : {static_cast<QWidget*>(Models()->lineEdit()),
+                           dialog->Control(CKVQDlg::IdSerialNumber),
+                           dialog->Control(CKVQDlg::IdCurrentTilt)}) {
+        enterIn(field);
+        EXPECT_TRUE(dialog->isVisible()) << field->objectName().toStdString();
+    }
+    EXPECT_FALSE(process->SystemContext.StopRequested());
+    EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::ScanSerial) << "nothing sent";
+
+    // Out of range and not a number: a box, nothing sent.
+    for (const char* typed : {"12.0", "abc"}) {
+        Type(requested, typed);
+        enterIn(requested);
+        ASSERT_FALSE(boxes.shown.empty());
+        EXPECT_EQ(boxes.shown.back().caption, "Requested Tilt") << typed;
+        EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::ScanSerial) << typed;
+    }
+    // The refresh leaves what is being typed alone.
+    Pump(milliseconds(700));
+    EXPECT_EQ(requested->text(), "abc");
+
+    Type(requested, "4.5");
+    enterIn(requested);
+    ASSERT_TRUE(WaitFor([&] { return Field(CKVQDlg::IdCurrentTilt) == "4.5" && Ready(); },
+                        milliseconds(20000)))
+        << Field(CKVQDlg::IdCurrentTilt).toStdString();
+    EXPECT_EQ(Actuator().currentTilt, 45);
+    EXPECT_TRUE(dialog->isVisible());
+
+    // Set Tilt takes a typed value too.
+    Type(requested, "2");
+    Button(CKVQDlg::IdSetTilt)->click();
+    ASSERT_TRUE(WaitFor([&] { return Actuator().currentTilt == 20 && Ready(); },
+                        milliseconds(20000)));
+    EXPECT_EQ(Slider()->value(), 20);
+}
+
+// The antenna table's warnings are listed once, with the file and each line;
+// the status list names the table.
+TEST_F(DialogAgainstSimulator, TableWarningsAreListedOnceAndTheTableIsNamed) {
+    std::ifstream sample(demo->Directory() / "KVQ_SAMPLE.ascu");
+    std::stringstream content;
+    content << sample.rdbuf();
+    const auto table = demo->Directory() / "ZZ.ascu";
+    std::ofstream(table) << content.str() << "AP9999-BROKEN\tabc\t120\t0\n";
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    Pump(milliseconds(1000));
+    int warningBoxes = 0;
+    for (const auto& box : boxes.shown) {
+        if (box.caption != "Antenna Table Warnings") continue;
+        ++warningBoxes;
+        EXPECT_NE(box.text.find(table.string()), std::string::npos) << box.text;
+        EXPECT_EQ(box.detail, "line 8: the minimum tilt \"abc\" is not a number; line ignored");
+    }
+    EXPECT_EQ(warningBoxes, 1);
+    EXPECT_EQ(Models()->findText("AP9999-BROKEN"), -1) << "the broken line is not listed";
+    EXPECT_NE(dialog->Control(CKVQDlg::IdStatusList)->toolTip().toStdString().find(table.string()),
+              std::string::npos);
+}
+
+// After a model change whose range excludes the actuator's tilt, the field
+// shows the actuator's tilt; the slider alone stays in its range.
+TEST_F(DialogAgainstSimulator, CurrentTiltIsTheActuatorsAfterANarrowerModel) {
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    ASSERT_EQ(Actuator().currentTilt, 0);
+    Models()->setCurrentIndex(Models()->findText("Panel65-790-960-15dBi"));  // 2.0 to 12.0
+    Button(CKVQDlg::IdChangeModel)->click();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return Field(CKVQDlg::IdMinTilt) == "2.0" &&
+                   dialog->StatusLines().value(0) == "POSSIBLE PROBLEM";
+        },
+        milliseconds(90000)))
+        << dialog->StatusLines().join(" / ").toStdString();
+    Pump(milliseconds(600));
+    EXPECT_EQ(Field(CKVQDlg::IdCurrentTilt), "0.0");
+    EXPECT_EQ(dialog->StatusLines().value(1), "NO RECOGNIZED ANTENNA MODEL?");
+    EXPECT_EQ(Slider()->value(), 20);
 }
 
 }  // namespace

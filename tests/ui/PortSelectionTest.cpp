@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -13,6 +14,10 @@
 #include "core/MainDataStore.h"
 #include "ui/PortSelection.h"
 #include "core/ThreadMessages.h"
+
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::ui;
 
 namespace {
 
@@ -50,11 +55,17 @@ TEST(PortEnumeration, FiltersCountsAndOffersPorts) {
          2,
          "x-o-----",
          "COM1"},
-        {"COM12 alone is counted but offers nothing",
+        // Ports past COM8 are listed after Com 8 and can be the initial port.
+        {"COM12 alone is the initial port",
          {Entry("\\Device\\Serial0", "COM12")},
          1,
-         "x-------",
-         "COM1"},
+         "--------",
+         "COM12"},
+        {"the lowest present port, past COM8 too",
+         {Entry("\\Device\\Serial0", "COM12"), Entry("\\Device\\Serial1", "COM9")},
+         2,
+         "--------",
+         "COM9"},
         {"lower-case data is no port", {Entry("\\Device\\Serial0", "com3")}, 0, "x-------", "COM1"},
         {"a name without Serial is no port",
          {Entry("\\Device\\VCP0", "COM2"), Entry("\\Device\\serial1", "COM4")},
@@ -118,11 +129,41 @@ TEST(PortMenu, MarksFollowThePortNumber) {
     }
 }
 
+TEST(PortMenu, PortsPastCom8FollowCom8) {
+    PortSelection ports;
+    EXPECT_EQ(ports.EnumerateSerialPorts({Entry("\\Device\\Serial0", "COM12"),
+                                          Entry("\\Device\\Serial1", "COM2"),
+                                          Entry("\\Device\\Serial2", "COM300"),
+                                          Entry("\\Device\\Serial3", "COM9")}),
+              4);
+    ports.InitialisePortMenu();
+    EXPECT_EQ(ports.MenuPorts(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 12}))
+        << "COM300 is beyond the menu";
+    EXPECT_EQ(ports.ChooseInitialPort(), "COM2");
+    EXPECT_TRUE(ports.Item(12).enabled);
+    EXPECT_FALSE(ports.Item(10).enabled);
+    ports.MarkPortMenu(12);
+    EXPECT_TRUE(ports.Item(12).checked);
+    EXPECT_FALSE(ports.Item(2).checked);
+    EXPECT_EQ(Menu(ports), "-o------");
+    EXPECT_EQ(ports.MenuText(12), "Com 12");
+    // Command ids of their own, clear of the eight fixed ones and About.
+    std::vector<int> ids;
+    for (const int n : ports.MenuPorts())
+        ids.push_back(PortMenuId(n));
+    ids.push_back(AboutMenuId);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
+    EXPECT_EQ(PortMenuId(8), 32780);
+}
+
 TEST(PortMenu, NamesAndTexts) {
     EXPECT_EQ(PortNameOf(1), "COM1");
     EXPECT_EQ(PortNameOf(8), "COM8");
     EXPECT_EQ(PortNameOf(0), "");
-    EXPECT_EQ(PortNameOf(9), "");
+    EXPECT_EQ(PortNameOf(9), "COM9");
+    EXPECT_EQ(PortNameOf(255), "COM255");
+    EXPECT_EQ(PortNameOf(256), "");
 
     PortSelection ports;
     SerialPortInfo usb = Entry("/dev/ttyUSB0 Serial", "COM2");

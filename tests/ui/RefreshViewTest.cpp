@@ -11,6 +11,13 @@
 #include "app/Process.h"
 #include "ui/RefreshView.h"
 
+using namespace kvq::core;
+using namespace kvq::serial;
+using namespace kvq::antenna;
+using namespace kvq::actuator;
+using namespace kvq::app;
+using namespace kvq::ui;
+
 namespace {
 
 using enum ActuatorState;
@@ -119,8 +126,12 @@ TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
         ActuatorState state;
         std::int32_t maxTilt;
         const char *min, *max, *requested, *current;
+        std::int32_t currentTilt = 20;
     } cases[] = {
         {"at rest: requested follows the slider", ScanSerial, 100, "-2.5", "10.0", "4.0", "2.0"},
+        // After a model change that narrowed the range: the actuator's own tilt.
+        {"current tilt below the range", ScanSerial, 100, "-2.5", "10.0", "4.0", "-4.0", -40},
+        {"current tilt above the range", ScanSerial, 100, "-2.5", "10.0", "4.0", "12.5", 125},
         {"moving: requested is the target", Testing, 100, "-2.5", "10.0", "6.5", "2.0"},
         {"limits not read yet", ScanSerial, 0, "", "", "", ""},
         {"calibrating", Calibrating, 100, "", "", "", ""},
@@ -131,6 +142,7 @@ TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
         RefreshSnapshot s = Ready();
         s.device.state = c.state;
         s.device.maxTilt = c.maxTilt;
+        s.device.currentTilt = c.currentTilt;
         const RefreshView view = ComputeRefresh(s);
         EXPECT_EQ(view.minTilt, c.min);
         EXPECT_EQ(view.maxTilt, c.max);

@@ -9,6 +9,8 @@
 
 #include "ui/MessageText.h"
 
+namespace kvq::ui {
+
 // Keeps the event loop turning until the condition holds; false when it did
 // not within the limit.
 inline bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -26,9 +28,18 @@ inline void Pump(std::chrono::milliseconds time) {
     WaitFor([] { return false; }, time);
 }
 
-// Records the message boxes instead of showing them.
+// Records the message boxes instead of showing them; questions are answered
+// with answer (and recorded in asked).
 class RecordingPresenter final : public MessagePresenter {
 public:
     void Show(const MessageText& message) override { shown.push_back(message); }
+    bool Ask(const MessageText& question) override {
+        asked.push_back(question);
+        return answer;
+    }
     std::vector<MessageText> shown;
+    std::vector<MessageText> asked;
+    bool answer = false;
 };
+
+}  // namespace kvq::ui

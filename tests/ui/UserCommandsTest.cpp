@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 #include "app/Process.h"
 #include "core/ThreadMessages.h"
 #include "ui/UserCommands.h"
+
+using namespace kvq::core;
+using namespace kvq::antenna;
+using namespace kvq::app;
+using namespace kvq::ui;
 
 namespace {
 
@@ -58,6 +64,49 @@ TEST_F(UserCommands, SetTiltCarriesTheSliderPositionAndPostsEachTime) {
     EXPECT_TRUE(RequestTilt(process, 65));
     EXPECT_EQ(Posted(), (std::vector<std::uint32_t>{MsgSetTilt, MsgSetTilt}));
     EXPECT_EQ(arguments, (std::vector<std::int32_t>{-25, 65}));
+}
+
+// A tilt typed into the Requested Tilt field: degrees with at most one decimal
+// that counts, inside the model's range; anything else is refused with a box
+// that says why, and nothing is sent.
+TEST(TypedTilt, ReadWithinTheRangeOrRefusedWithAReason) {
+    const struct {
+        const char* typed;
+        std::optional<std::int32_t> tenths;
+        const char* refusal;  // part of the box's text
+    } cases[] = {
+        {"6.5", 65, ""},
+        {" -2.5 ", -25, ""},
+        {"+10", 100, ""},
+        {"7.", 70, ""},
+        {"4.50", 45, ""},
+        {"-2.6", std::nullopt, "A tilt of -2.6 degrees is outside the range of this antenna "
+                               "model (-2.5 to 10.0 degrees). Nothing was sent."},
+        {"10.1", std::nullopt, "outside the range"},
+        {"3000", std::nullopt, "A tilt of 3000.0 degrees is outside the range"},
+        {"99999", std::nullopt, "is not a tilt"},  // beyond what a tilt can be
+        {"abc", std::nullopt, "\"abc\" is not a tilt. Type the tilt in degrees with at most one "
+                              "decimal, for example 6.5 or -1.5. Nothing was sent."},
+        {"", std::nullopt, "is not a tilt"},
+        {"6,5", std::nullopt, "is not a tilt"},
+        {"6.55", std::nullopt, "is not a tilt"},
+        {"1e1", std::nullopt, "is not a tilt"},
+        {"nan", std::nullopt, "is not a tilt"},
+        {"99999999999999", std::nullopt, "is not a tilt"},
+        {"-", std::nullopt, "is not a tilt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const TypedTilt typed = ReadTypedTilt(c.typed, -25, 100);
+        EXPECT_EQ(typed.tenths, c.tenths);
+        if (c.tenths) {
+            EXPECT_FALSE(typed.refusal.has_value());
+            continue;
+        }
+        ASSERT_TRUE(typed.refusal.has_value());
+        EXPECT_NE(typed.refusal->text.find(c.refusal), std::string::npos) << typed.refusal->text;
+        EXPECT_EQ(typed.refusal->caption, "Requested Tilt");
+    }
 }
 
 TEST_F(UserCommands, ChangeModelPostsForAListedModel) {

@@ -39,6 +39,18 @@ demo_dir="$(sed -n 's/.*working directory \(.*\)$/\1/p' err)"
 [ -n "$demo_dir" ] && [ -e "$demo_dir" ] && fail "demo: left $demo_dir behind"
 echo "kvq --demo reached READY in $(( $(date +%s) - start )) s"
 
+# A table in the working directory is the demo's table; its broken line is
+# reported (the screenshot run says its boxes on stderr).
+mkdir -p "$work/own" && cd "$work/own"
+printf 'AT-VERSION\t1\nAP1721-65-18\t0\t100\t0\t27E635693256169A\tOwnPanel\nAPX\tabc\t120\n' >own.ascu
+QT_QPA_PLATFORM=offscreen timeout 90 "$kvq" --demo --screenshot "$work/own.png" >out 2>err
+code=$?
+[ "$code" -eq 0 ] || fail "demo with own table: exit code $code: $(cat err)"
+grep -q "antenna table from $work/own/own.ascu" err || fail "demo: own table not used: $(cat err)"
+grep -q 'line 3: the minimum tilt "abc" is not a number; line ignored' err ||
+  fail "demo: table warning not shown: $(cat err)"
+cd "$work"
+
 # The headless demo reports the simulated actuator as ready.
 timeout 90 "$kvqctl" --demo --json status >out 2>err
 code=$?

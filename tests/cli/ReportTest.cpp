@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "actuator/VLX400E.h"
+#include "cli/Report.h"
+
+using namespace kvq::actuator;
+using namespace kvq::cli;
+
+// Texts from the actuator are bytes, not known to be UTF-8: every line must
+// still be valid JSON, ASCII only, and a person's UTF-8 must survive.
+TEST(KvqctlJson, AnyBytesGiveOneValidAsciiLine) {
+    DeviceSnapshot device;
+    device.softwareVersion = std::string("i\xDD;_5\xAFI\xBA", 8);
+    device.antennaModel = "Panel \xC3\xA9t\xC3\xA9";  // UTF-8 "été"
+    device.serialNumber = std::string("A\"B\\C\n\x01", 7);
+    device.problemText = std::string("\xC3", 1);  // a cut UTF-8 sequence
+    const std::string line = JsonLine(DeviceJson({"READY", ""}, device));
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    for (const char c : line)
+        EXPECT_LT(static_cast<unsigned char>(c), 0x80) << line;
+    const auto parsed = nlohmann::json::parse(line);
+    EXPECT_EQ(parsed["softwareVersion"], "i\u00dd;_5\u00afI\u00ba");
+    EXPECT_EQ(parsed["antennaModel"], "Panel \u00e9t\u00e9");
+    EXPECT_EQ(parsed["serialNumber"], std::string("A\"B\\C\n\x01", 7));
+    EXPECT_EQ(parsed["problemText"], "\u00c3");
+}
+
+TEST(KvqctlJson, ReadyAndProgressComeFromTheRecord) {
+    struct Case {
+        ActuatorState state;
+        bool checkComplete;
+        bool tiltAnswered;
+        const char* problem;
+        double progress;
+        bool ready;
+        int shownProgress;
+    } cases[] = {
+        {ActuatorState::ScanSerial, true, true, "", 100.0, true, 0},
+        {ActuatorState::ScanSerial, true, true, "NO RECOGNIZED ANTENNA MODEL?", 0, false, 0},
+        {ActuatorState::ScanSerial, true, false, "", 40.0, false, 0},
+        {ActuatorState::ScanSerial, false, false, "", 37.9, false, 37},
+        {ActuatorState::Updating, false, false, "", 55.5, false, 55},
+        {ActuatorState::Testing, true, false, "", 140.0, false, 100},
+        {ActuatorState::Searching, false, false, "", 12.0, false, 0},
+        {ActuatorState::Failed, true, true, "", 80.0, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.state));
+        DeviceSnapshot device;
+        device.state = c.state;
+        device.checkComplete = c.checkComplete;
+        device.tiltAnswered = c.tiltAnswered;
+        device.problemText = c.problem;
+        device.progress = c.progress;
+        const auto json = DeviceJson({"", ""}, device);
+        EXPECT_EQ(json["ready"], c.ready);
+        EXPECT_EQ(json["progress"], c.shownProgress);
+    }
+}
