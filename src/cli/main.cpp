@@ -407,7 +407,7 @@ int Main(int argc, char** argv) {
     }
 
     // A firmware file given by name is taken from where kvqctl was started.
-    const std::filesystem::path firmwarePath = FirmwarePathFor(options->firmware);
+    std::filesystem::path firmwarePath = FirmwarePathFor(options->firmware);
     const bool updateFirmware = options->command == CliOptions::Command::UpdateFirmware;
 
     // The demo's directory must be the working directory before the settings
@@ -425,6 +425,7 @@ int Main(int argc, char** argv) {
                      "working directory %s\n",
                      demo->ModelKey().c_str(), demo->DevicePath().c_str(),
                      demo->Directory().string().c_str());
+        if (!options->firmware) firmwarePath = demo->FirmwarePath();
     }
     if (options->command == CliOptions::Command::Ports) return ListPorts(output);
     if (options->command == CliOptions::Command::Models) return ListModels(output);

@@ -96,10 +96,10 @@ void CKVQApp::ThenClose(CKVQDlg& dialog, const std::optional<std::string>& actio
 
 CKVQApp::~CKVQApp() = default;
 
-bool CKVQApp::Prepare() {
+bool CKVQApp::Prepare(const std::filesystem::path& firmwareFile) {
     // The desktop tool keeps the actuator at the file's version without being
     // asked; a file that fails its check is never sent.
-    return PrepareProcess(process_, FirmwareUse{FirmwarePolicy::DownloadWhenDiffers, "vlx400fw.bin"});
+    return PrepareProcess(process_, FirmwareUse{FirmwarePolicy::DownloadWhenDiffers, firmwareFile});
 }
 
 int CKVQApp::InitInstance(int& argc, char** argv,

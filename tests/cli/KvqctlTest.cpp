@@ -632,3 +632,27 @@ TEST_F(Kvqctl, UpdateFirmwareThatIsNotTakenFailsAfterOneDownload) {
     EXPECT_TRUE(state.lastImage.has_value());
     EXPECT_EQ(state.softwareVersion, "01.23");
 }
+
+// The demo tries the working directory's firmware file as it is: an unusable
+// one is named and never sent, a usable one is installed only when asked.
+TEST_F(Kvqctl, TheDemoTriesTheWorkingDirectorysFirmwareFile) {
+    const auto path = (fs::canonical(directory) / "vlx400fw.bin").string();
+    std::ofstream(path, std::ios::binary) << std::string(
+        "\x01\x00"
+        "9",
+        3);
+    auto status = Run({"--demo", "status"});
+    ASSERT_EQ(status->Wait(milliseconds(30000)), 0) << status->Out() << status->Err();
+    EXPECT_TRUE(Says(status->Err(), "the firmware file " + path + " is not used")) << status->Err();
+    EXPECT_TRUE(Says(status->Out(), "Software version:  01.23")) << status->Out();
+
+    auto refused = Run({"--demo", "update-firmware"});
+    EXPECT_EQ(refused->Wait(milliseconds(30000)), 2) << refused->Out() << refused->Err();
+    EXPECT_TRUE(Says(refused->Err(), path)) << refused->Err();
+
+    WriteFirmware(directory, "01.24");
+    auto update = Run({"--demo", "update-firmware"});
+    ASSERT_EQ(update->Wait(milliseconds(60000)), 0) << update->Out() << update->Err();
+    EXPECT_TRUE(Says(update->Out(), "version 01.24 installed")) << update->Out();
+    EXPECT_TRUE(Says(update->Out(), "Software version:  01.24")) << update->Out();
+}
