@@ -11,6 +11,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+  dpkg-dev lintian desktop-file-utils help2man
 )
 
 missing=()

@@ -3,7 +3,8 @@
 # missing, builds, and runs the whole suite in the normal build, again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, each fuzz target for 30 seconds (scripts/fuzz.sh), and the
-# Windows build under Wine (scripts/test-windows.sh); first
+# Windows build under Wine (scripts/test-windows.sh), and the Debian package
+# built, checked, installed, run and removed (scripts/test-package.sh); first
 # it checks that every include in src/ points down the layers (scripts/check-layers.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,4 +34,6 @@ echo "== fuzz"
 scripts/fuzz.sh 30
 echo "== windows"
 scripts/test-windows.sh
+echo "== package"
+timeout 2400 scripts/test-package.sh
 echo "all test runs passed"

@@ -82,7 +82,11 @@ const char* const Footer =
     "With --json the standard output carries only JSON, one object per line: one per status\n"
     "change, the final object last with \"exitCode\" and \"error\" (a sentence, or null on\n"
     "success); \"ready\" is true when the check is complete and no problem stands; \"progress\"\n"
-    "is 0 to 100 during an operation, else 0. Messages for people go to the standard error.\n";
+    "is 0 to 100 during an operation, else 0. Messages for people go to the standard error.\n"
+    "\n"
+    "A firmware download and a model change show a progress bar with the time left on the\n"
+    "standard error (a line at every tenth when it is not a terminal); monitor's lines start\n"
+    "with the local date and time and the tilt.\n";
 
 // Lists each command with its argument, as it is typed.
 class UsageFormatter : public CLI::Formatter {

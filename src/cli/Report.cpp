@@ -125,6 +125,21 @@ std::string DeviceReport(const DeviceSnapshot& device) {
     return report.str();
 }
 
+std::string MonitorLine(const std::string& stamp, std::optional<std::int32_t> tiltTenths,
+                        const std::pair<std::string, std::string>& statusLines) {
+    const auto padded = [](std::string text, std::size_t width) {
+        if (text.size() < width) text.insert(0, width - text.size(), ' ');
+        return text;
+    };
+    std::string line = stamp + "  tilt " + padded(tiltTenths ? TiltText(*tiltTenths) : "-", 5) +
+                       "  " + statusLines.first;
+    if (!statusLines.second.empty()) {
+        line.append(statusLines.first.size() < 24 ? 24 - statusLines.first.size() : 0, ' ');
+        line += " " + statusLines.second;
+    }
+    return line;
+}
+
 JsonValue PortsJson(const std::vector<SerialPortInfo>& ports) {
     JsonValue list = JsonValue::array();
     for (const auto& port : ports) {

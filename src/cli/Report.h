@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -32,6 +33,11 @@ JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
                      const std::optional<std::string>& firmwareFileVersion = std::nullopt);
 // The identity and tilts as lines for a person.
 std::string DeviceReport(const actuator::DeviceSnapshot& device);
+
+// One line of `monitor`: the time stamp, the tilt in degrees ("-" while not
+// known) and the status lines.
+std::string MonitorLine(const std::string& stamp, std::optional<std::int32_t> tiltTenths,
+                        const std::pair<std::string, std::string>& statusLines);
 
 // The ports found: COM name, device, adapter and its serial number where known.
 JsonValue PortsJson(const std::vector<serial::SerialPortInfo>& ports);

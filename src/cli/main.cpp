@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/FirmwareUpdate.h"
 #include "cli/ModelChoice.h"
+#include "cli/Progress.h"
 #include "cli/Report.h"
 #include "cli/Terminal.h"
 #include "core/Text.h"
@@ -192,27 +194,45 @@ private:
             const JsonValue object = DeviceJson({shown1_, shown2_}, device, firmwareFileVersion_);
             if (object != lastObject_) output_.Line(object);
             lastObject_ = object;
-        } else if (device.state == ActuatorState::Updating && StandardOutputIsTerminal()) {
-            const int percent = static_cast<int>(device.progress);
-            const int filled = percent / 5;
-            std::printf("\rdownloading [%-20s] %3d%%", std::string(filled, '#').c_str(), percent);
-            std::fflush(stdout);
-            progressShown_ = true;
-        } else {
-            EndProgressLine();
         }
+        if (options_.command == CliOptions::Command::Monitor && !shown1_.empty() &&
+            ShownTilt(device) != monitorTilt_) {
+            progress_.EndLine();
+            ShowMonitorLine(device);
+        }
+        // A download or a model change shows how far it is, on the standard
+        // error whatever the standard output carries.
+        operation_ = LongOperationOf(device, operation_);
+        progress_.Show(operation_, device.OperationProgress(), SteadyClock::now());
     }
     void ShowLines(const StatusLines& lines) {
         if (lines.first == shown1_ && lines.second == shown2_) return;
-        EndProgressLine();
-        std::fprintf(output_.Human(), "%-24s %s\n", lines.first.c_str(), lines.second.c_str());
-        std::fflush(output_.Human());
+        progress_.EndLine();
         shown1_ = lines.first;
         shown2_ = lines.second;
+        if (options_.command == CliOptions::Command::Monitor)
+            return ShowMonitorLine(device_.Snapshot());
+        std::fprintf(output_.Human(), "%-24s %s\n", lines.first.c_str(), lines.second.c_str());
+        std::fflush(output_.Human());
     }
-    void EndProgressLine() {
-        if (progressShown_) std::printf("\n");
-        progressShown_ = false;
+    // A line of monitor, a log to read later: when, where the tilt stood and
+    // the status lines. A new one for each change of the lines or the tilt.
+    void ShowMonitorLine(const DeviceSnapshot& device) {
+        monitorTilt_ = ShownTilt(device);
+        const std::string line =
+            MonitorLine(LocalTimeText(std::time(nullptr)), monitorTilt_, {shown1_, shown2_});
+        std::fprintf(output_.Human(), "%s\n", line.c_str());
+        std::fflush(output_.Human());
+    }
+    // The tilt read from the actuator found now; none while it is looked for
+    // or before its tilt has come back.
+    std::optional<std::int32_t> ShownTilt(const DeviceSnapshot& device) {
+        if (device.state == ActuatorState::Searching) {
+            tiltRead_ = false;
+        } else if (device.tiltAnswered || device.state == ActuatorState::Testing) {
+            tiltRead_ = true;
+        }
+        return tiltRead_ ? std::optional<std::int32_t>(device.currentTilt) : std::nullopt;
     }
 
     // Waits for the end of the check. ExitDone when it was reached.
@@ -320,7 +340,7 @@ private:
         const StatusLines lines =
             CTestEngine::LinesFor(device, process_.serialPort.IsOpen.load() != 0);
         if (code == ExitDone || code == ExitProblem) ShowLines(lines);
-        EndProgressLine();
+        progress_.EndLine();
         if (code == ExitDone && !device.problemText.empty()) code = ExitProblem;
         if (code == ExitTimeout) output_.Error(TimeoutSentence(device));
         // Only update-firmware writes the software; the others say what it would install.
@@ -360,7 +380,10 @@ private:
     std::uint64_t seen_ = 0;
     std::string shown1_, shown2_;
     JsonValue lastObject_;
-    bool progressShown_ = false;
+    ProgressDisplay progress_{stderr, StandardErrorIsTerminal(), StandardErrorColumns()};
+    LongOperation operation_ = LongOperation::None;
+    bool tiltRead_ = false;
+    std::optional<std::int32_t> monitorTilt_;
     std::atomic<int> signal_{0};
 };
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,6 +63,28 @@ json FinalObject(const std::string& out, int code) {
     }
     EXPECT_TRUE(last.contains("ready") && last.contains("progress")) << last;
     return last;
+}
+
+// The figures of the progress lines for `what` on a standard error that is no
+// terminal ("downloading  40%  0:12 left"), in order.
+std::vector<int> ProgressFigures(const std::string& err, const std::string& what) {
+    std::vector<int> figures;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(what + " ", 0) != 0 || line.find(" left") == std::string::npos) continue;
+        EXPECT_EQ(line.find('\r'), std::string::npos) << "a bar drawn in place: " << line;
+        figures.push_back(std::stoi(line.substr(what.size())));
+    }
+    return figures;
+}
+
+// Progress that only goes up, from its start to its end.
+void ExpectRisingProgress(const std::vector<int>& figures, const std::string& err) {
+    ASSERT_GE(figures.size(), 3u) << err;
+    for (std::size_t i = 1; i < figures.size(); ++i)
+        EXPECT_GT(figures[i], figures[i - 1]) << err;
+    EXPECT_LT(figures.front(), 10) << err;
+    EXPECT_GE(figures.back(), 90) << err;
 }
 
 // Two models of the sample, and two whose names differ only in letter case.
@@ -189,6 +212,45 @@ TEST_F(Kvqctl, SetTiltMovesTheActuatorIncludingNegativeTilts) {
     }
 }
 
+// A firmware download while a script waits: its progress on the standard
+// error, a line at every tenth and rising, the standard output JSON only.
+TEST_F(Kvqctl, ADownloadShowsItsProgressOnTheStandardError) {
+    StartSimulator("AP1721-65-18");
+    {
+        std::ofstream file(directory / "vlx400fw.bin", std::ios::binary);
+        std::string header(10, '\0');
+        header[0] = 0x01;
+        header.replace(2, 5, "02.00");
+        file << header << std::string(6000, '\x5A');
+    }
+    auto run = Run({"--port", sim->DevicePath(), "--json", "status"});
+    ASSERT_EQ(run->Wait(milliseconds(90000)), 0) << run->Out() << run->Err();
+    EXPECT_EQ(FinalObject(run->Out(), 0)["softwareVersion"], "02.00");
+    EXPECT_EQ(application->State().softwareVersion, "02.00");
+    const auto figures = ProgressFigures(run->Err(), "downloading");
+    ExpectRisingProgress(figures, run->Err());
+    EXPECT_EQ(figures.back(), 100) << run->Err();
+    EXPECT_EQ(run->Out().find("downloading"), std::string::npos) << "progress on stdout";
+}
+
+// monitor's lines for a person: each with the local date and time and the
+// tilt, which is "-" until the actuator has told it.
+TEST_F(Kvqctl, MonitorLinesCarryATimeStampAndTheTilt) {
+    StartSimulator("AP1721-65-18");
+    auto run = Run({"--port", sim->DevicePath(), "--timeout", "8", "monitor"});
+    ASSERT_EQ(run->Wait(milliseconds(20000)), 0) << run->Out() << run->Err();
+    const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  tilt +(-|-?\d+\.\d)  \S.*)");
+    std::istringstream lines(run->Out());
+    std::vector<std::string> seen;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(std::regex_match(line, shape)) << line;
+        seen.push_back(line);
+    }
+    ASSERT_GE(seen.size(), 2u) << run->Out();
+    EXPECT_NE(seen.front().find("tilt     -  "), std::string::npos) << seen.front();
+    EXPECT_NE(seen.back().find("tilt   2.0  READY"), std::string::npos) << run->Out();
+}
+
 TEST_F(Kvqctl, RefusesWhatItCannotDoWithoutSendingIt) {
     StartSimulator("AP1721-65-18");  // 0 to 10 degrees
     struct Case {
@@ -241,6 +303,7 @@ TEST_F(Kvqctl, ChangeModelWritesTheModelAndItsConfiguration) {
     }
     EXPECT_EQ(sim->LinkState().mode, SimMode::Ericsson) << "back in Ericsson mode";
     EXPECT_NE(run->Err().find("SETTING UP"), std::string::npos);
+    ExpectRisingProgress(ProgressFigures(run->Err(), "changing model"), run->Err());
     bool settingUp = false;
     for (const auto& object : JsonLines(run->Out()))
         settingUp = settingUp || object["statusLine1"] == "SETTING UP";
