@@ -143,10 +143,12 @@ TEST(KvqctlCommandLine, TheUsageNamesEveryCommandOptionExitCodeAndDefault) {
                              "monitor",
                              "set-tilt DEGREES",
                              "change-model NAME",
+                             "update-firmware",
                              "ports",
                              "models",
                              "--port COMn|/dev/PATH",
                              "--timeout SECONDS",
+                             "--firmware FILE",
                              "--json",
                              "--demo",
                              "--help",
@@ -175,6 +177,10 @@ TEST(KvqctlCommandLine, StatusGivesUpAfterAMinuteAndMonitorNever) {
     EXPECT_EQ(DefaultTimeoutSeconds(Command::SetTilt), 900.0);
     EXPECT_EQ(DefaultTimeoutSeconds(Command::ChangeModel), 900.0);
     EXPECT_FALSE(DefaultTimeoutSeconds(Command::Monitor));
+    // update-firmware's grows with the file: 120 s, and 1 s for each KiB begun.
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::UpdateFirmware, 0), 120.0);
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::UpdateFirmware, 1), 121.0);
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::UpdateFirmware, 300 * 1024), 420.0);
 }
 
 TEST(KvqctlCommandLine, JsonIsSeenEvenOnACommandLineThatDoesNotParse) {

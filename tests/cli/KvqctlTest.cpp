@@ -223,12 +223,13 @@ TEST_F(Kvqctl, ADownloadShowsItsProgressOnTheStandardError) {
         header.replace(2, 5, "02.00");
         file << header << std::string(6000, '\x5A');
     }
-    auto run = Run({"--port", sim->DevicePath(), "--json", "status"});
+    auto run = Run({"--port", sim->DevicePath(), "--json", "update-firmware"});
     ASSERT_EQ(run->Wait(milliseconds(90000)), 0) << run->Out() << run->Err();
     EXPECT_EQ(FinalObject(run->Out(), 0)["softwareVersion"], "02.00");
     EXPECT_EQ(application->State().softwareVersion, "02.00");
     const auto figures = ProgressFigures(run->Err(), "downloading");
     ExpectRisingProgress(figures, run->Err());
+    ASSERT_FALSE(figures.empty()) << run->Err();
     EXPECT_EQ(figures.back(), 100) << run->Err();
     EXPECT_EQ(run->Out().find("downloading"), std::string::npos) << "progress on stdout";
 }
