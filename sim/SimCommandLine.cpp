@@ -66,6 +66,7 @@ bool FitsText(std::string_view text, std::size_t maxLength, bool mayBeEmpty) {
 const char* SimUsage() {
     return "usage: vlx400-sim [--aisg] [--device PATH] [--no-pace] [--reply-delay MS]\n"
            "                  [--drop SHARE] [--corrupt SHARE] [--seed N] [--silent]\n"
+           "                  [--adapter-echo]\n"
            "                  [--serial TEXT] [--version TEXT] [--model KEY] [--aux TEXT]\n"
            "                  [--tilt DEGREES] [--tilt-speed DEG_PER_S] [--tilt-range MIN,MAX]\n"
            "                  [--tilt-reply done|accepted] [--restart-silence MS]\n"
@@ -85,6 +86,8 @@ const char* SimUsage() {
            "  --corrupt SHARE    send this share (0 to 1) of the answers with a bad FCS\n"
            "  --seed N           seed for dropping and corrupting, for a repeatable run\n"
            "  --silent           answer nothing\n"
+           "  --adapter-echo     send every octet received straight back before any answer,\n"
+           "                     as a two-wire RS-485 adapter that hears itself\n"
            "\n"
            "The actuator:\n"
            "  --serial TEXT      serial number (default XXXT0000001, at most 20 characters)\n"
@@ -180,6 +183,10 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
             const auto seed = text ? ParseCount(*text, UINT32_MAX) : std::nullopt;
             if (!seed) return fail("option --seed needs a number from 0 to 4294967295");
             result.options.seed = static_cast<std::uint32_t>(*seed);
+        } else if (name == "--adapter-echo" && flag()) {
+            result.options.adapterEcho = true;
+        } else if (name == "--adapter-echo") {
+            return fail("option --adapter-echo takes no value");
         } else if (name == "--echo" && flag()) {
             result.echo = true;
         } else if (name == "--echo") {

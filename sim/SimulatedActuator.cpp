@@ -215,6 +215,7 @@ bool SimulatedActuator::ReadInput() {
         const std::size_t got = transport_->Read(chunk);
         if (got == 0) break;
         gotInput = true;
+        if (options_.adapterEcho) Echo(std::span<const std::uint8_t>(chunk, got));
         for (std::size_t i = 0; i < got; ++i) {
             if (receiver_.AcceptByte(chunk[i], frameStorage_, frameLength_))
                 HandleFrame(std::span<const std::uint8_t>(frameStorage_.data(), frameLength_));
@@ -274,6 +275,15 @@ void SimulatedActuator::HandleFrame(std::span<const std::uint8_t> frame) {
     if (options_.logLimit > 0 && !log_.empty()) log_.back().answerOctets = line.size();
     const auto delay = std::chrono::milliseconds{std::max<std::int64_t>(0, replyDelayMs_)};
     pending_.push_back(PendingAnswer{now + delay, std::move(line), BaudRateOf(mode)});
+}
+
+void SimulatedActuator::Echo(std::span<const std::uint8_t> octets) {
+    // The adapter hears itself as it sends: at the tool's own speed, whatever
+    // the station's, and at once (unpaced, so the rate only names the speed).
+    const std::uint32_t rate = std::max(transport_->ToolBaudRate().value_or(0), 1u);
+    if (!transport_->Write(octets, rate, false, stop_)) return;
+    std::lock_guard lock(mutex_);
+    counters_.octetsEchoed += octets.size();
 }
 
 void SimulatedActuator::SendDueAnswers() {

@@ -34,6 +34,9 @@ struct SimOptions {
     // Unset: a different sequence on every run.
     std::optional<std::uint32_t> seed;
     bool silent = false;
+    // An RS-485 adapter that keeps its receiver on while it sends: every octet
+    // the tool sends comes straight back to it, before any answer.
+    bool adapterEcho = false;
     // Received frames kept for TakeReceivedLog; the oldest go first.
     std::size_t logLimit = 10000;
     // When set, a symbolic link there names the line while the simulator runs
@@ -59,6 +62,7 @@ struct SimCounters {
     std::uint64_t framesCorrupted = 0;
     std::uint64_t answersRepeated = 0;     // I-frames sent again for the primary's N(R)
     std::uint64_t answersMisnumbered = 0;  // sent with a sequence number wrong on purpose
+    std::uint64_t octetsEchoed = 0;        // read back to the tool by an echoing adapter
 };
 
 struct SimLinkState {
@@ -138,6 +142,8 @@ private:
     // Feeds what has arrived to the receiver; false when nothing came.
     bool ReadInput();
     void HandleFrame(std::span<const std::uint8_t> frame);
+    // Sends what was just read straight back, as an echoing adapter does.
+    void Echo(std::span<const std::uint8_t> octets);
     void SendDueAnswers();
     void Corrupt(std::vector<std::uint8_t>& line);
     bool Chance(double share);

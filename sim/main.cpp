@@ -55,9 +55,10 @@ int Main(int argc, char** argv) {
     }
     std::printf("%s\n", actuator.DevicePath().c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "vlx400-sim: %s%s mode at %u baud; stop with Ctrl+C\n",
-                 commandLine.echo ? "echoing, " : "", ModeName(commandLine.options.mode),
-                 BaudRateOf(commandLine.options.mode));
+    std::fprintf(stderr, "vlx400-sim: %s%s%s mode at %u baud; stop with Ctrl+C\n",
+                 commandLine.echo ? "echoing, " : "",
+                 commandLine.options.adapterEcho ? "adapter echo on, " : "",
+                 ModeName(commandLine.options.mode), BaudRateOf(commandLine.options.mode));
 
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {

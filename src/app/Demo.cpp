@@ -66,7 +66,8 @@ public:
                       ? &inMemory_
                       : system_.get();
         const OpenOutcome outcome = active_->Open(name, baudRate);
-        if (outcome == OpenOutcome::Opened) NoteOpened(active_->BaudRate());
+        if (outcome == OpenOutcome::Opened)
+            NoteOpened(active_->BaudRate(), active_->LowLatencyGranted());
         if (outcome == OpenOutcome::Failed)
             NoteFailed(active_->LastOpenFailure(), active_->LastOpenError());
         IsOpen = active_->IsOpen.load();
@@ -74,6 +75,7 @@ public:
     }
     void Close() override {
         active_->Close();
+        SetLowLatency({});
         IsOpen = 0;
     }
     void Discard() override { active_->Discard(); }

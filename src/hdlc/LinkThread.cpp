@@ -42,6 +42,28 @@ constexpr std::uint32_t BitsPerOctet = 10;
 
 enum class PollStep { Transmit, TransmitDelay, ArmReply, AwaitReply, Pause };
 
+// Whether the secondary could ever send this frame (octets as on the line)
+// itself, so that a copy of it read back first might be its answer. It never
+// sends SNRM or the address assignment, and its I-frame acknowledges ours, so
+// never equals it; its RR answer to our RR is byte for byte our poll.
+EchoFilter::Copy CopyKind(std::span<const std::uint8_t> frame) {
+    std::array<std::uint8_t, 2> head{};  // address and control
+    std::size_t have = 0;
+    bool escaped = false;
+    for (std::size_t i = 1; i < frame.size() && have < head.size(); ++i) {
+        if (frame[i] == hdlc::Escape) {
+            escaped = true;
+            continue;
+        }
+        head[have++] = escaped ? static_cast<std::uint8_t>(frame[i] ^ hdlc::EscapeXor) : frame[i];
+        escaped = false;
+    }
+    if (have < head.size()) return EchoFilter::Copy::MayBeAnswer;
+    const bool neverAnswer =
+        head[0] == hdlc::BroadcastAddress || head[1] == hdlc::SnrmPoll || hdlc::IsIFrame(head[1]);
+    return neverAnswer ? EchoFilter::Copy::ProvesEcho : EchoFilter::Copy::MayBeAnswer;
+}
+
 std::int32_t BaudFor(LinkMode mode) {
     return mode == LinkMode::Aisg ? AisgBaud : EricssonBaud;
 }
@@ -67,6 +89,8 @@ public:
 
     void SendFrameBytes(std::span<const std::uint8_t> frame) override {
         line_.Write(frame);
+        // An adapter that echoes reads this frame back before the answer.
+        line_.Echo().Sent(frame, CopyKind(frame));
         // No answer is whole before the shortest frame has crossed the wire:
         // no need to wake for its first octets.
         partial_ = true;
@@ -75,7 +99,10 @@ public:
             std::chrono::steady_clock::now() + WireTime(ShortestFrame + 2 + TurnaroundOctets);
     }
 
-    void OpenLine() {
+    // keepEcho: the same adapter again at the other mode's rate, so what the
+    // echo filter learnt of it still holds; any other open starts afresh.
+    void OpenLine(bool keepEcho = false) {
+        if (!keepEcho) line_.Echo().Reset();
         const OpenOutcome outcome =
             line_.Open(context_.SelectedPortName(), BaudFor(station_.Mode()));
         // "USB" names no port: the last outcome stands.
@@ -125,6 +152,7 @@ private:
     std::uint8_t scanTarget_ = 0;
     bool replyWindowArmed_ = false;
     bool reopenPending_ = false;
+    bool newPort_ = false;  // the pending reopen is for a port chosen anew
     // A frame half in: read the rest when it should all be there, not octet by octet.
     bool partial_ = false;
     bool partialStalled_ = false;  // the last such wait brought nothing
@@ -204,6 +232,7 @@ void PollCycle::HandleMessage(ThreadMessage& message) {
             break;
         case MsgReopenPort:
             reopenPending_ = true;
+            newPort_ = true;  // perhaps another adapter
             break;
         default:
             break;  // not ours: dropped, and any block with it freed
@@ -216,9 +245,6 @@ void PollCycle::DrainInput() {
         const std::size_t got = line_.Read(input_);
         if (got == 0) break;
         if (first) {
-            // The first octets of a reply in an armed window buy it more time.
-            if (replyWindowArmed_) timer_.Extend(ReplyExtensionMs);
-            replyWindowArmed_ = false;
             partialStalled_ = false;
             first = false;
         }
@@ -234,7 +260,16 @@ void PollCycle::DrainInput() {
 }
 
 void PollCycle::Feed(std::uint8_t octet) {
-    if (!station_.AcceptByte(octet)) return;
+    // The echo of our own frame goes through the receiver like any frame (so
+    // the wait for its rest is sized as for an answer) but is never handled,
+    // and it does not count as the reply's start.
+    const EchoVerdict verdict = line_.Echo().Take(octet);
+    if (verdict == EchoVerdict::Answer) {
+        // The first octets of a reply in an armed window buy it more time.
+        if (replyWindowArmed_) timer_.Extend(ReplyExtensionMs);
+        replyWindowArmed_ = false;
+    }
+    if (!station_.AcceptByte(octet) || verdict == EchoVerdict::EchoEnd) return;
     if (station_.ProcessFrame() == FrameMeaning::ScanAnswer) ++scanResponses_;
     if (station_.Current()->address != hdlc::BroadcastAddress) station_.CountMissedPoll(false);
     timer_.Set(AfterFrameMs);
@@ -302,8 +337,9 @@ void PollCycle::PauseStep(std::uint32_t at) {
     if (reopenPending_) {
         line_.Close();
         failedAttempts_ = 0;
-        OpenLine();
+        OpenLine(!newPort_);
         reopenPending_ = false;
+        newPort_ = false;
     }
 }
 
@@ -381,8 +417,9 @@ void PollCycle::LetGo() {
                 // Only whether a frame ended matters now, good or not.
                 for (std::size_t i = 0; i < got && !ended; ++i) {
                     if (length >= storage.size()) length = 0;
+                    const bool echo = line_.Echo().Take(input_[i]) == EchoVerdict::EchoEnd;
                     receiver.AcceptByte(input_[i], storage, length);
-                    if (inFrame && !receiver.InFrame()) ended = true;
+                    if (inFrame && !receiver.InFrame() && !echo) ended = true;
                     inFrame = receiver.InFrame() && receiver.Count() > 0;
                 }
             }

@@ -28,6 +28,19 @@ std::string PermissionAdvice(const OpenFailureFacts& facts) {
 
 }  // namespace
 
+std::string DescribeLowLatency(const LowLatency& latency) {
+    if (!latency.driverFlag && latency.timerMs < 0)
+        return "low latency: not available (no such driver setting, or refused)";
+    std::string text = "low latency:";
+    if (latency.driverFlag) text += " driver flag set";
+    if (latency.timerMs >= 0) {
+        text += std::string(latency.driverFlag ? "," : "") + " latency timer " +
+                std::to_string(latency.timerMs) + " ms";
+        if (latency.timerWasMs >= 0) text += " (was " + std::to_string(latency.timerWasMs) + " ms)";
+    }
+    return text;
+}
+
 std::string DescribeOpenFailure(OpenFailure failure, const std::string& portName, int error,
                                 const OpenFailureFacts& facts) {
     std::string port = portName;

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+
+#include "serial/EchoFilter.h"
 
 namespace kvq::serial {
 
@@ -22,6 +25,21 @@ enum class OpenFailure : std::uint8_t {
 
 // What an Open did: "USB" names no port and is not tried at all.
 enum class OpenOutcome : std::uint8_t { Opened, Failed, NotTried };
+
+// What the driver granted, when the line was opened, towards handing received
+// octets on at once instead of holding them back (a USB adapter's latency
+// timer holds them up to 16 ms by default).
+struct LowLatency {
+    bool driverFlag = false;  // the driver took its low-latency flag
+    int timerMs = -1;         // the adapter's latency timer while open; -1 when it has none known
+    int timerWasMs = -1;      // the timer found at open, put back at close; -1 when unchanged
+
+    bool Granted() const { return driverFlag || (timerMs >= 0 && timerMs <= 1); }
+};
+
+// One line for a log or a trace, e.g. "low latency: driver flag set, latency
+// timer 1 ms (was 16 ms)".
+std::string DescribeLowLatency(const LowLatency& latency);
 
 // What ended a Wait.
 enum class LineEvent : std::uint8_t { Input, WokenUp, TimedOut };
@@ -65,6 +83,19 @@ public:
     // The system's code for the failed call: errno, or GetLastError on Windows.
     int LastOpenError() const { return lastError_.load(); }
 
+    // What the driver granted at the last successful open (nothing on a line
+    // closed since, a pseudo-terminal or a driver that refused); any thread.
+    LowLatency LowLatencyGranted() const {
+        const std::lock_guard lock(latencyMutex_);
+        return latency_;
+    }
+
+    // Recognises the line's own frames read back on an adapter that echoes.
+    // The link thread feeds it, and resets it whenever it opens a port that
+    // may hold another adapter.
+    EchoFilter& Echo() { return echo_; }
+    const EchoFilter& Echo() const { return echo_; }
+
     std::atomic<std::uint8_t> ReceivedSinceAsked{0};
     std::atomic<std::uint8_t> IsOpen{0};
 
@@ -72,11 +103,17 @@ protected:
     static std::int32_t RateFor(std::int32_t requested) {
         return requested == SlowRate ? SlowRate : FastRate;
     }
-    void NoteOpened(std::int32_t rate) {
+    void NoteOpened(std::int32_t rate, const LowLatency& latency = {}) {
+        SetLowLatency(latency);
         baudRate_ = rate;
         lastError_ = 0;
         lastFailure_ = OpenFailure::None;
         IsOpen = 1;
+    }
+    // Called at close: what was granted is put back.
+    void SetLowLatency(const LowLatency& latency) {
+        const std::lock_guard lock(latencyMutex_);
+        latency_ = latency;
     }
     void NoteFailed(OpenFailure failure, int error) {
         lastError_ = error;
@@ -88,6 +125,9 @@ private:
     std::atomic<std::int32_t> baudRate_{0};
     std::atomic<OpenFailure> lastFailure_{OpenFailure::None};
     std::atomic<int> lastError_{0};
+    mutable std::mutex latencyMutex_;
+    LowLatency latency_;
+    EchoFilter echo_;
 };
 
 // The serial line of this platform (termios, or the Win32 communications calls).

@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 
+#include "serial/LowLatencyLinux.h"
 #include "serial/PortNames.h"
 
 namespace kvq::serial {
@@ -97,12 +98,16 @@ struct SerialLinePosix::Platform {
     bool exclusive = false;  // we set TIOCEXCL and must clear it again
     termios saved{};         // the settings found at open, put back at close
     bool hungUp = false;     // the device went away; only a new open helps
+    std::filesystem::path sysfsRoot;
+    LatencyChange latency;  // what the open asked of the driver, put back at close
     // A self-pipe: Wake writes to it, Wait polls its read end with the port.
     int wakeRead = -1;
     int wakeWrite = -1;
 };
 
-SerialLinePosix::SerialLinePosix() : platform_(std::make_unique<Platform>()) {
+SerialLinePosix::SerialLinePosix(std::filesystem::path sysfsRoot)
+    : platform_(std::make_unique<Platform>()) {
+    platform_->sysfsRoot = std::move(sysfsRoot);
     int ends[2] = {-1, -1};
     if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
         platform_->wakeRead = ends[0];
@@ -203,9 +208,12 @@ OpenOutcome SerialLinePosix::Open(const std::string& name, std::int32_t baudRate
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(port.fd, TIOCMBIS, &lines);
 
+    // A pseudo-terminal, or a driver that refuses, is used as it is.
+    port.latency = RequestLowLatency(port.fd, *path, port.sysfsRoot);
+
     ::tcflush(port.fd, TCIOFLUSH);
     port.hungUp = false;
-    NoteOpened(rate);
+    NoteOpened(rate, port.latency.granted);
     return OpenOutcome::Opened;
 }
 
@@ -221,6 +229,9 @@ void SerialLinePosix::Close() {
         ::ioctl(port.fd, TIOCNXCL);
     }
     ::tcflush(port.fd, TCIOFLUSH);
+    RestoreLatency(port.fd, port.latency);
+    port.latency = {};
+    SetLowLatency({});
     SetAttributes(port.fd, port.saved);
     ::close(port.fd);  // also drops the lock
     port.fd = -1;

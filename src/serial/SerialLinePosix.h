@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 
 #include "serial/SerialLine.h"
@@ -8,9 +9,12 @@ namespace kvq::serial {
 
 // A serial port through termios: an RS-485 adapter, or a pseudo-terminal in
 // tests. DTR and RTS are asserted; the port is held exclusively while open.
+// On open the driver is asked for low latency (LowLatencyGranted says what it
+// gave), and it is put back at close.
 class SerialLinePosix final : public SerialLine {
 public:
-    SerialLinePosix();
+    // sysfsRoot: where the adapters' settings are looked up ("/sys").
+    explicit SerialLinePosix(std::filesystem::path sysfsRoot = "/sys");
     // Closes a port still open, so no descriptor (and no exclusive flag)
     // outlives the object.
     ~SerialLinePosix() override;

@@ -720,3 +720,81 @@ TEST_F(Kvqctl, TheDemoTriesTheWorkingDirectorysFirmwareFile) {
     EXPECT_TRUE(Says(update->Out(), "version 01.24 installed")) << update->Out();
     EXPECT_TRUE(Says(update->Out(), "Software version:  01.24")) << update->Out();
 }
+
+// The main operations behind an adapter that reads back every octet the tool
+// sends, and behind one that does not: the same outcome either way.
+class KvqctlBehindAdapter : public Kvqctl, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KvqctlBehindAdapter, TheMainOperationsSucceed) {
+    const bool echo = GetParam();
+    const std::vector<std::uint8_t> firmware = [] {
+        std::vector<std::uint8_t> bytes = {0x01, 0x00, '0', '2', '.', '0', '0', 0, 0, 0};
+        for (int i = 0; i < 1500; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+        return bytes;
+    }();
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        bool withFirmware;
+        std::function<void(const json& last)> check;
+    } cases[] = {
+        {"status to READY",
+         {"status"},
+         false,
+         [&](const json& last) {
+             EXPECT_EQ(last["statusLine1"], "READY");
+             EXPECT_EQ(last["serialNumber"], "XXXT0004711");
+             EXPECT_EQ(last["currentTilt"], 20);
+         }},
+        {"a move with its read-back",
+         {"set-tilt", "6.5"},
+         false,
+         [&](const json& last) {
+             EXPECT_EQ(last["currentTilt"], 65);
+             EXPECT_EQ(application->State().currentTilt, 65);
+         }},
+        {"a firmware download",
+         {"update-firmware"},
+         true,
+         [&](const json& last) {
+             EXPECT_EQ(last["softwareVersion"], "02.00");
+             ASSERT_TRUE(application->State().lastImage.has_value());
+             EXPECT_EQ(*application->State().lastImage, firmware);
+         }},
+        {"a model change",
+         {"change-model", "Panel90-1695-2690-16dBi"},
+         false,
+         [&](const json& last) {
+             EXPECT_EQ(last["antennaModel"], "Panel90-1695-2690-16dBi");
+             EXPECT_EQ(application->State().modelKey, "AP1727-90-16");
+             EXPECT_TRUE(application->State().aisgConfiguration.has_value());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(directory / "vlx400fw.bin");
+        if (c.withFirmware) {
+            std::ofstream(directory / "vlx400fw.bin", std::ios::binary)
+                .write(reinterpret_cast<const char*>(firmware.data()),
+                       static_cast<std::streamsize>(firmware.size()));
+        }
+        SimOptions options;
+        options.adapterEcho = echo;
+        StartSimulator("AP1721-65-18", options);
+        std::vector<std::string> args = {"--port", sim->DevicePath(), "--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto run = Run(args);
+        ASSERT_EQ(run->Wait(milliseconds(90000)), 0) << run->Out() << run->Err();
+        const json last = FinalObject(run->Out(), 0);
+        EXPECT_EQ(last["ready"], true);
+        c.check(last);
+        const SimCounters counters = sim->Counters();
+        EXPECT_EQ(counters.octetsEchoed > 0, echo);
+        EXPECT_EQ(counters.answersRepeated, 0u) << "an answer was lost to an echo taken for it";
+        sim.reset();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Echo, KvqctlBehindAdapter, ::testing::Bool(),
+                         [](const auto& param) { return param.param ? "Echoing" : "Quiet"; });

@@ -97,6 +97,22 @@ protected:
         return Clock::now();
     }
 
+    // The gaps between the polls the simulator hears over a second of idle
+    // polling, in milliseconds, sorted; every poll must be the RR with N(R) `nr`.
+    std::vector<double> IdlePollGaps(SimulatedActuator& sim, std::uint8_t nr = 0) {
+        sim.TakeReceivedLog();
+        std::this_thread::sleep_for(milliseconds(1000));
+        const auto log = sim.TakeReceivedLog();
+        std::vector<double> gaps;
+        for (std::size_t i = 1; i < log.size(); ++i) {
+            EXPECT_EQ(log[i].body, (Bytes{0x14, hdlc::RrControl(nr)})) << "frame " << i;
+            gaps.push_back(
+                std::chrono::duration<double, std::milli>(log[i].time - log[i - 1].time).count());
+        }
+        std::sort(gaps.begin(), gaps.end());
+        return gaps;
+    }
+
     InMemoryLine line;
     SerialLinePosix serialPort;
     CMainDataStore context;
@@ -117,17 +133,8 @@ TEST_F(LinkThreadTest, ComesUpAndPollsAtItsCadence) {
     // Idle: RR polls, each answered. A cycle is the answer, read within the
     // millisecond it is in, then the 10 ms to the pause and the 10 ms to the
     // next poll, each met in the millisecond after its deadline: about 22 ms.
-    sim.TakeReceivedLog();
-    std::this_thread::sleep_for(milliseconds(1000));
-    const auto log = sim.TakeReceivedLog();
-    std::vector<double> gaps;
-    for (std::size_t i = 1; i < log.size(); ++i) {
-        ASSERT_EQ(log[i].body, (Bytes{0x14, 0x11})) << "frame " << i;
-        gaps.push_back(
-            std::chrono::duration<double, std::milli>(log[i].time - log[i - 1].time).count());
-    }
+    const auto gaps = IdlePollGaps(sim);
     ASSERT_GT(gaps.size(), 15u);
-    std::sort(gaps.begin(), gaps.end());
     const double median = gaps[gaps.size() / 2];
     EXPECT_GE(median, 20.0);
     EXPECT_LE(median, 30.0);
@@ -162,6 +169,101 @@ TEST_F(LinkThreadTest, ACommandGoesOutAsItsIFrameAndTheReplyComesBack) {
     EXPECT_EQ(Bytes(reply.buffer->Valid(), reply.buffer->Valid() + reply.buffer->length), payload);
 }
 
+// An adapter that reads back every frame the tool sends, and one that does
+// not: the link drops its own frames and goes on alike on both, commands, the
+// poll cadence and all; only a frame the actuator never sends teaches it the
+// adapter echoes.
+class LinkOnAdapter : public LinkThreadTest, public ::testing::WithParamInterface<bool> {};
+
+// Answers each command with its octets one up, so a command read back can
+// never pass for its reply.
+class OneUpApplication : public SimApplication {
+public:
+    std::optional<std::vector<std::uint8_t>> OnInformation(SimMode,
+                                                           std::span<const std::uint8_t> info,
+                                                           SimLinkControl&) override {
+        std::vector<std::uint8_t> answer(info.begin(), info.end());
+        for (auto& octet : answer)
+            ++octet;
+        return answer;
+    }
+};
+
+TEST_P(LinkOnAdapter, DropsItsOwnFramesReadBackAndGoesOnAlike) {
+    const bool echo = GetParam();
+    SimOptions options;
+    options.adapterEcho = echo;
+    SimulatedActuator sim(options, std::make_shared<OneUpApplication>());
+    StartLink(sim);
+    ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(6000)));
+
+    const Bytes payload = {0x12, 0x34, 0x56, 0x78, 0x01, 0x02, 0x0C, 0x01, 0x00, 0x01};
+    const Bytes expected = {0x13, 0x35, 0x57, 0x79, 0x02, 0x03, 0x0D, 0x02, 0x01, 0x02};
+    sim.TakeReceivedLog();
+    for (int i = 0; i < 3; ++i) {
+        auto command = NewCommandBuffer(20, 5);
+        command->AppendBytes(payload.data(), payload.size());
+        ASSERT_TRUE(PostThreadMessage(link.LinkThreadId(), MsgCommand, 0, std::move(command)));
+        ASSERT_TRUE(device.WaitFor(MsgCommand, i + 1, milliseconds(1000))) << "command " << i;
+        const auto& reply = device.received.back();
+        ASSERT_NE(reply.buffer, nullptr);
+        EXPECT_EQ(Bytes(reply.buffer->Valid(), reply.buffer->Valid() + reply.buffer->length),
+                  expected);
+    }
+    const auto log = sim.TakeReceivedLog();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const auto& frame) { return hdlc::IsIFrame(frame.body[1]); }),
+              3)
+        << "a command was sent again";
+    const auto gaps = IdlePollGaps(sim, 3);
+    ASSERT_GT(gaps.size(), 15u);
+    EXPECT_GE(gaps[gaps.size() / 2], 20.0);
+    EXPECT_LE(gaps[gaps.size() / 2], 30.0);
+
+    const EchoFilter& filter = line.ToolEnd().Echo();
+    EXPECT_EQ(filter.Echoing(), echo);
+    EXPECT_EQ(sim.Counters().octetsEchoed > 0, echo);
+    if (echo) {
+        // Every frame the actuator heard came back and was dropped (the last
+        // poll's echo may still be on its way).
+        EXPECT_GE(filter.DroppedFrames() + 1, sim.Counters().framesReceived);
+    } else {
+        EXPECT_EQ(filter.DroppedFrames(), 0u);
+    }
+    device.Collect();
+    EXPECT_EQ(device.Count(MsgCommand), 3) << "an echo was taken for a reply";
+    EXPECT_EQ(device.Count(MsgDeviceLost), 0);
+    EXPECT_EQ(device.Count(MsgLinkDown), 0);
+    EXPECT_EQ(device.Count(MsgLinkUp), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Echo, LinkOnAdapter, ::testing::Bool(),
+                         [](const auto& param) { return param.param ? "Echoing" : "Quiet"; });
+
+// With nobody behind an echoing adapter, its own SNRM and address assignment
+// come back in both modes; neither may pass for an answer.
+TEST_F(LinkThreadTest, AnEchoingAdapterWithNobodyBehindItFindsNobody) {
+    SimOptions options;
+    options.adapterEcho = true;
+    options.silent = true;
+    SimulatedActuator sim(options);
+    // The link thread alone calls it, from start to stop.
+    std::atomic<int> snrmDropped{0};
+    std::atomic<int> assignmentsDropped{0};
+    line.ToolEnd().Echo().SetObserver([&](std::span<const std::uint8_t> frame) {
+        if (frame.size() > 2 && frame[2] == hdlc::SnrmPoll) ++snrmDropped;
+        if (frame.size() > 1 && frame[1] == hdlc::BroadcastAddress) ++assignmentsDropped;
+    });
+    StartLink(sim);
+    Opened();
+    ASSERT_TRUE(
+        WaitUntil([&] { return assignmentsDropped > 1 && snrmDropped > 2; }, milliseconds(10000)))
+        << "not every frame of both modes came back and was dropped";
+    device.Collect();
+    EXPECT_EQ(device.Count(MsgAisgDeviceFound), 0);
+    EXPECT_EQ(device.Count(MsgLinkUp), 0);
+}
+
 TEST_F(LinkThreadTest, WithNobodyOnTheLineItAlternatesBetweenTheModes) {
     PseudoTerminal pty;  // nobody answers; the master sees the speed the tool set
     StartLink(pty.SlavePath(), serialPort);
@@ -193,9 +295,10 @@ TEST_F(LinkThreadTest, WithNobodyOnTheLineItAlternatesBetweenTheModes) {
     }
 }
 
-TEST_F(LinkThreadTest, FindsAnActuatorInAisgModeThroughTheScan) {
+TEST_P(LinkOnAdapter, FindsAnActuatorInAisgModeThroughTheScan) {
     SimOptions options;
     options.mode = SimMode::Aisg;
+    options.adapterEcho = GetParam();
     SimulatedActuator sim(options);
     device.busyOnAisg = true;
     StartLink(sim);
@@ -209,6 +312,7 @@ TEST_F(LinkThreadTest, FindsAnActuatorInAisgModeThroughTheScan) {
     ASSERT_NE(scan, log.end());
     EXPECT_EQ(scan->baudRate, 9600u);
     EXPECT_TRUE(sim.LinkState().connected);
+    EXPECT_EQ(line.ToolEnd().Echo().Echoing(), GetParam());
 }
 
 TEST_F(LinkThreadTest, StaysUpWhenOneFrameInTwentyIsCorrupted) {
@@ -245,8 +349,10 @@ namespace {
 // One tool run against a far end the test plays on a pseudo-terminal's master:
 // answers each poll octet by octet at the wire's pace, and on the chosen poll
 // asks the tool to stop `stagger` after the poll arrived, while the answer is
-// still going out. Answers what reached the master after the link thread ended.
-Bytes RunUntilStopDuringAnAnswer(std::chrono::microseconds stagger) {
+// still going out. With `echo`, each poll is first sent back whole, as an
+// adapter that hears itself does. Answers what reached the master after the
+// link thread ended.
+Bytes RunUntilStopDuringAnAnswer(std::chrono::microseconds stagger, bool echo = false) {
     PseudoTerminal pty;  // the slave's cooked settings echo whatever arrives
     SerialLinePosix port;
     CMainDataStore context;
@@ -269,6 +375,11 @@ Bytes RunUntilStopDuringAnAnswer(std::chrono::microseconds stagger) {
             const std::uint8_t control = storage[1];
             const Bytes answer = {0x14,
                                   control == hdlc::SnrmPoll ? hdlc::UaFinal : hdlc::RrControl(0)};
+            if (echo) {
+                hdlc::FrameBytes poll;
+                hdlc::EncodeFrame({storage.data(), length - 2}, poll);
+                pty.Write(Bytes(poll.data(), poll.data() + poll.size()));
+            }
             hdlc::FrameBytes frame;
             hdlc::EncodeFrame(answer, frame);
             if (++polls == StopAtPoll) {
@@ -296,10 +407,13 @@ Bytes RunUntilStopDuringAnAnswer(std::chrono::microseconds stagger) {
 TEST(LinkThreadQuietEnd, NothingComesBackOnceTheToolHasLetGoOfTheLine) {
     // Stops spread over the time the last answer is on the wire, and just
     // after it; the runs go side by side, as each waits two seconds after open.
+    // Then a few behind an adapter that echoes: the poll read back is no
+    // answer to wait for.
     std::vector<std::future<Bytes>> runs;
-    for (int run = 0; run < 20; ++run) {
-        runs.push_back(std::async(std::launch::async, [run] {
-            return RunUntilStopDuringAnAnswer(std::chrono::microseconds(50 * run));
+    for (int run = 0; run < 30; ++run) {
+        const bool echo = run >= 20;
+        runs.push_back(std::async(std::launch::async, [run, echo] {
+            return RunUntilStopDuringAnAnswer(std::chrono::microseconds(50 * (run % 20)), echo);
         }));
     }
     for (std::size_t run = 0; run < runs.size(); ++run) {

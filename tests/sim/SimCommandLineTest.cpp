@@ -110,6 +110,7 @@ TEST(SimCommandLine, RejectsBadInputWithAOneLineReason) {
         {{"--echo", "--serial", "X1"}, "--serial"},
         {{"--tilt", "1", "--echo"}, "--tilt"},
         {{"--echo=yes"}, "--echo"},
+        {{"--adapter-echo=on"}, "--adapter-echo"},
     };
     for (const auto& c : cases) {
         const auto result = Parse(c.arguments);
@@ -180,6 +181,10 @@ TEST(SimCommandLine, SetsUpTheActuator) {
         {{"--keep-version"},
          [](const SimCommandLine& l) { return l.actuator.keepVersionOnRestart; }},
         {{"--echo", "--aisg", "--no-pace"}, [](const SimCommandLine& l) { return l.echo; }},
+        {{"--adapter-echo"},
+         [](const SimCommandLine& l) { return l.options.adapterEcho && !l.echo; }},
+        {{"--adapter-echo", "--tilt", "2"},
+         [](const SimCommandLine& l) { return l.options.adapterEcho && l.actuator.tilt == 20; }},
     };
     for (const auto& c : cases) {
         std::string shown;

@@ -221,4 +221,14 @@ TEST(SimExecutable, IsTheActuatorItsOptionsDescribeOrAnEcho) {
         ASSERT_EQ(port.Read(6, 1000ms), (Bytes{0x7E, 0x14, 0x73, 0xAA, 0xBC, 0x7E}));
         EXPECT_EQ(exchange(port, 0, open), open);
     }
+    {
+        // Behind an adapter that hears itself: the SNRM comes back before the UA.
+        SimProcess sim({"--no-pace", "--adapter-echo"});
+        const auto path = sim.ReadLine(5000ms);
+        ASSERT_TRUE(path);
+        ToolPort port(*path, B115200);
+        port.Write({0x7E, 0x14, 0x93, 0xA4, 0x5B, 0x7E});
+        ASSERT_EQ(port.Read(12, 1000ms),
+                  (Bytes{0x7E, 0x14, 0x93, 0xA4, 0x5B, 0x7E, 0x7E, 0x14, 0x73, 0xAA, 0xBC, 0x7E}));
+    }
 }

@@ -27,6 +27,11 @@ inline Bytes Encode(const Bytes& body) {
     return Bytes(frame.data(), frame.data() + frame.size());
 }
 
+inline Bytes Joined(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 // The good frames (address through FCS) in what came off the line.
 inline std::vector<Bytes> GoodFrames(const Bytes& line) {
     hdlc::FrameReceiver receiver(253);

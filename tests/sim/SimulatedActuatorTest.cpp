@@ -122,6 +122,35 @@ TEST_F(SimOnPty, AnswersOnlyAtTheSpeedOfItsMode) {
     }
 }
 
+// The adapter hears itself whatever the station makes of the frame: the copy
+// comes back first, whole, and the answer (if any) after it.
+TEST_F(SimOnPty, AnAdapterEchoSendsEveryOctetBackBeforeTheAnswer) {
+    const struct {
+        const char* what;
+        bool pace;
+        speed_t speed;
+        bool silent;
+        Bytes expected;
+    } cases[] = {
+        {"answered, unpaced", false, B115200, false, Joined(SnrmLine, UaLine)},
+        {"answered, paced", true, B115200, false, Joined(SnrmLine, UaLine)},
+        {"at a speed the station does not hear", false, B9600, false, SnrmLine},
+        {"a silent station", false, B115200, true, SnrmLine},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto options = Unpaced();
+        options.pace = c.pace;
+        options.silent = c.silent;
+        options.adapterEcho = true;
+        Launch(options, c.speed);
+        Port().Write(SnrmLine);
+        EXPECT_EQ(Port().Read(c.expected.size(), 1000ms), c.expected);
+        EXPECT_TRUE(Port().ReadFor(50ms).empty());
+        EXPECT_EQ(Sim().Counters().octetsEchoed, SnrmLine.size());
+    }
+}
+
 TEST_F(SimOnPty, SilentAnswersNothingUntilSwitchedBack) {
     auto options = Unpaced();
     options.silent = true;
