@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev xvfb xauth
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine zip unzip
   dpkg-dev lintian desktop-file-utils help2man
 )
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build, tested under Wine: builds the windows preset (mingw-w64)
-# and vlx400-sim for Linux, then, in a throw-away Wine prefix, runs the unit
-# suites of the Windows build and end-to-end checks of kvqctl.exe against
-# simulated actuators on pseudo-terminals mapped as COM ports. Every wait is
-# bounded; the whole run takes about two minutes.
+# and vlx400-sim for Linux, then, in a throw-away Wine prefix on a virtual X
+# display, runs the unit suites of the Windows build (the native dialog's
+# among them), end-to-end checks of kvqctl.exe against simulated actuators on
+# pseudo-terminals mapped as COM ports, and kvq.exe's demo to a picture at
+# READY. Every wait is bounded; the whole run takes about four minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -23,15 +24,33 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
 # No Mono or Gecko installer prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 sim_pids=()
+xvfb_pid=""
 cleanup() {
   for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   timeout 20 wineserver -k >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
+# The dialog needs a display: a virtual one, on the first free number.
+echo "== virtual display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || { echo "test-windows: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+
 echo "== wine prefix"
 timeout 180 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
+# No window manager runs on the virtual display: Wine draws the captions and
+# frames itself.
+for value in Decorated Managed; do
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f >/dev/null 2>&1
+done
 
 # start_sim COMn [options]: a simulated actuator on a new pseudo-terminal,
 # mapped as COMn. The mapping takes effect at the next start of wineserver.
@@ -167,6 +186,59 @@ kill -INT "$holder"
 holder_rc=0
 wait "$holder" || holder_rc=$?
 [ "$holder_rc" -eq 130 ] || fail "holder: exit code $holder_rc after Ctrl-C, not 130"
+
+echo "== kvq.exe"
+# The demo to READY, its picture saved, then closed; the picture stays in the
+# build tree (docs/kvq-windows-ready.png is one of them).
+kvq="$build/src/ui/kvq.exe"
+picture="$build/kvq-windows-ready.png"
+rm -f "$picture"
+rc=0
+(cd "$dir" && timeout 180 wine "$kvq" --demo --screenshot "$(winepath -w "$picture")" \
+  </dev/null >"$work/kvq.out" 2>"$work/kvq.err") || rc=$?
+expect_rc kvq 0
+expect_err kvq "Communication has been started on serial port 1."
+# A PNG as wide and high as the dialog: 401 x 279 dialog units and more.
+if [ -s "$picture" ] && [ "$(head -c 8 "$picture" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ]; then
+  width=$((16#$(od -An -tx1 -j16 -N4 "$picture" | tr -d ' \n')))
+  height=$((16#$(od -An -tx1 -j20 -N4 "$picture" | tr -d ' \n')))
+  { [ "$width" -ge 600 ] && [ "$height" -ge 450 ]; } || fail "kvq: the picture is $width x $height"
+  echo "kvq.exe at READY: $picture ($width x $height)"
+else
+  fail "kvq: no picture at $picture"
+fi
+
+# Closing during a move asks first; unattended, the answer is yes.
+rc=0
+(cd "$dir" && timeout 180 wine "$kvq" --demo --screenshot "$(winepath -w "$work/moving.png")" \
+  --screenshot-then close-while-moving </dev/null >"$work/kvq-moving.out" 2>"$work/kvq-moving.err") || rc=$?
+expect_rc kvq-moving 0
+expect_err kvq-moving "Close Configuration Tool: The actuator is moving to a new tilt."
+# Each box was shown, taken and answered: the port report, then the question.
+for box in 1 2; do
+  [ -s "$work/moving-box$box.png" ] || fail "kvq-moving: no picture of box $box"
+done
+
+echo "== package"
+# The zip as a technician gets it: unpacked elsewhere, its demo started from
+# another folder finds the sample table beside the programs.
+scripts/package-windows.sh >"$work/package.log" 2>&1 || { cat "$work/package.log" >&2; fail "package-windows.sh"; }
+if [ -s build/kvq-windows-x64.zip ]; then
+  mkdir -p "$work/unpacked" "$work/elsewhere"
+  unzip -q build/kvq-windows-x64.zip -d "$work/unpacked"
+  rc=0
+  (cd "$work/elsewhere" && timeout 120 wine "$work/unpacked/kvq-windows-x64/kvqctl.exe" --demo --json status \
+    </dev/null >"$work/packaged.out" 2>"$work/packaged.err") || rc=$?
+  expect_rc packaged 0
+  expect_json packaged '"statusLine1":"READY"'
+  # The dialog too, its sample table the one beside it.
+  rc=0
+  (cd "$work/elsewhere" && timeout 180 wine "$work/unpacked/kvq-windows-x64/kvq.exe" --demo \
+    --screenshot "$(winepath -w "$work/packaged.png")" </dev/null >"$work/packaged-kvq.out" \
+    2>"$work/packaged-kvq.err") || rc=$?
+  expect_rc packaged-kvq 0
+  expect_err packaged-kvq 'kvq-windows-x64\examples\KVQ_SAMPLE.ascu'
+fi
 
 echo "windows run: $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then

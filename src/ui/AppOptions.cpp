@@ -1,6 +1,9 @@
 #include "ui/AppOptions.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#include "actuator/VLX400E.h"
 
 namespace kvq::ui {
 
@@ -57,12 +60,34 @@ std::optional<KvqOptions> ParseKvqArguments(const std::vector<std::string>& args
     return options;
 }
 
-bool DisplayAvailable() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return true;
-    }
-    return false;
+bool ReadyForScreenshot(const actuator::DeviceSnapshot& device, bool setTiltEnabled) {
+    return device.ReadyForRequests() && device.problemText.empty() && setTiltEnabled;
+}
+
+std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device) {
+    const std::int32_t middle = (device.minTilt + device.maxTilt) / 2;
+    return device.currentTilt > middle ? device.minTilt : device.maxTilt;
+}
+
+std::string BoxPicturePath(const std::string& screenshotPath, int n) {
+    std::string stem = screenshotPath;
+    const auto dot = stem.rfind('.');
+    const auto slash = stem.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
+    return stem + "-box" + std::to_string(n) + ".png";
+}
+
+int ScreenshotRunCode(bool readySeen, int code) {
+    if (readySeen || code != 0) return code;
+    std::fprintf(stderr, "kvq: the dialog ended before it showed READY; no screenshot\n");
+    return 1;
+}
+
+int EndOfDialogRun(bool workersJoined, int code) {
+    if (workersJoined) return code;
+    std::fprintf(stderr, "kvq: a worker did not end in time\n");
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 }  // namespace kvq::ui

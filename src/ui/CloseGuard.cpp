@@ -48,4 +48,30 @@ std::optional<MessageText> CloseQuestionFor(const DeviceSnapshot& device) {
     return MessageText{text, ui_text::CloseCaption, MessageText::Icon::Question, {}};
 }
 
+bool CloseGate::MayClose(bool workersRunning, const DeviceSnapshot& device,
+                         MessagePresenter& boxes) {
+    if (!workersRunning) return true;
+    if (asking_) return false;  // the question is open already
+    const auto question = CloseQuestionFor(device);
+    if (!question) return true;
+    asking_ = true;
+    const bool yes = boxes.Ask(*question);
+    asking_ = false;
+    return yes;
+}
+
+EnterAction EnterKeyAction(FocusKind focus, bool enabled) {
+    switch (focus) {
+        case FocusKind::PushButton:
+            return enabled ? EnterAction::PressButton : EnterAction::Close;
+        case FocusKind::RequestedTilt:
+            return enabled ? EnterAction::SetTilt : EnterAction::Nothing;
+        case FocusKind::TextField:
+            return EnterAction::Nothing;
+        case FocusKind::Other:
+            break;
+    }
+    return EnterAction::Close;
+}
+
 }  // namespace kvq::ui

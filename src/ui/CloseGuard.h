@@ -24,4 +24,23 @@ WorkUnderWay WorkUnderWayFor(const actuator::DeviceSnapshot& device);
 // none when the tool may close at once.
 std::optional<MessageText> CloseQuestionFor(const actuator::DeviceSnapshot& device);
 
+// Every way of closing passes here first: while the workers run and the
+// actuator's work would be cut short, the question is asked (No the default),
+// never twice at once. True when the dialog may close.
+class CloseGate {
+public:
+    bool MayClose(bool workersRunning, const actuator::DeviceSnapshot& device,
+                  MessagePresenter& boxes);
+
+private:
+    bool asking_ = false;
+};
+
+// Enter in the main dialog, by what has the focus. It never closes the
+// window from a field; in the requested tilt it is Set Tilt.
+enum class FocusKind { PushButton, RequestedTilt, TextField, Other };
+enum class EnterAction { PressButton, SetTilt, Nothing, Close };
+// enabled: the focused push button's state, or Set Tilt's for the requested tilt.
+EnterAction EnterKeyAction(FocusKind focus, bool enabled);
+
 }  // namespace kvq::ui

@@ -7,10 +7,10 @@
 #include <QSlider>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "app/Process.h"
+#include "ui/AppOptions.h"
 #include "ui/ApplicationIcon.h"
 #include "ui/KVQDlg.h"
 #include "ui/QtMessagePresenter.h"
@@ -27,8 +27,7 @@ namespace {
 // have shown beside the screenshot (FILE-box1.png, FILE-box2.png, ...).
 class ScreenshotPresenter final : public MessagePresenter {
 public:
-    explicit ScreenshotPresenter(std::string screenshotPath)
-        : stem_(StemOf(std::move(screenshotPath))) {}
+    explicit ScreenshotPresenter(std::string screenshotPath) : path_(std::move(screenshotPath)) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
 
     void Show(const MessageText& message) override {
@@ -43,48 +42,36 @@ public:
     }
 
 private:
-    static std::string StemOf(std::string path) {
-        const auto dot = path.rfind('.');
-        const auto slash = path.rfind('/');
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-            path.resize(dot);
-        return path;
-    }
     void Save(const MessageText& message) {
         const auto box = MakeMessageBox(message, parent_.data());
         box->show();
         QApplication::processEvents();
-        const std::string file = stem_ + "-box" + std::to_string(++count_) + ".png";
+        const std::string file = BoxPicturePath(path_, ++count_);
         if (!box->grab().save(QString::fromStdString(file), "PNG"))
             std::fprintf(stderr, "kvq: cannot write the picture %s\n", file.c_str());
         box->close();
     }
 
-    std::string stem_;
+    std::string path_;
     QPointer<QWidget> parent_;
     int count_ = 0;
 };
 
 constexpr int ScreenshotLimitMs = 180000;
 
-}  // namespace
-
-CKVQApp::CKVQApp(ProcessObjects& process) : process_(process) {}
-
-void CKVQApp::ThenClose(CKVQDlg& dialog, const std::optional<std::string>& action) {
+// After the picture: the action asked for, then the close.
+void ThenClose(ProcessObjects& process, CKVQDlg& dialog, const std::optional<std::string>& action) {
     if (action && action->rfind("port:", 0) == 0) {
         dialog.OnSelectPort(std::stoi(action->substr(5)));
     } else if (action && *action == "close-while-moving") {
         // A move to the far end of the range, then the close that asks first.
         auto* slider = qobject_cast<QSlider*>(dialog.Control(CKVQDlg::IdTiltSlider));
-        const DeviceSnapshot device = process_.actuator.Snapshot();
-        const int middle = (device.minTilt + device.maxTilt) / 2;
-        slider->setValue(device.currentTilt > middle ? device.minTilt : device.maxTilt);
+        slider->setValue(FarEndTilt(process.actuator.Snapshot()));
         dialog.OnSetTilt();
         auto* moving = new QTimer(&dialog);
         moving->setInterval(50);
-        QObject::connect(moving, &QTimer::timeout, &dialog, [this, &dialog, moving] {
-            if (process_.actuator.Snapshot().state != ActuatorState::Testing) return;
+        QObject::connect(moving, &QTimer::timeout, &dialog, [&process, &dialog, moving] {
+            if (process.actuator.Snapshot().state != ActuatorState::Testing) return;
             moving->stop();
             dialog.CloseDialog();
         });
@@ -94,6 +81,10 @@ void CKVQApp::ThenClose(CKVQDlg& dialog, const std::optional<std::string>& actio
     dialog.CloseDialog();
 }
 
+}  // namespace
+
+CKVQApp::CKVQApp(ProcessObjects& process) : process_(process) {}
+
 CKVQApp::~CKVQApp() = default;
 
 bool CKVQApp::Prepare(const std::filesystem::path& firmwareFile) {
@@ -102,8 +93,7 @@ bool CKVQApp::Prepare(const std::filesystem::path& firmwareFile) {
     return PrepareProcess(process_, FirmwareUse{FirmwarePolicy::DownloadWhenDiffers, firmwareFile});
 }
 
-int CKVQApp::InitInstance(int& argc, char** argv,
-                          const std::optional<std::string>& screenshotPath,
+int CKVQApp::InitInstance(int& argc, char** argv, const std::optional<std::string>& screenshotPath,
                           const std::optional<std::string>& screenshotThen) {
     QApplication application(argc, argv);
     QApplication::setWindowIcon(ApplicationIcon());
@@ -124,9 +114,8 @@ int CKVQApp::InitInstance(int& argc, char** argv,
         if (screenshotPath) {
             watch.setInterval(100);
             QObject::connect(&watch, &QTimer::timeout, &dialog, [&] {
-                const DeviceSnapshot device = process_.actuator.Snapshot();
-                const bool ready = device.ReadyForRequests() && device.problemText.empty() &&
-                                   dialog.Control(CKVQDlg::IdSetTilt)->isEnabled();
+                const bool ready = ReadyForScreenshot(
+                    process_.actuator.Snapshot(), dialog.Control(CKVQDlg::IdSetTilt)->isEnabled());
                 if (ready && !readySeen) {
                     // One more refresh, so every field has caught up.
                     readySeen = true;
@@ -136,7 +125,7 @@ int CKVQApp::InitInstance(int& argc, char** argv,
                                          screenshotPath->c_str());
                             code = 1;
                         }
-                        ThenClose(dialog, screenshotThen);
+                        ThenClose(process_, dialog, screenshotThen);
                     });
                 }
             });
@@ -154,19 +143,9 @@ int CKVQApp::InitInstance(int& argc, char** argv,
         dialog.RunModal();
         watch.stop();
         joined = dialog.WorkersJoined();
-        if (screenshotPath && !readySeen && code == 0) {
-            std::fprintf(stderr, "kvq: the dialog ended before it showed READY; no screenshot\n");
-            code = 1;
-        }
+        if (screenshotPath) code = ScreenshotRunCode(readySeen, code);
     }
-    if (!joined) {
-        // The shared objects end with this function's caller: a worker still
-        // running then must not see them go. End here instead.
-        std::fprintf(stderr, "kvq: a worker did not end in time\n");
-        std::fflush(nullptr);
-        std::_Exit(code);
-    }
-    return code;
+    return EndOfDialogRun(joined, code);
 }
 
 }  // namespace kvq::ui

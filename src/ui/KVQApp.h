@@ -12,10 +12,8 @@ struct ProcessObjects;
 namespace kvq::ui {
 
 // The application object: prepares the shared objects before any window
-// exists, then owns the QApplication and runs the main dialog as the whole
-// program.
-class CKVQDlg;
-
+// exists, then runs the main dialog as the whole program (with Qt on Linux,
+// as a native dialog on Windows).
 class CKVQApp {
 public:
     explicit CKVQApp(app::ProcessObjects& process);
@@ -41,8 +39,6 @@ public:
                      const std::optional<std::string>& screenshotThen = std::nullopt);
 
 private:
-    void ThenClose(CKVQDlg& dialog, const std::optional<std::string>& action);
-
     app::ProcessObjects& process_;
 };
 

@@ -16,13 +16,9 @@
 #include "app/Process.h"
 #include "ui/AboutDlg.h"
 #include "ui/ApplicationIcon.h"
-#include "ui/CloseGuard.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtControls.h"
-#include "ui/RefreshView.h"
-#include "ui/Reports.h"
-#include "ui/UserCommands.h"
 
 using namespace kvq::serial;
 using namespace kvq::actuator;
@@ -76,13 +72,6 @@ constexpr ControlTemplate MainTemplate[] = {
 constexpr int ClientWidth = 401;  // dialog units
 constexpr int ClientHeight = 279;
 
-// The fields the refresh writes, in the order they are bound.
-constexpr int BoundFields[] = {
-    CKVQDlg::IdSoftwareVersion, CKVQDlg::IdSerialNumber, CKVQDlg::IdCurrentModel,
-    CKVQDlg::IdMaxTilt,         CKVQDlg::IdMinTilt,      CKVQDlg::IdCurrentTilt,
-    CKVQDlg::IdRequestedTilt,   CKVQDlg::IdPortName,     CKVQDlg::IdConnection,
-};
-
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -94,7 +83,7 @@ CKVQDlg::CKVQDlg(ProcessObjects& process, MessagePresenter& boxes, PortListSourc
     : QDialog(parent),
       process_(process),
       boxes_(boxes),
-      portSource_(ports ? std::move(ports) : PortListSource([] { return ListSerialPorts(); })) {
+      logic_(process, boxes, *this, std::move(ports)) {
     setObjectName("mainDialog");
     setWindowTitle(ui_text::MainTitle);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -111,17 +100,15 @@ CKVQDlg::CKVQDlg(ProcessObjects& process, MessagePresenter& boxes, PortListSourc
     client_->setGeometry(0, menuHeight, du.X(ClientWidth), du.Y(ClientHeight));
     setFixedSize(du.X(ClientWidth), menuHeight + du.Y(ClientHeight));
 
-    for (int id : BoundFields)
-        boundText_[id] = QString();
     refreshTimer_.setInterval(RefreshPeriodMs);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { OnRefreshTimer(RefreshTimerId); });
 }
 
 CKVQDlg::~CKVQDlg() {
-    StopAllWorkers();
+    logic_.StopAllWorkers();
     sliderControl_->Detach();
     modelControl_->Detach();
-    if (!joined_) {
+    if (!logic_.WorkersJoined()) {
         // A worker that did not end may still call the controls: they stay
         // (detached, doing nothing) for the rest of the process.
         (void)sliderControl_.release();
@@ -136,7 +123,7 @@ void CKVQDlg::BuildMenu() {
     communication->setObjectName("menuCommunication");
     communicationMenu_ = communication;
     for (int n = 1; n <= MenuPortCount; ++n)
-        AddPortMenuItem(n);
+        AddMenuItem(n, logic_.Ports().MenuText(n));
     QMenu* help = menuBar_->addMenu("Help");
     help->setObjectName("menuHelp");
     QAction* about = help->addAction("About...");
@@ -146,10 +133,14 @@ void CKVQDlg::BuildMenu() {
     menuCommands_[AboutMenuId] = about;
 }
 
-void CKVQDlg::AddPortMenuItem(int n) {
+void CKVQDlg::AddPortMenuItem(int n, const std::string& text) {
+    AddMenuItem(n, text);
+}
+
+void CKVQDlg::AddMenuItem(int n, const std::string& text) {
     const int id = PortMenuId(n);
     if (menuCommands_.count(id) != 0) return;
-    QAction* item = communicationMenu_->addAction(Text(ports_.MenuText(n)));
+    QAction* item = communicationMenu_->addAction(Text(text));
     item->setObjectName(QString("cmd%1").arg(id));
     item->setProperty("commandId", id);
     item->setCheckable(true);
@@ -258,7 +249,7 @@ void CKVQDlg::BuildControls() {
 
 int CKVQDlg::RunModal() {
     InitialiseDialog();
-    if (endedByInitialisation_) return result();
+    if (logic_.EndedByInitialisation()) return result();
     return exec();
 }
 
@@ -267,108 +258,80 @@ void CKVQDlg::InitialiseDialog() {
     statusList_->clear();
     statusList_->addItem(QString());
     statusList_->addItem(QString());
-
-    RefreshDisplay();
-
-    const bool modelsListed = PrepareControls(process_, sliderControl_.get(), modelControl_.get());
-    // Which table the models come from, and once what was wrong in it.
-    statusList_->setToolTip(Text(TableToolTip(process_.antennaTable)));
-    const auto tableWarnings = TableWarningsBox(process_.antennaTable);
-    if (!modelsListed) {
-        if (tableWarnings) boxes_.Show(*tableWarnings);
-        boxes_.Show(
-            {ui_text::NoTableText, ui_text::NoTableCaption, MessageText::Icon::Exclamation, {}});
-        return;  // no timer, no workers, no port: the user can only close the window
-    }
-    if (tableWarnings) ShowSoon(*tableWarnings);
-
-    refreshTimer_.start();
-    // The port is named below, once it is chosen; the link thread, a second
-    // behind, waits for the name.
-    StartWorkers(process_, process_.SystemContext.SelectedPortName());
-    workersStarted_ = true;
-
-    progress_->setRange(0, 100);
-    statusList_->setFont(FontWithCellHeight("Arial", 20));
-    statusList_->setCurrentRow(-1);
-
-    bool noPort = false;
-    if (ports_.EnumerateSerialPorts(portSource_()) == 0) {
-        // Ticks under the box would only pile a port report onto this one.
-        refreshTimer_.stop();
-        boxes_.Show({ui_text::NoPortText, ui_text::NoPortCaption, MessageText::Icon::None, {}});
-        noPort = true;
-    }
-    for (const int n : ports_.MenuPorts())
-        AddPortMenuItem(n);
-    ports_.InitialisePortMenu();
-    ApplyPortMenu();
-    process_.SystemContext.SetSelectedPortName(ports_.ChooseInitialPort());
-    BindControls();
-
-    if (noPort) {
-        endedByInitialisation_ = true;
-        if (isVisible()) {
-            accept();
-        } else {
-            StopAllWorkers();
-            setResult(QDialog::Accepted);
-        }
-    }
+    logic_.Initialise(sliderControl_.get(), modelControl_.get());
 }
 
 void CKVQDlg::RefreshDisplay() {
-    ++refreshCount_;
-    if (auto report = PortReportFor(refreshCount_, process_.SystemContext.PortOpened.load(),
-                                    ports_.CurrentPort())) {
-        if (report->caption == ui_text::PortProblemCaption) {
-            report = PortProblemBox(process_.serialPort,
-                                    process_.SystemContext.SelectedPortName());
-        }
-        ShowSoon(*report);
-    }
+    logic_.Refresh();
+}
 
-    const RefreshView view =
-        ComputeRefresh(TakeRefreshSnapshot(process_, tiltSlider_->value(), ports_.CurrentPort()));
+void CKVQDlg::OnRefreshTimer(int timerId) {
+    if (timerId != RefreshTimerId) return;
+    logic_.OnRefreshTimer();
+}
 
-    if (view.statusLines && statusLines_.Accept(*view.statusLines))
-        ShowStatusLines(*view.statusLines);
+void CKVQDlg::OnSetTilt() {
+    logic_.SetTilt();
+}
 
-    if (view.firmwareNotices != firmwareNoticesShown_) {
-        firmwareNoticesShown_ = view.firmwareNotices;
-        if (view.firmwareNotice) ShowSoon(*view.firmwareNotice);
-    }
-    // The bar carries its own words only during a download: the percentage
-    // and the time left.
-    progress_->setTextVisible(!view.progressText.empty());
-    progress_->setFormat(Text(view.progressText));
+void CKVQDlg::OnChangeAntennaModel() {
+    logic_.ChangeAntennaModel();
+}
 
-    // Typing a tilt makes sense only while it can be set.
-    requestedTilt_->setReadOnly(!view.controlsEnabled);
-    if (view.controlsEnabled) {
-        changeModelButton_->setEnabled(true);
-        setTiltButton_->setEnabled(true);
-        tiltSlider_->setEnabled(true);
-        progress_->setValue(0);
-    } else {
-        changeModelButton_->setEnabled(false);
-        setTiltButton_->setEnabled(false);
-        progress_->setValue(view.progress);
-        tiltSlider_->setEnabled(false);
-    }
+void CKVQDlg::OnSelectPort(int n) {
+    logic_.SelectPort(n);
+}
 
-    boundText_[IdSerialNumber] = Text(view.serialNumber);
-    boundText_[IdSoftwareVersion] = Text(view.softwareVersion);
-    boundText_[IdMinTilt] = Text(view.minTilt);
-    boundText_[IdMaxTilt] = Text(view.maxTilt);
-    boundText_[IdRequestedTilt] = Text(view.requestedTilt);
-    boundText_[IdCurrentTilt] = Text(view.currentTilt);
-    boundText_[IdCurrentModel] = Text(view.antennaModel);
-    boundText_[IdConnection] = Text(view.connection);
-    boundText_[IdPortName] = Text(view.portName);
+void CKVQDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
 
-    ports_.MarkPortMenu(view.markPort);
-    ApplyPortMenu();
+void CKVQDlg::CloseDialog() {
+    logic_.Close(false);
+}
+
+void CKVQDlg::accept() {
+    logic_.Close(true);
+}
+
+void CKVQDlg::reject() {
+    CloseDialog();
+}
+
+std::int32_t CKVQDlg::SliderPosition() const {
+    return tiltSlider_->value();
+}
+
+std::pair<std::int32_t, std::int32_t> CKVQDlg::SliderRange() const {
+    return {tiltSlider_->minimum(), tiltSlider_->maximum()};
+}
+
+void CKVQDlg::SetSliderPosition(std::int32_t position) {
+    tiltSlider_->setValue(position);
+}
+
+bool CKVQDlg::RequestedTiltTyped() const {
+    return requestedTilt_->isModified();
+}
+
+std::string CKVQDlg::RequestedTiltText() const {
+    return requestedTilt_->text().toStdString();
+}
+
+void CKVQDlg::ForgetTypedTilt() {
+    requestedTilt_->setModified(false);
+}
+
+std::vector<std::string> CKVQDlg::ModelEntries() const {
+    std::vector<std::string> entries;
+    for (int i = 0; i < newModelList_->count(); ++i)
+        entries.push_back(newModelList_->itemText(i).toStdString());
+    return entries;
+}
+
+std::string CKVQDlg::ModelShown() const {
+    return newModelList_->currentText().toStdString();
 }
 
 void CKVQDlg::ShowStatusLines(const StatusPair& lines) {
@@ -379,118 +342,49 @@ void CKVQDlg::ShowStatusLines(const StatusPair& lines) {
     statusList_->setCurrentRow(-1);
 }
 
-void CKVQDlg::OnRefreshTimer(int timerId) {
-    if (timerId != RefreshTimerId) return;
-    RefreshDisplay();
-    BindControls();
+void CKVQDlg::SetTableToolTip(const std::string& text) {
+    statusList_->setToolTip(Text(text));
 }
 
-void CKVQDlg::BindControls() {
-    for (const auto& [id, text] : boundText_) {
-        auto* edit = qobject_cast<QLineEdit*>(Control(id));
-        // What the user is typing stays until Set Tilt or the slider takes over.
-        if (edit == requestedTilt_ && edit->isModified()) continue;
-        // Unchanged texts are left alone, so a selection in a field survives.
-        if (edit && edit->text() != text) edit->setText(text);
-    }
+void CKVQDlg::ApplyControls(bool enabled, int progress, const std::string& progressText) {
+    // Typing a tilt makes sense only while it can be set.
+    requestedTilt_->setReadOnly(!enabled);
+    changeModelButton_->setEnabled(enabled);
+    setTiltButton_->setEnabled(enabled);
+    tiltSlider_->setEnabled(enabled);
+    progress_->setValue(progress);
+    // The bar carries its own words only during a download.
+    progress_->setTextVisible(!progressText.empty());
+    progress_->setFormat(Text(progressText));
 }
 
-void CKVQDlg::OnSetTilt() {
-    if (!requestedTilt_->isModified()) {
-        RequestTilt(process_, tiltSlider_->value());
-        return;
-    }
-    // A typed tilt: checked against the model's range before anything is sent.
-    const TypedTilt typed = ReadTypedTilt(requestedTilt_->text().toStdString(),
-                                          tiltSlider_->minimum(), tiltSlider_->maximum());
-    if (!typed.tenths) {
-        boxes_.Show(*typed.refusal);
-        return;
-    }
-    requestedTilt_->setModified(false);
-    tiltSlider_->setValue(*typed.tenths);
-    RequestTilt(process_, *typed.tenths);
+void CKVQDlg::SetFieldText(int id, const std::string& text) {
+    // Unchanged texts are left alone, so a selection in a field survives.
+    auto* edit = qobject_cast<QLineEdit*>(Control(id));
+    if (edit && edit->text() != Text(text)) edit->setText(Text(text));
 }
 
-void CKVQDlg::OnChangeAntennaModel() {
-    std::vector<std::string> entries;
-    for (int i = 0; i < newModelList_->count(); ++i)
-        entries.push_back(newModelList_->itemText(i).toStdString());
-    // What the edit field shows is what the user means; a typed name that is
-    // no entry is a model the table does not have.
-    const int entry = ModelEntryShown(entries, newModelList_->currentText().toStdString());
-    if (RequestModelChange(process_, entries, entry) == ModelChange::NotFound) {
-        statusLines_.ShowNotice({ui_text::AntennaNotFound, ""});
-        ShowStatusLines(statusLines_.Shown());
-    }
+void CKVQDlg::PrepareRunningControls() {
+    progress_->setRange(0, 100);
+    statusList_->setFont(FontWithCellHeight("Arial", 20));
+    statusList_->setCurrentRow(-1);
 }
 
-void CKVQDlg::OnSelectPort(int n) {
-    const auto box =
-        ports_.ChangePort(n, process_.SystemContext, process_.linkStation.LinkThreadId());
-    ApplyPortMenu();  // the menu's own toggle is not the check mark; the refresh places that
-    if (!box) return;
-    if (box->caption == ui_text::PortProblemCaption) {
-        boxes_.Show(PortProblemBox(process_.serialPort, process_.SystemContext.SelectedPortName()));
+void CKVQDlg::SetRefreshTimer(bool running) {
+    if (running) {
+        refreshTimer_.start();
     } else {
-        boxes_.Show(*box);
+        refreshTimer_.stop();
     }
 }
 
-void CKVQDlg::OnAbout() {
-    CAboutDlg about(this);
-    about.exec();
-}
-
-bool CKVQDlg::MayClose() {
-    if (!workersStarted_ || stopped_) return true;
-    if (asking_) return false;  // the question is open already
-    const auto question = CloseQuestionFor(process_.actuator.Snapshot());
-    if (!question) return true;
-    asking_ = true;
-    const bool yes = boxes_.Ask(*question);
-    asking_ = false;
-    return yes;
-}
-
-void CKVQDlg::CloseDialog() {
-    if (!MayClose()) return;
-    StopAllWorkers();
-    QDialog::reject();
-}
-
-void CKVQDlg::accept() {
-    if (!MayClose()) return;
-    StopAllWorkers();
-    QDialog::accept();
-}
-
-void CKVQDlg::reject() {
-    CloseDialog();
-}
-
-void CKVQDlg::StopAllWorkers() {
-    if (stopped_) return;
-    refreshTimer_.stop();
-    // Raises the stop flag and joins every worker within the allowance; the
-    // link thread closes the port on its way out.
-    joined_ = StopWorkers(process_, 1000);
-    stopped_ = true;
-    if (joined_) {
-        // Nobody drives the controls any more.
-        ReleaseControls(process_);
-    }
-}
-
-void CKVQDlg::ApplyPortMenu() {
-    for (const int n : ports_.MenuPorts()) {
-        const auto at = menuCommands_.find(PortMenuId(n));
-        if (at == menuCommands_.end()) continue;
-        QAction* item = at->second;
-        item->setChecked(ports_.Item(n).checked);
-        item->setEnabled(ports_.Item(n).enabled);
-        item->setText(Text(ports_.MenuText(n)));
-    }
+void CKVQDlg::ApplyPortMenuItem(int n, bool checked, bool enabled, const std::string& text) {
+    const auto at = menuCommands_.find(PortMenuId(n));
+    if (at == menuCommands_.end()) return;
+    QAction* item = at->second;
+    item->setChecked(checked);
+    item->setEnabled(enabled);
+    item->setText(Text(text));
 }
 
 void CKVQDlg::ShowSoon(const MessageText& message) {
@@ -498,6 +392,10 @@ void CKVQDlg::ShowSoon(const MessageText& message) {
     // handler runs, and the refresh must go on beneath the box.
     QMetaObject::invokeMethod(
         this, [this, message] { boxes_.Show(message); }, Qt::QueuedConnection);
+}
+
+void CKVQDlg::EndDialog(bool accepted) {
+    QDialog::done(accepted ? QDialog::Accepted : QDialog::Rejected);
 }
 
 QWidget* CKVQDlg::Control(int id) const {
@@ -520,16 +418,15 @@ void CKVQDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
     if (enter && modifiers == Qt::NoModifier) {
-        // Enter presses the push button that has the focus. In a field it
-        // never closes the window (the requested tilt takes it as Set Tilt);
-        // anywhere else it is the dialog's OK.
+        // The requested tilt takes Enter as Set Tilt itself (returnPressed);
+        // here it is one more text field.
         QWidget* focus = focusWidget();
         auto* button = qobject_cast<QPushButton*>(focus);
-        if (button && button->isEnabled()) {
+        const FocusKind kind = button               ? FocusKind::PushButton
+                               : IsTextField(focus) ? FocusKind::TextField
+                                                    : FocusKind::Other;
+        if (logic_.Enter(kind, button && button->isEnabled()) == EnterAction::PressButton && button)
             button->click();
-        } else if (!IsTextField(focus)) {
-            accept();
-        }
         return;
     }
     QDialog::keyPressEvent(event);

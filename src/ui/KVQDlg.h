@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "ui/CloseGuard.h"
+#include "ui/DialogLogic.h"
 #include "ui/MessageText.h"
 #include "ui/PortSelection.h"
 #include "ui/RefreshView.h"
@@ -37,7 +39,7 @@ class QtTiltSlider;
 // the user-interface side. Everything it shows is pulled from the shared
 // state by a 500 ms timer; the only controls another thread drives are the
 // tilt slider and the model list (through QtTiltSlider and QtModelList).
-class CKVQDlg : public QDialog {
+class CKVQDlg : public QDialog, private DialogWidgets {
     Q_OBJECT
 
 public:
@@ -100,12 +102,12 @@ public:
     QMenuBar* MenuBar() const { return menuBar_; }
     QStringList StatusLines() const;
     bool RefreshTimerActive() const { return refreshTimer_.isActive(); }
-    bool WorkersStarted() const { return workersStarted_; }
+    bool WorkersStarted() const { return logic_.WorkersStarted(); }
     // True once the workers were stopped and every one of them was joined.
-    bool WorkersJoined() const { return stopped_ && joined_; }
-    bool EndedByInitialisation() const { return endedByInitialisation_; }
-    const PortSelection& Ports() const { return ports_; }
-    std::int32_t RefreshCount() const { return refreshCount_; }
+    bool WorkersJoined() const { return logic_.WorkersJoined(); }
+    bool EndedByInitialisation() const { return logic_.EndedByInitialisation(); }
+    const PortSelection& Ports() const { return logic_.Ports(); }
+    std::int32_t RefreshCount() const { return logic_.RefreshCount(); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -115,20 +117,32 @@ private:
     void PaintDialog(QPaintEvent* event);
     void BuildControls();
     void BuildMenu();
-    void AddPortMenuItem(int n);
-    // Asks before cutting the actuator's work short; true when the dialog may close.
-    bool MayClose();
+    void AddMenuItem(int n, const std::string& text);
     static bool IsTextField(const QWidget* widget);
-    // Copies the refresh's texts into the read-only fields, all in one step.
-    void BindControls();
-    void ApplyPortMenu();
-    void ShowStatusLines(const StatusPair& lines);
-    void ShowSoon(const MessageText& message);
-    void StopAllWorkers();
+
+    // DialogWidgets: the logic's requests, applied to the Qt widgets.
+    std::int32_t SliderPosition() const override;
+    std::pair<std::int32_t, std::int32_t> SliderRange() const override;
+    void SetSliderPosition(std::int32_t position) override;
+    bool RequestedTiltTyped() const override;
+    std::string RequestedTiltText() const override;
+    void ForgetTypedTilt() override;
+    std::vector<std::string> ModelEntries() const override;
+    std::string ModelShown() const override;
+    void ShowStatusLines(const StatusPair& lines) override;
+    void SetTableToolTip(const std::string& text) override;
+    void ApplyControls(bool enabled, int progress, const std::string& progressText) override;
+    void SetFieldText(int id, const std::string& text) override;
+    void PrepareRunningControls() override;
+    void SetRefreshTimer(bool running) override;
+    void AddPortMenuItem(int n, const std::string& text) override;
+    void ApplyPortMenuItem(int n, bool checked, bool enabled, const std::string& text) override;
+    void ShowSoon(const MessageText& message) override;
+    void EndDialog(bool accepted) override;
 
     app::ProcessObjects& process_;
     MessagePresenter& boxes_;
-    PortListSource portSource_;
+    DialogLogic logic_;
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
@@ -143,23 +157,10 @@ private:
     QMenu* communicationMenu_ = nullptr;
     std::map<int, QAction*> menuCommands_;
 
-    // The texts the refresh writes, by the id of their field; they reach the
-    // fields only through BindControls.
-    std::map<int, QString> boundText_;
-
     std::unique_ptr<QtTiltSlider> sliderControl_;
     std::unique_ptr<QtModelList> modelControl_;
 
-    PortSelection ports_;
-    StatusListLines statusLines_;
     QTimer refreshTimer_;
-    std::int32_t refreshCount_ = 0;
-    bool workersStarted_ = false;
-    bool stopped_ = false;
-    bool joined_ = false;
-    bool endedByInitialisation_ = false;
-    std::uint32_t firmwareNoticesShown_ = 0;
-    bool asking_ = false;
 };
 
 }  // namespace kvq::ui

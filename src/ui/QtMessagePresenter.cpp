@@ -4,14 +4,9 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "ui/Reports.h"
+
 namespace kvq::ui {
-
-namespace {
-
-// Lines of a detail shown in the box itself; the rest only behind the button.
-constexpr int DetailLinesShown = 15;
-
-}  // namespace
 
 std::unique_ptr<QMessageBox> MakeMessageBox(const MessageText& message, QWidget* parent) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -29,15 +24,14 @@ std::unique_ptr<QMessageBox> MakeMessageBox(const MessageText& message, QWidget*
         box->setEscapeButton(QMessageBox::No);
     }
     if (!message.detail.empty()) {
-        const QString detail = QString::fromStdString(message.detail);
-        QStringList lines = detail.split('\n');
-        if (lines.size() > DetailLinesShown) {
-            const auto more = lines.size() - DetailLinesShown;
-            lines = lines.mid(0, DetailLinesShown);
-            lines << QString("... %1 more (Show Details...)").arg(more);
-            box->setDetailedText(detail);
+        // The first lines in the box, all of them behind the button.
+        const ShownDetail shown = DetailShown(message.detail);
+        QString lines = QString::fromStdString(shown.lines);
+        if (shown.more > 0) {
+            lines += QString("\n... %1 more (Show Details...)").arg(shown.more);
+            box->setDetailedText(QString::fromStdString(message.detail));
         }
-        box->setInformativeText(lines.join('\n'));
+        box->setInformativeText(lines);
         // File contents in a warning are never markup.
         if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
             label->setTextFormat(Qt::PlainText);

@@ -17,6 +17,7 @@ using namespace kvq::app;
 namespace kvq::ui {
 
 int Main(int argc, char** argv) {
+    ConnectStandardStreams();
     std::string error;
     const auto options = ParseKvqArguments(std::vector<std::string>(argv + 1, argv + argc), error);
 

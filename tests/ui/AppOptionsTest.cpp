@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "ui/AppOptions.h"
+#include "actuator/VLX400E.h"
 #include "app/Demo.h"
 #include "app/Environment.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
+#include "ui/AppOptions.h"
 
+using namespace kvq::actuator;
 using namespace kvq::serial;
 using namespace kvq::app;
 using namespace kvq::ui;
@@ -39,14 +41,26 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
         {{"--port", "COM1"}, false, false, "", "unknown argument '--port'"},
         {{"demo"}, false, false, "", "unknown argument 'demo'"},
         {{"--screenshot", "a.png", "--screenshot-then", "port:12"}, true, false, "a.png", ""},
-        {{"--screenshot", "a.png", "--screenshot-then", "close-while-moving"}, true, false,
-         "a.png", ""},
+        {{"--screenshot", "a.png", "--screenshot-then", "close-while-moving"},
+         true,
+         false,
+         "a.png",
+         ""},
         {{"--screenshot-then", "port:2"}, false, false, "", "needs --screenshot"},
-        {{"--screenshot", "a.png", "--screenshot-then", "port:256"}, false, false, "",
+        {{"--screenshot", "a.png", "--screenshot-then", "port:256"},
+         false,
+         false,
+         "",
          "close-while-moving or port:N"},
-        {{"--screenshot", "a.png", "--screenshot-then", "port:x"}, false, false, "",
+        {{"--screenshot", "a.png", "--screenshot-then", "port:x"},
+         false,
+         false,
+         "",
          "close-while-moving or port:N"},
-        {{"--screenshot", "a.png", "--screenshot-then"}, false, false, "",
+        {{"--screenshot", "a.png", "--screenshot-then"},
+         false,
+         false,
+         "",
          "close-while-moving or port:N"},
     };
     for (const auto& c : cases) {
@@ -60,6 +74,44 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
         EXPECT_EQ(options->demo, c.demo);
         EXPECT_EQ(options->screenshotPath.value_or(""), c.screenshot);
     }
+}
+
+TEST(ScreenshotRun, WaitsForAReadyActuatorAndMovesToTheFartherEnd) {
+    DeviceSnapshot device;
+    device.state = ActuatorState::ScanSerial;
+    device.checkComplete = true;
+    device.tiltAnswered = true;
+    device.minTilt = -25;
+    device.maxTilt = 100;
+    ASSERT_TRUE(device.ReadyForRequests());
+    EXPECT_TRUE(ReadyForScreenshot(device, true));
+    EXPECT_FALSE(ReadyForScreenshot(device, false)) << "Set Tilt not yet enabled";
+    device.problemText = "Motor jammed";
+    EXPECT_FALSE(ReadyForScreenshot(device, true)) << "a problem is no picture of READY";
+
+    const struct {
+        std::int32_t current, target;
+    } moves[] = {{-25, 100}, {37, 100}, {38, -25}, {100, -25}};
+    for (const auto& m : moves) {
+        device.currentTilt = m.current;
+        EXPECT_EQ(FarEndTilt(device), m.target) << m.current;
+    }
+}
+
+TEST(ScreenshotRun, BoxPicturesLieBesideTheScreenshot) {
+    const struct {
+        const char* screenshot;
+        int n;
+        const char* box;
+    } cases[] = {
+        {"ready.png", 1, "ready-box1.png"},
+        {"/tmp/shots/ready.png", 12, "/tmp/shots/ready-box12.png"},
+        {"C:\\shots\\ready.png", 2, "C:\\shots\\ready-box2.png"},
+        {"/tmp/v1.2/ready", 1, "/tmp/v1.2/ready-box1.png"},  // a dot in a folder is no extension
+        {"ready", 3, "ready-box3.png"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BoxPicturePath(c.screenshot, c.n), c.box) << c.screenshot;
 }
 
 TEST(DemoFirmware, HeaderCarriesTheVersionSoNoDownloadStarts) {

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "actuator/VLX400E.h"
 #include "ui/CloseGuard.h"
+#include "ui/Reports.h"
 
 using namespace kvq::actuator;
 using namespace kvq::ui;
@@ -46,8 +52,7 @@ TEST(CloseGuard, AsksOnlyWhileWorkWouldBeCutShort) {
          modelChange},
         {"searching for the restarted actuator", Searching, 0, 1, WorkUnderWay::ModelChange,
          modelChange},
-        {"configuring in AISG mode", CalibratingAisg, 1, 1, WorkUnderWay::ModelChange,
-         modelChange},
+        {"configuring in AISG mode", CalibratingAisg, 1, 1, WorkUnderWay::ModelChange, modelChange},
         {"converting to Ericsson mode", ConvertingToEricsson, 1, 0, WorkUnderWay::Conversion,
          conversion},
         {"move preparing", Testing, 3, 0, WorkUnderWay::Move, move},
@@ -70,6 +75,87 @@ TEST(CloseGuard, AsksOnlyWhileWorkWouldBeCutShort) {
         EXPECT_EQ(question->text, c.question);
         EXPECT_EQ(question->caption, "Close Configuration Tool");
         EXPECT_EQ(question->icon, MessageText::Icon::Question);
+    }
+}
+
+// Answers questions as told; while it answers, the dialog may ask again (a
+// second close arriving beneath the box), which must not ask twice.
+class AnsweringPresenter final : public MessagePresenter {
+public:
+    void Show(const MessageText&) override {}
+    bool Ask(const MessageText& question) override {
+        asked.push_back(question.text);
+        if (whileAsking) nested = whileAsking();
+        return answer;
+    }
+    std::vector<std::string> asked;
+    bool answer = false;
+    std::function<bool()> whileAsking;
+    std::optional<bool> nested;
+};
+
+TEST(CloseGate, AsksOnlyWhileWorkersRunAndWorkWouldBeCutShortAndNeverTwiceAtOnce) {
+    DeviceSnapshot moving;
+    moving.state = Testing;
+    DeviceSnapshot idle;
+    idle.state = ScanSerial;
+    idle.step = 8;
+
+    CloseGate gate;
+    AnsweringPresenter boxes;
+    EXPECT_TRUE(gate.MayClose(false, moving, boxes)) << "no workers: nothing to cut short";
+    EXPECT_TRUE(gate.MayClose(true, idle, boxes));
+    EXPECT_TRUE(boxes.asked.empty());
+
+    EXPECT_FALSE(gate.MayClose(true, moving, boxes)) << "No keeps the dialog";
+    boxes.answer = true;
+    boxes.whileAsking = [&] { return gate.MayClose(true, moving, boxes); };
+    EXPECT_TRUE(gate.MayClose(true, moving, boxes)) << "Yes closes";
+    ASSERT_EQ(boxes.asked.size(), 2u);
+    EXPECT_EQ(boxes.nested, false) << "a close beneath the open question neither asks nor closes";
+    boxes.whileAsking = nullptr;
+    EXPECT_TRUE(gate.MayClose(true, moving, boxes)) << "the gate opens again afterwards";
+    EXPECT_EQ(boxes.asked.size(), 3u);
+}
+
+TEST(EnterKey, NeverClosesFromAFieldAndSetsATypedTilt) {
+    const struct {
+        FocusKind focus;
+        bool enabled;
+        EnterAction action;
+    } cases[] = {
+        {FocusKind::PushButton, true, EnterAction::PressButton},
+        {FocusKind::PushButton, false, EnterAction::Close},
+        {FocusKind::RequestedTilt, true, EnterAction::SetTilt},
+        {FocusKind::RequestedTilt, false, EnterAction::Nothing},
+        {FocusKind::TextField, true, EnterAction::Nothing},
+        {FocusKind::TextField, false, EnterAction::Nothing},
+        {FocusKind::Other, false, EnterAction::Close},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.focus) * 2 + (c.enabled ? 1 : 0));
+        EXPECT_EQ(EnterKeyAction(c.focus, c.enabled), c.action);
+    }
+}
+
+TEST(DetailShown, KeepsTheFirstLinesAndCountsTheRest) {
+    const struct {
+        std::string detail;
+        int limit;
+        std::string lines;
+        int more;
+    } cases[] = {
+        {"one", 15, "one", 0},
+        {"one\ntwo\nthree", 3, "one\ntwo\nthree", 0},
+        {"one\ntwo\nthree\nfour", 2, "one\ntwo", 2},
+        {"one\n\nthree", 2, "one\n", 1},  // an empty line is a line
+        {"", 15, "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.detail);
+        const ShownDetail shown = DetailShown(c.detail, c.limit);
+        EXPECT_EQ(shown.lines, c.lines);
+        EXPECT_EQ(shown.more, c.more);
     }
 }
 
