@@ -66,7 +66,7 @@ bool FitsText(std::string_view text, std::size_t maxLength, bool mayBeEmpty) {
 const char* SimUsage() {
     return "usage: vlx400-sim [--aisg] [--device PATH] [--no-pace] [--reply-delay MS]\n"
            "                  [--drop SHARE] [--corrupt SHARE] [--seed N] [--silent]\n"
-           "                  [--adapter-echo]\n"
+           "                  [--adapter-echo] [--trace FILE]\n"
            "                  [--serial TEXT] [--version TEXT] [--model KEY] [--aux TEXT]\n"
            "                  [--tilt DEGREES] [--tilt-speed DEG_PER_S] [--tilt-range MIN,MAX]\n"
            "                  [--tilt-reply done|accepted] [--restart-silence MS]\n"
@@ -88,6 +88,7 @@ const char* SimUsage() {
            "  --silent           answer nothing\n"
            "  --adapter-echo     send every octet received straight back before any answer,\n"
            "                     as a two-wire RS-485 adapter that hears itself\n"
+           "  --trace FILE       write every frame received and sent to FILE as it happens\n"
            "\n"
            "The actuator:\n"
            "  --serial TEXT      serial number (default XXXT0000001, at most 20 characters)\n"
@@ -168,6 +169,10 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
             const auto text = value();
             if (!text || text->empty()) return fail("option --device needs a path");
             result.device = std::string(*text);
+        } else if (name == "--trace") {
+            const auto text = value();
+            if (!text || text->empty()) return fail("option --trace needs a file name");
+            result.trace = std::string(*text);
         } else if (name == "--reply-delay") {
             const auto text = value();
             const auto ms = text ? ParseCount(*text, MaxReplyDelayMs) : std::nullopt;

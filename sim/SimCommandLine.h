@@ -16,6 +16,7 @@ struct SimCommandLine {
     Vlx400Settings actuator;
     bool echo = false;                  // the plain echo application instead of the E-VLX400
     std::optional<std::string> device;  // serve this instead of a new pseudo-terminal
+    std::optional<std::string> trace;   // every frame received and sent goes to this file
     bool help = false;
 };
 

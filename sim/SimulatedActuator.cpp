@@ -82,6 +82,14 @@ bool SimulatedActuator::Launch(std::unique_ptr<SimTransport> transport) {
     frameLength_ = 0;
     pending_.clear();
     transport_ = std::move(transport);
+    if (tap_) {
+        SimMode mode;
+        {
+            std::lock_guard lock(mutex_);
+            mode = link_.Mode();
+        }
+        tap_->RecordOpened(devicePath_, BaudRateOf(mode), {});
+    }
     try {
         thread_ = std::thread(&SimulatedActuator::Run, this);
     } catch (const std::system_error& failure) {
@@ -97,7 +105,9 @@ bool SimulatedActuator::Launch(std::unique_ptr<SimTransport> transport) {
 void SimulatedActuator::Stop() {
     stop_ = true;
     if (transport_) transport_->Wake();
+    const bool wasRunning = thread_.joinable();
     if (thread_.joinable()) thread_.join();
+    if (tap_ && wasRunning) tap_->RecordClosed();
     RemoveLink();
     transport_.reset();
     pending_.clear();
@@ -215,6 +225,11 @@ bool SimulatedActuator::ReadInput() {
         const std::size_t got = transport_->Read(chunk);
         if (got == 0) break;
         gotInput = true;
+        if (tap_) {
+            const auto rate = transport_->ToolBaudRate();
+            tap_->Record(serial::TapKind::Received, std::span<const std::uint8_t>(chunk, got),
+                         rate.value_or(0));
+        }
         if (options_.adapterEcho) Echo(std::span<const std::uint8_t>(chunk, got));
         for (std::size_t i = 0; i < got; ++i) {
             if (receiver_.AcceptByte(chunk[i], frameStorage_, frameLength_))
@@ -288,8 +303,12 @@ void SimulatedActuator::Echo(std::span<const std::uint8_t> octets) {
 
 void SimulatedActuator::SendDueAnswers() {
     while (!pending_.empty() && !stop_ && pending_.front().due <= Clock::now()) {
+        const auto sentAt = Clock::now();
         const bool written = transport_->Write(pending_.front().line, pending_.front().baudRate,
                                                options_.pace, stop_);
+        if (tap_ && written)
+            tap_->RecordAt(sentAt, serial::TapKind::Sent, pending_.front().line,
+                           pending_.front().baudRate);
         pending_.pop_front();
         if (written) {
             std::lock_guard lock(mutex_);

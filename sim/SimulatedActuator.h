@@ -15,6 +15,7 @@
 
 #include "hdlc/FrameCodec.h"
 #include "serial/InMemoryLine.h"
+#include "serial/LineTap.h"
 #include "sim/SecondaryLink.h"
 #include "sim/SimApplication.h"
 #include "sim/SimTransport.h"
@@ -100,6 +101,10 @@ public:
     const std::string& Error() const { return error_; }
     const std::string& DevicePath() const { return devicePath_; }
 
+    // Records every octet received and every answer sent (not the adapter's
+    // echo) from the next Start on; nullptr for none. Set while stopped.
+    void SetTap(serial::LineTap* tap) { tap_ = tap; }
+
     // Run-time fault switches.
     void SetSilent(bool silent) { silent_ = silent; }
     void SetReplyDelay(std::chrono::milliseconds delay) { replyDelayMs_ = delay.count(); }
@@ -158,6 +163,7 @@ private:
     // The side we read and write; only the thread uses it while it runs.
     std::unique_ptr<SimTransport> transport_;
     bool linkMade_ = false;
+    serial::LineTap* tap_ = nullptr;
 
     std::thread thread_;
     std::atomic<bool> stop_{false};

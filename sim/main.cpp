@@ -9,7 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "hdlc/TraceWriter.h"
+#include "serial/LineTap.h"
 #include "sim/SimCommandLine.h"
+#include "sim/SimTraceNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 
@@ -46,7 +49,22 @@ int Main(int argc, char** argv) {
     } else {
         application = std::make_shared<Vlx400Application>(commandLine.actuator);
     }
+    // The trace's thread starts before the simulator's (with the stop signals
+    // blocked, like it), and ends after it.
+    serial::LineTap tap;
+    hdlc::TraceWriter traceWriter(tap, false, SimCommandNamer());
+    hdlc::TraceFileSink traceFile;
+    if (commandLine.trace) {
+        std::string error;
+        if (!traceFile.Open(*commandLine.trace, hdlc::TraceTitle("vlx400-sim"), error)) {
+            std::fprintf(stderr, "vlx400-sim: %s\n", error.c_str());
+            return 1;
+        }
+        traceWriter.AddSink(traceFile);
+        traceWriter.Start();
+    }
     SimulatedActuator actuator(commandLine.options, application);
+    if (commandLine.trace) actuator.SetTap(&tap);
     const bool started =
         commandLine.device ? actuator.StartOnDevice(*commandLine.device) : actuator.Start();
     if (!started) {
@@ -64,6 +82,7 @@ int Main(int argc, char** argv) {
     while (sigwait(&stopSignals, &received) != 0) {
     }
     actuator.Stop();
+    traceWriter.Stop();
     return 0;
 }
 

@@ -88,6 +88,8 @@ bool StopWorkers(ProcessObjects& process, std::uint32_t allowanceMs) {
     bool all = process.testEngine.JoinStatusEngineThread(left());
     if (all) all = process.linkStation.JoinLinkThread(left());
     all = process.actuatorThread.Join(left()) && all;
+    // The line is closed: what the trace holds is written out.
+    process.lineTrace.Stop();
     return all;
 }
 

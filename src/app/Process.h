@@ -9,6 +9,7 @@
 
 #include "actuator/VLX400E.h"
 #include "antenna/AntennaTable.h"
+#include "app/LineTrace.h"
 #include "core/MainDataStore.h"
 #include "core/WorkerThread.h"
 #include "hdlc/LinkThread.h"
@@ -35,6 +36,8 @@ struct ProcessObjects {
 
     antenna::CAntennaTable antennaTable;
     core::CMainDataStore SystemContext;
+    // Started by the front end before the workers when a trace is wanted.
+    LineTrace lineTrace;
     hdlc::CLinkThread linkStation;
     settings::CKVQSystem settings;
     std::unique_ptr<serial::SerialLine> ownLine;

@@ -113,6 +113,7 @@ struct Parser {
     std::string port;
     std::string timeout;
     std::string firmware;
+    std::string trace;
     bool json = false;
     bool demo = false;
     bool version = false;
@@ -140,6 +141,11 @@ struct Parser {
                        "the firmware file that update-firmware installs and the other\n"
                        "commands compare with; default: vlx400fw.bin in the working\n"
                        "directory")
+            ->type_name("FILE")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.add_option("--trace", trace,
+                       "write every frame sent and received to FILE as it happens:\n"
+                       "time, direction, baud, octets and their meaning")
             ->type_name("FILE")
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_flag("--json", json, "JSON lines on the standard output (below)");
@@ -289,6 +295,13 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
             return std::nullopt;
         }
         options.firmware = parser.firmware;
+    }
+    if (parser.app.count("--trace") > 0) {
+        if (parser.trace.empty()) {
+            error = "--trace needs a file name";
+            return std::nullopt;
+        }
+        options.traceFile = parser.trace;
     }
     if (parser.app.count("--timeout") > 0) {
         options.timeoutSeconds = ParseTimeout(parser.timeout, error);

@@ -13,7 +13,8 @@ struct CliOptions {
 
     std::optional<std::string> port;  // COMn or /dev/PATH; none: the first present port
     std::optional<double> timeoutSeconds;
-    std::optional<std::string> firmware;  // the firmware file; none: vlx400fw.bin
+    std::optional<std::string> firmware;   // the firmware file; none: vlx400fw.bin
+    std::optional<std::string> traceFile;  // --trace: the line's frames go there
     bool json = false;
     bool demo = false;
     // --help or --version: say it and end; no command is needed then.

@@ -520,6 +520,13 @@ int Main(int argc, char** argv) {
     CliOptions effective = *options;
     if (!effective.timeoutSeconds)
         effective.timeoutSeconds = DefaultTimeoutSeconds(options->command, firmware.file.size);
+    if (options->traceFile) {
+        std::string why;
+        if (!process.lineTrace.Start(process.serialPort, "kvqctl", *options->traceFile, 0, why)) {
+            output.Error(why);
+            return output.End(ExitUsage);
+        }
+    }
     Session session(process, effective, output, port, firmware);
     WatchStopSignals([&session](int signal) { session.OnSignal(signal); });
     StartWorkers(process, port);

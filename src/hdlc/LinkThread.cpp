@@ -9,6 +9,7 @@
 #include "core/TimeSource.h"
 #include "hdlc/DeadlineTimer.h"
 #include "hdlc/HDLCPrimary.h"
+#include "serial/LineTap.h"
 #include "serial/SerialLine.h"
 
 using namespace kvq::core;
@@ -89,6 +90,8 @@ public:
 
     void SendFrameBytes(std::span<const std::uint8_t> frame) override {
         line_.Write(frame);
+        if (LineTap* tap = line_.Tap(); tap && line_.IsOpen.load() != 0)
+            tap->Record(TapKind::Sent, frame, static_cast<std::uint32_t>(line_.BaudRate()));
         // An adapter that echoes reads this frame back before the answer.
         line_.Echo().Sent(frame, CopyKind(frame));
         // No answer is whole before the shortest frame has crossed the wire:
@@ -103,13 +106,31 @@ public:
     // echo filter learnt of it still holds; any other open starts afresh.
     void OpenLine(bool keepEcho = false) {
         if (!keepEcho) line_.Echo().Reset();
-        const OpenOutcome outcome =
-            line_.Open(context_.SelectedPortName(), BaudFor(station_.Mode()));
+        const std::string name = context_.SelectedPortName();
+        const OpenOutcome outcome = line_.Open(name, BaudFor(station_.Mode()));
+        if (LineTap* tap = line_.Tap(); tap && outcome == OpenOutcome::Opened)
+            tap->RecordOpened(name, static_cast<std::uint32_t>(line_.BaudRate()),
+                              line_.LowLatencyGranted());
         // "USB" names no port: the last outcome stands.
         // Told after the line's own flags have their new values, so whoever
         // wakes on it reads the outcome, not the state before.
         if (outcome != OpenOutcome::NotTried)
             context_.SetPortOpened(outcome == OpenOutcome::Opened ? 1 : 0);
+    }
+
+    void CloseLine() {
+        const bool wasOpen = line_.IsOpen.load() != 0;
+        line_.Close();
+        if (LineTap* tap = line_.Tap(); tap && wasOpen) tap->RecordClosed();
+    }
+    // Hands octets just read to the line's tap, with where the echo filter
+    // found the line's own frame read back.
+    void TapReceived(std::chrono::steady_clock::time_point when,
+                     std::span<const std::uint8_t> octets,
+                     std::span<const std::uint16_t> echoEnds) {
+        if (LineTap* tap = line_.Tap())
+            tap->RecordAt(when, TapKind::Received, octets,
+                          static_cast<std::uint32_t>(line_.BaudRate()), echoEnds);
     }
 
     void Run();
@@ -120,7 +141,8 @@ public:
 private:
     void HandleMessage(ThreadMessage& message);
     void DrainInput();
-    void Feed(std::uint8_t octet);
+    // True when the octet ended the line's own frame read back.
+    bool Feed(std::uint8_t octet);
     void Step();
     void TransmitStep();
     void PauseStep(std::uint32_t at);
@@ -158,6 +180,7 @@ private:
     bool partialStalled_ = false;  // the last such wait brought nothing
     std::chrono::steady_clock::time_point partialUntil_{};
     std::array<std::uint8_t, 256> input_{};
+    std::array<std::uint16_t, 256> echoEnds_{};
 };
 
 void PollCycle::Run() {
@@ -244,12 +267,16 @@ void PollCycle::DrainInput() {
     for (;;) {
         const std::size_t got = line_.Read(input_);
         if (got == 0) break;
+        const auto readAt = std::chrono::steady_clock::now();
         if (first) {
             partialStalled_ = false;
             first = false;
         }
-        for (std::size_t i = 0; i < got; ++i)
-            Feed(input_[i]);
+        std::size_t echoes = 0;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (Feed(input_[i])) echoEnds_[echoes++] = static_cast<std::uint16_t>(i);
+        }
+        TapReceived(readAt, std::span(input_).first(got), std::span(echoEnds_).first(echoes));
         // Less than asked for is all there was: no read to learn that again.
         if (got < input_.size()) break;
     }
@@ -259,7 +286,7 @@ void PollCycle::DrainInput() {
     if (partial_) partialUntil_ = std::chrono::steady_clock::now() + RestOfFrame();
 }
 
-void PollCycle::Feed(std::uint8_t octet) {
+bool PollCycle::Feed(std::uint8_t octet) {
     // The echo of our own frame goes through the receiver like any frame (so
     // the wait for its rest is sized as for an answer) but is never handled,
     // and it does not count as the reply's start.
@@ -269,11 +296,13 @@ void PollCycle::Feed(std::uint8_t octet) {
         if (replyWindowArmed_) timer_.Extend(ReplyExtensionMs);
         replyWindowArmed_ = false;
     }
-    if (!station_.AcceptByte(octet) || verdict == EchoVerdict::EchoEnd) return;
+    if (!station_.AcceptByte(octet) || verdict == EchoVerdict::EchoEnd)
+        return verdict == EchoVerdict::EchoEnd;
     if (station_.ProcessFrame() == FrameMeaning::ScanAnswer) ++scanResponses_;
     if (station_.Current()->address != hdlc::BroadcastAddress) station_.CountMissedPoll(false);
     timer_.Set(AfterFrameMs);
     step_ = PollStep::Pause;
+    return false;
 }
 
 std::chrono::microseconds PollCycle::RestOfFrame() const {
@@ -335,7 +364,7 @@ void PollCycle::PauseStep(std::uint32_t at) {
     timer_.SetFrom(at, ModePause(10, 30));
     step_ = PollStep::Transmit;
     if (reopenPending_) {
-        line_.Close();
+        CloseLine();
         failedAttempts_ = 0;
         OpenLine(!newPort_);
         reopenPending_ = false;
@@ -410,6 +439,8 @@ void PollCycle::LetGo() {
         while (!ended && Until(end).count() > 0) {
             line_.Wait(Until(end), true);
             for (std::size_t got; !ended && (got = line_.Read(input_)) > 0;) {
+                const auto readAt = std::chrono::steady_clock::now();
+                std::size_t echoes = 0;
                 if (!extended) {
                     end += ReplyExtensionMs;
                     extended = true;
@@ -418,15 +449,18 @@ void PollCycle::LetGo() {
                 for (std::size_t i = 0; i < got && !ended; ++i) {
                     if (length >= storage.size()) length = 0;
                     const bool echo = line_.Echo().Take(input_[i]) == EchoVerdict::EchoEnd;
+                    if (echo) echoEnds_[echoes++] = static_cast<std::uint16_t>(i);
                     receiver.AcceptByte(input_[i], storage, length);
                     if (inFrame && !receiver.InFrame() && !echo) ended = true;
                     inFrame = receiver.InFrame() && receiver.Count() > 0;
                 }
+                TapReceived(readAt, std::span(input_).first(got),
+                            std::span(echoEnds_).first(echoes));
             }
         }
     }
     line_.Discard();
-    line_.Close();
+    CloseLine();
 }
 
 }  // namespace

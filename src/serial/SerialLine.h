@@ -13,6 +13,8 @@
 
 namespace kvq::serial {
 
+class LineTap;
+
 // Why the last Open failed, so a front end can say it in a sentence.
 enum class OpenFailure : std::uint8_t {
     None,              // the last open succeeded (or none was tried)
@@ -96,6 +98,11 @@ public:
     EchoFilter& Echo() { return echo_; }
     const EchoFilter& Echo() const { return echo_; }
 
+    // A record of what crosses the line, kept by whoever reads and writes it
+    // (the link thread); set before that thread starts, nullptr for none.
+    void SetTap(LineTap* tap) { tap_ = tap; }
+    LineTap* Tap() const { return tap_; }
+
     std::atomic<std::uint8_t> ReceivedSinceAsked{0};
     std::atomic<std::uint8_t> IsOpen{0};
 
@@ -128,6 +135,7 @@ private:
     mutable std::mutex latencyMutex_;
     LowLatency latency_;
     EchoFilter echo_;
+    LineTap* tap_ = nullptr;
 };
 
 // The serial line of this platform (termios, or the Win32 communications calls).

@@ -8,10 +8,11 @@
 namespace kvq::ui {
 
 const char* const KvqUsage =
-    "usage: kvq [--demo] [--screenshot FILE.png [--screenshot-then ACTION]]\n"
+    "usage: kvq [--demo] [--trace FILE] [--screenshot FILE.png [--screenshot-then ACTION]]\n"
     "  --demo             run against a simulated E-VLX400 on COM1, in a fresh demo directory\n"
     "                     (with the working directory's antenna table and firmware file\n"
     "                     vlx400fw.bin when it has them)\n"
+    "  --trace FILE       write every frame sent and received to FILE as it happens\n"
     "  --screenshot FILE  save a picture of the dialog once it shows READY, then end; each\n"
     "                     message box shown is saved beside it as FILE-box1.png, ...\n"
     "  --screenshot-then ACTION\n"
@@ -37,6 +38,12 @@ std::optional<KvqOptions> ParseKvqArguments(const std::vector<std::string>& args
                 return std::nullopt;
             }
             options.screenshotPath = args[++i];
+        } else if (arg == "--trace") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = "--trace needs the name of the file to write";
+                return std::nullopt;
+            }
+            options.tracePath = args[++i];
         } else if (arg == "--screenshot-then") {
             const std::string action = i + 1 < args.size() ? args[++i] : std::string();
             const std::string number = action.rfind("port:", 0) == 0 ? action.substr(5) : "";

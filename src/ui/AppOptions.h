@@ -22,6 +22,8 @@ struct KvqOptions {
     // then close) or "port:N" (choose port N from the menu), so their boxes
     // are saved too.
     std::optional<std::string> screenshotThen;
+    // Every frame on the line goes to this file as it happens.
+    std::optional<std::string> tracePath;
 };
 
 // Parses the arguments after the program name; on failure answers nothing and

@@ -135,6 +135,10 @@ void DialogLogic::SetTilt() {
     RequestTilt(process_, *typed.tenths);
 }
 
+void DialogLogic::SaveLineTrace(const std::string& path) {
+    if (const auto box = ui::SaveLineTrace(process_, path)) boxes_.Show(*box);
+}
+
 void DialogLogic::ChangeAntennaModel() {
     const std::vector<std::string> entries = widgets_.ModelEntries();
     // What the edit field shows is what the user means; a typed name that is

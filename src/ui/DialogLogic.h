@@ -110,6 +110,9 @@ public:
 
     void SetTilt();
     void ChangeAntennaModel();
+    // Communication > Save Line Trace..., once the user has named the file:
+    // writes the frames kept, or says in a box why it could not.
+    void SaveLineTrace(const std::string& path);
     void SelectPort(int n);
     // Close, Esc, the close box (accepted false) and Enter where it is OK
     // (accepted true): the question first, then the workers stopped and joined.

@@ -48,6 +48,11 @@ inline constexpr const char CloseDuringMove[] =
     "unconfirmed. Close anyway?";
 // The box listing what the antenna table reader did not take as written.
 inline constexpr const char TableWarningsCaption[] = "Antenna Table Warnings";
+// Communication > Save Line Trace...: the menu item, its file dialog and its box.
+inline constexpr const char SaveLineTraceItem[] = "Save Line Trace...";
+inline constexpr const char SaveLineTraceCaption[] = "Save Line Trace";
+inline constexpr const char SaveLineTraceFilter[] = "Line traces (*.txt);;All files (*)";
+inline constexpr const char SaveLineTraceFailed[] = "The line trace could not be saved: ";
 // Set Tilt with a typed value the tool cannot send.
 inline constexpr const char TiltEntryCaption[] = "Requested Tilt";
 inline constexpr const char AboutTitle[] = "About Torvin RDQX";

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +21,7 @@
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtControls.h"
+#include "ui/UserCommands.h"
 
 using namespace kvq::serial;
 using namespace kvq::actuator;
@@ -124,6 +127,13 @@ void CKVQDlg::BuildMenu() {
     communicationMenu_ = communication;
     for (int n = 1; n <= MenuPortCount; ++n)
         AddMenuItem(n, logic_.Ports().MenuText(n));
+    // Ports found later go above this.
+    traceSeparator_ = communication->addSeparator();
+    QAction* saveTrace = communication->addAction(ui_text::SaveLineTraceItem);
+    saveTrace->setObjectName(QString("cmd%1").arg(SaveLineTraceMenuId));
+    saveTrace->setProperty("commandId", SaveLineTraceMenuId);
+    connect(saveTrace, &QAction::triggered, this, [this] { OnSaveLineTrace(); });
+    menuCommands_[SaveLineTraceMenuId] = saveTrace;
     QMenu* help = menuBar_->addMenu("Help");
     help->setObjectName("menuHelp");
     QAction* about = help->addAction("About...");
@@ -140,7 +150,8 @@ void CKVQDlg::AddPortMenuItem(int n, const std::string& text) {
 void CKVQDlg::AddMenuItem(int n, const std::string& text) {
     const int id = PortMenuId(n);
     if (menuCommands_.count(id) != 0) return;
-    QAction* item = communicationMenu_->addAction(Text(text));
+    auto* item = new QAction(Text(text), communicationMenu_);
+    communicationMenu_->insertAction(traceSeparator_, item);
     item->setObjectName(QString("cmd%1").arg(id));
     item->setProperty("commandId", id);
     item->setCheckable(true);
@@ -376,6 +387,17 @@ void CKVQDlg::SetRefreshTimer(bool running) {
     } else {
         refreshTimer_.stop();
     }
+}
+
+void CKVQDlg::OnSaveLineTrace() {
+    const QString path = QFileDialog::getSaveFileName(this, ui_text::SaveLineTraceCaption,
+                                                      QDir::home().filePath("kvq-line-trace.txt"),
+                                                      ui_text::SaveLineTraceFilter);
+    if (!path.isEmpty()) SaveLineTraceTo(path.toStdString());
+}
+
+void CKVQDlg::SaveLineTraceTo(const std::string& path) {
+    logic_.SaveLineTrace(path);
 }
 
 void CKVQDlg::ApplyPortMenuItem(int n, bool checked, bool enabled, const std::string& text) {

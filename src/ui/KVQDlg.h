@@ -79,11 +79,15 @@ public:
 
     void InitialiseDialog();
     void RefreshDisplay();
+    // Writes the frames kept to the file; a box says why when it cannot.
+    void SaveLineTraceTo(const std::string& path);
     void OnRefreshTimer(int timerId);
     void OnSetTilt();
     void OnChangeAntennaModel();
     void OnSelectPort(int n);
     void OnAbout();
+    // Communication > Save Line Trace...: asks for the file, then SaveLineTraceTo.
+    void OnSaveLineTrace();
     // Close, Esc and the close box: stops and joins every worker, then ends.
     // While the actuator's work would be cut short it asks first (No is the
     // default) and stays open unless the user says Yes.
@@ -155,6 +159,7 @@ private:
     QListWidget* statusList_ = nullptr;
     QLineEdit* requestedTilt_ = nullptr;
     QMenu* communicationMenu_ = nullptr;
+    QAction* traceSeparator_ = nullptr;
     std::map<int, QAction*> menuCommands_;
 
     std::unique_ptr<QtTiltSlider> sliderControl_;

@@ -1,10 +1,12 @@
 #include "ui/KVQDlgWin32.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include <vector>
 
 #include "app/Process.h"
+#include "ui/DialogTexts.h"
 #include "ui/ResourceIdsWin32.h"
 
 using namespace kvq::app;
@@ -12,6 +14,9 @@ using namespace kvq::app;
 namespace kvq::ui {
 
 namespace {
+
+static_assert(KVQ_IDM_SAVE_LINE_TRACE == SaveLineTraceMenuId && KVQ_IDM_ABOUT == AboutMenuId,
+              "the resource script's menu ids are the logic's");
 
 constexpr UINT ShowBoxMessage = WM_APP + 2;
 
@@ -160,6 +165,8 @@ void CKVQDlgWin32::OnCommand(int id, int code, HWND control) {
         OnChangeAntennaModel();
     } else if (id == KVQ_IDM_ABOUT && control == nullptr) {
         OnAbout();
+    } else if (id == KVQ_IDM_SAVE_LINE_TRACE && control == nullptr) {
+        OnSaveLineTrace();
     } else if (const auto port = menuPorts_.find(id); port != menuPorts_.end() && !control) {
         OnSelectPort(port->second);
     }
@@ -216,6 +223,24 @@ void CKVQDlgWin32::InitialiseDialog() {
 
     logic_.Initialise(slider_.get(), modelList_.get());
     if (watch_ && !ended_) SetTimer(window_, WatchTimerId, watchPeriodMs_, nullptr);
+}
+
+void CKVQDlgWin32::OnSaveLineTrace() {
+    char path[MAX_PATH] = "kvq-line-trace.txt";
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window_;
+    dialog.lpstrFilter = "Line traces (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path;
+    dialog.lpstrTitle = ui_text::SaveLineTraceCaption;
+    dialog.lpstrDefExt = "txt";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (GetSaveFileNameA(&dialog) != FALSE) SaveLineTraceTo(path);
+}
+
+void CKVQDlgWin32::SaveLineTraceTo(const std::string& path) {
+    logic_.SaveLineTrace(path);
 }
 
 void CKVQDlgWin32::OnSetTilt() {
@@ -357,7 +382,10 @@ void CKVQDlgWin32::SetRefreshTimer(bool running) {
 void CKVQDlgWin32::AddPortMenuItem(int n, const std::string& text) {
     const int id = PortMenuId(n);
     if (menuPorts_.count(id) != 0) return;
-    AppendMenuA(communicationMenu_, MF_STRING, static_cast<UINT_PTR>(id), text.c_str());
+    // Ports go above the separator and Save Line Trace... below it.
+    const int separator = GetMenuItemCount(communicationMenu_) - 2;
+    InsertMenuA(communicationMenu_, static_cast<UINT>(separator), MF_BYPOSITION | MF_STRING,
+                static_cast<UINT_PTR>(id), text.c_str());
     menuPorts_[id] = n;
 }
 

@@ -55,6 +55,10 @@ public:
     void OnChangeAntennaModel();
     void OnSelectPort(int n);
     void OnAbout();
+    // Communication > Save Line Trace...: asks for the file, then SaveLineTraceTo.
+    void OnSaveLineTrace();
+    // Writes the frames kept to path, or says in a box why it could not.
+    void SaveLineTraceTo(const std::string& path);
     // Close, Esc and the close box: asks first while the actuator's work would
     // be cut short (No the default), then stops and joins every worker and ends.
     void CloseDialog();

@@ -26,6 +26,8 @@ inline constexpr int MaxPortNumber = 255;
 inline constexpr std::array<int, MenuPortCount + 1> PortMenuIds = {
     0, 32772, 32773, 32774, 32775, 32776, 32777, 32778, 32780};
 inline constexpr int AboutMenuId = 32779;
+// Communication > Save Line Trace..., below the ports.
+inline constexpr int SaveLineTraceMenuId = 32781;
 // The command id of port n's menu item; ports past COM8 get ids of their own.
 constexpr int PortMenuId(int n) {
     return n >= 1 && n <= MenuPortCount ? PortMenuIds[static_cast<std::size_t>(n)] : 33024 + n;

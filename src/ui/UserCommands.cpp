@@ -10,6 +10,13 @@ using namespace kvq::app;
 
 namespace kvq::ui {
 
+std::optional<MessageText> SaveLineTrace(const ProcessObjects& process, const std::string& path) {
+    std::string error;
+    if (process.lineTrace.SaveRecent(path, error)) return std::nullopt;
+    return MessageText{ui_text::SaveLineTraceFailed + error + ".", ui_text::SaveLineTraceCaption,
+                       MessageText::Icon::Exclamation};
+}
+
 bool RequestTilt(ProcessObjects& process, std::int32_t sliderPosition) {
     return RequestSetTilt(process, sliderPosition);
 }

@@ -14,6 +14,11 @@ struct ProcessObjects;
 
 namespace kvq::ui {
 
+// Save Line Trace...: the frames the dialog keeps go to the file; the box
+// that says why when they could not.
+std::optional<MessageText> SaveLineTrace(const app::ProcessObjects& process,
+                                         const std::string& path);
+
 // Set Tilt: the actuator thread is told to move to the slider's position,
 // which it then shows as the requested tilt. False when it could not be told.
 bool RequestTilt(app::ProcessObjects& process, std::int32_t sliderPosition);

@@ -62,6 +62,14 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "%s", NoDisplaySentence);
         return 2;
     }
+    // The dialog keeps the last frames for Save Line Trace...; --trace writes
+    // them all to a file as well.
+    std::string why;
+    if (!process.lineTrace.Start(process.serialPort, "kvq", options->tracePath.value_or(""),
+                                 LineTrace::DialogFrames, why)) {
+        std::fprintf(stderr, "kvq: %s\n", why.c_str());
+        return 2;
+    }
     return app.InitInstance(argc, argv, options->screenshotPath, options->screenshotThen);
 }
 

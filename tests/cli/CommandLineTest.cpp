@@ -59,12 +59,23 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         EXPECT_EQ(options->port.value_or(""), c.port);
         EXPECT_EQ(options->json, c.json);
         EXPECT_EQ(options->firmware, std::nullopt);
+        EXPECT_FALSE(options->traceFile);
     }
     for (const char* command : {"status", "update-firmware"}) {
         std::string error;
         const auto options = ParseCommandLine({"--firmware", "fw/new.bin", command}, error);
         ASSERT_TRUE(options) << error;
         EXPECT_EQ(options->firmware, "fw/new.bin") << command;
+    }
+    // --trace FILE, before or after the command; the last one given counts.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--trace", "line.txt", "status"},
+             {"status", "--trace=line.txt"},
+             {"--trace", "other.txt", "status", "--trace", "line.txt"}}) {
+        std::string error;
+        const auto options = ParseCommandLine(args, error);
+        ASSERT_TRUE(options) << error;
+        EXPECT_EQ(options->traceFile.value_or(""), "line.txt");
     }
 }
 
@@ -96,6 +107,8 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         {{"--", "--json", "status"}, "unexpected argument '--json'"},
         {{"--json"}, "no command"},
         {{"status", "--timeout"}, "--timeout needs a value"},
+        {{"status", "--trace"}, "--trace needs a value"},
+        {{"--trace", "", "status"}, "--trace needs a file name"},
         {{"--timeout", "soon", "status"}, "not 'soon'"},
         {{"status", "extra"}, "unexpected argument"},
         {{"--port"}, "needs a value"},

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "hdlc/TraceDecoder.h"
+#include "hdlc/TraceWriter.h"
+#include "serial/LineTap.h"
+#include "sim/SimTraceNames.h"
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 #include "support/ChildProcess.h"
@@ -106,6 +110,28 @@ void WriteSmallTable(const fs::path& directory, const fs::path& sample) {
     out << "WIDE-2\t-20\t80\t0\t" << config << "\tWIDE\n";
 }
 
+// The frames of a trace file, in its order.
+std::vector<ParsedTraceLine> TraceFrames(const fs::path& path, std::string* all = nullptr) {
+    std::vector<ParsedTraceLine> frames;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        if (all) *all += line + "\n";
+        ParsedTraceLine parsed;
+        if (ParseTraceLine(line, parsed)) frames.push_back(parsed);
+    }
+    return frames;
+}
+
+using FrameFilter = bool (*)(const ParsedTraceLine&);
+std::vector<std::vector<std::uint8_t>> Octets(const std::vector<ParsedTraceLine>& frames,
+                                              FrameFilter wanted) {
+    std::vector<std::vector<std::uint8_t>> octets;
+    for (const auto& frame : frames) {
+        if (wanted(frame)) octets.push_back(frame.line);
+    }
+    return octets;
+}
+
 class Kvqctl : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -125,11 +151,13 @@ protected:
         std::error_code ignored;
         fs::remove_all(directory, ignored);
     }
-    void StartSimulator(const std::string& modelKey, SimOptions options = {}) {
+    void StartSimulator(const std::string& modelKey, SimOptions options = {},
+                        kvq::serial::LineTap* tap = nullptr) {
         settings.modelKey = modelKey;
         settings.tiltSpeed = 50;  // 5 degrees a second keeps the moves short
         application = std::make_shared<Vlx400Application>(settings);
         sim = std::make_unique<SimulatedActuator>(options, application);
+        sim->SetTap(tap);
         ASSERT_TRUE(sim->Start()) << sim->Error();
     }
     std::unique_ptr<ChildProcess> Run(std::vector<std::string> args,
@@ -719,6 +747,76 @@ TEST_F(Kvqctl, TheDemoTriesTheWorkingDirectorysFirmwareFile) {
     ASSERT_EQ(update->Wait(milliseconds(60000)), 0) << update->Out() << update->Err();
     EXPECT_TRUE(Says(update->Out(), "version 01.24 installed")) << update->Out();
     EXPECT_TRUE(Says(update->Out(), "Software version:  01.24")) << update->Out();
+}
+
+// The tool's trace and the actuator's, taken at the two ends of the line, name
+// the same frames in the same order: each frame the tool sent the actuator
+// received, and each answer the tool read the actuator sent. Behind an adapter
+// that echoes, the tool's trace also shows its own frames read back, marked.
+TEST_F(Kvqctl, TheToolsTraceAndTheActuatorsShowTheSameFramesInOrder) {
+    for (const bool echo : {false, true}) {
+        SCOPED_TRACE(echo ? "adapter echo" : "no echo");
+        const fs::path toolTrace = directory / "tool.trace";
+        const fs::path simTrace = directory / "sim.trace";
+        kvq::serial::LineTap tap;
+        TraceWriter writer(tap, false, SimCommandNamer());
+        TraceFileSink file;
+        std::string error;
+        ASSERT_TRUE(file.Open(simTrace.string(), TraceTitle("vlx400-sim"), error)) << error;
+        writer.AddSink(file);
+        writer.Start();
+        SimOptions options;
+        options.adapterEcho = echo;
+        StartSimulator("AP1721-65-18", options, &tap);
+        auto run =
+            Run({"--port", sim->DevicePath(), "--trace", toolTrace.string(), "set-tilt", "3.5"});
+        ASSERT_EQ(run->Wait(milliseconds(40000)), 0) << run->Out() << run->Err();
+        sim->Stop();
+        writer.Stop();
+
+        std::string toolText;
+        std::string simText;
+        const auto tool = TraceFrames(toolTrace, &toolText);
+        const auto actuator = TraceFrames(simTrace, &simText);
+        const auto sent = Octets(tool, [](const ParsedTraceLine& f) { return f.sent; });
+        const auto read = Octets(tool, [](const ParsedTraceLine& f) { return !f.sent && !f.echo; });
+        const auto echoes =
+            Octets(tool, [](const ParsedTraceLine& f) { return !f.sent && f.echo; });
+        const auto received = Octets(actuator, [](const ParsedTraceLine& f) { return !f.sent; });
+        const auto answered = Octets(actuator, [](const ParsedTraceLine& f) { return f.sent; });
+
+        ASSERT_GT(sent.size(), 20u) << toolText;
+        EXPECT_EQ(sent, received) << toolText << simText;
+        // The actuator may have answered the last poll after the tool let go.
+        ASSERT_GE(answered.size(), read.size()) << toolText << simText;
+        EXPECT_LE(answered.size(), read.size() + 1) << toolText << simText;
+        EXPECT_EQ(read, decltype(answered)(answered.begin(), answered.begin() + long(read.size())))
+            << toolText << simText;
+        if (echo) {
+            // Every frame sent came back first, save perhaps the last one.
+            ASSERT_GE(echoes.size() + 1, sent.size()) << toolText;
+            EXPECT_EQ(echoes, decltype(sent)(sent.begin(), sent.begin() + long(echoes.size())));
+        } else {
+            EXPECT_TRUE(echoes.empty()) << toolText;
+        }
+        for (const auto* frames : {&tool, &actuator}) {
+            for (std::size_t i = 1; i < frames->size(); ++i)
+                EXPECT_LE((*frames)[i - 1].ms, (*frames)[i].ms) << "out of time order at " << i;
+            for (const auto& frame : *frames) {
+                EXPECT_EQ(frame.baudRate, 115200u);
+                EXPECT_EQ(frame.meaning.find("bad"), std::string::npos) << frame.meaning;
+            }
+        }
+        // Both ends name the move alike, and the tool says what it opened.
+        const std::string move = "SetTiltRequest tilt 3.5 params 00 01 00 23";
+        EXPECT_NE(toolText.find(" TX 115200 "), std::string::npos);
+        EXPECT_NE(toolText.find(move), std::string::npos) << toolText;
+        EXPECT_NE(simText.find(move), std::string::npos) << simText;
+        EXPECT_NE(toolText.find(" OPEN 115200 " + sim->DevicePath() + " | low latency: "),
+                  std::string::npos)
+            << toolText;
+        sim.reset();
+    }
 }
 
 // The main operations behind an adapter that reads back every octet the tool

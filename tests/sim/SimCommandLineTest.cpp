@@ -33,15 +33,16 @@ TEST(SimCommandLine, DefaultsAreEricssonPacedAndFaultFree) {
     EXPECT_FALSE(options.seed);
     EXPECT_FALSE(options.silent);
     EXPECT_FALSE(result.commandLine->device);
+    EXPECT_FALSE(result.commandLine->trace);
     EXPECT_FALSE(result.commandLine->help);
 }
 
 TEST(SimCommandLine, TakesEveryOptionWithSeparateOrAttachedValues) {
     for (const auto& arguments : std::vector<std::vector<std::string_view>>{
              {"--aisg", "--device", "/dev/ttyUSB1", "--no-pace", "--reply-delay", "250", "--drop",
-              "0.25", "--corrupt", "1", "--seed", "4294967295", "--silent"},
+              "0.25", "--corrupt", "1", "--seed", "4294967295", "--silent", "--trace", "sim.txt"},
              {"--silent", "--seed=4294967295", "--corrupt=1", "--drop=.25", "--reply-delay=250",
-              "--no-pace", "--device=/dev/ttyUSB1", "--aisg"}}) {
+              "--no-pace", "--device=/dev/ttyUSB1", "--aisg", "--trace=sim.txt"}}) {
         const auto result = Parse(arguments);
         ASSERT_TRUE(result.commandLine) << result.error;
         const auto& line = *result.commandLine;
@@ -53,6 +54,7 @@ TEST(SimCommandLine, TakesEveryOptionWithSeparateOrAttachedValues) {
         EXPECT_EQ(line.options.corruptShare, 1.0);
         EXPECT_EQ(line.options.seed, 4294967295u);
         EXPECT_TRUE(line.options.silent);
+        EXPECT_EQ(line.trace, "sim.txt");
     }
     EXPECT_TRUE(Parse({"--help"}).commandLine->help);
 }
@@ -67,6 +69,8 @@ TEST(SimCommandLine, RejectsBadInputWithAOneLineReason) {
         {{"stray"}, "stray"},
         {{"--device"}, "--device"},
         {{"--device="}, "--device"},
+        {{"--trace"}, "--trace"},
+        {{"--trace="}, "--trace"},
         {{"--reply-delay"}, "--reply-delay"},
         {{"--reply-delay", "-5"}, "--reply-delay"},
         {{"--reply-delay", "12ms"}, "--reply-delay"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,9 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
          false,
          "",
          "close-while-moving or port:N"},
+        {{"--trace", "line.txt", "--demo"}, true, true, "", ""},
+        {{"--trace"}, false, false, "", "--trace needs the name of the file"},
+        {{"--trace", ""}, false, false, "", "--trace needs the name of the file"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -73,6 +77,8 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
         }
         EXPECT_EQ(options->demo, c.demo);
         EXPECT_EQ(options->screenshotPath.value_or(""), c.screenshot);
+        const bool traced = std::find(c.args.begin(), c.args.end(), "--trace") != c.args.end();
+        EXPECT_EQ(options->tracePath.value_or(""), traced ? "line.txt" : "");
     }
 }
 

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -659,4 +660,43 @@ TEST_F(DialogAgainstSimulator, ADownloadShowsItsTimeLeftAndAnUpdateNotTakenIsSai
     EXPECT_NE(text.find("version 01.23, not on version 01.24"), std::string::npos) << text;
     Pump(milliseconds(3000));
     EXPECT_EQ(Actuator().restarts, 1u) << "not sent again";
+}
+
+// Communication > Save Line Trace...: below the ports, it writes the frames the
+// dialog kept since it started, with the open they began under; a file that
+// cannot be written is said in a box.
+TEST_F(DialogAgainstSimulator, SaveLineTraceWritesTheFramesKeptSinceTheStart) {
+    std::string error;
+    ASSERT_TRUE(process->lineTrace.Start(process->serialPort, "kvq", "", LineTrace::DialogFrames,
+                                         error))
+        << error;
+    Open();
+    ASSERT_TRUE(WaitUntilReady());
+    QAction* item = dialog->MenuCommand(SaveLineTraceMenuId);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text().toStdString(), "Save Line Trace...");
+    auto* menu = qobject_cast<QWidget*>(item->parent());
+    ASSERT_NE(menu, nullptr);
+    const auto actions = menu->actions();
+    ASSERT_FALSE(actions.isEmpty());
+    EXPECT_EQ(actions.back(), item) << "the item stands below every port";
+    EXPECT_TRUE(item->isEnabled());
+
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("kvq-dialog-trace-" + std::to_string(::getpid()) + ".txt");
+    dialog->SaveLineTraceTo(path.string());
+    std::ifstream file(path);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    EXPECT_EQ(text.rfind("# kvq line trace, started ", 0), 0u) << text;
+    EXPECT_NE(text.find(" OPEN 115200 COM1 | low latency: "), std::string::npos) << text;
+    EXPECT_NE(text.find(" TX 115200 7E 14 93 A4 5B 7E | addr 0x14 SNRM P"), std::string::npos);
+    EXPECT_NE(text.find(" RX 115200 7E 14 73 AA BC 7E | addr 0x14 UA F"), std::string::npos);
+    EXPECT_NE(text.find("IdentityReply"), std::string::npos);
+    EXPECT_EQ(boxes.shown.size(), 1u) << "only the port's box";
+
+    dialog->SaveLineTraceTo("/kvq-no-such-directory/trace.txt");
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown.back().caption, "Save Line Trace");
+    EXPECT_NE(boxes.shown.back().text.find("could not be saved"), std::string::npos);
 }

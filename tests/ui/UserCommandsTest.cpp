@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -149,3 +152,14 @@ TEST_F(UserCommands, ChangeModelSaysSoWhenTheActuatorThreadIsGone) {
 }
 
 }  // namespace
+
+// Save Line Trace... where nothing is kept (the trace was never started) says
+// so in a box instead of writing an empty file.
+TEST_F(UserCommands, SavingALineTraceThatIsNotKeptSaysSo) {
+    const auto path = std::string("/tmp/kvq-untraced-") + std::to_string(::getpid()) + ".txt";
+    const auto box = SaveLineTrace(process, path);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->caption, "Save Line Trace");
+    EXPECT_EQ(box->text, "The line trace could not be saved: no line trace is kept.");
+    EXPECT_FALSE(std::ifstream(path).good());
+}

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -385,6 +386,13 @@ TEST_F(NativeDialog, MenusAndTheAboutBox) {
         EXPECT_EQ((state & MF_GRAYED) == 0, dialog->Ports().Present(n));
     }
     EXPECT_EQ(GetMenuItemID(GetSubMenu(bar, 1), 0), static_cast<UINT>(AboutMenuId));
+    // Below the ports, past a separator: Save Line Trace...
+    const int count = GetMenuItemCount(ports);
+    ASSERT_GE(count, MenuPortCount + 2);
+    EXPECT_TRUE(GetMenuState(ports, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR);
+    EXPECT_EQ(GetMenuItemID(ports, count - 1), static_cast<UINT>(SaveLineTraceMenuId));
+    GetMenuStringA(ports, static_cast<UINT>(count - 1), text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, ui_text::SaveLineTraceItem);
 
     // The menu opens from the keyboard (the menu bar, then Down) and closes with Esc.
     PostMessageA(Window(), WM_SYSCOMMAND, SC_KEYMENU, 0);
@@ -450,6 +458,48 @@ TEST_F(NativeDialog, MenusAndTheAboutBox) {
     const auto before = boxes.Shown().size();
     SendMessageA(Window(), WM_COMMAND, PortMenuId(1), 0);
     EXPECT_EQ(boxes.Shown().size(), before);
+}
+
+TEST_F(NativeDialog, SaveLineTraceAsksForTheFileAndWritesTheFramesKept) {
+    std::string error;
+    ASSERT_TRUE(
+        process->lineTrace.Start(process->serialPort, "kvq", "", LineTrace::DialogFrames, error))
+        << error;
+    RecordingPresenter boxes;
+    Run(boxes);
+    ASSERT_TRUE(WaitUntilReady());
+
+    // The menu item asks for the file; cancelled, nothing is written and no box shows.
+    const auto before = boxes.Shown().size();
+    PostMessageA(Window(), WM_COMMAND, SaveLineTraceMenuId, 0);
+    HWND ask = WaitForWindow(uiThread, ui_text::SaveLineTraceCaption);
+    ASSERT_NE(ask, nullptr) << "no file dialog";
+    PostMessageA(ask, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(ask); }, milliseconds(3000)));
+    EXPECT_EQ(boxes.Shown().size(), before);
+    EXPECT_FALSE(ended.load());
+
+    char directory[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathA(sizeof directory, directory), 0u);
+    const std::string path = std::string(directory) + "kvq-dialog-trace-" +
+                             std::to_string(GetCurrentProcessId()) + ".txt";
+    dialog->SaveLineTraceTo(path);
+    std::ifstream file(path);
+    const std::string trace((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    file.close();
+    DeleteFileA(path.c_str());
+    EXPECT_EQ(trace.rfind("# kvq line trace, started ", 0), 0u) << trace;
+    EXPECT_NE(trace.find(" TX 115200 7E 14 93 A4 5B 7E | addr 0x14 SNRM P"), std::string::npos);
+    EXPECT_NE(trace.find(" RX 115200 7E 14 73 AA BC 7E | addr 0x14 UA F"), std::string::npos);
+    EXPECT_NE(trace.find("IdentityReply"), std::string::npos);
+    EXPECT_EQ(boxes.Shown().size(), before);
+
+    dialog->SaveLineTraceTo(std::string(directory) + "kvq-no-such-directory\\trace.txt");
+    const auto shown = boxes.Shown();
+    ASSERT_EQ(shown.size(), before + 1);
+    EXPECT_EQ(shown.back().caption, ui_text::SaveLineTraceCaption);
+    EXPECT_NE(shown.back().text.find("could not be saved"), std::string::npos) << shown.back().text;
 }
 
 TEST_F(NativeDialog, ClosingDuringAMoveAsksInARealBoxNoKeepsItOpen) {

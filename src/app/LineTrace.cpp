@@ -1,0 +1,41 @@
+#include "app/LineTrace.h"
+
+#include "actuator/TraceNames.h"
+#include "hdlc/TraceDecoder.h"
+
+namespace kvq::app {
+
+LineTrace::~LineTrace() {
+    Stop();
+}
+
+bool LineTrace::Start(serial::SerialLine& line, const std::string& program,
+                      const std::string& filePath, std::size_t recentFrames, std::string& error) {
+    if (writer_) return true;
+    program_ = program;
+    if (!filePath.empty() && !file_.Open(filePath, hdlc::TraceTitle(program), error)) return false;
+    tap_ = std::make_unique<serial::LineTap>();
+    writer_ = std::make_unique<hdlc::TraceWriter>(*tap_, true, actuator::CommandNamer());
+    if (!filePath.empty()) writer_->AddSink(file_);
+    if (recentFrames > 0) {
+        recent_ = std::make_unique<hdlc::RecentTrace>(recentFrames);
+        writer_->AddSink(*recent_);
+    }
+    line.SetTap(tap_.get());
+    writer_->Start();
+    return true;
+}
+
+void LineTrace::Stop() {
+    if (writer_) writer_->Stop();
+}
+
+bool LineTrace::SaveRecent(const std::string& path, std::string& error) const {
+    if (!recent_) {
+        error = "no line trace is kept";
+        return false;
+    }
+    return recent_->Save(path, hdlc::TraceTitle(program_), error);
+}
+
+}  // namespace kvq::app

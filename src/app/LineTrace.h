@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "hdlc/TraceWriter.h"
+#include "serial/LineTap.h"
+#include "serial/SerialLine.h"
+
+namespace kvq::app {
+
+// The trace of one run's line: the tap the link thread records into, the
+// writer thread that names the frames, and where the lines go (a file named
+// on the command line, the dialog's last frames kept for a save).
+class LineTrace {
+public:
+    // The dialog keeps this many frames for "Save Line Trace...".
+    static constexpr std::size_t DialogFrames = 10000;
+
+    LineTrace() = default;
+    ~LineTrace();
+    LineTrace(const LineTrace&) = delete;
+    LineTrace& operator=(const LineTrace&) = delete;
+
+    // Before the link thread starts. filePath empty: no file; recentFrames 0:
+    // none kept. False, with error saying why, when the file cannot be made
+    // (nothing is traced then).
+    bool Start(serial::SerialLine& line, const std::string& program, const std::string& filePath,
+               std::size_t recentFrames, std::string& error);
+    // After the link thread has ended: writes what is left and ends the writer.
+    void Stop();
+    bool Started() const { return writer_ != nullptr; }
+
+    // The frames kept, written to a file; false with error saying why (also
+    // when none are kept).
+    bool SaveRecent(const std::string& path, std::string& error) const;
+
+private:
+    std::string program_;
+    std::unique_ptr<serial::LineTap> tap_;
+    hdlc::TraceFileSink file_;
+    std::unique_ptr<hdlc::RecentTrace> recent_;
+    std::unique_ptr<hdlc::TraceWriter> writer_;
+};
+
+}  // namespace kvq::app
