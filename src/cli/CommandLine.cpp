@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "cli/FirmwareUpdate.h"
+#include "serial/PortNames.h"
 
 namespace kvq::cli {
 
@@ -50,7 +51,8 @@ constexpr CommandSpec Commands[] = {
      "nothing sent; an unusable file: exit 2 before the port is opened"},
     {"ports", Command::Ports, nullptr,
      "list the serial ports found (COM name, device, adapter and its serial\n"
-     "number); needs no actuator"},
+     "number, and the name that finds the adapter after a replug); needs\n"
+     "no actuator"},
     {"models", Command::Models, nullptr,
      "list the antenna table's models (key, display name, tilt range);\n"
      "needs no actuator"},
@@ -127,9 +129,11 @@ struct Parser {
         app.set_help_flag("-h,--help", "print this help and exit");
         app.add_flag("--version", version, "print the version and exit");
         app.add_option("--port", port,
-                       "the serial port: COMn (any number) or a device path;\n"
+                       "the serial port: COMn (any number), a device path (a\n"
+                       "/dev/serial/by-id/ name finds the adapter again after a\n"
+                       "replug) or a USB adapter by its ids and serial number;\n"
                        "default: the first port present")
-            ->type_name("COMn|/dev/PATH")
+            ->type_name("COMn|/dev/PATH|usb:VID:PID[:SERIAL]")
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_option("--timeout", timeout,
                        "give up after this many seconds (exit 3); default: status 60,\n"
@@ -286,6 +290,13 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         if (parser.port.empty()) {
             error = "--port needs a port name such as COM1 or /dev/ttyUSB0";
             return std::nullopt;
+        }
+        if (serial::IsUsbPortSpec(parser.port)) {
+            std::string why;
+            if (!serial::ParseUsbPortSpec(parser.port, why)) {
+                error = "--port " + why;
+                return std::nullopt;
+            }
         }
         options.port = parser.port;
     }

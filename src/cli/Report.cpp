@@ -147,7 +147,9 @@ JsonValue PortsJson(const std::vector<SerialPortInfo>& ports) {
                         {"device", JsonText(port.devicePath)},
                         {"adapter", JsonText(PortAdapter(port))},
                         {"adapterSerialNumber", JsonText(port.serialNumber)},
-                        {"vidPid", JsonText(port.vidPid)}});
+                        {"vidPid", JsonText(port.vidPid)},
+                        {"stableName", JsonText(port.stableName)},
+                        {"identity", JsonText(AdapterIdentity(port))}});
     }
     return list;
 }
@@ -162,6 +164,9 @@ std::string PortsReport(const std::vector<SerialPortInfo>& ports) {
         if (!port.vidPid.empty()) report << " [" << port.vidPid << "]";
         if (!port.serialNumber.empty()) report << "  serial " << port.serialNumber;
         report << "\n";
+        // The name to give --port so the same adapter is found after a replug.
+        if (const std::string identity = AdapterIdentity(port); !identity.empty())
+            report << "      " << identity << "\n";
     }
     return report.str();
 }

@@ -129,10 +129,12 @@ public:
         const auto wake = wake_;
         onStatus_ = process.SystemContext.StatusChanges().AddListener([wake] { wake->Notify(); });
         onRecord_ = device_.Changes().AddListener([wake] { wake->Notify(); });
+        onPort_ = process.SystemContext.PortChanges().AddListener([wake] { wake->Notify(); });
         seen_ = wake_->Count();
     }
     ~Session() {
         process_.SystemContext.StatusChanges().RemoveListener(onStatus_);
+        process_.SystemContext.PortChanges().RemoveListener(onPort_);
         device_.Changes().RemoveListener(onRecord_);
     }
     Session(const Session&) = delete;
@@ -185,7 +187,26 @@ private:
         return signal_.load() == 0 && !TimedOut();
     }
 
+    // The adapter pulled out and put back, said once each way.
+    void ShowPortLoss() {
+        const bool lost = process_.SystemContext.PortLost.load() != 0;
+        if (lost == portLost_) return;
+        portLost_ = lost;
+        progress_.EndLine();
+        const std::string port = DescribePortInUse(portName_);
+        if (lost) {
+            std::fprintf(stderr,
+                         "kvqctl: the adapter on %s is gone (unplugged?); the port is closed and "
+                         "will be opened again when the adapter is back\n",
+                         port.c_str());
+        } else {
+            std::fprintf(stderr, "kvqctl: the adapter is back; %s is open again\n", port.c_str());
+        }
+        std::fflush(stderr);
+    }
+
     void ShowStatus() {
+        ShowPortLoss();
         std::string line1, line2;
         if (process_.SystemContext.TakeStatusLines(line1, line2)) ShowLines({line1, line2});
         const DeviceSnapshot device = device_.Snapshot();
@@ -338,7 +359,8 @@ private:
     int Finish(int code, bool report = true) {
         const DeviceSnapshot device = device_.Snapshot();
         const StatusLines lines =
-            CTestEngine::LinesFor(device, process_.serialPort.IsOpen.load() != 0);
+            CTestEngine::LinesFor(device, process_.serialPort.IsOpen.load() != 0,
+                                  process_.SystemContext.PortLost.load() != 0);
         if (code == ExitDone || code == ExitProblem) ShowLines(lines);
         progress_.EndLine();
         if (code == ExitDone && !device.problemText.empty()) code = ExitProblem;
@@ -377,6 +399,8 @@ private:
     std::shared_ptr<ChangeSignal> wake_ = std::make_shared<ChangeSignal>();
     ChangeSignal::ListenerId onStatus_ = 0;
     ChangeSignal::ListenerId onRecord_ = 0;
+    ChangeSignal::ListenerId onPort_ = 0;
+    bool portLost_ = false;
     std::uint64_t seen_ = 0;
     std::string shown1_, shown2_;
     JsonValue lastObject_;

@@ -97,4 +97,8 @@ void CMainDataStore::SetPortOpened(std::int32_t opened) {
     portChanges_.Notify();
 }
 
+void CMainDataStore::SetPortLost(std::int32_t lost) {
+    if (PortLost.exchange(lost) != lost) portChanges_.Notify();
+}
+
 }  // namespace kvq::core

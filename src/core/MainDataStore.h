@@ -58,7 +58,12 @@ public:
     // Records the outcome of an open and tells those waiting on port changes.
     // Call it after the port's own open flag has its new value.
     void SetPortOpened(std::int32_t opened);
-    // Counts changes of the port's open state (SetPortOpened); the status
+    // 1 while the device of the open port has gone away (an adapter pulled
+    // out) and the link waits for it to come back; 0 otherwise.
+    std::atomic<std::int32_t> PortLost{0};
+    // Records the loss or the return and tells those waiting on port changes.
+    void SetPortLost(std::int32_t lost);
+    // Counts changes of the port's open state (SetPortOpened, SetPortLost); the status
     // engine waits on it.
     ChangeSignal& PortChanges() { return portChanges_; }
 

@@ -31,6 +31,8 @@ constexpr std::uint32_t ReplyWindowMs = 120;
 // A step held with its timer run out (a scan target met) is looked at again this often.
 constexpr std::uint32_t HeldStepMs = 5;
 constexpr std::int32_t FallbackAttempts = 2;
+// A port whose device went away is tried again this often, not on every turn.
+constexpr std::uint32_t LostPortRetryMs = 500;
 
 // The shortest frame after its opening flag: address, control, two FCS octets.
 constexpr std::uint32_t ShortestFrame = 4;
@@ -116,6 +118,11 @@ public:
         // wakes on it reads the outcome, not the state before.
         if (outcome != OpenOutcome::NotTried)
             context_.SetPortOpened(outcome == OpenOutcome::Opened ? 1 : 0);
+        if (outcome == OpenOutcome::Opened && lost_) {
+            lost_ = false;
+            context_.SetPortLost(0);
+        }
+        if (lost_) retryAt_ = TickCount() + LostPortRetryMs;
     }
 
     void CloseLine() {
@@ -140,6 +147,9 @@ public:
 
 private:
     void HandleMessage(ThreadMessage& message);
+    // Closes a port whose device went away, and opens it again when the
+    // device is back, trying no more often than LostPortRetryMs.
+    void WatchForLoss();
     void DrainInput();
     // True when the octet ended the line's own frame read back.
     bool Feed(std::uint8_t octet);
@@ -175,6 +185,8 @@ private:
     bool replyWindowArmed_ = false;
     bool reopenPending_ = false;
     bool newPort_ = false;  // the pending reopen is for a port chosen anew
+    bool lost_ = false;     // the port's device went away; retried at retryAt_
+    std::uint32_t retryAt_ = 0;
     // A frame half in: read the rest when it should all be there, not octet by octet.
     bool partial_ = false;
     bool partialStalled_ = false;  // the last such wait brought nothing
@@ -196,12 +208,26 @@ void PollCycle::Run() {
             HandleMessage(message);
         if (context_.StopRequested()) break;
         DrainInput();
+        WatchForLoss();
         if (timer_.Expired()) {
             station_.SelectNextSecondary();
             Step();
         }
         WaitForSomething();
     }
+}
+
+void PollCycle::WatchForLoss() {
+    if (lost_) {
+        if (static_cast<std::int32_t>(TickCount() - retryAt_) >= 0) OpenLine();
+        return;
+    }
+    if (line_.IsOpen.load() == 0 || !line_.Vanished()) return;
+    CloseLine();
+    lost_ = true;
+    context_.SetPortOpened(0);
+    context_.SetPortLost(1);
+    retryAt_ = TickCount() + LostPortRetryMs;
 }
 
 void PollCycle::WaitForSomething() {
@@ -364,9 +390,13 @@ void PollCycle::PauseStep(std::uint32_t at) {
     timer_.SetFrom(at, ModePause(10, 30));
     step_ = PollStep::Transmit;
     if (reopenPending_) {
-        CloseLine();
         failedAttempts_ = 0;
-        OpenLine(!newPort_);
+        // While the device is away, the retries open it at the new mode's
+        // rate; only a port the front end chose is tried at once.
+        if (!lost_ || newPort_) {
+            CloseLine();
+            OpenLine(!newPort_);
+        }
         reopenPending_ = false;
         newPort_ = false;
     }

@@ -2,6 +2,7 @@
 // platform's ports, or the ones KVQ_SERIAL_PORTS names instead.
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -54,12 +55,46 @@ std::string DescribePort(const SerialPortInfo& port) {
     return text;
 }
 
-std::vector<SerialPortInfo> ListSerialPorts(const fs::path& sysfsRoot) {
+std::string DescribeAdapter(const SerialPortInfo& port) {
+    std::string text = port.manufacturer;
+    if (!port.product.empty()) text += (text.empty() ? "" : " ") + port.product;
+    std::string bracket = port.serialNumber;
+    if (!port.vidPid.empty()) bracket += (bracket.empty() ? "" : ", ") + port.vidPid;
+    if (!bracket.empty()) text += (text.empty() ? "(" : " (") + bracket + ")";
+    return text;
+}
+
+std::string AdapterIdentity(const SerialPortInfo& port) {
+    if (!port.stableName.empty()) return port.stableName;
+    if (port.vidPid.empty()) return {};
+    std::string identity = "usb:" + port.vidPid;
+    if (!port.serialNumber.empty()) identity += ":" + port.serialNumber;
+    return identity;
+}
+
+bool MatchesUsbPortSpec(const UsbPortSpec& spec, const SerialPortInfo& port) {
+    std::string vidPid = port.vidPid;
+    std::transform(vidPid.begin(), vidPid.end(), vidPid.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (vidPid != spec.vendor + ":" + spec.product) return false;
+    return spec.serial.empty() || spec.serial == port.serialNumber;
+}
+
+std::optional<std::string> DeviceForUsbPortSpec(const UsbPortSpec& spec,
+                                                const std::vector<SerialPortInfo>& ports) {
+    for (const auto& port : ports) {
+        if (MatchesUsbPortSpec(spec, port)) return port.devicePath;
+    }
+    return std::nullopt;
+}
+
+std::vector<SerialPortInfo> ListSerialPorts(const fs::path& sysfsRoot,
+                                            const fs::path& byIdDirectory) {
     const auto variable = PortMapText();
-    if (!variable) return DiscoverSerialPorts(sysfsRoot);
+    if (!variable) return DiscoverSerialPorts(sysfsRoot, byIdDirectory);
 
     // Named by hand: still worth saying what adapter a /dev/ttyUSBn path is.
-    const auto discovered = DiscoverSerialPorts(sysfsRoot);
+    const auto discovered = DiscoverSerialPorts(sysfsRoot, byIdDirectory);
     std::vector<SerialPortInfo> ports;
     for (const auto& entry : ParsePortMap(*variable)) {
         SerialPortInfo info;
@@ -86,6 +121,12 @@ PortMap BuildPortMap() {
 std::optional<std::string> DevicePathForPortName(const std::string& name) {
     if (!name.empty() && name.front() == '/') {
         return name;
+    }
+    if (IsUsbPortSpec(name)) {
+        std::string error;
+        const auto spec = ParseUsbPortSpec(name, error);
+        if (!spec) return std::nullopt;
+        return DeviceForUsbPortSpec(*spec, ListSerialPorts());
     }
     if (!IsComName(name)) {
         return std::nullopt;

@@ -109,6 +109,24 @@ void FillUsbDetails(SerialPortInfo& info, const fs::path& device, const fs::path
     }
 }
 
+// The link in the by-id directory that points at the tty (the kernel's udev
+// rules make them relative, "../../ttyUSB0"); empty when there is none.
+std::string StableNameOf(const fs::path& byIdDirectory, const std::string& kernelName) {
+    std::error_code error;
+    std::string found;
+    for (fs::directory_iterator it(byIdDirectory, error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code linkError;
+        const fs::path target = fs::read_symlink(it->path(), linkError);
+        if (linkError || target.filename() != kernelName) continue;
+        // Of several links to one tty, the first by name, so the answer does
+        // not depend on the directory's order.
+        const std::string name = it->path().string();
+        if (found.empty() || name < found) found = name;
+    }
+    return found;
+}
+
 // Compares texts with runs of digits taken as numbers, so "usb1/1-2" comes
 // before "usb1/1-10".
 bool NaturalLess(std::string_view a, std::string_view b) {
@@ -147,7 +165,8 @@ struct Found {
 
 }  // namespace
 
-std::vector<SerialPortInfo> DiscoverSerialPorts(const fs::path& sysfsRoot) {
+std::vector<SerialPortInfo> DiscoverSerialPorts(const fs::path& sysfsRoot,
+                                                const fs::path& byIdDirectory) {
     std::vector<Found> found;
     std::error_code error;
     const fs::path classTty = sysfsRoot / "class" / "tty";
@@ -168,7 +187,10 @@ std::vector<SerialPortInfo> DiscoverSerialPorts(const fs::path& sysfsRoot) {
         SerialPortInfo info;
         info.devicePath = "/dev/" + kernelName;
         info.sysfsPath = device.string();
-        if (name->kind == PortKind::Adapter) FillUsbDetails(info, device, sysfsRoot);
+        if (name->kind == PortKind::Adapter) {
+            FillUsbDetails(info, device, sysfsRoot);
+            info.stableName = StableNameOf(byIdDirectory, kernelName);
+        }
         found.push_back({*name, kernelName, std::move(info)});
     }
 

@@ -39,7 +39,11 @@ private:
 
 }  // namespace
 
-std::vector<SerialPortInfo> DiscoverSerialPorts(const std::filesystem::path&) {
+// What Windows knows of a USB adapter (its hardware id and serial number in
+// the device's registry key) is not looked up yet: the ports carry their
+// registry names only.
+std::vector<SerialPortInfo> DiscoverSerialPorts(const std::filesystem::path&,
+                                                const std::filesystem::path&) {
     std::vector<SerialPortInfo> ports;
     const RegistryKey key("HARDWARE\\DEVICEMAP\\SERIALCOMM");
     if (key.Handle() == nullptr) return ports;  // no key: no ports

@@ -79,6 +79,10 @@ public:
     virtual std::size_t Read(std::span<std::uint8_t> into) = 0;
     // Cuts a Wait short, now or the next one; from any thread.
     virtual void Wake() = 0;
+    // Whether the open device has gone away (an adapter pulled out, the far
+    // end of a pseudo-terminal closed): nothing more will come through it,
+    // and only closing and opening it again can help.
+    virtual bool Vanished() const { return false; }
 
     std::int32_t BaudRate() const { return baudRate_.load(); }
     OpenFailure LastOpenFailure() const { return lastFailure_.load(); }

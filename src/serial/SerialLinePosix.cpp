@@ -85,6 +85,11 @@ int SetAttributes(int fd, const termios& settings) {
     return 0;
 }
 
+// What read and write answer once the device behind the descriptor is gone.
+bool IsGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 void Drain(int fd) {
     std::uint8_t sink[64];
     while (::read(fd, sink, sizeof sink) > 0) {
@@ -259,6 +264,7 @@ void SerialLinePosix::Write(std::span<const std::uint8_t> frame) {
             continue;
         }
         if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            if (written < 0 && IsGone(errno)) platform_->hungUp = true;
             return;  // the line is gone; the link notices the missing answer
         }
         // The driver is full: wait for room rather than cut the frame short.
@@ -320,9 +326,14 @@ std::size_t SerialLinePosix::Read(std::span<std::uint8_t> into) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
+        if (got < 0 && IsGone(errno)) platform_->hungUp = true;
         // Empty, or the device went away: the link notices the missing answer.
         return 0;
     }
+}
+
+bool SerialLinePosix::Vanished() const {
+    return platform_->fd >= 0 && platform_->hungUp;
 }
 
 void SerialLinePosix::Wake() {

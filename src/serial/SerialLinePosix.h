@@ -27,6 +27,7 @@ public:
     LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override;
     std::size_t Read(std::span<std::uint8_t> into) override;
     void Wake() override;
+    bool Vanished() const override;
 
 private:
     struct Platform;  // the open device, the settings found at open, the wake-up

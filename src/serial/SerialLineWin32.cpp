@@ -488,6 +488,10 @@ std::size_t SerialLineWin32::Read(std::span<std::uint8_t> into) {
     return count;
 }
 
+bool SerialLineWin32::Vanished() const {
+    return platform_->Open() && platform_->gone;
+}
+
 void SerialLineWin32::Wake() {
     if (platform_->wakeEvent != nullptr) ::SetEvent(platform_->wakeEvent);
 }

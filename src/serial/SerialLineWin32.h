@@ -29,6 +29,7 @@ public:
     LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override;
     std::size_t Read(std::span<std::uint8_t> into) override;
     void Wake() override;
+    bool Vanished() const override;
 
 private:
     struct Platform;  // the open port, its settings found at open, the pending I/O

@@ -81,17 +81,19 @@ std::optional<std::uint32_t> CTestEngine::Update() {
     const DeviceSnapshot device = device_.Snapshot();
     if (NoDevice(device) || Over(device)) device_.ForgetSerialNumber();
     const bool portOpen = portIsOpen_ && portIsOpen_();
-    const StatusLines lines = LinesFor(device, portOpen);
+    const StatusLines lines = LinesFor(device, portOpen, context_.PortLost.load() != 0);
     if (lines != written_) {
         context_.SetStatusLines(lines.first, lines.second);
         written_ = lines;
     }
-    if (NoDevice(device)) return PortRecheckMs;
+    if (NoDevice(device) || context_.PortLost.load() != 0) return PortRecheckMs;
     return device_.MsUntilReplyOverdue();
 }
 
-StatusLines CTestEngine::LinesFor(const DeviceSnapshot& device, bool portIsOpen) {
+StatusLines CTestEngine::LinesFor(const DeviceSnapshot& device, bool portIsOpen, bool portLost) {
     using enum ActuatorState;
+    // Whatever the record says, nothing reaches the actuator now.
+    if (portLost) return {"ADAPTER REMOVED?", "PLUG IT IN AGAIN"};
     if (NoDevice(device)) {
         return {portIsOpen ? "LOOKING FOR DEVICE" : "SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"};
     }

@@ -53,7 +53,9 @@ public:
     std::optional<std::uint32_t> Update();
 
     // The two lines for a record, first matching row first.
-    static StatusLines LinesFor(const actuator::DeviceSnapshot& device, bool portIsOpen);
+    // portLost: the port's device went away and the link waits for it.
+    static StatusLines LinesFor(const actuator::DeviceSnapshot& device, bool portIsOpen,
+                                bool portLost = false);
 
 private:
     core::CMainDataStore& context_;

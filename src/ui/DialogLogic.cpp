@@ -29,6 +29,10 @@ DialogLogic::DialogLogic(ProcessObjects& process, MessagePresenter& boxes, Dialo
                         : PortListSource([] { return serial::ListSerialPorts(); })) {
     for (int id : BoundFields)
         boundText_[id] = std::string();
+    if (const auto file = UserAdapterMemoryFile()) {
+        adapterMemory_ = std::make_unique<AdapterMemoryFile>(*file);
+        ports_.SetMemory(adapterMemory_.get());
+    }
 }
 
 DialogLogic::~DialogLogic() = default;

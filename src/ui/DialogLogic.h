@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -141,6 +142,9 @@ private:
     // The texts the refresh writes, by the id of their field; they reach the
     // fields only through Bind.
     std::map<int, std::string> boundText_;
+    // The adapter chosen last, in the user's configuration directory;
+    // declared before the selection that points to it.
+    std::unique_ptr<AdapterMemory> adapterMemory_;
     PortSelection ports_;
     StatusListLines statusLines_;
     CloseGate closeGate_;

@@ -44,7 +44,28 @@ void PortSelection::InitialisePortMenu() {
     }
 }
 
+int PortWithAdapter(const PortSelection& ports, const std::string& remembered) {
+    if (remembered.empty()) return 0;
+    std::optional<UsbPortSpec> spec;
+    if (IsUsbPortSpec(remembered)) {
+        std::string ignored;
+        spec = ParseUsbPortSpec(remembered, ignored);
+    }
+    for (int n = 1; n <= MaxPortNumber; ++n) {
+        if (!ports.Present(n)) continue;
+        if (ports.AdapterIdentityOf(n) == remembered) return n;
+        if (spec && ports.MatchesAdapter(n, *spec)) return n;
+    }
+    return 0;
+}
+
 std::string PortSelection::ChooseInitialPort() {
+    if (memory_) {
+        if (const int n = PortWithAdapter(*this, memory_->Recall()); n != 0) {
+            currentPort_ = n;
+            return PortNameOf(n);
+        }
+    }
     for (int n = 1; n <= MaxPortNumber; ++n) {
         if (Present(n)) {
             currentPort_ = n;
@@ -89,6 +110,11 @@ std::optional<MessageText> PortSelection::ChangePort(int n, CMainDataStore& cont
     // Not posted (no link thread yet): the link opens the new name when it starts.
     if (context.PortOpened.load() == 1) {
         currentPort_ = n;
+        if (memory_) {
+            const std::string identity = AdapterIdentityOf(n);
+            // Nothing to forget when nothing is kept: no file for it.
+            if (!identity.empty() || !memory_->Recall().empty()) memory_->Remember(identity);
+        }
         return MessageText{WithNumber(ui_text::PortChangedText, n), ui_text::PortSuccessCaption,
                            MessageText::Icon::Information, {}};
     }
@@ -100,11 +126,26 @@ std::string PortSelection::MenuText(int n) const {
     std::string text = "Com " + std::to_string(n);
     if (InMenu(n)) {
         if (const auto& port = details_[static_cast<std::size_t>(n)]) {
-            const std::string device = DescribePort(*port);
-            if (!device.empty()) text += "  (" + device + ")";
+            if (const std::string adapter = DescribeAdapter(*port); !adapter.empty()) {
+                text += "  " + adapter;
+            } else if (!port->devicePath.empty()) {
+                text += "  (" + port->devicePath + ")";
+            }
         }
     }
     return text;
+}
+
+std::string PortSelection::AdapterIdentityOf(int n) const {
+    if (!InMenu(n)) return {};
+    const auto& port = details_[static_cast<std::size_t>(n)];
+    return port ? AdapterIdentity(*port) : std::string();
+}
+
+bool PortSelection::MatchesAdapter(int n, const UsbPortSpec& spec) const {
+    if (!InMenu(n)) return false;
+    const auto& port = details_[static_cast<std::size_t>(n)];
+    return port && MatchesUsbPortSpec(spec, *port);
 }
 
 }  // namespace kvq::ui

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "ui/MessageText.h"
-#include "serial/PortDiscovery.h"
 #include "core/ThreadMessages.h"
+#include "serial/PortDiscovery.h"
+#include "ui/AdapterMemory.h"
+#include "ui/MessageText.h"
 
 namespace kvq::core {
 class CMainDataStore;
@@ -55,7 +56,12 @@ public:
     int EnumerateSerialPorts(const std::vector<serial::SerialPortInfo>& ports);
     // Greys the menu, then enables the ports that are present.
     void InitialisePortMenu();
-    // The lowest present port becomes the port in use; with none, COM1.
+    // Where the adapter the user chooses is remembered; none: nowhere. The
+    // memory must outlive the selection.
+    void SetMemory(AdapterMemory* memory) { memory_ = memory; }
+    // The port with the remembered adapter becomes the port in use when it
+    // is present, whatever its number now; otherwise the lowest present
+    // port; with none, COM1.
     std::string ChooseInitialPort();
     // 1..255: checks that port only; 0 or -1: unchecks and greys all; other: unchecks all.
     void MarkPortMenu(int n);
@@ -64,7 +70,9 @@ public:
 
     // Switches the link to port n: nothing when n is the port in use; else the
     // new name is published, the link thread told to reopen, and the outcome
-    // awaited for at most `allowance`. Answers the box to show.
+    // awaited for at most `allowance`. A port that opened is remembered by
+    // its adapter (one without a known adapter forgets the last). Answers
+    // the box to show.
     std::optional<MessageText> ChangePort(
         int n, core::CMainDataStore& context, core::ThreadId linkThread,
         std::chrono::milliseconds allowance = std::chrono::milliseconds(1000));
@@ -74,8 +82,13 @@ public:
         return InMenu(n) && portPresent_[static_cast<std::size_t>(n)] == n;
     }
     const MenuItem& Item(int n) const { return menu_.at(static_cast<std::size_t>(n)); }
-    // The menu text of port n: "Com 1", with the device behind it when known.
+    // The menu text of port n: "Com 1", with the adapter behind it when
+    // known, else its device: "Com 3  FTDI FT232R USB UART (A10K4TQS, 0403:6001)".
     std::string MenuText(int n) const;
+    // What names port n's adapter across replugs; empty when not known.
+    std::string AdapterIdentityOf(int n) const;
+    // Whether port n's adapter is the one a USB spec names.
+    bool MatchesAdapter(int n, const serial::UsbPortSpec& spec) const;
 
 private:
     static bool InMenu(int n) { return n >= 1 && n <= MaxPortNumber; }
@@ -85,6 +98,12 @@ private:
     std::vector<std::optional<serial::SerialPortInfo>> details_ =
         std::vector<std::optional<serial::SerialPortInfo>>(MaxPortNumber + 1);
     int currentPort_ = 0;
+    AdapterMemory* memory_ = nullptr;
 };
+
+// Which of the present ports carries the remembered adapter: the one whose
+// identity is the remembered text, or, for a remembered USB spec, the first
+// whose adapter matches it. Zero when none does (or nothing is remembered).
+int PortWithAdapter(const PortSelection& ports, const std::string& remembered);
 
 }  // namespace kvq::ui

@@ -47,6 +47,18 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         {{"--", "status"}, Command::Status, 0, "", "", false},
         {{"--json", "--", "set-tilt", "-1.5"}, Command::SetTilt, -15, "", "", true},
         {{"ports"}, Command::Ports, 0, "", "", false},
+        {{"--port", "usb:0403:6001:A1B2C3", "status"},
+         Command::Status,
+         0,
+         "",
+         "usb:0403:6001:A1B2C3",
+         false},
+        {{"--port", "/dev/serial/by-id/usb-FTDI_X-if00-port0", "status"},
+         Command::Status,
+         0,
+         "",
+         "/dev/serial/by-id/usb-FTDI_X-if00-port0",
+         false},
         {{"--json", "models"}, Command::Models, 0, "", "", true},
     };
     for (const auto& c : cases) {
@@ -119,6 +131,9 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         {{"--firmware", "", "update-firmware"}, "--firmware"},
         {{"update-firmware", "--firmware"}, "needs a value"},
         {{"update-firmware", "now"}, "unexpected argument"},
+        {{"--port", "usb:0403", "status"}, "product id must be four hexadecimal digits"},
+        {{"--port", "usb:403:6001", "status"}, "vendor id"},
+        {{"--port", "USB:0403:6001:", "status"}, "serial number"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -159,7 +174,7 @@ TEST(KvqctlCommandLine, TheUsageNamesEveryCommandOptionExitCodeAndDefault) {
                              "update-firmware",
                              "ports",
                              "models",
-                             "--port COMn|/dev/PATH",
+                             "--port COMn|/dev/PATH|usb:VID:PID[:SERIAL]",
                              "--timeout SECONDS",
                              "--firmware FILE",
                              "--json",

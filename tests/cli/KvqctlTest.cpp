@@ -23,6 +23,8 @@
 #include "sim/SimulatedActuator.h"
 #include "sim/Vlx400Application.h"
 #include "support/ChildProcess.h"
+#include "support/PseudoTerminal.h"
+#include "support/WaitUntil.h"
 
 using namespace kvq::hdlc;
 using namespace kvq::sim;
@@ -292,6 +294,8 @@ TEST_F(Kvqctl, RefusesWhatItCannotDoWithoutSendingIt) {
         {{"change-model", "No Such Model"}, 2, "no model named"},
         {{"set-tilt", "6.55"}, 2, "one decimal"},
         {{"frobnicate"}, 2, "unknown command"},
+        // The last --port counts: a malformed USB spec is refused before any open.
+        {{"set-tilt", "5", "--port", "usb:0403"}, 2, "product id must be four hexadecimal digits"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--port", sim->DevicePath()};
@@ -434,9 +438,13 @@ TEST_F(Kvqctl, ChoosesTheFirstPresentPortAndTakesPortsPastCom8) {
 }
 
 TEST_F(Kvqctl, APortThatCannotBeOpenedIsSaidInOneSentence) {
-    auto run = Run({"--port", "/dev/kvq-no-such-port", "status"});
-    EXPECT_EQ(run->Wait(milliseconds(5000)), 4);
-    EXPECT_NE(run->Err().find("does not exist"), std::string::npos) << run->Err();
+    // A path to nothing, and a USB adapter that is not plugged in.
+    for (const char* port : {"/dev/kvq-no-such-port", "usb:0403:f00d:KVQ-NONE"}) {
+        auto run = Run({"--port", port, "status"});
+        EXPECT_EQ(run->Wait(milliseconds(5000)), 4) << port;
+        EXPECT_NE(run->Err().find("does not exist"), std::string::npos) << run->Err();
+        EXPECT_NE(run->Err().find(port), std::string::npos) << run->Err();
+    }
 }
 
 // A time-out says what was tried and what to check, the same sentence on the
@@ -456,6 +464,48 @@ TEST_F(Kvqctl, ASilentActuatorTimesOutWithWhatToCheck) {
          std::vector<std::string>{"timed out after 2 s", "COM4 (" + sim->DevicePath(),
                                   "115200 baud", "adapter", "power", "wiring"})
         EXPECT_NE(error.find(part), std::string::npos) << part << " in: " << error;
+}
+
+// The adapter pulled out while kvqctl runs and plugged in again, where it
+// gets another tty behind the same stable name (a link standing in for the
+// one in /dev/serial/by-id): kvqctl says so, and carries on to READY on the
+// new device without a restart.
+TEST_F(Kvqctl, FindsTheAdapterAgainBehindItsStableNameAfterAReplug) {
+    StartSimulator("AP1721-65-18");
+    const fs::path stable = directory / "usb-FTDI_USB-RS485_A1B2C3-if00-port0";
+    fs::create_symlink(sim->DevicePath(), stable);
+    auto run = Run({"--port", stable.string(), "--timeout", "60", "monitor"});
+    const auto readyAfter = [&](const std::string& mark) {
+        const std::string out = run->Out();
+        const auto at = mark.empty() ? 0 : out.find(mark);
+        return at != std::string::npos && out.find("READY", at) != std::string::npos;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return readyAfter(""); }, milliseconds(20000)))
+        << run->Out() << run->Err();
+
+    const std::string before = sim->DevicePath();
+    sim->Stop();
+    fs::remove(stable);  // as the system takes the link away with the device
+    ASSERT_TRUE(WaitUntil([&] { return run->Err().find("is gone") != std::string::npos; },
+                          milliseconds(5000)))
+        << run->Out() << run->Err();
+    // The port is closed, so the old tty's number is free: taken here, the
+    // simulator comes back under another.
+    PseudoTerminal placeholder;
+    // A while unplugged: kvqctl stays, trying the stable name again now and then.
+    std::this_thread::sleep_for(milliseconds(1500));
+    EXPECT_EQ(run->Err().find("the adapter is back;"), std::string::npos) << run->Err();
+    EXPECT_EQ(run->Wait(milliseconds(0)), std::nullopt) << "kvqctl ended: " << run->Err();
+    ASSERT_TRUE(sim->Start()) << sim->Error();
+    ASSERT_NE(sim->DevicePath(), before);
+    fs::create_symlink(sim->DevicePath(), stable);
+
+    EXPECT_TRUE(WaitUntil([&] { return readyAfter("ADAPTER REMOVED?"); }, milliseconds(20000)))
+        << run->Out() << run->Err();
+    EXPECT_NE(run->Err().find("the adapter is back;"), std::string::npos) << run->Err();
+    EXPECT_EQ(run->Wait(milliseconds(0)), std::nullopt) << "kvqctl ended: " << run->Err();
+    run->Signal(SIGTERM);
+    EXPECT_EQ(run->Wait(milliseconds(4000)), 128 + SIGTERM);
 }
 
 TEST_F(Kvqctl, StopsCleanlyOnASignal) {

@@ -2,6 +2,7 @@
 
 #include "actuator/VLX400E.h"
 #include "cli/Report.h"
+#include "serial/PortDiscovery.h"
 
 using namespace kvq::actuator;
 using namespace kvq::cli;
@@ -56,4 +57,38 @@ TEST(KvqctlJson, ReadyAndProgressComeFromTheRecord) {
         EXPECT_EQ(json["ready"], c.ready);
         EXPECT_EQ(json["progress"], c.shownProgress);
     }
+}
+
+// Each port with its adapter, and under an adapter the name that finds it
+// again after a replug: the stable link when there is one, else its USB identity.
+TEST(KvqctlPorts, ListEachAdapterWithTheNameThatFindsItAgain) {
+    kvq::serial::SerialPortInfo builtIn;
+    builtIn.data = "COM1";
+    builtIn.devicePath = "/dev/ttyS0";
+    kvq::serial::SerialPortInfo ftdi;
+    ftdi.data = "COM2";
+    ftdi.devicePath = "/dev/ttyUSB0";
+    ftdi.manufacturer = "FTDI";
+    ftdi.product = "USB-RS485";
+    ftdi.serialNumber = "A1B2C3";
+    ftdi.vidPid = "0403:6001";
+    ftdi.stableName = "/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0";
+    kvq::serial::SerialPortInfo unlinked;
+    unlinked.data = "COM3";
+    unlinked.devicePath = "/dev/ttyUSB1";
+    unlinked.vidPid = "1a86:7523";
+    const std::vector ports = {builtIn, ftdi, unlinked};
+    EXPECT_EQ(PortsReport(ports),
+              "COM1  /dev/ttyS0\n"
+              "COM2  /dev/ttyUSB0  FTDI USB-RS485 [0403:6001]  serial A1B2C3\n"
+              "      /dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0\n"
+              "COM3  /dev/ttyUSB1 [1a86:7523]\n"
+              "      usb:1a86:7523\n");
+    const auto json = PortsJson(ports);
+    ASSERT_EQ(json.size(), 3u);
+    EXPECT_EQ(json[0]["identity"], "");
+    EXPECT_EQ(json[1]["stableName"], ftdi.stableName);
+    EXPECT_EQ(json[1]["identity"], ftdi.stableName);
+    EXPECT_EQ(json[2]["stableName"], "");
+    EXPECT_EQ(json[2]["identity"], "usb:1a86:7523");
 }

@@ -4,9 +4,11 @@
 // modes, a line that loses frames, and a quiet end.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
@@ -76,6 +78,42 @@ public:
     std::vector<Received> received;
 };
 
+// The system's port, counting the opens the link asks of it.
+class CountingLine final : public SerialLine {
+public:
+    OpenOutcome Open(const std::string& name, std::int32_t baudRate) override {
+        ++opens;
+        const OpenOutcome outcome = inner_.Open(name, baudRate);
+        if (outcome == OpenOutcome::Opened) {
+            NoteOpened(inner_.BaudRate());
+        } else if (outcome == OpenOutcome::Failed) {
+            NoteFailed(inner_.LastOpenFailure(), inner_.LastOpenError());
+        }
+        return outcome;
+    }
+    void Close() override {
+        inner_.Close();
+        IsOpen = 0;
+    }
+    void Discard() override { inner_.Discard(); }
+    void Write(std::span<const std::uint8_t> frame) override { inner_.Write(frame); }
+    LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override {
+        return inner_.Wait(timeout, watchInput);
+    }
+    std::size_t Read(std::span<std::uint8_t> into) override {
+        const std::size_t got = inner_.Read(into);
+        if (got > 0) ReceivedSinceAsked = 1;
+        return got;
+    }
+    void Wake() override { inner_.Wake(); }
+    bool Vanished() const override { return inner_.Vanished(); }
+
+    std::atomic<int> opens{0};
+
+private:
+    SerialLinePosix inner_;
+};
+
 class LinkThreadTest : public ::testing::Test {
 protected:
     // The tool's end of the in-memory line, with the simulator on the far end.
@@ -115,6 +153,8 @@ protected:
 
     InMemoryLine line;
     SerialLinePosix serialPort;
+    // Outlives the link thread, which the tear-down stops.
+    CountingLine countingPort;
     CMainDataStore context;
     CLinkThread link;
     DeviceQueue device;
@@ -421,4 +461,46 @@ TEST(LinkThreadQuietEnd, NothingComesBackOnceTheToolHasLetGoOfTheLine) {
         EXPECT_TRUE(after.empty()) << "run " << run << ": " << after.size()
                                    << " octets reached the far end after the tool let go";
     }
+}
+
+
+// The device behind the port goes away (the simulator's pseudo-terminal, as an
+// adapter pulled out) and comes back under another name behind the same link:
+// the port is closed, tried again twice a second and no more, and the link
+// comes up again on the new device.
+TEST_F(LinkThreadTest, APortWhoseDeviceWentAwayIsOpenedAgainWhenItIsBack) {
+    const std::filesystem::path stable =
+        std::filesystem::temp_directory_path() / ("kvq-stable-" + std::to_string(::getpid()));
+    std::filesystem::remove(stable);
+    SimulatedActuator sim;
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    std::filesystem::create_symlink(sim.DevicePath(), stable);
+    CountingLine& port = countingPort;
+    StartLink(stable.string(), port);
+    ASSERT_TRUE(device.WaitFor(MsgLinkUp, 1, milliseconds(5000)));
+    EXPECT_EQ(context.PortLost.load(), 0);
+
+    const std::string before = sim.DevicePath();
+    sim.Stop();
+    std::filesystem::remove(stable);  // as the system takes the link away with the device
+    ASSERT_TRUE(WaitUntil([&] { return context.PortLost.load() == 1; }, milliseconds(2000)));
+    // The port is closed, so the old number is free: taken here, the device
+    // comes back under another.
+    PseudoTerminal placeholder;
+    EXPECT_EQ(context.PortOpened.load(), 0);
+    EXPECT_EQ(port.IsOpen.load(), 0) << "closed, not left hanging";
+    const int opensWhenLost = port.opens.load();
+    std::this_thread::sleep_for(milliseconds(2000));
+    const int retries = port.opens.load() - opensWhenLost;
+    EXPECT_GE(retries, 2) << "tried again while away";
+    EXPECT_LE(retries, 5) << "no more than twice a second";
+    EXPECT_EQ(context.PortLost.load(), 1);
+
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    ASSERT_NE(sim.DevicePath(), before);
+    std::filesystem::create_symlink(sim.DevicePath(), stable);
+    EXPECT_TRUE(WaitUntil([&] { return context.PortLost.load() == 0; }, milliseconds(2000)));
+    EXPECT_EQ(context.PortOpened.load(), 1);
+    EXPECT_TRUE(device.WaitFor(MsgLinkUp, 2, milliseconds(5000))) << "up again on the new device";
+    std::filesystem::remove(stable);
 }

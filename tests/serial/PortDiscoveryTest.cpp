@@ -29,12 +29,19 @@ public:
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temp directory");
         root_ = pattern;
         fs::create_directories(root_ / "class" / "tty");
+        fs::create_directories(ById());
     }
     ~FakeSysfs() {
         std::error_code ignored;
         fs::remove_all(root_, ignored);
     }
     const fs::path& Root() const { return root_; }
+    // Stands in for /dev/serial/by-id.
+    fs::path ById() const { return root_ / "by-id"; }
+    // A stable link as udev makes it: relative, to the tty in /dev.
+    void AddStableLink(const std::string& name, const std::string& tty) {
+        fs::create_symlink(fs::path("../../") / tty, ById() / name);
+    }
 
     // A tty under `parent` (a device directory relative to devices/); with a
     // device link unless `virtualTty`.
@@ -135,6 +142,81 @@ TEST_F(PortDiscovery, ListsRealPortsInAStableOrderInTheRegistryShape) {
     EXPECT_EQ(ports[6].manufacturer, "FTDI");
     EXPECT_EQ(ports[6].serialNumber, "A10K4TQS");
     EXPECT_NE(ports[6].sysfsPath.find("1-10:1.0/ttyUSB0"), std::string::npos) << ports[6].sysfsPath;
+}
+
+// What tells one adapter from another: the stable link udev keeps for it, and
+// the USB identity. Only adapters get them; a link to another tty is ignored.
+TEST_F(PortDiscovery, NamesEachAdapterByWhatStaysTheSameAcrossReplugs) {
+    const std::string ftdi = "usb-FTDI_FT232R_USB_UART_A10K4TQS-if00-port0";
+    sysfs.AddStableLink(ftdi, "ttyUSB0");
+    sysfs.AddStableLink("usb-Arduino_Uno-if00", "ttyACM0");
+    sysfs.AddStableLink("zz-later-alias", "ttyUSB0");  // a second link: the first by name wins
+    sysfs.AddStableLink("pci-serial-ttyS0", "ttyS0");  // not an adapter: not asked
+    sysfs.AddStableLink("usb-gone-if00", "ttyUSB9");   // no such port
+    struct Expected {
+        const char* devicePath;
+        std::string stableName;
+        std::string identity;
+        const char* adapter;
+    } expected[] = {
+        {"/dev/ttyS0", "", "", ""},
+        {"/dev/ttyS3", "", "", ""},
+        {"/dev/ttyS10", "", "", ""},
+        {"/dev/ttyAMA0", "", "", ""},
+        {"/dev/ttyUSB1", "", "usb:1a86:7523", "(1a86:7523)"},
+        {"/dev/ttyACM0", (sysfs.ById() / "usb-Arduino_Uno-if00").string(),
+         (sysfs.ById() / "usb-Arduino_Uno-if00").string(), "Arduino (2341:0043)"},
+        {"/dev/ttyUSB0", (sysfs.ById() / ftdi).string(), (sysfs.ById() / ftdi).string(),
+         "FTDI FT232R USB UART (A10K4TQS, 0403:6001)"},
+    };
+    const auto ports = DiscoverSerialPorts(sysfs.Root(), sysfs.ById());
+    ASSERT_EQ(ports.size(), std::size(expected));
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        SCOPED_TRACE(expected[i].devicePath);
+        EXPECT_EQ(ports[i].devicePath, expected[i].devicePath);
+        EXPECT_EQ(ports[i].stableName, expected[i].stableName);
+        EXPECT_EQ(AdapterIdentity(ports[i]), expected[i].identity);
+        EXPECT_EQ(DescribeAdapter(ports[i]), expected[i].adapter);
+    }
+    // Without a stable link, the serial number makes the identity.
+    SerialPortInfo unlinked = ports[6];
+    unlinked.stableName.clear();
+    EXPECT_EQ(AdapterIdentity(unlinked), "usb:0403:6001:A10K4TQS");
+    EXPECT_TRUE(DiscoverSerialPorts(sysfs.Root(), "/nonexistent/by-id")[6].stableName.empty());
+}
+
+// A USB spec finds its adapter on whatever tty it has now, and each spec
+// names exactly the adapters it should.
+TEST_F(PortDiscovery, AUsbSpecFindsItsAdapterWhereverItIsPlugged) {
+    const auto ports = DiscoverSerialPorts(sysfs.Root(), sysfs.ById());
+    struct Case {
+        const char* spec;
+        std::optional<std::string> device;
+    } cases[] = {
+        {"usb:0403:6001", "/dev/ttyUSB0"},        {"usb:0403:6001:A10K4TQS", "/dev/ttyUSB0"},
+        {"USB:0403:6001", "/dev/ttyUSB0"},         // prefix in any case
+        {"usb:1A86:7523", "/dev/ttyUSB1"},         // hex in any case
+        {"usb:0403:6001:a10k4tqs", std::nullopt},  // the serial number is exact
+        {"usb:0403:6001:OTHER", std::nullopt},    {"usb:2341:0043", "/dev/ttyACM0"},
+        {"usb:2341:0043:X", std::nullopt},  // no serial number known: a named one cannot match
+        {"usb:0403:6015", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.spec);
+        std::string error;
+        const auto spec = ParseUsbPortSpec(c.spec, error);
+        ASSERT_TRUE(spec) << error;
+        EXPECT_EQ(DeviceForUsbPortSpec(*spec, ports), c.device);
+    }
+
+    // Plugged in again, the FTDI adapter is ttyUSB2 at another place on the bus.
+    FakeSysfs replugged;
+    replugged.AddUsbIdentity("usb2/2-1", "0403", "6001", "FTDI", "FT232R USB UART", "A10K4TQS");
+    replugged.AddTty("usb2/2-1/2-1:1.0/ttyUSB2", "ttyUSB2");
+    std::string error;
+    EXPECT_EQ(DeviceForUsbPortSpec(*ParseUsbPortSpec("usb:0403:6001:A10K4TQS", error),
+                                   DiscoverSerialPorts(replugged.Root(), replugged.ById())),
+              "/dev/ttyUSB2");
 }
 
 TEST_F(PortDiscovery, TheVariableReplacesDiscoveryCompletely) {

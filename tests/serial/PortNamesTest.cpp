@@ -81,4 +81,51 @@ TEST(PortMapTest, KeepsOnlyWellFormedEntriesInOrder) {
     EXPECT_EQ(map[1].devicePath, "/dev/ttyUSB1");
 }
 
+// A USB spec is read whole or refused with a reason: the ids are four
+// hexadecimal digits, a serial number given is not empty.
+TEST(UsbPortSpecTest, ReadsWellFormedSpecsAndSaysWhatIsWrongWithOthers) {
+    struct Case {
+        const char* text;
+        std::optional<UsbPortSpec> spec;
+        const char* says;  // part of the error for a refused spec
+    } cases[] = {
+        {"usb:0403:6001", UsbPortSpec{"0403", "6001", ""}, ""},
+        {"usb:0403:6001:A10K4TQS", UsbPortSpec{"0403", "6001", "A10K4TQS"}, ""},
+        {"Usb:1A86:7523", UsbPortSpec{"1a86", "7523", ""}, ""},
+        {"usb:0403:6001:with:colons", UsbPortSpec{"0403", "6001", "with:colons"}, ""},
+        {"usb:", std::nullopt, "vendor id"},
+        {"usb:0403", std::nullopt, "product id"},
+        {"usb:0403:", std::nullopt, "product id"},
+        {"usb:403:6001", std::nullopt, "vendor id"},
+        {"usb:04030:6001", std::nullopt, "vendor id"},
+        {"usb:0x03:6001", std::nullopt, "vendor id"},
+        {"usb:0403:60g1", std::nullopt, "product id"},
+        {"usb:0403:6001:", std::nullopt, "serial number"},
+        {"ubs:0403:6001", std::nullopt, "not a USB adapter"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string error;
+        const auto spec = ParseUsbPortSpec(c.text, error);
+        ASSERT_EQ(spec.has_value(), c.spec.has_value()) << error;
+        if (spec) {
+            EXPECT_EQ(spec->vendor, c.spec->vendor);
+            EXPECT_EQ(spec->product, c.spec->product);
+            EXPECT_EQ(spec->serial, c.spec->serial);
+            EXPECT_TRUE(error.empty()) << error;
+        } else {
+            EXPECT_NE(error.find(c.says), std::string::npos) << error;
+            EXPECT_NE(error.find("usb:VID:PID"), std::string::npos) << error;
+        }
+    }
+}
+
+// A spec that is malformed or matches no adapter names no device, whatever
+// the port map holds.
+TEST(UsbPortSpecTest, NamesNoDeviceWithoutAMatchingAdapter) {
+    ScopedPortMap map(std::string("COM1=/tmp/vtty"));
+    EXPECT_EQ(DevicePathForPortName("usb:0403:6001"), std::nullopt);
+    EXPECT_EQ(DevicePathForPortName("usb:nonsense"), std::nullopt);
+}
+
 }  // namespace

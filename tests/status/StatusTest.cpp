@@ -130,6 +130,28 @@ TEST_F(Engine, UpdatesWriteChangedLinesAndNameTheNextWake) {
     EXPECT_EQ(Shown(), (Lines{"LOOKING FOR DEVICE", "TORVIN E-VLX400 ?"}));
 }
 
+// The adapter pulled out: said in words whatever the record still holds, and
+// looked at again while it lasts; once it is back, the usual lines.
+TEST_F(Engine, AnAdapterPulledOutIsSaidUntilItIsBack) {
+    const Lines removed{"ADAPTER REMOVED?", "PLUG IT IN AGAIN"};
+    for (const ActuatorState state : {ScanSerial, Searching, Updating, Failed}) {
+        EXPECT_EQ(CTestEngine::LinesFor(Record(state, 0, true, ""), false, true), removed)
+            << "state " << static_cast<int>(state);
+    }
+    device.SetState(ScanSerial);
+    portOpen = true;
+    engine.Update();
+    context.SetPortLost(1);
+    portOpen = false;
+    EXPECT_EQ(engine.Update(), 500u) << "looked at again while the adapter is away";
+    EXPECT_EQ(Shown(), removed);
+    context.SetPortLost(0);
+    portOpen = true;
+    device.SetState(Searching);
+    engine.Update();
+    EXPECT_EQ(Shown(), (Lines{"LOOKING FOR DEVICE", "TORVIN E-VLX400 ?"}));
+}
+
 TEST(Watchdog, FailsOnlyWatchedStatesAndOnlyAfterTheDeadline) {
     ManualClock clock{500};
     ScopedClock scoped{clock};

@@ -165,16 +165,28 @@ TEST(PortMenu, NamesAndTexts) {
     EXPECT_EQ(PortNameOf(255), "COM255");
     EXPECT_EQ(PortNameOf(256), "");
 
+    // An adapter is shown as the user knows it, a port without one by its device.
     PortSelection ports;
     SerialPortInfo usb = Entry("/dev/ttyUSB0 Serial", "COM2");
     usb.devicePath = "/dev/ttyUSB0";
     usb.product = "FT232R USB UART";
+    SerialPortInfo full = Entry("/dev/ttyUSB1 Serial", "COM4");
+    full.devicePath = "/dev/ttyUSB1";
+    full.manufacturer = "FTDI";
+    full.product = "USB-RS485";
+    full.serialNumber = "A1B2C3";
+    full.vidPid = "0403:6001";
+    SerialPortInfo bare = Entry("/dev/ttyUSB2 Serial", "COM5");
+    bare.devicePath = "/dev/ttyUSB2";
+    bare.vidPid = "1a86:7523";
     SerialPortInfo builtIn = Entry("\\Device\\Serial0", "COM1");
     builtIn.devicePath = "/dev/ttyS0";
-    ports.EnumerateSerialPorts({builtIn, usb});
+    ports.EnumerateSerialPorts({builtIn, usb, full, bare});
     EXPECT_EQ(ports.MenuText(1), "Com 1  (/dev/ttyS0)");
-    EXPECT_EQ(ports.MenuText(2), "Com 2  (/dev/ttyUSB0, FT232R USB UART)");
+    EXPECT_EQ(ports.MenuText(2), "Com 2  FT232R USB UART");
     EXPECT_EQ(ports.MenuText(3), "Com 3");
+    EXPECT_EQ(ports.MenuText(4), "Com 4  FTDI USB-RS485 (A1B2C3, 0403:6001)");
+    EXPECT_EQ(ports.MenuText(5), "Com 5  (1a86:7523)");
     EXPECT_EQ(PortMenuIds[8], 32780) << "32779 is Help > About...";
 }
 
@@ -213,6 +225,82 @@ private:
     std::atomic<int> reopens_{0};
     std::thread thread_;
 };
+
+// A memory held in the test, counting what is written to it.
+class MemoryForTest final : public AdapterMemory {
+public:
+    explicit MemoryForTest(std::string kept = {}) : kept_(std::move(kept)) {}
+    std::string Recall() override { return kept_; }
+    bool Remember(const std::string& identity) override {
+        kept_ = identity;
+        ++writes_;
+        return true;
+    }
+    const std::string& Kept() const { return kept_; }
+    int Writes() const { return writes_; }
+
+private:
+    std::string kept_;
+    int writes_ = 0;
+};
+
+// Three adapters and a built-in port, numbered as they happen to be plugged
+// in today.
+std::vector<SerialPortInfo> PluggedToday() {
+    auto adapter = [](const char* com, const char* device, const char* vidPid, const char* serial,
+                      const char* stable) {
+        SerialPortInfo port = Entry(std::string(device) + " Serial", com);
+        port.devicePath = device;
+        port.vidPid = vidPid;
+        port.serialNumber = serial;
+        port.stableName = stable;
+        return port;
+    };
+    SerialPortInfo builtIn = Entry("\\Device\\Serial0", "COM1");
+    builtIn.devicePath = "/dev/ttyS0";
+    return {builtIn, adapter("COM2", "/dev/ttyUSB0", "1a86:7523", "", ""),
+            adapter("COM3", "/dev/ttyUSB1", "0403:6001", "A1B2C3",
+                    "/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0"),
+            adapter("COM4", "/dev/ttyUSB2", "0403:6001", "Z9Y8X7", "")};
+}
+
+// The dialog starts on the adapter chosen last, wherever it is plugged in
+// now; without it, on the lowest present port as always.
+TEST(RememberedAdapter, TheInitialPortIsTheRememberedAdapterWhenPresent) {
+    struct Case {
+        const char* remembered;
+        const char* initial;
+    } cases[] = {
+        {"/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0", "COM3"},
+        {"usb:0403:6001:Z9Y8X7", "COM4"},
+        {"usb:1a86:7523", "COM2"},
+        {"usb:0403:6001", "COM3"},         // a spec without serial number: the first that matches
+        {"USB:0403:6001:z9y8x7", "COM1"},  // serial numbers are exact
+        {"/dev/serial/by-id/usb-FTDI_other-if00-port0", "COM1"},  // not plugged in
+        {"usb:0403", "COM1"},                                     // not a spec
+        {"COM4", "COM1"},                                         // a number is no identity
+        {"", "COM1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.remembered);
+        MemoryForTest memory(c.remembered);
+        PortSelection ports;
+        ports.SetMemory(&memory);
+        ports.EnumerateSerialPorts(PluggedToday());
+        EXPECT_EQ(ports.ChooseInitialPort(), c.initial);
+        EXPECT_EQ(memory.Writes(), 0) << "starting is no choice of the user's";
+    }
+    // The built-in port is gone today: the remembered adapter still wins over
+    // the lowest port.
+    auto noBuiltIn = PluggedToday();
+    noBuiltIn.erase(noBuiltIn.begin());
+    MemoryForTest memory("usb:0403:6001:Z9Y8X7");
+    PortSelection ports;
+    ports.SetMemory(&memory);
+    ports.EnumerateSerialPorts(noBuiltIn);
+    EXPECT_EQ(ports.ChooseInitialPort(), "COM4");
+    EXPECT_EQ(ports.CurrentPort(), 4);
+}
 
 class PortChange : public ::testing::Test {
 protected:
@@ -270,6 +358,43 @@ TEST_F(PortChange, BeforeTheLinkThreadExistsTheNameWaitsForIt) {
     EXPECT_EQ(box->caption, "Serial Port Problem");
     EXPECT_EQ(ports.CurrentPort(), 1);
     EXPECT_EQ(context.SelectedPortName(), "COM3");
+}
+
+// The port the user switches to is remembered by its adapter once it opens;
+// one that does not open is not, and a port without an adapter forgets.
+TEST(RememberedAdapter, AChoiceThatOpensIsRememberedByItsAdapter) {
+    CMainDataStore context;
+    MemoryForTest memory;
+    PortSelection ports;
+    ports.SetMemory(&memory);
+    ports.EnumerateSerialPorts(PluggedToday());
+    ports.InitialisePortMenu();
+    context.SetSelectedPortName(ports.ChooseInitialPort());
+    context.PortOpened.store(1);
+    FakeLinkThread link(context, "COM3", milliseconds(20));
+    {
+        FakeLinkThread failing(context, "none", milliseconds(20));
+        ports.ChangePort(4, context, failing.Id());
+        EXPECT_EQ(memory.Writes(), 0) << "COM4 did not open";
+    }
+    ports.ChangePort(3, context, link.Id());
+    EXPECT_EQ(memory.Kept(), "/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2C3-if00-port0");
+
+    FakeLinkThread opensAll(context, "COM1", milliseconds(20));
+    ports.ChangePort(1, context, opensAll.Id());
+    EXPECT_EQ(memory.Kept(), "") << "the built-in port has no adapter to remember";
+    EXPECT_EQ(memory.Writes(), 2);
+
+    // Nothing kept and nothing to keep: not even an empty file is written.
+    MemoryForTest empty;
+    PortSelection builtIns;
+    builtIns.SetMemory(&empty);
+    builtIns.EnumerateSerialPorts(
+        {Entry("\\Device\\Serial0", "COM1"), Entry("\\Device\\Serial1", "COM5")});
+    context.SetSelectedPortName(builtIns.ChooseInitialPort());
+    FakeLinkThread com5(context, "COM5", milliseconds(20));
+    EXPECT_EQ(builtIns.ChangePort(5, context, com5.Id())->caption, "Serial Port Success");
+    EXPECT_EQ(empty.Writes(), 0);
 }
 
 }  // namespace
