@@ -288,9 +288,10 @@ private:
         FUZZ_REQUIRE(r.step >= 0 && r.step <= 15);
         FUZZ_REQUIRE(r.setupPending == 0 || r.setupPending == 1);
         FUZZ_REQUIRE(r.failCode == FailCode::None || r.failCode == FailCode::NoReply ||
-                     r.failCode == FailCode::Identity || r.failCode == FailCode::Download);
+                     r.failCode == FailCode::Identity || r.failCode == FailCode::Download ||
+                     r.failCode == FailCode::UpdateNotTaken);
         // A download ends with its state; the thread lets go of the file after every message.
-        FUZZ_REQUIRE(!device_->FirmwareFileOpen() || r.state == ActuatorState::Updating);
+        FUZZ_REQUIRE(!device_->FirmwareImageHeld() || r.state == ActuatorState::Updating);
         FUZZ_REQUIRE(r.minTilt <= r.maxTilt);
         FUZZ_REQUIRE(std::isfinite(r.progress) && r.progress >= 0.0);
         // Ready means the check is complete with its tilt back.

@@ -150,11 +150,12 @@ expect_json change-model '"statusLine1":"READY"' '"antennaModel":"Panel90-1695-2
   head -c 3 /dev/zero
   head -c 1000 /dev/zero | tr '\0' '\125'
 } >"$dir/vlx400fw.bin"
-if tr -d '\r' <"$work/outside.err" | grep -q update-firmware; then
-  kvqctl firmware --port COM6 --json update-firmware
-else
-  kvqctl firmware --port COM6 --json status
-fi
+# Only update-firmware writes the software; status names both versions.
+kvqctl firmware-status --port COM6 --json status
+expect_rc firmware-status 0
+expect_json firmware-status '"softwareVersion":"01.23"' '"firmwareFileVersion":"02.00"'
+expect_err firmware-status "kvqctl update-firmware"
+kvqctl firmware --port COM6 --json update-firmware
 rm -f "$dir/vlx400fw.bin"
 expect_rc firmware 0
 expect_json firmware '"statusLine1":"READY"' '"serialNumber":"WIN0000043"' '"softwareVersion":"02.00"'

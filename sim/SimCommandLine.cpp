@@ -70,6 +70,7 @@ const char* SimUsage() {
            "                  [--serial TEXT] [--version TEXT] [--model KEY] [--aux TEXT]\n"
            "                  [--tilt DEGREES] [--tilt-speed DEG_PER_S] [--tilt-range MIN,MAX]\n"
            "                  [--tilt-reply done|accepted] [--restart-silence MS]\n"
+           "                  [--keep-version]\n"
            "                  [--refuse NAME]... [--restart-on NAME[:N]] [--echo]\n"
            "\n"
            "Simulates the E-VLX400 actuator behind its RS-485 adapter. Prints the device\n"
@@ -105,6 +106,9 @@ const char* SimUsage() {
            "                     (default) or as soon as it is accepted\n"
            "  --restart-silence MS\n"
            "                     how long a restart keeps it silent (default 3000)\n"
+           "  --keep-version     take a firmware download whole, but come back from the\n"
+           "                     restart on the old version (a loader that refuses the\n"
+           "                     image)\n"
            "  --refuse NAME      refuse this command; may be repeated. Names: open, poll,\n"
            "                     identity, version, prepare1, prepare2, prepare3,\n"
            "                     set-tilt, get-tilt, preread1, preread2, read-page,\n"
@@ -155,8 +159,11 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
             result.options.pace = false;
         } else if (name == "--silent" && flag()) {
             result.options.silent = true;
+        } else if (name == "--keep-version" && flag()) {
+            result.actuator.keepVersionOnRestart = true;
+            setsActuator();
         } else if (name == "--aisg" || name == "--no-pace" || name == "--silent" ||
-                   name == "--help") {
+                   name == "--help" || name == "--keep-version") {
             return fail("option " + shown + " takes no value");
         } else if (name == "--device") {
             const auto text = value();

@@ -299,6 +299,11 @@ void Vlx400Application::SetRestartSilence(std::chrono::milliseconds silent) {
     settings_.restartSilence = std::max(silent, std::chrono::milliseconds{0});
 }
 
+void Vlx400Application::SetKeepVersionOnRestart(bool keep) {
+    std::lock_guard lock(mutex_);
+    settings_.keepVersionOnRestart = keep;
+}
+
 void Vlx400Application::Refuse(Vlx400Command command, bool refuse) {
     std::lock_guard lock(mutex_);
     if (refuse) {
@@ -341,7 +346,7 @@ void Vlx400Application::Reboot(SimLinkControl& link, std::chrono::milliseconds s
     tilt_.Place(tilt_.At(now_()));
     setTiltReplyWaiting_ = false;
     imageReceiving_.reset();
-    if (imagePendingInstall_ && lastImage_) {
+    if (imagePendingInstall_ && lastImage_ && !settings_.keepVersionOnRestart) {
         if (const auto version = ImageVersion(*lastImage_)) settings_.softwareVersion = *version;
     }
     imagePendingInstall_ = false;

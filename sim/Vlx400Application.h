@@ -84,6 +84,9 @@ struct Vlx400Settings {
     std::int16_t maxTarget = std::numeric_limits<std::int16_t>::max();
     SetTiltReply setTiltReply = SetTiltReply::WhenDone;
     std::chrono::milliseconds restartSilence{3000};
+    // Takes a download whole but comes back from the restart on the version it
+    // had, as an actuator whose loader refuses the image.
+    bool keepVersionOnRestart = false;
     std::set<Vlx400Command> refused;
     std::optional<RestartTrigger> restartOn;
 };
@@ -161,6 +164,7 @@ public:
     void SetTargetRange(std::int16_t minTarget, std::int16_t maxTarget);
     void SetSetTiltReply(SetTiltReply reply);
     void SetRestartSilence(std::chrono::milliseconds silent);
+    void SetKeepVersionOnRestart(bool keep);
     void Refuse(Vlx400Command command, bool refuse = true);
     // Counts from now; none disarms it.
     void RestartOn(std::optional<RestartTrigger> trigger);

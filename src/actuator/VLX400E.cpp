@@ -111,9 +111,7 @@ bool VariantIsServed(std::string_view variant) {
 
 CVLX400E::CVLX400E() = default;
 
-CVLX400E::~CVLX400E() {
-    CloseFirmwareFile();
-}
+CVLX400E::~CVLX400E() = default;
 
 // ---- the record ----------------------------------------------------------------
 
@@ -161,7 +159,7 @@ void CVLX400E::Fail(FailCode code) {
         SetStateLocked(ActuatorState::Failed);
         r.step = 0;
     });
-    CloseFirmwareFile();
+    ReleaseFirmwareImage();
 }
 
 bool CVLX400E::FailIfReplyOverdue() {
@@ -356,9 +354,9 @@ void CVLX400E::IdleWork(std::uint32_t now) {
 
 void CVLX400E::MessageHandled(std::uint32_t now) {
     lastActivity_ = now;
-    // What an operation held is let go of once that operation is over (an
-    // open firmware file after a download that ended early).
-    if (State() != ActuatorState::Updating) CloseFirmwareFile();
+    // What an operation held is let go of once that operation is over (the
+    // image of a download that ended early).
+    if (State() != ActuatorState::Updating) ReleaseFirmwareImage();
 }
 
 // ---- requests and link events ----------------------------------------------------
@@ -551,6 +549,7 @@ void CVLX400E::OnReadingReply(const CommandBuffer& buffer) {
         const std::string version = reply.Text(VersionAt, CommandBuffer::DataSize);
         Update([&](DeviceSnapshot& r) { r.softwareVersion = version.substr(0, VersionKept); });
         ArmReplyTimer();
+        if (FirmwareUpdateNotTaken(version)) return Fail(FailCode::UpdateNotTaken);
         if (FirmwareUpdateDue(version)) {
             SetState(ActuatorState::Updating);
             StartUpdate();
@@ -710,37 +709,58 @@ void CVLX400E::TiltReadBack(std::int32_t value) {
 // ---- firmware download ------------------------------------------------------------------
 
 bool CVLX400E::FirmwareUpdateDue(const std::string& actuatorVersion) {
-    CloseFirmwareFile();
-    std::array<char, FirmwareHeaderSize> header{};
-    if (std::FILE* file = std::fopen(firmwarePath_.string().c_str(), "rb")) {
-        const std::size_t got = std::fread(header.data(), 1, header.size(), file);
-        std::fclose(file);
-        std::fill(header.begin() + static_cast<long>(got), header.end(), '\0');
-    }
-    if (header[0] == 0) return false;
-    const auto end = std::find(header.begin() + 2, header.end(), '\0');
-    const std::string fileVersion(header.begin() + 2, end);
-    if (fileVersion.empty()) return false;
-    if (actuatorVersion.compare(0, fileVersion.size(), fileVersion) == 0) return false;
+    ReleaseFirmwareImage();
+    if (firmwarePolicy_ == FirmwarePolicy::NeverDownload) return false;
+    FirmwareFile file = ReadFirmwareFile(firmwarePath_);
+    const bool usable = file.status == FirmwareFile::Status::Valid;
+    const bool refused = file.status == FirmwareFile::Status::Invalid;
+    Update([&](DeviceSnapshot& r) {
+        r.firmware.fileVersion = usable ? file.version : std::string();
+        r.firmware.fileProblem = refused ? file.reason : std::string();
+        if (refused) ++r.firmware.notices;  // nothing is sent, and the user is told why
+    });
+    if (!usable || FirmwareVersionInstalled(actuatorVersion, file.version)) return false;
 
-    firmwareFile_ = std::fopen(firmwarePath_.string().c_str(), "rb");
-    if (!firmwareFile_) return false;
-    std::error_code error;
-    const auto size = std::filesystem::file_size(firmwarePath_, error);
-    firmwareSize_ = error ? 0 : size;
-    firmwareSent_ = 0;
+    const std::size_t hash = std::hash<std::string_view>{}(
+        {reinterpret_cast<const char*>(file.content.data()), file.content.size()});
+    const std::string serial = Read(&DeviceSnapshot::serialNumber);
+    // Sent to this actuator once already and not taken: again only when the
+    // user asks (a new run of the tool) or the file is another.
+    if (notTaken_ && notTaken_->serialNumber == serial && notTaken_->imageHash == hash)
+        return false;
+    image_ = std::move(file.content);
+    imageSent_ = 0;
+    imageVersion_ = file.version;
+    imageHash_ = hash;
     return true;
 }
 
-void CVLX400E::CloseFirmwareFile() {
-    if (firmwareFile_) std::fclose(firmwareFile_);
-    firmwareFile_ = nullptr;
+bool CVLX400E::FirmwareUpdateNotTaken(const std::string& actuatorVersion) {
+    // Identity is read again only after the actuator was lost (or found in
+    // AISG mode), so a download acknowledged whole has been followed by its
+    // restart. One that never reached its end is simply due again.
+    const auto install = std::exchange(installing_, std::nullopt);
+    if (!install) return false;
+    if (install->serialNumber != Read(&DeviceSnapshot::serialNumber)) return false;
+    if (FirmwareVersionInstalled(actuatorVersion, install->version)) return false;
+    notTaken_ = NotTaken{install->serialNumber, install->imageHash};
+    Update([](DeviceSnapshot& r) { ++r.firmware.notices; });
+    return true;
+}
+
+void CVLX400E::ReleaseFirmwareImage() {
+    image_.clear();
+    image_.shrink_to_fit();
+    imageSent_ = 0;
 }
 
 void CVLX400E::StartUpdate() {
     Update([](DeviceSnapshot& r) {
         r.progress = 0.0;
         r.step = N(DownloadStep::AwaitStart);
+        ++r.firmware.downloadsStarted;
+        r.firmware.bytesAcknowledged = 0;
+        r.firmware.bytesTotal = 0;
     });
     Send(cmd::Vendor(deviceIndex_, cmd::DownloadStart));
     ArmReplyTimer();
@@ -750,22 +770,30 @@ void CVLX400E::StartUpdate() {
 }
 
 bool CVLX400E::SendNextBlock() {
-    if (!firmwareFile_) return false;
-    std::array<std::uint8_t, cmd::DownloadBlockMax> block{};
-    const std::size_t got = std::fread(block.data(), 1, block.size(), firmwareFile_);
-    if (got == 0) return false;  // the end, or a read error, which counts as the end
-    Send(cmd::DownloadBlockCommand(deviceIndex_, {block.data(), got}));
-    firmwareSent_ += got;
+    // Called when the previous block (or the start) was acknowledged.
+    const std::size_t acknowledged = imageSent_;
+    const std::size_t total = image_.size();
+    const std::size_t count = std::min(cmd::DownloadBlockMax, total - std::min(imageSent_, total));
+    if (count > 0) {
+        Send(cmd::DownloadBlockCommand(deviceIndex_, {image_.data() + imageSent_, count}));
+        imageSent_ += count;
+    }
+    const std::uint32_t now = TickCount();
     // The bar follows the bytes sent, reaching 100 with the last block.
-    const double share = firmwareSize_ == 0 ? 100.0
-                                            : 100.0 * static_cast<double>(firmwareSent_) /
-                                                  static_cast<double>(firmwareSize_);
-    SetProgress(std::min(share, 100.0));
-    return true;
+    const double share = total == 0 ? 100.0
+                                    : 100.0 * static_cast<double>(imageSent_) /
+                                          static_cast<double>(total);
+    Update([&](DeviceSnapshot& r) {
+        r.progress = std::min(share, 100.0);
+        r.firmware.bytesTotal = total;
+        r.firmware.bytesAcknowledged = acknowledged;
+        if (acknowledged == 0) r.firmware.firstBlockTick = now;
+    });
+    return count > 0;
 }
 
 void CVLX400E::SendDownloadEnd() {
-    CloseFirmwareFile();
+    ReleaseFirmwareImage();
     Send(cmd::Vendor(deviceIndex_, cmd::DownloadEnd));
     SetStep(DownloadStep::AwaitEnd);
 }
@@ -790,6 +818,8 @@ void CVLX400E::OnUpdatingReply(const CommandBuffer& buffer) {
         ArmReplyTimer();
         if (at != N(DownloadStep::AwaitEnd)) return;
         if (!accepted) return Fail(FailCode::Download);
+        installing_ = Installing{Read(&DeviceSnapshot::serialNumber), imageVersion_, imageHash_};
+        Update([&](DeviceSnapshot& r) { r.firmware.downloadedVersion = imageVersion_; });
         SetStep(0);
         SetState(ActuatorState::Reading);
         RestartAfterUpdate();

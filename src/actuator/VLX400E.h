@@ -3,7 +3,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -11,7 +10,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "actuator/FirmwareFile.h"
 #include "actuator/ManufacturingDataPage.h"
 #include "core/ChangeSignal.h"
 #include "core/CommandBuffer.h"
@@ -65,6 +66,9 @@ enum class FailCode : std::int32_t {
     TE = 20,
     NotCycleTested = 21,
     CycleTestFailed = 22,
+    // A download the actuator acknowledged whole, after which it restarted on
+    // its old version: its loader did not take the image.
+    UpdateNotTaken = 24,
 };
 
 // Steps of identity reading (state Reading).
@@ -139,6 +143,7 @@ struct DeviceSnapshot {
     double progress = 0.0;
     std::string newModelName;
     std::int32_t newModelIndex = 0;
+    FirmwareFacts firmware;
 
     // The check is complete and its tilt has come back: what a front end waits
     // for before it reports or takes a request.
@@ -171,10 +176,6 @@ bool VariantIsServed(std::string_view variant);
 // every change to it is counted, so others can wait for one.
 class CVLX400E final : public hdlc::LinkDevice {
 public:
-    // "vlx400fw.bin" starts with a 10-byte header: a nonzero byte, one more,
-    // the version text up to its NUL; the image follows.
-    static constexpr std::size_t FirmwareHeaderSize = 10;
-
     CVLX400E();
     ~CVLX400E() override;
     CVLX400E(const CVLX400E&) = delete;
@@ -187,6 +188,9 @@ public:
     }
     // The firmware file to keep the actuator at; "vlx400fw.bin" in the working directory.
     void SetFirmwarePath(std::filesystem::path path) { firmwarePath_ = std::move(path); }
+    const std::filesystem::path& FirmwarePath() const { return firmwarePath_; }
+    // Whether identification may download the file (the front end's choice).
+    void SetFirmwarePolicy(FirmwarePolicy policy) { firmwarePolicy_ = policy; }
     void SetAntennaTable(const antenna::CAntennaTable* table) { table_ = table; }
     // The two controls this record drives; nullptr lets go of them.
     void SetControls(TiltSliderControl* tiltSlider, ModelListControl* modelList);
@@ -281,12 +285,17 @@ public:
     void MessageHandled(std::uint32_t now);
 
     // --- firmware ---
-    // After identity reading: true (and the file held open) when the firmware
-    // file's version differs from the actuator's.
+    // After identity reading: true (and the checked image held) when the
+    // policy allows a download and the firmware file is usable, of another
+    // version than the actuator's, and not one this actuator has already
+    // failed to take in this run. Records what it found in the record.
     bool FirmwareUpdateDue(const std::string& actuatorVersion);
-    bool FirmwareFileOpen() const { return firmwareFile_ != nullptr; }
-    // Ends a download that will not reach the file's end.
-    void CloseFirmwareFile();
+    // After identity reading: true when the actuator has come back from a
+    // completed download on a version other than the one it was sent.
+    bool FirmwareUpdateNotTaken(const std::string& actuatorVersion);
+    bool FirmwareImageHeld() const { return !image_.empty(); }
+    // Ends a download that will not reach the image's end.
+    void ReleaseFirmwareImage();
 
     // LinkDevice
     std::int32_t LinkState() const override;
@@ -372,9 +381,28 @@ private:
     std::uint32_t lastActivity_ = 0;  // the last message or creep: quiet passes count from here
     std::uint32_t nextTiltPoll_ = 0;
     std::filesystem::path firmwarePath_ = "vlx400fw.bin";
-    std::FILE* firmwareFile_ = nullptr;
-    std::uint64_t firmwareSize_ = 0;
-    std::uint64_t firmwareSent_ = 0;
+    FirmwarePolicy firmwarePolicy_ = FirmwarePolicy::DownloadWhenDiffers;
+    // The content that was checked, which is what is sent; empty when no
+    // download runs.
+    std::vector<std::uint8_t> image_;
+    std::size_t imageSent_ = 0;
+    std::string imageVersion_;
+    std::size_t imageHash_ = 0;
+    // A download acknowledged whole (and the restart sent), until the
+    // actuator's next identification shows whether it took the image.
+    struct Installing {
+        std::string serialNumber;
+        std::string version;
+        std::size_t imageHash = 0;
+    };
+    std::optional<Installing> installing_;
+    // The actuator (by serial number) and image it did not take: not sent to
+    // it again in this run.
+    struct NotTaken {
+        std::string serialNumber;
+        std::size_t imageHash = 0;
+    };
+    std::optional<NotTaken> notTaken_;
 };
 
 }  // namespace kvq::actuator

@@ -26,6 +26,8 @@ namespace {
 // What the port list shows for COM1: there is no device behind it, the line
 // is inside the process.
 constexpr const char* InMemoryLinePath = "/in-memory-line";
+// The firmware file's name, in the working directory as in the demo's.
+constexpr const char* DemoFirmwareName = "vlx400fw.bin";
 
 // The table the tool will load: the greatest-named *.ascu of the directory.
 std::optional<fs::path> GreatestTable(const fs::path& directory) {
@@ -108,6 +110,7 @@ struct DemoSession::State {
     bool portMapSet = false;
     std::string modelKey;
     fs::path tableSource;
+    fs::path firmwarePath;
     std::shared_ptr<Vlx400Application> application;
     InMemoryLine line;
     DemoLine toolLine{line.ToolEnd()};
@@ -148,11 +151,11 @@ std::optional<fs::path> FindExamplesDirectory() {
 }
 
 std::vector<std::uint8_t> FirmwareFileFor(const std::string& version, std::size_t imageSize) {
-    std::vector<std::uint8_t> bytes(CVLX400E::FirmwareHeaderSize, 0);
+    std::vector<std::uint8_t> bytes(FirmwareHeaderSize, 0);
     bytes[0] = 0x01;
     bytes[1] = 0x00;
     // Eight characters at most, so a short version keeps its terminating NUL.
-    const std::size_t length = std::min(version.size(), CVLX400E::FirmwareHeaderSize - 2);
+    const std::size_t length = std::min(version.size(), FirmwareHeaderSize - 2);
     std::copy_n(version.begin(), length, bytes.begin() + 2);
     for (std::size_t i = 0; i < imageSize; ++i)
         bytes.push_back(static_cast<std::uint8_t>((i * 7 + 3) & 0xFF));
@@ -211,15 +214,25 @@ bool DemoSession::Start(std::string& error) {
     actuator.tiltSpeed = s.settings.tiltSpeed;
     s.modelKey = actuator.modelKey;
 
-    // The file carries the actuator's own version: nothing to download.
-    const auto firmware = FirmwareFileFor(actuator.softwareVersion, 4096);
-    std::ofstream out(s.directory / "vlx400fw.bin", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(firmware.data()),
-              static_cast<std::streamsize>(firmware.size()));
-    out.close();
-    if (!out) {
-        error = "cannot write the firmware file in " + s.directory.string();
-        return false;
+    // A firmware file in the working directory is the one to try, whatever it
+    // holds: the front end checks it as it would any other. It is used where
+    // it is, so a message names the file the technician put there.
+    std::error_code noFile;
+    if (s.settings.firmwareFromWorkingDirectory && !noDirectory &&
+        fs::exists(here / DemoFirmwareName, noFile)) {
+        s.firmwarePath = here / DemoFirmwareName;
+    } else {
+        // The file carries the actuator's own version: nothing to download.
+        s.firmwarePath = s.directory / DemoFirmwareName;
+        const auto firmware = FirmwareFileFor(actuator.softwareVersion, 4096);
+        std::ofstream out(s.firmwarePath, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(firmware.data()),
+                  static_cast<std::streamsize>(firmware.size()));
+        out.close();
+        if (!out) {
+            error = "cannot write the firmware file in " + s.directory.string();
+            return false;
+        }
     }
 
     s.application = std::make_shared<Vlx400Application>(actuator);
@@ -249,6 +262,10 @@ bool DemoSession::Start(std::string& error) {
 
 const fs::path& DemoSession::TableSource() const {
     return state_->tableSource;
+}
+
+const fs::path& DemoSession::FirmwarePath() const {
+    return state_->firmwarePath;
 }
 
 const fs::path& DemoSession::Directory() const {

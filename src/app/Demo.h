@@ -27,12 +27,17 @@ struct DemoSettings {
     bool pace = true;             // bytes at the speed of the wire
     // The working directory's antenna table, when it has one, instead of the sample.
     bool tableFromWorkingDirectory = true;
+    // The working directory's firmware file, when it has one, instead of one
+    // of the simulator's own version.
+    bool firmwareFromWorkingDirectory = true;
 };
 
 // The demo both front ends offer with --demo: a simulated E-VLX400 inside the
 // process on an in-memory line, offered as COM1, and a fresh working directory
-// with the working directory's antenna table (else the sample) and a firmware
-// file of the simulator's own version (so no download starts). Start moves the process into that
+// with the working directory's antenna table (else the sample). The firmware
+// file is the working directory's vlx400fw.bin when there is one, so a file
+// can be tried on the simulator, else one of the simulator's own version (so
+// no download starts). Start moves the process into that
 // directory; the end of the session moves back, removes it and puts the port
 // variable back as it was.
 // Set up before any worker thread starts: it changes the environment and the
@@ -50,6 +55,9 @@ public:
     const std::filesystem::path& Directory() const;
     // The table the demo copied: the working directory's, or the sample.
     const std::filesystem::path& TableSource() const;
+    // The firmware file the front end is to use (absolute): the working
+    // directory's, left where it is, or the demo's own.
+    const std::filesystem::path& FirmwarePath() const;
     // The name the port list gives COM1; the tool's line is ToolLine() whatever
     // the name.
     std::string DevicePath() const;

@@ -17,10 +17,12 @@ using namespace kvq::settings;
 
 namespace kvq::app {
 
-bool PrepareProcess(ProcessObjects& process) {
+bool PrepareProcess(ProcessObjects& process, const FirmwareUse& firmware) {
     process.settings.Initialise();
     if (!VariantIsServed(process.settings.Variant)) return false;
     process.actuator.SetAntennaTable(&process.antennaTable);
+    process.actuator.SetFirmwarePolicy(firmware.policy);
+    process.actuator.SetFirmwarePath(firmware.file);
     CLinkThread& link = process.linkStation;
     process.actuator.SetLinkThread([&link] { return link.LinkThreadId(); });
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,10 +50,16 @@ struct ProcessObjects {
     core::WorkerThread actuatorThread;
 };
 
+// What the front end decides about the actuator's software for this run.
+struct FirmwareUse {
+    actuator::FirmwarePolicy policy = actuator::FirmwarePolicy::DownloadWhenDiffers;
+    std::filesystem::path file = "vlx400fw.bin";  // relative: to the working directory
+};
+
 // Reads the settings and readies the actuator's record. False when the
 // settings name no supported model: the program must then end at once with
 // exit code 0, saying only UnservedVariantSentence on the standard error.
-bool PrepareProcess(ProcessObjects& process);
+bool PrepareProcess(ProcessObjects& process, const FirmwareUse& firmware = {});
 
 // Why PrepareProcess refused, in one sentence that both front ends say: the
 // settings file, the key and its value, and the values that are accepted.

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <utility>
 
+#include "cli/FirmwareUpdate.h"
 #include "serial/PortNames.h"
 
 namespace kvq::cli {
@@ -17,8 +18,8 @@ namespace {
 
 using Command = CliOptions::Command;
 
-// Long enough for a firmware download of a few hundred kilobytes before the
-// operation itself.
+// Room for an actuator that is still busy with a long move or a conversion
+// before the operation itself.
 constexpr double OperationTimeoutSeconds = 900;
 // A check normally ends within seconds; a minute says clearly that nothing answers.
 constexpr double StatusTimeoutSeconds = 60;
@@ -43,6 +44,11 @@ constexpr CommandEntry Commands[] = {
      "assign the antenna model with this display name or key (letter case\n"
      "ignored when that leaves one model); a name that is unknown or\n"
      "ambiguous: exit 2 before the port is opened"},
+    {"update-firmware", Command::UpdateFirmware, nullptr,
+     "download the firmware file to the actuator when its version differs\n"
+     "and wait until the actuator is ready on it; the only command that\n"
+     "writes the actuator's software. Already at the file's version: exit 0,\n"
+     "nothing sent; an unusable file: exit 2 before the port is opened"},
     {"ports", Command::Ports, nullptr,
      "list the serial ports found (COM name, device, adapter and its serial\n"
      "number, and the name that finds the adapter after a replug); needs\n"
@@ -56,15 +62,21 @@ const char* const Footer =
     "Defaults:\n"
     "  port       the first port present: the lowest COM number that 'kvqctl ports' lists;\n"
     "             KVQ_SERIAL_PORTS=\"COM1=/dev/ttyUSB0;COM3=/tmp/vtty\" replaces the discovery\n"
-    "  time-out   status 60 s; set-tilt and change-model 900 s (room for a firmware download);\n"
-    "             monitor runs until interrupted\n"
+    "  time-out   status 60 s; set-tilt and change-model 900 s; update-firmware 120 s plus\n"
+    "             1 s per KiB of the firmware file; monitor runs until interrupted\n"
     "  files      all in the working directory: the settings KVQ.INI, the antenna table (the\n"
-    "             greatest name matching *.ascu), the firmware file vlx400fw.bin\n"
+    "             greatest name matching *.ascu), the firmware file vlx400fw.bin (another\n"
+    "             with --firmware FILE)\n"
+    "\n"
+    "Firmware: only update-firmware writes the actuator's software. Every other command\n"
+    "leaves it alone and, when the firmware file holds another version, names both versions\n"
+    "on the standard error (with --json also as \"firmwareFileVersion\").\n"
     "\n"
     "Exit codes:\n"
     "  0    done, and the actuator ready without a problem\n"
-    "  1    the actuator failed or reported a problem\n"
-    "  2    usage error or bad input (command line, settings, antenna table, model, tilt)\n"
+    "  1    the actuator failed or reported a problem (an update it did not take too)\n"
+    "  2    usage error or bad input (command line, settings, antenna table, model, tilt,\n"
+    "       the firmware file for update-firmware)\n"
     "  3    time-out\n"
     "  4    no port, or the port could not be opened\n"
     "  130  interrupted (Ctrl-C); 143 terminated (SIGTERM); the port is closed first\n"
@@ -102,6 +114,7 @@ struct Parser {
     CLI::App app{"kvqctl: the E-VLX400 configuration tool without a desktop", "kvqctl"};
     std::string port;
     std::string timeout;
+    std::string firmware;
     std::string trace;
     bool json = false;
     bool demo = false;
@@ -124,8 +137,15 @@ struct Parser {
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_option("--timeout", timeout,
                        "give up after this many seconds (exit 3); default: status 60,\n"
-                       "set-tilt and change-model 900, monitor none")
+                       "set-tilt and change-model 900, update-firmware 120 + 1 per\n"
+                       "KiB of the file, monitor none")
             ->type_name("SECONDS")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.add_option("--firmware", firmware,
+                       "the firmware file that update-firmware installs and the other\n"
+                       "commands compare with; default: vlx400fw.bin in the working\n"
+                       "directory")
+            ->type_name("FILE")
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_option("--trace", trace,
                        "write every frame sent and received to FILE as it happens:\n"
@@ -280,6 +300,13 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         }
         options.port = parser.port;
     }
+    if (parser.app.count("--firmware") > 0) {
+        if (parser.firmware.empty()) {
+            error = "--firmware needs the path of a firmware file";
+            return std::nullopt;
+        }
+        options.firmware = parser.firmware;
+    }
     if (parser.app.count("--trace") > 0) {
         if (parser.trace.empty()) {
             error = "--trace needs a file name";
@@ -317,7 +344,7 @@ bool AsksForJson(const std::vector<std::string>& args) {
     return false;
 }
 
-std::optional<double> DefaultTimeoutSeconds(Command command) {
+std::optional<double> DefaultTimeoutSeconds(Command command, std::uint64_t firmwareFileSize) {
     switch (command) {
         case Command::Status:
             return StatusTimeoutSeconds;
@@ -328,6 +355,8 @@ std::optional<double> DefaultTimeoutSeconds(Command command) {
         case Command::SetTilt:
         case Command::ChangeModel:
             return OperationTimeoutSeconds;
+        case Command::UpdateFirmware:
+            return UpdateFirmwareTimeoutSeconds(firmwareFileSize);
     }
     return std::nullopt;
 }

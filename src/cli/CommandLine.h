@@ -9,10 +9,11 @@ namespace kvq::cli {
 
 // What kvqctl was asked to do.
 struct CliOptions {
-    enum class Command { Status, Monitor, SetTilt, ChangeModel, Ports, Models };
+    enum class Command { Status, Monitor, SetTilt, ChangeModel, UpdateFirmware, Ports, Models };
 
     std::optional<std::string> port;  // COMn or /dev/PATH; none: the first present port
     std::optional<double> timeoutSeconds;
+    std::optional<std::string> firmware;   // the firmware file; none: vlx400fw.bin
     std::optional<std::string> traceFile;  // --trace: the line's frames go there
     bool json = false;
     bool demo = false;
@@ -38,8 +39,10 @@ bool AsksForJson(const std::vector<std::string>& args);
 std::optional<std::int32_t> ParseTiltDegrees(const std::string& text);
 
 // How long a command waits by default, in seconds; none for monitor, which
-// runs until it is interrupted.
-std::optional<double> DefaultTimeoutSeconds(CliOptions::Command command);
+// runs until it is interrupted. update-firmware's grows with the size of the
+// firmware file.
+std::optional<double> DefaultTimeoutSeconds(CliOptions::Command command,
+                                            std::uint64_t firmwareFileSize = 0);
 
 // The usage: every command, option, default and exit code.
 std::string UsageText();

@@ -85,8 +85,9 @@ std::string JsonLine(const JsonValue& object) {
 }
 
 JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                     const DeviceSnapshot& device) {
-    return {
+                     const DeviceSnapshot& device,
+                     const std::optional<std::string>& firmwareFileVersion) {
+    JsonValue object = {
         {"state", static_cast<std::int32_t>(device.state)},
         {"stateText", JsonText(StateText(device))},
         {"statusLine1", JsonText(statusLines.first)},
@@ -102,6 +103,8 @@ JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
         {"progress", device.OperationProgress()},
         {"ready", device.ReadyForRequests() && device.problemText.empty()},
     };
+    if (firmwareFileVersion) object["firmwareFileVersion"] = JsonText(*firmwareFileVersion);
+    return object;
 }
 
 void AddEnding(JsonValue& object, int exitCode, const std::string& error) {

@@ -26,9 +26,11 @@ using JsonValue = nlohmann::ordered_json;
 // The JSON object of one moment: the record and the status lines it calls for
 // ("state", "stateText", "statusLine1", "statusLine2", "serialNumber",
 // "softwareVersion", "antennaModel", "minTilt", "maxTilt", "currentTilt",
-// "requestedTilt" in tenths of a degree, "problemText", "progress", "ready").
+// "requestedTilt" in tenths of a degree, "problemText", "progress", "ready"),
+// then "firmwareFileVersion" when a usable firmware file was found.
 JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
-                     const actuator::DeviceSnapshot& device);
+                     const actuator::DeviceSnapshot& device,
+                     const std::optional<std::string>& firmwareFileVersion = std::nullopt);
 // The identity and tilts as lines for a person.
 std::string DeviceReport(const actuator::DeviceSnapshot& device);
 

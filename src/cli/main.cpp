@@ -21,6 +21,8 @@
 #include "app/Process.h"
 #include "app/StopSignals.h"
 #include "cli/CommandLine.h"
+#include "cli/ExitCodes.h"
+#include "cli/FirmwareUpdate.h"
 #include "cli/ModelChoice.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
@@ -41,14 +43,6 @@ using namespace kvq::app;
 namespace kvq::cli {
 
 namespace {
-
-enum ExitCode {
-    ExitDone = 0,
-    ExitProblem = 1,
-    ExitUsage = 2,
-    ExitTimeout = 3,
-    ExitNoPort = 4,
-};
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -116,12 +110,15 @@ std::string Seconds(double seconds) {
 class Session {
 public:
     Session(ProcessObjects& process, const CliOptions& options, Output& output,
-            std::string portName)
+            std::string portName, const FirmwareAtStart& firmware)
         : process_(process),
           options_(options),
           output_(output),
           portName_(std::move(portName)),
+          firmware_(firmware),
           device_(process.actuator) {
+        if (firmware.file.status == FirmwareFile::Status::Valid)
+            firmwareFileVersion_ = firmware.file.version;
         if (options.timeoutSeconds) {
             deadline_ =
                 SteadyClock::now() +
@@ -160,6 +157,8 @@ public:
                 return SetTilt();
             case CliOptions::Command::ChangeModel:
                 return ChangeModel(modelIndex);
+            case CliOptions::Command::UpdateFirmware:
+                return UpdateFirmware();
             case CliOptions::Command::Ports:
             case CliOptions::Command::Models:
                 break;
@@ -213,7 +212,7 @@ private:
         const DeviceSnapshot device = device_.Snapshot();
         if (output_.Json()) {
             // One object for each change of what it says.
-            const JsonValue object = DeviceJson({shown1_, shown2_}, device);
+            const JsonValue object = DeviceJson({shown1_, shown2_}, device, firmwareFileVersion_);
             if (object != lastObject_) output_.Line(object);
             lastObject_ = object;
         }
@@ -323,6 +322,19 @@ private:
         return Finish(code);
     }
 
+    // The download, when the versions differ, runs as part of identification;
+    // the wait ends when the actuator is ready again or has failed.
+    int UpdateFirmware() {
+        const int code = WaitUntilReady();
+        const UpdateOutcome outcome = JudgeUpdate(code, firmware_, device_.Snapshot());
+        if (outcome.isError) {
+            output_.Error(outcome.message);
+        } else if (!outcome.message.empty()) {
+            std::fprintf(output_.Human(), "kvqctl: %s\n", outcome.message.c_str());
+        }
+        return Finish(outcome.exitCode);
+    }
+
     // What a time-out leaves a technician to check.
     std::string TimeoutSentence(const DeviceSnapshot& device) const {
         const std::string after = "timed out after " + Seconds(options_.timeoutSeconds.value_or(0));
@@ -353,6 +365,11 @@ private:
         progress_.EndLine();
         if (code == ExitDone && !device.problemText.empty()) code = ExitProblem;
         if (code == ExitTimeout) output_.Error(TimeoutSentence(device));
+        // Only update-firmware writes the software; the others say what it would install.
+        if (options_.command != CliOptions::Command::UpdateFirmware) {
+            if (const auto note = VersionDifference(firmware_, device))
+                std::fprintf(stderr, "kvqctl: %s\n", note->c_str());
+        }
         if (code > 128) {
             output_.Error(std::string("stopped by ") +
                           (code == 128 + SIGINT ? "Ctrl-C (SIGINT)" : "a signal") +
@@ -368,13 +385,15 @@ private:
         // beside the status lines, and the final object carries the same facts.
         if (report && (code == ExitDone || code == ExitProblem))
             std::fprintf(output_.Human(), "%s", DeviceReport(device).c_str());
-        return output_.End(code, DeviceJson(lines, device));
+        return output_.End(code, DeviceJson(lines, device, firmwareFileVersion_));
     }
 
     ProcessObjects& process_;
     const CliOptions& options_;
     Output& output_;
     std::string portName_;
+    const FirmwareAtStart& firmware_;
+    std::optional<std::string> firmwareFileVersion_;  // of a usable firmware file
     CVLX400E& device_;
     std::optional<SteadyClock::time_point> deadline_;
     std::shared_ptr<ChangeSignal> wake_ = std::make_shared<ChangeSignal>();
@@ -434,6 +453,10 @@ int Main(int argc, char** argv) {
         return output.End(ExitDone);
     }
 
+    // A firmware file given by name is taken from where kvqctl was started.
+    std::filesystem::path firmwarePath = FirmwarePathFor(options->firmware);
+    const bool updateFirmware = options->command == CliOptions::Command::UpdateFirmware;
+
     // The demo's directory must be the working directory before the settings
     // and the antenna table are read; it outlives the workers.
     std::unique_ptr<DemoSession> demo;
@@ -449,12 +472,14 @@ int Main(int argc, char** argv) {
                      "working directory %s\n",
                      demo->ModelKey().c_str(), demo->DevicePath().c_str(),
                      demo->Directory().string().c_str());
+        if (!options->firmware) firmwarePath = demo->FirmwarePath();
     }
     if (options->command == CliOptions::Command::Ports) return ListPorts(output);
     if (options->command == CliOptions::Command::Models) return ListModels(output);
 
     ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
-    if (!PrepareProcess(process)) {
+    const FirmwareUse firmwareUse{FirmwarePolicyFor(updateFirmware), firmwarePath};
+    if (!PrepareProcess(process, firmwareUse)) {
         output.Error(UnservedVariantSentence(process.settings));
         return output.End(ExitUsage);
     }
@@ -479,6 +504,17 @@ int Main(int argc, char** argv) {
             return output.End(ExitUsage);
         }
         modelIndex = *choice.index;
+    }
+
+    // Checked before the port is opened: a file that cannot be sent is never
+    // near the actuator.
+    const FirmwareAtStart firmware = ReadFirmwareAtStart(firmwarePath);
+    if (const auto refusal = FirmwareFileRefusal(firmware, updateFirmware)) {
+        if (updateFirmware) {
+            output.Error(*refusal);
+            return output.End(ExitUsage);
+        }
+        std::fprintf(stderr, "kvqctl: %s\n", refusal->c_str());
     }
 
     std::string port;
@@ -507,7 +543,7 @@ int Main(int argc, char** argv) {
 
     CliOptions effective = *options;
     if (!effective.timeoutSeconds)
-        effective.timeoutSeconds = DefaultTimeoutSeconds(options->command);
+        effective.timeoutSeconds = DefaultTimeoutSeconds(options->command, firmware.file.size);
     if (options->traceFile) {
         std::string why;
         if (!process.lineTrace.Start(process.serialPort, "kvqctl", *options->traceFile, 0, why)) {
@@ -515,7 +551,7 @@ int Main(int argc, char** argv) {
             return output.End(ExitUsage);
         }
     }
-    Session session(process, effective, output, port);
+    Session session(process, effective, output, port, firmware);
     WatchStopSignals([&session](int signal) { session.OnSignal(signal); });
     StartWorkers(process, port);
     const int code = session.Run(modelIndex);

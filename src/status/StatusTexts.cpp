@@ -34,6 +34,8 @@ std::string FailText(std::int32_t failCode) {
             return "NOT CYCLE TESTED?";
         case 22:
             return "CYCLE TEST FAILED!";
+        case 24:
+            return "UPDATE NOT TAKEN";
         default:
             return "FAIL (?)";
     }

@@ -97,6 +97,11 @@ StatusLines CTestEngine::LinesFor(const DeviceSnapshot& device, bool portIsOpen,
     if (NoDevice(device)) {
         return {portIsOpen ? "LOOKING FOR DEVICE" : "SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"};
     }
+    if (device.state == Failed && device.failCode == FailCode::UpdateNotTaken) {
+        // Both versions, so the technician can tell which image was refused.
+        return {"UPDATE NOT TAKEN",
+                "RUNS " + device.softwareVersion + ", NOT " + device.firmware.downloadedVersion};
+    }
     if (Over(device)) {
         return {device.state == Failed ? "REMOVE DEVICE" : "LABEL AND SHIP VLX",
                 "FROM POSITION " + std::to_string(DeviceSlot)};

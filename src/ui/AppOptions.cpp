@@ -10,7 +10,8 @@ namespace kvq::ui {
 const char* const KvqUsage =
     "usage: kvq [--demo] [--trace FILE] [--screenshot FILE.png [--screenshot-then ACTION]]\n"
     "  --demo             run against a simulated E-VLX400 on COM1, in a fresh demo directory\n"
-    "                     (with the working directory's antenna table when it has one)\n"
+    "                     (with the working directory's antenna table and firmware file\n"
+    "                     vlx400fw.bin when it has them)\n"
     "  --trace FILE       write every frame sent and received to FILE as it happens\n"
     "  --screenshot FILE  save a picture of the dialog once it shows READY, then end; each\n"
     "                     message box shown is saved beside it as FILE-box1.png, ...\n"

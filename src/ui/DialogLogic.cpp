@@ -93,7 +93,12 @@ void DialogLogic::Refresh() {
 
     if (view.statusLines && statusLines_.Accept(*view.statusLines))
         widgets_.ShowStatusLines(*view.statusLines);
-    widgets_.ApplyControls(view.controlsEnabled, view.controlsEnabled ? 0 : view.progress);
+    if (view.firmwareNotices != firmwareNoticesShown_) {
+        firmwareNoticesShown_ = view.firmwareNotices;
+        if (view.firmwareNotice) widgets_.ShowSoon(*view.firmwareNotice);
+    }
+    widgets_.ApplyControls(view.controlsEnabled, view.controlsEnabled ? 0 : view.progress,
+                           view.controlsEnabled ? std::string() : view.progressText);
 
     boundText_[control_id::SerialNumber] = view.serialNumber;
     boundText_[control_id::SoftwareVersion] = view.softwareVersion;

@@ -29,6 +29,9 @@ inline constexpr const char AntennaNotFound[] = "ANTENNA NOT FOUND";
 inline constexpr const char PortClosedWord[] = "Port closed?";
 inline constexpr const char ConnectedWord[] = "Connected";
 inline constexpr const char DisconnectedWord[] = "Disconnected";
+// Boxes about the actuator's software.
+inline constexpr const char FirmwareFileCaption[] = "Firmware File Error";
+inline constexpr const char UpdateNotTakenCaption[] = "Software Update Failed";
 // Asked before closing while the actuator's work would be cut short; No is the default.
 inline constexpr const char CloseCaption[] = "Close Configuration Tool";
 inline constexpr const char CloseDuringDownload[] =

@@ -87,8 +87,10 @@ CKVQApp::CKVQApp(ProcessObjects& process) : process_(process) {}
 
 CKVQApp::~CKVQApp() = default;
 
-bool CKVQApp::Prepare() {
-    return PrepareProcess(process_);
+bool CKVQApp::Prepare(const std::filesystem::path& firmwareFile) {
+    // The desktop tool keeps the actuator at the file's version without being
+    // asked; a file that fails its check is never sent.
+    return PrepareProcess(process_, FirmwareUse{FirmwarePolicy::DownloadWhenDiffers, firmwareFile});
 }
 
 int CKVQApp::InitInstance(int& argc, char** argv, const std::optional<std::string>& screenshotPath,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,8 +23,10 @@ public:
 
     // Reads the settings and creates the actuator's record. False when the
     // settings name a model this tool does not serve: the program must then
-    // end at once, silently, with exit code 0.
-    bool Prepare();
+    // end at once, silently, with exit code 0. firmwareFile: the file the
+    // actuator is kept at ("vlx400fw.bin" in the working directory, or the
+    // demo's).
+    bool Prepare(const std::filesystem::path& firmwareFile = "vlx400fw.bin");
 
     // Runs the main dialog modally and answers the exit code. With a
     // screenshot path the dialog is saved as a PNG once it shows READY and

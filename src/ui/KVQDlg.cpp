@@ -357,13 +357,16 @@ void CKVQDlg::SetTableToolTip(const std::string& text) {
     statusList_->setToolTip(Text(text));
 }
 
-void CKVQDlg::ApplyControls(bool enabled, int progress) {
+void CKVQDlg::ApplyControls(bool enabled, int progress, const std::string& progressText) {
     // Typing a tilt makes sense only while it can be set.
     requestedTilt_->setReadOnly(!enabled);
     changeModelButton_->setEnabled(enabled);
     setTiltButton_->setEnabled(enabled);
     tiltSlider_->setEnabled(enabled);
     progress_->setValue(progress);
+    // The bar carries its own words only during a download.
+    progress_->setTextVisible(!progressText.empty());
+    progress_->setFormat(Text(progressText));
 }
 
 void CKVQDlg::SetFieldText(int id, const std::string& text) {

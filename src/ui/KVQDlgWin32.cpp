@@ -37,6 +37,31 @@ HINSTANCE Module() {
     return GetModuleHandleA(nullptr);
 }
 
+// The progress bar draws no words of its own: its window text (the
+// percentage and the time left during a download) is drawn over the bar.
+LRESULT CALLBACK ProgressTextProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                  DWORD_PTR) {
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(bar, ProgressTextProc, id);
+    const LRESULT result = DefSubclassProc(bar, message, wParam, lParam);
+    if (message == WM_PAINT) {
+        const std::string text = WindowText(bar);
+        if (!text.empty()) {
+            HDC dc = GetDC(bar);
+            RECT area;
+            GetClientRect(bar, &area);
+            const auto font =
+                reinterpret_cast<HFONT>(SendMessageA(GetParent(bar), WM_GETFONT, 0, 0));
+            HGDIOBJ before = font ? SelectObject(dc, font) : nullptr;
+            SetBkMode(dc, TRANSPARENT);
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            DrawTextA(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+            if (before) SelectObject(dc, before);
+            ReleaseDC(bar, dc);
+        }
+    }
+    return result;
+}
+
 INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
@@ -188,6 +213,8 @@ void CKVQDlgWin32::InitialiseDialog() {
     for (int n = 1; n <= MenuPortCount; ++n)
         menuPorts_[PortMenuId(n)] = n;
 
+    SetWindowSubclass(Control(KVQ_IDC_PROGRESS), ProgressTextProc, 1, 0);
+
     // Exactly two lines from the first moment on.
     HWND list = Control(KVQ_IDC_STATUS_LIST);
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
@@ -314,13 +341,18 @@ void CKVQDlgWin32::SetTableToolTip(const std::string& text) {
     SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-void CKVQDlgWin32::ApplyControls(bool enabled, int progress) {
+void CKVQDlgWin32::ApplyControls(bool enabled, int progress, const std::string& progressText) {
     // Typing a tilt makes sense only while it can be set.
     SendMessageA(Control(KVQ_IDC_REQUESTED_TILT), EM_SETREADONLY, enabled ? FALSE : TRUE, 0);
     EnableWindow(Control(KVQ_IDC_CHANGE_MODEL), enabled);
     EnableWindow(Control(KVQ_IDC_SET_TILT), enabled);
     EnableWindow(Control(KVQ_IDC_TILT_SLIDER), enabled);
-    SendMessageA(Control(KVQ_IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+    HWND bar = Control(KVQ_IDC_PROGRESS);
+    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+    if (WindowText(bar) != progressText) {
+        SetWindowTextA(bar, progressText.c_str());
+        InvalidateRect(bar, nullptr, TRUE);
+    }
 }
 
 void CKVQDlgWin32::SetFieldText(int id, const std::string& text) {

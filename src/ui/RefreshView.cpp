@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/Process.h"
+#include "core/TimeSource.h"
 #include "ui/DialogTexts.h"
 
 using namespace kvq::core;
@@ -43,6 +46,11 @@ RefreshView ComputeRefresh(const RefreshSnapshot& s) {
     view.statusLines = s.statusLines;
     view.controlsEnabled = ControlsEnabled(d);
     view.progress = d.OperationProgress();
+    if (d.state == Updating)
+        view.progressText =
+            DownloadProgressText(view.progress, DownloadMsLeft(d.firmware, s.nowTick));
+    view.firmwareNotices = d.firmware.notices;
+    view.firmwareNotice = FirmwareNoticeFor(d, s.firmwarePath);
     view.serialNumber = d.serialNumber;
     view.softwareVersion = d.softwareVersion;
 
@@ -72,6 +80,26 @@ RefreshView ComputeRefresh(const RefreshSnapshot& s) {
     return view;
 }
 
+std::optional<MessageText> FirmwareNoticeFor(const DeviceSnapshot& device,
+                                             const std::string& firmwarePath) {
+    if (device.state == ActuatorState::Failed && device.failCode == FailCode::UpdateNotTaken) {
+        return MessageText{"The actuator did not take the software update: it came back on "
+                           "version " +
+                               device.softwareVersion + ", not on version " +
+                               device.firmware.downloadedVersion + " of " + firmwarePath +
+                               ".\n\nThe file is not sent to this actuator again until the "
+                               "tool is started again or the file is replaced.",
+                           ui_text::UpdateNotTakenCaption, MessageText::Icon::Exclamation, {}};
+    }
+    if (!device.firmware.fileProblem.empty()) {
+        return MessageText{"The firmware file " + firmwarePath +
+                               " is not used; nothing was sent to the actuator.\n\n" +
+                               device.firmware.fileProblem,
+                           ui_text::FirmwareFileCaption, MessageText::Icon::Exclamation, {}};
+    }
+    return std::nullopt;
+}
+
 std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t portOpened,
                                          std::int32_t currentPort) {
     if (refreshCount != 5) return std::nullopt;
@@ -95,6 +123,10 @@ RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t slider
     if (s.isOpen) s.receivedSinceAsked = process.serialPort.ReceivedSinceAsked.exchange(0) != 0;
     s.selectedPortName = context.SelectedPortName();
     s.currentPort = currentPort;
+    s.nowTick = TickCount();
+    std::error_code ignored;
+    const auto path = std::filesystem::absolute(process.actuator.FirmwarePath(), ignored);
+    s.firmwarePath = (path.empty() ? process.actuator.FirmwarePath() : path).string();
     return s;
 }
 

@@ -28,6 +28,8 @@ struct RefreshSnapshot {
     bool receivedSinceAsked = false;
     std::string selectedPortName;
     std::int32_t currentPort = 0;
+    std::uint32_t nowTick = 0;  // for the time a download has left
+    std::string firmwarePath;   // the firmware file, as the user finds it
 };
 
 // What the dialog shows after a refresh.
@@ -35,6 +37,8 @@ struct RefreshView {
     std::optional<StatusPair> statusLines;  // rewrite the list
     bool controlsEnabled = false;           // Change Antenna Model, Set Tilt and the slider
     int progress = 0;                       // 0..100
+    // During a download: the percentage and the time left, on the bar.
+    std::string progressText;
     std::string serialNumber;
     std::string softwareVersion;
     std::string minTilt;
@@ -45,6 +49,10 @@ struct RefreshView {
     std::string connection;  // "Connected", "Disconnected" or "Port closed?"
     std::string portName;
     int markPort = 0;  // the port whose menu item carries the check mark
+    // What to tell the user about the firmware: shown when firmwareNotices
+    // has moved on since the last box.
+    std::uint32_t firmwareNotices = 0;
+    std::optional<MessageText> firmwareNotice;
 };
 
 // The two lines the status list shows. The status engine writes its lines
@@ -66,6 +74,11 @@ private:
 
 // The refresh's decisions, from a snapshot to what is shown.
 RefreshView ComputeRefresh(const RefreshSnapshot& snapshot);
+
+// Why a firmware file was not sent, or that the actuator did not take an
+// update; none when the record has neither to tell.
+std::optional<MessageText> FirmwareNoticeFor(const actuator::DeviceSnapshot& device,
+                                             const std::string& firmwarePath);
 
 // The one-time report on the port, due on the fifth refresh of the run.
 std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t portOpened,

@@ -2,6 +2,7 @@
 // port and lets the technician set its tilt and antenna model.
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,11 +32,12 @@ int Main(int argc, char** argv) {
             return 2;
         }
         std::fprintf(stderr,
-                     "kvq: demo: antenna table from %s\n"
+                     "kvq: demo: antenna table from %s, firmware file %s\n"
                      "kvq: demo: a simulated E-VLX400 (model %s) answers on COM1 (%s); working "
                      "directory %s\n",
-                     demo->TableSource().string().c_str(), demo->ModelKey().c_str(),
-                     demo->DevicePath().c_str(), demo->Directory().string().c_str());
+                     demo->TableSource().string().c_str(), demo->FirmwarePath().string().c_str(),
+                     demo->ModelKey().c_str(), demo->DevicePath().c_str(),
+                     demo->Directory().string().c_str());
     }
 
     // The settings decide first whether the program runs at all: a model it
@@ -43,7 +45,7 @@ int Main(int argc, char** argv) {
     // exit code 0; only the standard error says why.
     ProcessObjects process(demo ? &demo->ToolLine() : nullptr);
     CKVQApp app(process);
-    if (!app.Prepare()) {
+    if (!app.Prepare(demo ? demo->FirmwarePath() : std::filesystem::path("vlx400fw.bin"))) {
         std::fprintf(stderr, "kvq: %s\n", UnservedVariantSentence(process.settings).c_str());
         return 0;
     }

@@ -23,22 +23,38 @@ Bytes Header(const std::string& version) {
 
 using Firmware = ActuatorFixture;
 
-TEST_F(Firmware, AnUpdateIsDueExactlyWhenTheVersionsDiffer) {
+// A firmware file: the header, then an image of `imageSize` bytes.
+Bytes FirmwareFileOf(const Bytes& header, std::size_t imageSize = 20) {
+    Bytes file = header;
+    for (std::size_t i = 0; i < imageSize; ++i)
+        file.push_back(std::uint8_t(i * 29 + 1));
+    return file;
+}
+
+TEST_F(Firmware, AnUpdateIsDueExactlyWhenTheVersionsDifferAndTheFileIsSound) {
     struct Case {
         const char* what;
         std::optional<Bytes> file;
         std::string actuator;
         bool due;
+        bool refused;  // the record says why the file is not used
     } cases[] = {
-        {"no file", std::nullopt, "01.22", false},
-        {"the actuator's text begins with the file's", Header("01.23"), "01.23b", false},
-        {"same version", Header("01.23"), "01.23", false},
-        {"older actuator", Header("01.23"), "01.22", true},
-        {"first byte zero", Bytes{0x00, 0x00, '0', '2', 0, 0, 0, 0, 0, 0}, "01.22", false},
-        {"empty version text", Bytes{0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}, "01.22", false},
+        {"no file", std::nullopt, "01.22", false, false},
+        {"the actuator's text begins with the file's", FirmwareFileOf(Header("01.23")), "01.23b",
+         false, false},
+        {"same version", FirmwareFileOf(Header("01.23")), "01.23", false, false},
+        {"older actuator", FirmwareFileOf(Header("01.23")), "01.22", true, false},
+        {"first byte zero", FirmwareFileOf({0x00, 0x00, '0', '2', 0, 0, 0, 0, 0, 0}), "01.22",
+         false, true},
+        {"empty version text", FirmwareFileOf({0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}), "01.22",
+         false, true},
         {"no NUL in the header: eight characters",
-         Bytes{1, 0, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'}, "ABCDEFGH-2", false},
-        {"a file shorter than its header", Bytes{1, 0, '9'}, "01.22", true},
+         FirmwareFileOf({1, 0, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'}), "ABCDEFGH-2", false,
+         false},
+        {"a file shorter than its header", Bytes{1, 0, '9'}, "01.22", false, true},
+        {"a header and no image", Header("01.23"), "01.22", false, true},
+        {"a version text that is not text", FirmwareFileOf({1, 0, 'i', 0xDD, ';', 0, 0, 0, 0, 0}),
+         "01.22", false, true},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(directory / "vlx400fw.bin");
@@ -47,9 +63,51 @@ TEST_F(Firmware, AnUpdateIsDueExactlyWhenTheVersionsDiffer) {
             out.write(reinterpret_cast<const char*>(c.file->data()),
                       std::streamsize(c.file->size()));
         }
+        const std::uint32_t noticesBefore = S().firmware.notices;
         EXPECT_EQ(device->FirmwareUpdateDue(c.actuator), c.due) << c.what;
-        EXPECT_EQ(device->FirmwareFileOpen(), c.due) << c.what;
-        device->CloseFirmwareFile();
+        EXPECT_EQ(device->FirmwareImageHeld(), c.due) << c.what;
+        EXPECT_EQ(!S().firmware.fileProblem.empty(), c.refused) << c.what;
+        EXPECT_EQ(S().firmware.notices - noticesBefore, c.refused ? 1u : 0u) << c.what;
+        device->ReleaseFirmwareImage();
+    }
+}
+
+// A file that fails its check at identification: nothing of it is sent, the
+// check runs on to READY, and the record says why for the front end to show.
+// Under the policy that never downloads the file is not even looked at.
+TEST_F(Firmware, AFileThatIsNotSentLeavesTheActuatorToItsCheck) {
+    struct Case {
+        const char* what;
+        Bytes file;
+        FirmwarePolicy policy;
+        const char* problemSays;  // nullptr: no problem recorded
+    } cases[] = {
+        {"three bytes", Bytes{1, 0, '9'}, FirmwarePolicy::DownloadWhenDiffers, "only 3 bytes"},
+        {"asked, but only a header", Header("02.00"), FirmwarePolicy::DownloadAsked, "no image"},
+        {"a sound file of another version, never downloading", FirmwareFileOf(Header("02.00")),
+         FirmwarePolicy::NeverDownload, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(directory / "vlx400fw.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(c.file.data()), std::streamsize(c.file.size()));
+        device->SetFirmwarePolicy(c.policy);
+        Edit([](DeviceSnapshot& r) { r.firmware = {}; });  // as a fresh run finds it
+        device->SetState(Reading);
+        device->SetStep(4);
+        Deliver(TextReply(cmd::VersionReply, 21, "01.00"));
+        EXPECT_EQ(S().state, ScanSerial);
+        const auto sent = TakeSent();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].code(), cmd::VersionRequest) << "the check's first request, nothing else";
+        EXPECT_EQ(S().firmware.downloadsStarted, 0u);
+        if (c.problemSays) {
+            EXPECT_NE(S().firmware.fileProblem.find(c.problemSays), std::string::npos)
+                << S().firmware.fileProblem;
+        } else {
+            EXPECT_EQ(S().firmware.fileProblem, "");
+            EXPECT_EQ(S().firmware.fileVersion, "") << "not read at all";
+        }
     }
 }
 
@@ -86,7 +144,7 @@ TEST_F(Firmware, DownloadsTheWholeFileInBlocksAndRestarts) {
 
     Deliver(Vendor(cmd::DownloadBlock, 0));
     EXPECT_EQ(One().sub(), cmd::DownloadEnd);
-    EXPECT_FALSE(device->FirmwareFileOpen());
+    EXPECT_FALSE(device->FirmwareImageHeld());
     EXPECT_EQ(S().step, 2);
 
     // An acknowledgement out of step changes nothing but the watchdog.
@@ -116,14 +174,92 @@ TEST_F(Firmware, ARefusalFailsTheDownloadAndLetsGoOfTheFile) {
         device->SetStep(refused == cmd::DownloadStart ? 0 : refused == cmd::DownloadBlock ? 1 : 2);
         Deliver(Vendor(refused, 5));
         EXPECT_EQ(StateText(S()), "FAIL (DL)") << int(refused);
-        EXPECT_FALSE(device->FirmwareFileOpen()) << int(refused);
+        EXPECT_FALSE(device->FirmwareImageHeld()) << int(refused);
         TakeSent();
     }
     // A device lost in the middle of a download closes the file as well.
     ASSERT_TRUE(device->FirmwareUpdateDue("01.00"));
     device->SetState(Updating);
     Post(MsgDeviceLost);
-    EXPECT_FALSE(device->FirmwareFileOpen());
+    EXPECT_FALSE(device->FirmwareImageHeld());
+}
+
+// The actuator identified as `serial` on `version`, as identity reading leaves
+// it at the version reply; answers what was sent then.
+class FirmwareRuns : public ActuatorFixture {
+protected:
+    std::vector<Sent> Identify(const std::string& serial, const std::string& version) {
+        Post(MsgDeviceLost);
+        Edit([&](DeviceSnapshot& r) { r.serialNumber = serial; });
+        device->SetState(Reading);
+        device->SetStep(4);
+        TakeSent();
+        Deliver(TextReply(cmd::VersionReply, 21, version));
+        return TakeSent();
+    }
+    // Acknowledges every step of the download under way, up to the restart.
+    void AcknowledgeDownload() {
+        Deliver(Vendor(cmd::DownloadStart, 0));
+        for (Sent next = One(); next.sub() == cmd::DownloadBlock; next = One())
+            Deliver(Vendor(cmd::DownloadBlock, 0));
+        Deliver(Vendor(cmd::DownloadEnd, 0));
+        EXPECT_EQ(One().sub(), cmd::Restart);
+    }
+    void WriteFile(const std::string& version, std::size_t imageSize) {
+        const Bytes file = FirmwareFileOf(Header(version), imageSize);
+        std::ofstream(directory / "vlx400fw.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    }
+    static bool Downloads(const std::vector<Sent>& sent) {
+        return !sent.empty() && sent[0].sub() == cmd::DownloadStart;
+    }
+};
+
+// An actuator that takes a download whole and comes back on its old version
+// is failed with both versions named, and the same file is not sent to it
+// again in this run; another file, or another actuator, is.
+TEST_F(FirmwareRuns, AnImageTheActuatorDidNotTakeIsNotSentAgain) {
+    WriteFile("02.00", 100);
+    ASSERT_TRUE(Downloads(Identify("S-1", "01.00")));
+    AcknowledgeDownload();
+    EXPECT_EQ(S().firmware.downloadedVersion, "02.00");
+    const std::uint32_t notices = S().firmware.notices;
+
+    EXPECT_TRUE(Identify("S-1", "01.00").empty()) << "nothing is sent";
+    EXPECT_EQ(S().state, Failed);
+    EXPECT_EQ(S().failCode, FailCode::UpdateNotTaken);
+    EXPECT_EQ(StateText(S()), "UPDATE NOT TAKEN");
+    EXPECT_EQ(CTestEngine::LinesFor(S(), true), StatusLines("UPDATE NOT TAKEN", "RUNS 01.00, NOT 02.00"));
+    EXPECT_EQ(S().firmware.notices, notices + 1) << "the user is told once";
+
+    // Removed and refitted: the check runs, nothing is downloaded.
+    const auto again = Identify("S-1", "01.00");
+    EXPECT_FALSE(Downloads(again));
+    EXPECT_EQ(S().state, ScanSerial);
+    EXPECT_EQ(S().firmware.downloadsStarted, 1u);
+
+    EXPECT_TRUE(Downloads(Identify("S-2", "01.00"))) << "another actuator";
+    device->ReleaseFirmwareImage();
+    WriteFile("02.01", 100);
+    EXPECT_TRUE(Downloads(Identify("S-1", "01.00"))) << "another file";
+}
+
+// The same run with an actuator that takes the image: on to the check. A
+// download cut short before its end is simply started over when the actuator
+// is found again.
+TEST_F(FirmwareRuns, ATakenImageAndADownloadCutShortAreNoFailure) {
+    WriteFile("02.00", 100);
+    ASSERT_TRUE(Downloads(Identify("S-1", "01.00")));
+    AcknowledgeDownload();
+    EXPECT_FALSE(Downloads(Identify("S-1", "02.00")));
+    EXPECT_EQ(S().state, ScanSerial);
+
+    ASSERT_TRUE(Downloads(Identify("S-1", "01.00")));
+    Deliver(Vendor(cmd::DownloadStart, 0));
+    EXPECT_EQ(One().sub(), cmd::DownloadBlock);
+    EXPECT_TRUE(Downloads(Identify("S-1", "01.00"))) << "lost in the middle: started over";
+    EXPECT_EQ(S().state, Updating);
+    EXPECT_EQ(S().firmware.downloadsStarted, 3u);
 }
 
 using ModelChange = ActuatorFixture;

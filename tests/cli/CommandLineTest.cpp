@@ -31,6 +31,7 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         {{"set-tilt", "7.50"}, Command::SetTilt, 75, "", "", false},
         {{"change-model", "Wide_Range"}, Command::ChangeModel, 0, "Wide_Range", "", false},
         {{"change-model", "--", "-odd-name"}, Command::ChangeModel, 0, "-odd-name", "", false},
+        {{"update-firmware"}, Command::UpdateFirmware, 0, "", "", false},
         // Options after the command, the --name=value form, ports past COM8,
         // a negative tilt the parser would not take for a value by itself.
         {{"set-tilt", "-.5", "--port=COM12"}, Command::SetTilt, -5, "", "COM12", false},
@@ -69,7 +70,14 @@ TEST(KvqctlCommandLine, AcceptsTheCommandsAndOptions) {
         EXPECT_EQ(options->modelName, c.model);
         EXPECT_EQ(options->port.value_or(""), c.port);
         EXPECT_EQ(options->json, c.json);
+        EXPECT_EQ(options->firmware, std::nullopt);
         EXPECT_FALSE(options->traceFile);
+    }
+    for (const char* command : {"status", "update-firmware"}) {
+        std::string error;
+        const auto options = ParseCommandLine({"--firmware", "fw/new.bin", command}, error);
+        ASSERT_TRUE(options) << error;
+        EXPECT_EQ(options->firmware, "fw/new.bin") << command;
     }
     // --trace FILE, before or after the command; the last one given counts.
     for (const auto& args : std::vector<std::vector<std::string>>{
@@ -120,6 +128,9 @@ TEST(KvqctlCommandLine, RefusesBadInputWithAReason) {
         {{"--timeout", "-3", "status"}, "--timeout"},
         {{"--timeout", "inf", "status"}, "--timeout"},
         {{"--port", "", "status"}, "--port"},
+        {{"--firmware", "", "update-firmware"}, "--firmware"},
+        {{"update-firmware", "--firmware"}, "needs a value"},
+        {{"update-firmware", "now"}, "unexpected argument"},
         {{"--port", "usb:0403", "status"}, "product id must be four hexadecimal digits"},
         {{"--port", "usb:403:6001", "status"}, "vendor id"},
         {{"--port", "USB:0403:6001:", "status"}, "serial number"},
@@ -160,10 +171,12 @@ TEST(KvqctlCommandLine, TheUsageNamesEveryCommandOptionExitCodeAndDefault) {
                              "monitor",
                              "set-tilt DEGREES",
                              "change-model NAME",
+                             "update-firmware",
                              "ports",
                              "models",
                              "--port COMn|/dev/PATH|usb:VID:PID[:SERIAL]",
                              "--timeout SECONDS",
+                             "--firmware FILE",
                              "--json",
                              "--demo",
                              "--help",
@@ -192,6 +205,10 @@ TEST(KvqctlCommandLine, StatusGivesUpAfterAMinuteAndMonitorNever) {
     EXPECT_EQ(DefaultTimeoutSeconds(Command::SetTilt), 900.0);
     EXPECT_EQ(DefaultTimeoutSeconds(Command::ChangeModel), 900.0);
     EXPECT_FALSE(DefaultTimeoutSeconds(Command::Monitor));
+    // update-firmware's grows with the file: 120 s, and 1 s for each KiB begun.
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::UpdateFirmware, 0), 120.0);
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::UpdateFirmware, 1), 121.0);
+    EXPECT_EQ(DefaultTimeoutSeconds(Command::UpdateFirmware, 300 * 1024), 420.0);
 }
 
 TEST(KvqctlCommandLine, JsonIsSeenEvenOnACommandLineThatDoesNotParse) {

@@ -305,7 +305,7 @@ TEST_F(RestartAndVanish, RestartInTheMiddleOfAFirmwareDownload) {
         EXPECT_EQ(application->State().softwareVersion, "01.24")
             << "found again, the actuator was not brought to the file's version";
         ASSERT_TRUE(tool->Stop());
-        EXPECT_FALSE(tool->Device().FirmwareFileOpen()) << "the firmware file was left open";
+        EXPECT_FALSE(tool->Device().FirmwareImageHeld()) << "the firmware file was left open";
         StopTool();
         sim.reset();
     }

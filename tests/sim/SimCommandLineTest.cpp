@@ -137,7 +137,8 @@ TEST(SimCommandLine, SetsUpTheActuator) {
              return !l.echo && a.serialNumber == defaults.serialNumber &&
                     a.softwareVersion == defaults.softwareVersion && a.tilt == 0 &&
                     a.tiltSpeed == 10 && a.refused.empty() && !a.restartOn &&
-                    a.setTiltReply == SetTiltReply::WhenDone && a.restartSilence == 3000ms;
+                    a.setTiltReply == SetTiltReply::WhenDone && a.restartSilence == 3000ms &&
+                    !a.keepVersionOnRestart;
          }},
         {{"--serial", "XXXT0000000000000099", "--version=02.00", "--model", "M-200", "--aux",
           "two words"},
@@ -181,6 +182,8 @@ TEST(SimCommandLine, SetsUpTheActuator) {
                     l.actuator.restartOn->command == Vlx400Command::AisgRestart &&
                     l.actuator.restartOn->occurrence == 1;
          }},
+        {{"--keep-version"},
+         [](const SimCommandLine& l) { return l.actuator.keepVersionOnRestart; }},
         {{"--echo", "--aisg", "--no-pace"}, [](const SimCommandLine& l) { return l.echo; }},
         {{"--adapter-echo"},
          [](const SimCommandLine& l) { return l.options.adapterEcho && !l.echo; }},

@@ -569,6 +569,7 @@ TEST_F(Vlx400Test, TheVersionAfterARestartComesFromAValidImageHeader) {
         Bytes image;
         bool complete;
         std::string version;
+        bool keepVersion = false;
     } cases[] = {
         {"header with its NUL", Firmware(), true, "02.00"},
         {"no NUL in the first ten octets", Cat({0x01, 0x00}, Text("ABCDEFGHIJKL")), true,
@@ -577,10 +578,13 @@ TEST_F(Vlx400Test, TheVersionAfterARestartComesFromAValidImageHeader) {
         {"empty version text", Bytes{0x01, 0x00, 0x00, 0x33}, true, "01.23"},
         {"two octets only", Bytes{0x01, 0x00}, true, "01.23"},
         {"download never ended", Firmware(), false, "01.23"},
+        {"a loader that refuses the image", Firmware(), true, "01.23", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Make();
+        Vlx400Settings settings;
+        settings.keepVersionOnRestart = c.keepVersion;
+        Make(settings);
         ASSERT_EQ(Ask(Vendor(vlx::DownloadStart)), VendorReply(vlx::DownloadStart, 0));
         for (std::size_t at = 0; at < c.image.size(); at += vlx::DownloadBlockMax) {
             const auto end = std::min(c.image.size(), at + vlx::DownloadBlockMax);

@@ -74,6 +74,15 @@ TEST(StatusLines, ChoosesTheLinesByTheFirstRowThatApplies) {
                   c.lines)
             << "state " << static_cast<int>(c.state);
     }
+    // A download the actuator did not take names both versions; every other
+    // failure keeps its one pair of lines.
+    DeviceSnapshot notTaken = Record(Failed, 0, false, "");
+    notTaken.failCode = FailCode::UpdateNotTaken;
+    notTaken.softwareVersion = "01.23";
+    notTaken.firmware.downloadedVersion = "01.24";
+    EXPECT_EQ(CTestEngine::LinesFor(notTaken, true), Lines("UPDATE NOT TAKEN", "RUNS 01.23, NOT 01.24"));
+    notTaken.failCode = FailCode::Download;
+    EXPECT_EQ(CTestEngine::LinesFor(notTaken, true), Lines("REMOVE DEVICE", "FROM POSITION 1"));
 }
 
 // The engine writes the lines when they change, forgets the serial number of
@@ -186,6 +195,7 @@ TEST(StatusTexts, StateAndFailTexts) {
         {10, 14, "FAIL (C)"},  {10, 16, "FAIL (E)"},
         {10, 18, "FAIL (DL)"}, {10, 22, "CYCLE TEST FAILED!"},
         {10, 9, "FAIL (?)"},   {10, 23, "FAIL (?)"},
+        {10, 24, "UPDATE NOT TAKEN"}, {10, 25, "FAIL (?)"},
         {10, -1, "FAIL (?)"},  {11, 0, "(unknown)"},
         {12, 0, "(unknown)"},  {13, 0, "CALIBRATING AISG"},
         {14, 0, "(unknown)"},  {15, 0, "FINISHED"},

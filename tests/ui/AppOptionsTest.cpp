@@ -154,6 +154,7 @@ TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
         std::ifstream table("KVQ_SAMPLE.ascu");
         const std::string text((std::istreambuf_iterator<char>(table)), {});
         EXPECT_NE(text.find("\n" + demo.ModelKey() + "\t"), std::string::npos) << demo.ModelKey();
+        EXPECT_EQ(demo.FirmwarePath(), directory / "vlx400fw.bin");
         std::ifstream firmware("vlx400fw.bin", std::ios::binary);
         const std::vector<char> bytes((std::istreambuf_iterator<char>(firmware)), {});
         ASSERT_GT(bytes.size(), 10u);
@@ -166,14 +167,16 @@ TEST(DemoSessionTest, SetsUpItsDirectoryAndPortAndLeavesNothingBehind) {
 }
 
 // A table in the working directory is the one the demo tries, and the
-// simulated actuator starts with its first model.
-TEST(DemoSessionTest, UsesTheWorkingDirectorysTable) {
+// simulated actuator starts with its first model. So is a firmware file,
+// whatever it holds, and it stays where it is so a message names it.
+TEST(DemoSessionTest, UsesTheWorkingDirectorysTableAndFirmwareFile) {
     const fs::path before = fs::current_path();
     const fs::path here = MakeTemporaryDirectory("kvq-demo-test-");
     ASSERT_FALSE(here.empty());
     {
         std::ofstream(here / "site.ascu")
             << "AT-VERSION\t1\nSITE-KEY\t0\t50\t0\t0001000200030004\tSite\n";
+        std::ofstream(here / "vlx400fw.bin", std::ios::binary) << "not an image";
     }
     fs::current_path(here);
     {
@@ -185,6 +188,12 @@ TEST(DemoSessionTest, UsesTheWorkingDirectorysTable) {
         EXPECT_FALSE(fs::exists("KVQ_SAMPLE.ascu")) << "the sample is not needed";
         EXPECT_EQ(demo.ModelKey(), "SITE-KEY");
         EXPECT_EQ(demo.Application().State().modelKey, "SITE-KEY");
+        EXPECT_EQ(demo.FirmwarePath(), fs::canonical(here) / "vlx400fw.bin");
+        EXPECT_FALSE(fs::exists("vlx400fw.bin")) << "neither copied nor replaced";
+    }
+    {
+        std::ifstream kept(here / "vlx400fw.bin");
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "not an image");
     }
     EXPECT_EQ(fs::current_path(), fs::canonical(here));
     fs::current_path(before);

@@ -11,8 +11,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSlider>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +23,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "UiTestSupport.h"
 #include "actuator/VLX400E.h"
@@ -560,6 +563,88 @@ TEST_F(DialogAgainstSimulator, CurrentTiltIsTheActuatorsAfterANarrowerModel) {
 }
 
 }  // namespace
+
+namespace {
+
+void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+const MessageText* BoxCaptioned(const RecordingPresenter& boxes, const std::string& caption) {
+    for (const auto& box : boxes.shown)
+        if (box.caption == caption) return &box;
+    return nullptr;
+}
+
+}  // namespace
+
+// A firmware file that fails its check is never sent: a box names the file
+// and why, and the actuator goes on to READY.
+TEST_F(DialogAgainstSimulator, AFirmwareFileThatFailsItsCheckIsNeverSent) {
+    const auto path = demo->Directory() / "vlx400fw.bin";
+    std::vector<std::uint8_t> random = {0x9C, 0x41, 'i', 0xDD, ';', '_', '5', 0xAF, 'I', 0xBA};
+    for (int i = 0; i < 4086; ++i)
+        random.push_back(static_cast<std::uint8_t>(i * 7919 >> 3));
+    WriteFile(path, random);
+    Open();
+    QStringList seen;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (!seen.contains(dialog->StatusLines().value(0))) seen << dialog->StatusLines().value(0);
+            return Ready();
+        },
+        milliseconds(30000)));
+    EXPECT_FALSE(seen.contains("UPDATING SOFTWARE"));
+    EXPECT_FALSE(Actuator().imageReceiving.has_value());
+    EXPECT_FALSE(Actuator().lastImage.has_value());
+    EXPECT_EQ(Actuator().restarts, 0u);
+    EXPECT_EQ(Actuator().softwareVersion, "01.23");
+
+    ASSERT_TRUE(WaitFor([&] { return BoxCaptioned(boxes, "Firmware File Error"); },
+                        milliseconds(2000)));
+    const MessageText& box = *BoxCaptioned(boxes, "Firmware File Error");
+    EXPECT_NE(box.text.find(path.string()), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find("0xDD"), std::string::npos) << box.text;
+    EXPECT_EQ(box.icon, MessageText::Icon::Exclamation);
+    Pump(milliseconds(1200));
+    EXPECT_EQ(std::count_if(boxes.shown.begin(), boxes.shown.end(),
+                            [](const MessageText& m) { return m.caption == "Firmware File Error"; }),
+              1)
+        << "once";
+}
+
+// A download shows its percentage and the time left on the bar; an actuator
+// that comes back on its old version is shown failed, both versions named.
+TEST_F(DialogAgainstSimulator, ADownloadShowsItsTimeLeftAndAnUpdateNotTakenIsSaid) {
+    demo->Application().SetKeepVersionOnRestart(true);
+    // Silent long enough to be lost: one that is back within about 1.7 s is
+    // taken for a dropped link ("FAIL (C)").
+    demo->Application().SetRestartSilence(milliseconds(3000));
+    WriteFile(demo->Directory() / "vlx400fw.bin", FirmwareFileFor("01.24", 6000));
+    Open();
+    auto* bar = qobject_cast<QProgressBar*>(dialog->Control(CKVQDlg::IdProgress));
+    QString timeLeft;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (bar->isTextVisible() && bar->text().contains(" left")) timeLeft = bar->text();
+            return dialog->StatusLines().value(0) == "UPDATE NOT TAKEN";
+        },
+        milliseconds(40000)))
+        << dialog->StatusLines().join(" / ").toStdString();
+    EXPECT_TRUE(QRegularExpression("^\\d{1,3}%, \\d+:\\d\\d left$").match(timeLeft).hasMatch())
+        << timeLeft.toStdString();
+    EXPECT_EQ(dialog->StatusLines().value(1), "RUNS 01.23, NOT 01.24");
+    EXPECT_FALSE(bar->isTextVisible()) << "words on the bar only while downloading";
+    EXPECT_EQ(Actuator().restarts, 1u);
+
+    ASSERT_TRUE(WaitFor([&] { return BoxCaptioned(boxes, "Software Update Failed"); },
+                        milliseconds(2000)));
+    const std::string text = BoxCaptioned(boxes, "Software Update Failed")->text;
+    EXPECT_NE(text.find("version 01.23, not on version 01.24"), std::string::npos) << text;
+    Pump(milliseconds(3000));
+    EXPECT_EQ(Actuator().restarts, 1u) << "not sent again";
+}
 
 // Communication > Save Line Trace...: below the ports, it writes the frames the
 // dialog kept since it started, with the open they began under; a file that

@@ -79,6 +79,47 @@ TEST(RefreshControls, EnabledOnlyAtRestAndProgressWhileBusy) {
     }
 }
 
+// During a download the bar carries the percentage and, once the pace is
+// known, the time left; at any other time no words.
+TEST(RefreshControls, TheBarSaysTheDownloadsPercentageAndTimeLeft) {
+    RefreshSnapshot s = Ready();
+    EXPECT_EQ(ComputeRefresh(s).progressText, "");
+    s.device.state = Updating;
+    s.device.progress = 10.2;
+    s.device.firmware.bytesTotal = 5600;
+    s.device.firmware.bytesAcknowledged = 560;
+    s.device.firmware.firstBlockTick = 1000;
+    s.nowTick = 1400;
+    EXPECT_EQ(ComputeRefresh(s).progressText, "10%") << "too early to tell";
+    s.nowTick = 3000;  // 560 bytes in 2 s: 5040 more take 18 s
+    EXPECT_EQ(ComputeRefresh(s).progressText, "10%, 0:18 left");
+}
+
+TEST(RefreshFirmware, ABoxSaysWhyNothingWasSentOrThatTheUpdateWasNotTaken) {
+    RefreshSnapshot s = Ready();
+    s.firmwarePath = "/site/vlx400fw.bin";
+    s.device.firmware.notices = 3;
+    EXPECT_EQ(ComputeRefresh(s).firmwareNotice, std::nullopt);
+    EXPECT_EQ(ComputeRefresh(s).firmwareNotices, 3u);
+
+    s.device.firmware.fileProblem = "It holds the 10-byte header of version 01.24 but no image.";
+    auto box = ComputeRefresh(s).firmwareNotice;
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->caption, "Firmware File Error");
+    EXPECT_NE(box->text.find("/site/vlx400fw.bin"), std::string::npos) << box->text;
+    EXPECT_NE(box->text.find("no image"), std::string::npos) << box->text;
+
+    s.device.state = Failed;
+    s.device.failCode = FailCode::UpdateNotTaken;
+    s.device.firmware.downloadedVersion = "01.24";
+    box = ComputeRefresh(s).firmwareNotice;
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->caption, "Software Update Failed");
+    EXPECT_NE(box->text.find("version 01.23, not on version 01.24 of /site/vlx400fw.bin"),
+              std::string::npos)
+        << box->text;
+}
+
 TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
     const struct {
         const char* label;
