@@ -52,8 +52,8 @@ int Main(int argc, char** argv) {
     // The trace's thread starts before the simulator's (with the stop signals
     // blocked, like it), and ends after it.
     serial::LineTap tap;
-    hdlc::TraceWriter traceWriter(tap, false, SimCommandNamer());
     hdlc::TraceFileSink traceFile;
+    hdlc::TraceWriter traceWriter(tap, false, SimCommandNamer());
     if (commandLine.trace) {
         std::string error;
         if (!traceFile.Open(*commandLine.trace, hdlc::TraceTitle("vlx400-sim"), error)) {

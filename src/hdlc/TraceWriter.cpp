@@ -108,6 +108,8 @@ void TraceWriter::Start() {
 }
 
 void TraceWriter::Stop() {
+    if (stopped_) return;
+    stopped_ = true;
     tap_.Release();
     if (thread_.joinable()) {
         thread_.join();

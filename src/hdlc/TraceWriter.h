@@ -71,10 +71,12 @@ public:
     TraceWriter(const TraceWriter&) = delete;
     TraceWriter& operator=(const TraceWriter&) = delete;
 
-    // Before Start; the sink must outlive the writer's thread.
+    // Before Start; the sink must outlive the writer, or at least its Stop.
     void AddSink(TraceSink& sink) { sinks_.push_back(&sink); }
     void Start();
-    // Writes what is left (frames not yet ended as they stand) and ends the thread.
+    // Writes what is left (frames not yet ended as they stand) and ends the
+    // thread. Only the first call does so: after it the sinks are not touched
+    // again, not even by the writer's end.
     void Stop();
     // Takes and writes what the tap holds now, on the caller's thread (when
     // no thread was started).
@@ -93,6 +95,7 @@ private:
     TraceStream sent_;
     TraceStream received_;
     std::thread thread_;
+    bool stopped_ = false;
 };
 
 }  // namespace kvq::hdlc

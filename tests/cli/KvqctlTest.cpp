@@ -816,8 +816,8 @@ TEST_F(Kvqctl, TheToolsTraceAndTheActuatorsShowTheSameFramesInOrder) {
         const fs::path toolTrace = directory / "tool.trace";
         const fs::path simTrace = directory / "sim.trace";
         kvq::serial::LineTap tap;
-        TraceWriter writer(tap, false, SimCommandNamer());
         TraceFileSink file;
+        TraceWriter writer(tap, false, SimCommandNamer());
         std::string error;
         ASSERT_TRUE(file.Open(simTrace.string(), TraceTitle("vlx400-sim"), error)) << error;
         writer.AddSink(file);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -231,9 +232,10 @@ public:
 // A tool's writer on a tap of the given size, its lines collected.
 struct Traced {
     explicit Traced(std::size_t capacity) : tap(capacity) { writer.AddSink(sink); }
+    // The sink outlives the writer, whose end still drains into it.
     LineTap tap;
-    TraceWriter writer{tap, true, Namer()};
     Collect sink;
+    TraceWriter writer{tap, true, Namer()};
 };
 
 }  // namespace
@@ -242,7 +244,7 @@ struct Traced {
 // and goes on decoding from there.
 TEST(TraceWriter, SaysHowManyEntriesWereLostBeforeTheRest) {
     Traced traced(3);
-    auto& [tap, writer, sink] = traced;
+    auto& [tap, sink, writer] = traced;
     kvq::serial::LowLatency none;
     tap.RecordOpened("COM1", 115200, none);
     const Bytes rr = Framed({0x14, RrControl(0)});
@@ -263,7 +265,7 @@ TEST(TraceWriter, SaysHowManyEntriesWereLostBeforeTheRest) {
 
 TEST(TraceWriter, AnOpenSaysThePortTheRateAndTheLowLatency) {
     Traced traced(8);
-    auto& [tap, writer, sink] = traced;
+    auto& [tap, sink, writer] = traced;
     kvq::serial::LowLatency granted;
     granted.driverFlag = true;
     tap.RecordOpened("/dev/ttyUSB0", 9600, granted);
@@ -274,6 +276,34 @@ TEST(TraceWriter, AnOpenSaysThePortTheRateAndTheLowLatency) {
               std::string::npos)
         << sink.lines[0].first;
     EXPECT_NE(sink.lines[1].first.find(" CLOSE | "), std::string::npos);
+}
+
+// Once stopped, a writer touches its sinks no more: a tool may let a sink go
+// after the stop and before the writer (the writer's own end stops it again).
+TEST(TraceWriter, AfterItsStopItTouchesItsSinksNoMore) {
+    class Counting final : public TraceSink {
+    public:
+        void Line(const std::string&, bool) override { ++calls; }
+        void Flush() override { ++calls; }
+        int calls = 0;
+    };
+    for (const bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded ? "with its thread" : "without a thread");
+        LineTap tap(8);
+        Counting sink;
+        auto writer = std::make_unique<TraceWriter>(tap, true, Namer());
+        writer->AddSink(sink);
+        if (threaded) writer->Start();
+        kvq::serial::LowLatency none;
+        tap.RecordOpened("COM1", 115200, none);
+        writer->Stop();
+        const int calls = sink.calls;
+        EXPECT_GT(calls, 0);
+        tap.RecordClosed();
+        writer->Stop();
+        writer.reset();
+        EXPECT_EQ(sink.calls, calls);
+    }
 }
 
 // The dialog's window of frames: the newest so many, the open they began
