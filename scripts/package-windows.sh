@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-command -v zip >/dev/null || scripts/deps.sh
+{ command -v zip && command -v unzip; } >/dev/null || scripts/deps.sh
 cmake --preset windows >/dev/null
 cmake --build build/windows --target kvq kvqctl
 
@@ -14,12 +14,15 @@ programs=(build/windows/src/ui/kvq.exe build/windows/src/cli/kvqctl.exe)
 # The DLLs every Windows has; anything else would have to travel with the programs.
 system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|msvcrt|ws2_32|setupapi|winmm|version|bcrypt|ntdll)\.dll$'
 for exe in "${programs[@]}"; do
+  # Read first, so a failing objdump stops the script rather than passing the check.
+  dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')"
+  [ -n "$dlls" ] || { echo "package-windows: no imports read from $exe" >&2; exit 1; }
   while read -r dll; do
     if ! tr '[:upper:]' '[:lower:]' <<<"$dll" | grep -qE "$system_dlls"; then
       echo "package-windows: $exe needs $dll, which Windows does not bring" >&2
       exit 1
     fi
-  done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+  done <<<"$dlls"
 done
 
 stage="$(mktemp -d "${TMPDIR:-/tmp}/kvq-package.XXXXXX")"

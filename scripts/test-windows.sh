@@ -238,6 +238,8 @@ if [ -s build/kvq-windows-x64.zip ]; then
     2>"$work/packaged-kvq.err") || rc=$?
   expect_rc packaged-kvq 0
   expect_err packaged-kvq 'kvq-windows-x64\examples\KVQ_SAMPLE.ascu'
+else
+  fail "package-windows.sh made no build/kvq-windows-x64.zip"
 fi
 
 echo "windows run: $(($(date +%s) - started)) s"

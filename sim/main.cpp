@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,22 +50,25 @@ int Main(int argc, char** argv) {
     } else {
         application = std::make_shared<Vlx400Application>(commandLine.actuator);
     }
-    // The trace's thread starts before the simulator's (with the stop signals
-    // blocked, like it), and ends after it.
-    serial::LineTap tap;
+    // Only a traced run has a tap and a writer. The trace's thread starts
+    // before the simulator's (with the stop signals blocked, like it), and
+    // ends after it.
+    std::optional<serial::LineTap> tap;
     hdlc::TraceFileSink traceFile;
-    hdlc::TraceWriter traceWriter(tap, false, SimCommandNamer());
+    std::optional<hdlc::TraceWriter> traceWriter;
     if (commandLine.trace) {
         std::string error;
         if (!traceFile.Open(*commandLine.trace, hdlc::TraceTitle("vlx400-sim"), error)) {
             std::fprintf(stderr, "vlx400-sim: %s\n", error.c_str());
             return 1;
         }
-        traceWriter.AddSink(traceFile);
-        traceWriter.Start();
+        tap.emplace();
+        traceWriter.emplace(*tap, false, SimCommandNamer());
+        traceWriter->AddSink(traceFile);
+        traceWriter->Start();
     }
     SimulatedActuator actuator(commandLine.options, application);
-    if (commandLine.trace) actuator.SetTap(&tap);
+    if (tap) actuator.SetTap(&*tap);
     const bool started =
         commandLine.device ? actuator.StartOnDevice(*commandLine.device) : actuator.Start();
     if (!started) {
@@ -82,7 +86,7 @@ int Main(int argc, char** argv) {
     while (sigwait(&stopSignals, &received) != 0) {
     }
     actuator.Stop();
-    traceWriter.Stop();
+    if (traceWriter) traceWriter->Stop();
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "actuator/ActuatorThread.h"
 #include "actuator/Controls.h"
 #include "antenna/AntennaTables.h"
+#include "app/Paths.h"
 
 using namespace kvq::core;
 using namespace kvq::hdlc;
@@ -29,9 +30,7 @@ bool PrepareProcess(ProcessObjects& process, const FirmwareUse& firmware) {
 }
 
 std::string UnservedVariantSentence(const CKVQSystem& settings) {
-    std::error_code error;
-    std::filesystem::path file = std::filesystem::absolute(settings.SettingsFile, error);
-    if (error) file = settings.SettingsFile;
+    const std::filesystem::path file = AbsoluteOrAsGiven(settings.SettingsFile);
     // The value comes from a file: nothing in it may drive the terminal.
     std::string value;
     for (const char c : settings.Variant)

@@ -1,8 +1,7 @@
 #include "cli/FirmwareUpdate.h"
 
-#include <system_error>
-
 #include "actuator/VLX400E.h"
+#include "app/Paths.h"
 #include "cli/ExitCodes.h"
 #include "status/StatusTexts.h"
 
@@ -17,16 +16,10 @@ constexpr const char* DefaultFirmwareFile = "vlx400fw.bin";
 constexpr double UpdateBaseSeconds = 120;
 constexpr double UpdateSecondsPerKiB = 1;
 
-std::filesystem::path Absolute(const std::filesystem::path& path) {
-    std::error_code ignored;
-    const auto absolute = std::filesystem::absolute(path, ignored);
-    return absolute.empty() ? path : absolute;
-}
-
 // The command that installs the file, as the user would type it.
 std::string InstallCommand(const FirmwareAtStart& firmware) {
     std::string command = "kvqctl";
-    if (firmware.path != Absolute(DefaultFirmwareFile)) {
+    if (firmware.path != app::AbsoluteOrAsGiven(DefaultFirmwareFile)) {
         command += " --firmware " + firmware.path.string();
     }
     return command + " update-firmware";
@@ -39,12 +32,12 @@ bool VersionKnown(const DeviceSnapshot& device) {
 }  // namespace
 
 std::filesystem::path FirmwarePathFor(const std::optional<std::string>& given) {
-    return given ? Absolute(*given) : std::filesystem::path(DefaultFirmwareFile);
+    return given ? app::AbsoluteOrAsGiven(*given) : std::filesystem::path(DefaultFirmwareFile);
 }
 
 FirmwareAtStart ReadFirmwareAtStart(const std::filesystem::path& path) {
     FirmwareAtStart firmware;
-    firmware.path = Absolute(path);
+    firmware.path = app::AbsoluteOrAsGiven(path);
     firmware.file = ReadFirmwareFile(firmware.path);
     return firmware;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "core/Text.h"
 #include "hdlc/FrameCodec.h"
 
 namespace kvq::hdlc {
@@ -48,10 +49,7 @@ std::string_view NameOf(const std::vector<CommandNameTable::Byte>& table, std::u
 std::string Tilt(std::span<const std::uint8_t> payload, int at) {
     if (at < 0 || static_cast<std::size_t>(at) + 2 > payload.size()) return {};
     const auto tenths = static_cast<std::int16_t>((payload[at] << 8) | payload[at + 1]);
-    char text[32];
-    std::snprintf(text, sizeof text, " tilt %s%d.%d", tenths < 0 ? "-" : "", std::abs(tenths / 10),
-                  std::abs(tenths % 10));
-    return text;
+    return " tilt " + core::TiltText(tenths);
 }
 
 std::string Ericsson(const CommandNameTable& names, std::span<const std::uint8_t> payload,

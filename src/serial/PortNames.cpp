@@ -49,36 +49,24 @@ std::optional<std::string> UsbId(std::string_view text) {
 }  // namespace
 
 std::optional<UsbPortName> ParseUsbPortName(std::string_view text, std::string& error) {
-    const std::string shape =
-        " (the form is usb:VID:PID or usb:VID:PID:SERIAL, e.g. usb:0403:6001)";
-    if (!IsUsbPortName(text)) {
-        error = "'" + std::string(text) + "' is not a USB adapter" + shape;
+    const auto refuse = [&](std::string_view what) {
+        error = "'" + std::string(text) + "'" + std::string(what) +
+                " (the form is usb:VID:PID or usb:VID:PID:SERIAL, e.g. usb:0403:6001)";
         return std::nullopt;
-    }
+    };
+    if (!IsUsbPortName(text)) return refuse(" is not a USB adapter");
     std::string_view rest = text.substr(4);
     const auto vendorEnd = rest.find(':');
     const auto vendor = UsbId(rest.substr(0, vendorEnd));
-    if (!vendor) {
-        error =
-            "'" + std::string(text) + "': the vendor id must be four hexadecimal digits" + shape;
-        return std::nullopt;
-    }
+    if (!vendor) return refuse(": the vendor id must be four hexadecimal digits");
     rest = vendorEnd == std::string_view::npos ? std::string_view{} : rest.substr(vendorEnd + 1);
     const auto productEnd = rest.find(':');
     const auto product = UsbId(rest.substr(0, productEnd));
-    if (!product) {
-        error =
-            "'" + std::string(text) + "': the product id must be four hexadecimal digits" + shape;
-        return std::nullopt;
-    }
+    if (!product) return refuse(": the product id must be four hexadecimal digits");
     UsbPortName usb{*vendor, *product, {}};
     if (productEnd != std::string_view::npos) {
         usb.serial = std::string(rest.substr(productEnd + 1));
-        if (usb.serial.empty()) {
-            error = "'" + std::string(text) + "': the serial number after the last ':' is empty" +
-                    shape;
-            return std::nullopt;
-        }
+        if (usb.serial.empty()) return refuse(": the serial number after the last ':' is empty");
     }
     return usb;
 }

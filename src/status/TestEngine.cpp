@@ -81,12 +81,14 @@ std::optional<std::uint32_t> CTestEngine::Update() {
     const DeviceSnapshot device = device_.Snapshot();
     if (NoDevice(device) || Over(device)) device_.ForgetSerialNumber();
     const bool portOpen = portIsOpen_ && portIsOpen_();
-    const StatusLines lines = LinesFor(device, portOpen, context_.PortLost.load() != 0);
+    // Read once, so the lines and the pace below agree.
+    const bool portLost = context_.PortLost.load() != 0;
+    const StatusLines lines = LinesFor(device, portOpen, portLost);
     if (lines != written_) {
         context_.SetStatusLines(lines.first, lines.second);
         written_ = lines;
     }
-    if (NoDevice(device) || context_.PortLost.load() != 0) return PortRecheckMs;
+    if (NoDevice(device) || portLost) return PortRecheckMs;
     return device_.MsUntilReplyOverdue();
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/Paths.h"
 #include "app/Process.h"
 #include "core/TimeSource.h"
 #include "ui/DialogTexts.h"
@@ -124,9 +125,7 @@ RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t slider
     s.selectedPortName = context.SelectedPortName();
     s.currentPort = currentPort;
     s.nowTick = TickCount();
-    std::error_code ignored;
-    const auto path = std::filesystem::absolute(process.actuator.FirmwarePath(), ignored);
-    s.firmwarePath = (path.empty() ? process.actuator.FirmwarePath() : path).string();
+    s.firmwarePath = app::AbsoluteOrAsGiven(process.actuator.FirmwarePath()).string();
     return s;
 }
 

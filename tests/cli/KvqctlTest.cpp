@@ -818,6 +818,12 @@ TEST_F(Kvqctl, TheToolsTraceAndTheActuatorsShowTheSameFramesInOrder) {
         kvq::serial::LineTap tap;
         TraceFileSink file;
         TraceWriter writer(tap, false, SimCommandNamer());
+        // The simulator records into the tap: it ends first, also when an
+        // assertion ends the test early.
+        struct SimulatorEnds {
+            std::unique_ptr<SimulatedActuator>& sim;
+            ~SimulatorEnds() { sim.reset(); }
+        } simulatorEnds{sim};
         std::string error;
         ASSERT_TRUE(file.Open(simTrace.string(), TraceTitle("vlx400-sim"), error)) << error;
         writer.AddSink(file);

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -287,17 +289,18 @@ TEST_F(LinkThreadTest, AnEchoingAdapterWithNobodyBehindItFindsNobody) {
     options.adapterEcho = true;
     options.silent = true;
     SimulatedActuator sim(options);
-    // The link thread alone calls it, from start to stop.
-    std::atomic<int> snrmDropped{0};
-    std::atomic<int> assignmentsDropped{0};
-    line.ToolEnd().Echo().SetObserver([&](std::span<const std::uint8_t> frame) {
-        if (frame.size() > 2 && frame[2] == hdlc::SnrmPoll) ++snrmDropped;
-        if (frame.size() > 1 && frame[1] == hdlc::BroadcastAddress) ++assignmentsDropped;
+    // The link thread alone calls it, from start to the fixture's stop: the
+    // counts live as long as the observer.
+    const auto snrmDropped = std::make_shared<std::atomic<int>>(0);
+    const auto assignmentsDropped = std::make_shared<std::atomic<int>>(0);
+    line.ToolEnd().Echo().SetObserver([=](std::span<const std::uint8_t> frame) {
+        if (frame.size() > 2 && frame[2] == hdlc::SnrmPoll) ++*snrmDropped;
+        if (frame.size() > 1 && frame[1] == hdlc::BroadcastAddress) ++*assignmentsDropped;
     });
     StartLink(sim);
     Opened();
     ASSERT_TRUE(
-        WaitUntil([&] { return assignmentsDropped > 1 && snrmDropped > 2; }, milliseconds(10000)))
+        WaitUntil([&] { return *assignmentsDropped > 1 && *snrmDropped > 2; }, milliseconds(10000)))
         << "not every frame of both modes came back and was dropped";
     device.Collect();
     EXPECT_EQ(device.Count(MsgAisgDeviceFound), 0);
