@@ -87,6 +87,8 @@ int Main(int argc, char** argv) {
     }
     actuator.Stop();
     if (traceWriter) traceWriter->Stop();
+    if (const std::string problem = traceFile.Problem(); !problem.empty())
+        std::fprintf(stderr, "vlx400-sim: %s\n", problem.c_str());
     return 0;
 }
 

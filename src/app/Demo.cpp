@@ -79,6 +79,8 @@ public:
         IsOpen = 0;
     }
     void Discard() override { active_->Discard(); }
+    // A real adapter chosen from the menu can be pulled out like any other.
+    bool Vanished() const override { return active_->Vanished(); }
     void Write(std::span<const std::uint8_t> frame) override { active_->Write(frame); }
     LineEvent Wait(std::chrono::microseconds timeout, bool watchInput) override {
         return active_->Wait(timeout, watchInput);

@@ -31,6 +31,8 @@ public:
     // After the link thread has ended: writes what is left and ends the writer.
     void Stop();
     bool Started() const { return writer_ != nullptr; }
+    // After Stop: empty, or why the trace file is incomplete.
+    std::string FileProblem() const { return file_.Problem(); }
 
     // The frames kept, written to a file; false with error saying why (also
     // when none are kept).

@@ -18,6 +18,7 @@
 #include "antenna/AntennaTables.h"
 #include "app/Demo.h"
 #include "app/HeadlessControls.h"
+#include "app/Paths.h"
 #include "app/Process.h"
 #include "app/StopSignals.h"
 #include "cli/CommandLine.h"
@@ -441,7 +442,7 @@ int Main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     Output output(AsksForJson(args));
     std::string error;
-    const auto options = ParseCommandLine(args, error);
+    auto options = ParseCommandLine(args, error);
     if (!options) {
         output.Error(error);
         std::fprintf(stderr, "Run 'kvqctl --help' for the commands, options and exit codes.\n");
@@ -453,8 +454,11 @@ int Main(int argc, char** argv) {
         return output.End(ExitDone);
     }
 
-    // A firmware file given by name is taken from where kvqctl was started.
+    // Files given by name are taken from where kvqctl was started, also once
+    // the demo has made its own directory the working directory.
     std::filesystem::path firmwarePath = FirmwarePathFor(options->firmware);
+    if (options->traceFile)
+        options->traceFile = app::AbsoluteOrAsGiven(*options->traceFile).string();
     const bool updateFirmware = options->command == CliOptions::Command::UpdateFirmware;
 
     // The demo's directory must be the working directory before the settings
@@ -557,6 +561,8 @@ int Main(int argc, char** argv) {
     const int code = session.Run(modelIndex);
     StopWatchingStopSignals();
     if (!StopWorkers(process)) std::fprintf(stderr, "kvqctl: a worker did not end in time\n");
+    if (const std::string problem = process.lineTrace.FileProblem(); !problem.empty())
+        std::fprintf(stderr, "kvqctl: %s\n", problem.c_str());
     return code;
 }
 

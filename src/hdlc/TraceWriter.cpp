@@ -12,6 +12,12 @@ bool TraceFileSink::Open(const std::string& path, const std::string& title, std:
     }
     file_ << title << '\n';
     file_.flush();
+    if (!file_) {
+        error = "cannot write the trace file " + path;
+        file_.close();
+        return false;
+    }
+    path_ = path;
     return true;
 }
 
@@ -21,6 +27,13 @@ void TraceFileSink::Line(const std::string& text, bool) {
 
 void TraceFileSink::Flush() {
     file_.flush();
+    if (file_.is_open() && !file_) failed_ = true;
+}
+
+std::string TraceFileSink::Problem() const {
+    if (!failed_) return {};
+    return "the trace file " + path_ +
+           " could not be written to the end: the frames after the failure are missing";
 }
 
 void RecentTrace::Line(const std::string& text, bool frame) {

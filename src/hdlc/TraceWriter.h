@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -33,9 +34,14 @@ public:
     bool Open(const std::string& path, const std::string& title, std::string& error);
     void Line(const std::string& text, bool frame) override;
     void Flush() override;
+    // Empty while every line has been written; once one could not be (a full
+    // disk, a mount gone), the sentence that says the trace is incomplete.
+    std::string Problem() const;
 
 private:
     std::ofstream file_;
+    std::string path_;
+    std::atomic<bool> failed_{false};
 };
 
 // The last so many frames, kept in memory for a save on request (the

@@ -221,7 +221,8 @@ int CKVQApp::InitInstance(int& /*argc*/, char** /*argv*/,
                          GetLastError());
             code = 1;
         }
-        joined = dialog.WorkersJoined();
+        // A dialog that never opened started no worker to wait for.
+        joined = !dialog.WorkersStarted() || dialog.WorkersJoined();
         if (run) code = ScreenshotRunCode(run->ReadySeen(), code != 0 ? code : run->Code());
     }
     return EndOfDialogRun(joined, code);

@@ -85,10 +85,11 @@ CKVQDlgWin32::CKVQDlgWin32(ProcessObjects& process, MessagePresenter& boxes, Por
 
 CKVQDlgWin32::~CKVQDlgWin32() {
     logic_.StopAllWorkers();
-    calls_.Detach();
+    calls_->Detach();
     if (!logic_.WorkersJoined()) {
-        // A worker that did not end may still call the controls: they stay
-        // (detached, doing nothing) for the rest of the process.
+        // A worker that did not end may still call the controls: they and
+        // their queue stay (detached, doing nothing) for the rest of the process.
+        (void)calls_.release();
         (void)slider_.release();
         (void)modelList_.release();
     }
@@ -138,7 +139,7 @@ INT_PTR CKVQDlgWin32::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_QUERYDRAGICON:
             return reinterpret_cast<INT_PTR>(bigIcon_);
         case UiCallQueueWin32::DrainMessage:
-            calls_.Drain();
+            calls_->Drain();
             return TRUE;
         case ShowBoxMessage:
             ShowWaitingBox();
@@ -195,9 +196,9 @@ void CKVQDlgWin32::OnEnter() {
 }
 
 void CKVQDlgWin32::InitialiseDialog() {
-    calls_.Attach(window_);
-    slider_ = std::make_unique<TiltSliderWin32>(Control(KVQ_IDC_TILT_SLIDER), calls_);
-    modelList_ = std::make_unique<ModelListWin32>(Control(KVQ_IDC_NEW_MODEL), calls_);
+    calls_->Attach(window_);
+    slider_ = std::make_unique<TiltSliderWin32>(Control(KVQ_IDC_TILT_SLIDER), *calls_);
+    modelList_ = std::make_unique<ModelListWin32>(Control(KVQ_IDC_NEW_MODEL), *calls_);
 
     bigIcon_ = static_cast<HICON>(LoadImageA(Module(), MAKEINTRESOURCEA(KVQ_IDR_MAINFRAME),
                                              IMAGE_ICON, GetSystemMetrics(SM_CXICON),

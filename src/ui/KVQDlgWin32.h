@@ -113,7 +113,8 @@ private:
     HWND toolTip_ = nullptr;
     std::string toolTipText_;
 
-    UiCallQueueWin32 calls_;
+    // Held apart so that it can outlive the dialog with the controls below.
+    std::unique_ptr<UiCallQueueWin32> calls_ = std::make_unique<UiCallQueueWin32>();
     std::unique_ptr<TiltSliderWin32> slider_;
     std::unique_ptr<ModelListWin32> modelList_;
     std::deque<MessageText> waitingBoxes_;

@@ -4,13 +4,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "ui/AppOptions.h"
 #include "app/Demo.h"
-#include "ui/KVQApp.h"
+#include "app/Paths.h"
 #include "app/Process.h"
+#include "ui/AppOptions.h"
+#include "ui/KVQApp.h"
 
 using namespace kvq::app;
 
@@ -19,7 +21,14 @@ namespace kvq::ui {
 int Main(int argc, char** argv) {
     ConnectStandardStreams();
     std::string error;
-    const auto options = ParseKvqArguments(std::vector<std::string>(argv + 1, argv + argc), error);
+    auto options = ParseKvqArguments(std::vector<std::string>(argv + 1, argv + argc), error);
+    // Files named on the command line are where the program was started, also
+    // once the demo has made its own directory the working directory.
+    if (options) {
+        for (std::optional<std::string>* path : {&options->tracePath, &options->screenshotPath}) {
+            if (*path) *path = app::AbsoluteOrAsGiven(**path).string();
+        }
+    }
 
     // The demo's directory must be the working directory before the settings
     // and the antenna table are read.
@@ -70,7 +79,10 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "kvq: %s\n", why.c_str());
         return 2;
     }
-    return app.InitInstance(argc, argv, options->screenshotPath, options->screenshotThen);
+    const int code = app.InitInstance(argc, argv, options->screenshotPath, options->screenshotThen);
+    if (const std::string problem = process.lineTrace.FileProblem(); !problem.empty())
+        std::fprintf(stderr, "kvq: %s\n", problem.c_str());
+    return code;
 }
 
 }  // namespace kvq::ui

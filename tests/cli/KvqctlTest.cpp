@@ -882,6 +882,17 @@ TEST_F(Kvqctl, TheToolsTraceAndTheActuatorsShowTheSameFramesInOrder) {
     }
 }
 
+// A trace file named relative to where kvqctl was started is written there,
+// not into the demo's own directory, which goes when the run ends.
+TEST_F(Kvqctl, ARelativeTraceFileOutlivesTheDemo) {
+    auto run = Run({"--demo", "--trace", "line.trace", "status"});
+    ASSERT_EQ(run->Wait(milliseconds(30000)), 0) << run->Out() << run->Err();
+    std::ifstream in(directory / "line.trace");
+    ASSERT_TRUE(in) << run->Err();
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(" TX 115200 "), std::string::npos) << text;
+}
+
 // The main operations behind an adapter that reads back every octet the tool
 // sends, and behind one that does not: the same outcome either way.
 class KvqctlBehindAdapter : public Kvqctl, public ::testing::WithParamInterface<bool> {};
