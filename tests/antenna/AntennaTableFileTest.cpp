@@ -27,7 +27,7 @@ std::string Row(const std::string& key, const std::string& name) {
 
 // Entries of a directory: "name" a file, "name/" a directory, "fifo:name" a
 // FIFO, "link:name=target" a symbolic link.
-void Populate(const TableDir& dir, const std::vector<std::string>& entries) {
+void Populate(const TempDir& dir, const std::vector<std::string>& entries) {
     for (const auto& entry : entries) {
         if (entry.rfind("fifo:", 0) == 0) {
             ASSERT_EQ(mkfifo((dir.path() / entry.substr(5)).c_str(), 0600), 0);
@@ -76,14 +76,14 @@ TEST(FindAntennaTableFile, GreatestMatchingNameWins) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TableDir dir;
+        TempDir dir;
         Populate(dir, c.entries);
         EXPECT_EQ(FindAntennaTableFile(dir.path()), c.found);
     }
 }
 
 TEST(FindAntennaTableFile, MissingOrUnreadableDirectoryIsSkipped) {
-    TableDir dir;
+    TempDir dir;
     EXPECT_EQ(FindAntennaTableFile(dir.path() / "missing"), "");
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     Populate(dir, {"a.ascu", "z.ascu/", "z.ascu/t.ascu"});
@@ -106,7 +106,7 @@ TEST(CountLines, CountsWholeLines) {
         {"blank lines", "\n\n", 2},
         {"a long line is one line", std::string(10000, 'x') + "\nb\n", 2},
     };
-    TableDir dir;
+    TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(CountLines(dir.Write("t.ascu", c.content)), c.lines);
@@ -127,7 +127,7 @@ protected:
         return keys;
     }
 
-    TableDir dir;
+    TempDir dir;
     CAntennaTable table;
 };
 

@@ -64,7 +64,7 @@ protected:
     }
     void TearDown() override { fs::current_path(previous_); }
 
-    TableDir dir;
+    TempDir dir;
     CAntennaTable table;
     FakeModelList list;
 
@@ -110,7 +110,7 @@ TEST_F(LoadAntennaTablesTest, OutcomeFollowsWhatWasListed) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TableDir caseDir;
+        TempDir caseDir;
         fs::current_path(caseDir.path());
         for (const auto& [name, content] : c.files)
             caseDir.Write(name, content);

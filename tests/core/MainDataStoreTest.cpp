@@ -100,7 +100,7 @@ TEST(SystemContext, APauseEndsEarlyOnceStopIsRequested) {
     // Once stopped, a pause does not wait at all.
     const auto again = std::chrono::steady_clock::now();
     context.PauseUnlessStopped(5000);
-    EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(1000));
 }
 
 TEST(SystemContext, APauseLastsItsTimeOnTheClockInUse) {

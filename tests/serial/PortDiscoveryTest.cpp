@@ -3,7 +3,6 @@
 // environment variable that replaces discovery.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "SerialTestSupport.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
+#include "support/TempDir.h"
 
 using namespace kvq::serial;
 
@@ -25,15 +25,8 @@ namespace fs = std::filesystem;
 class FakeSysfs {
 public:
     FakeSysfs() {
-        std::string pattern = (fs::temp_directory_path() / "kvq-sysfs-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temp directory");
-        root_ = pattern;
         fs::create_directories(root_ / "class" / "tty");
         fs::create_directories(ById());
-    }
-    ~FakeSysfs() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
     const fs::path& Root() const { return root_; }
     // Stands in for /dev/serial/by-id.
@@ -75,7 +68,8 @@ private:
     static void Write(const fs::path& file, const std::string& value) {
         std::ofstream(file) << value << "\n";
     }
-    fs::path root_;
+    TempDir dir_{"kvq-sysfs-"};
+    fs::path root_ = dir_.path();
 };
 
 // A machine with real 16550s, empty 8250 slots, Raspberry Pi style UARTs,

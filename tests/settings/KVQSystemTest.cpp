@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "settings/KVQSystem.h"
 
 using namespace kvq::settings;

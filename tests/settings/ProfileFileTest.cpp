@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "settings/ProfileFile.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 using namespace kvq::settings;
 

@@ -320,7 +320,7 @@ TEST_F(SimOnPty, ReplyDelayAnswersLateAndStopStaysPrompt) {
     ASSERT_TRUE(SawFrames(1));
     const auto stopStart = Clock::now();
     Sim().Stop();
-    EXPECT_LT(Clock::now() - stopStart, 100ms);
+    EXPECT_LT(Clock::now() - stopStart, 1000ms);
     EXPECT_FALSE(Sim().Running());
 }
 

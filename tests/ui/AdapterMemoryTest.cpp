@@ -2,7 +2,6 @@
 // back, and that a file that cannot be written costs nothing but the memory.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "support/TempDir.h"
 #include "ui/AdapterMemory.h"
 
 using namespace kvq::ui;
@@ -18,24 +18,6 @@ using namespace kvq::ui;
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempDirectory {
-public:
-    TempDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "kvq-memory-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temp directory");
-        path_ = pattern;
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 TEST(AdapterMemoryPlace, TheUsersConfigurationDirectoryAndNeverTheWorkingOne) {
     using Environment = std::map<std::string, std::string>;
@@ -67,8 +49,8 @@ TEST(AdapterMemoryPlace, TheUsersConfigurationDirectoryAndNeverTheWorkingOne) {
 }
 
 TEST(AdapterMemoryFileTest, KeepsOneIdentityAcrossRunsInADirectoryItMakes) {
-    TempDirectory temp;
-    const fs::path file = temp.Path() / "config" / "kvq" / "adapter";
+    TempDir temp;
+    const fs::path file = temp.path() / "config" / "kvq" / "adapter";
     {
         AdapterMemoryFile memory(file);
         EXPECT_EQ(memory.Recall(), "") << "nothing kept yet";
@@ -90,21 +72,21 @@ TEST(AdapterMemoryFileTest, KeepsOneIdentityAcrossRunsInADirectoryItMakes) {
 }
 
 TEST(AdapterMemoryFileTest, AFileThatCannotBeWrittenIsNoFailure) {
-    TempDirectory temp;
+    TempDir temp;
     // The directory's place is taken by a file.
-    std::ofstream(temp.Path() / "kvq") << "not a directory";
-    AdapterMemoryFile blocked(temp.Path() / "kvq" / "adapter");
+    std::ofstream(temp.path() / "kvq") << "not a directory";
+    AdapterMemoryFile blocked(temp.path() / "kvq" / "adapter");
     EXPECT_FALSE(blocked.Remember("usb:0403:6001"));
     EXPECT_EQ(blocked.Recall(), "");
 }
 
 TEST(AdapterMemoryFileTest, ADirectoryThatCannotBeWrittenKeepsWhatItHas) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
-    TempDirectory temp;
-    fs::create_directories(temp.Path() / "locked" / "kvq");
-    AdapterMemoryFile locked(temp.Path() / "locked" / "kvq" / "adapter");
+    TempDir temp;
+    fs::create_directories(temp.path() / "locked" / "kvq");
+    AdapterMemoryFile locked(temp.path() / "locked" / "kvq" / "adapter");
     ASSERT_TRUE(locked.Remember("usb:0403:6001"));
-    fs::permissions(temp.Path() / "locked" / "kvq", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(temp.path() / "locked" / "kvq", fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_FALSE(locked.Remember("usb:1a86:7523"));
     EXPECT_EQ(locked.Recall(), "usb:0403:6001") << "the kept identity is untouched";
 }

@@ -23,6 +23,7 @@
 #include "app/Process.h"
 #include "serial/PortNames.h"
 #include "support/PseudoTerminal.h"
+#include "support/TempDir.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogTexts.h"
 #include "ui/KVQDlg.h"
@@ -46,15 +47,12 @@ namespace fs = std::filesystem;
 class Workplace {
 public:
     Workplace(bool withTable, const std::string& portMap) {
-        std::string pattern = (fs::temp_directory_path() / "kvq-ui-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temp directory");
-        directory_ = pattern;
         if (withTable) {
             fs::copy_file(fs::path(KVQ_EXAMPLES_DIR) / "KVQ_SAMPLE.ascu",
-                          directory_ / "KVQ_SAMPLE.ascu");
+                          directory_.path() / "KVQ_SAMPLE.ascu");
         }
         previous_ = fs::current_path();
-        fs::current_path(directory_);
+        fs::current_path(directory_.path());
         if (const char* old = std::getenv(PortMapVariable)) oldMap_ = old;
         ::setenv(PortMapVariable, portMap.c_str(), 1);
     }
@@ -65,12 +63,10 @@ public:
             ::unsetenv(PortMapVariable);
         }
         fs::current_path(previous_);
-        std::error_code ignored;
-        fs::remove_all(directory_, ignored);
     }
 
 private:
-    fs::path directory_;
+    TempDir directory_{"kvq-ui-"};
     fs::path previous_;
     std::optional<std::string> oldMap_;
 };
@@ -113,7 +109,7 @@ TEST(DialogStart, WithoutAnAntennaTableItSaysSoAndStartsNothing) {
     // Close still ends it, and there is nothing to wait for.
     const auto start = Clock::now();
     dialog.CloseDialog();
-    EXPECT_LT(Clock::now() - start, milliseconds(200));
+    EXPECT_LT(Clock::now() - start, milliseconds(500));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(dialog.WorkersJoined());
 }
