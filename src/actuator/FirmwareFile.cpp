@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <system_error>
 
 namespace kvq::actuator {
@@ -109,18 +110,21 @@ FirmwareFile ReadFirmwareFile(const std::filesystem::path& path) {
         file.reason = OversizeReason(size);  // not read: its size is enough to refuse it
         return file;
     }
-    std::FILE* in = std::fopen(path.string().c_str(), "rb");
+    // A stream opened from the path itself: on Windows that is the wide name,
+    // so a folder named in any script is found.
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-        file.reason = std::string("It cannot be read (") + std::strerror(errno) + ").";
+        file.reason = std::string("It cannot be read (") +
+                      (errno != 0 ? std::strerror(errno) : "it could not be opened") + ").";
         return file;
     }
     // One byte more than expected shows a file that grew since its size was
     // taken: what is checked must be what is sent.
     std::vector<std::uint8_t> content(static_cast<std::size_t>(size) + 1);
-    const std::size_t got = std::fread(content.data(), 1, content.size(), in);
-    const bool readError = std::ferror(in) != 0;
-    std::fclose(in);
-    if (readError) {
+    in.read(reinterpret_cast<char*>(content.data()), static_cast<std::streamsize>(content.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) {
         file.reason = "It cannot be read (a read error).";
         return file;
     }

@@ -3,14 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "actuator/FirmwareFile.h"
+#include "support/TempDir.h"
 
 using namespace kvq::actuator;
 
@@ -92,25 +96,27 @@ TEST(FirmwareFileCheck, RefusesWhatIsNoImageAndSaysWhy) {
 
 // From disk: a missing file is no error (nothing to do), a directory or a
 // file over the limit is refused without being read, and what was read is
-// what is kept to send.
+// what is kept to send, also from a folder whose name is not ASCII.
 TEST(FirmwareFileCheck, ReadsTheFileItChecks) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("kvq-fwfile-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path path = dir / "vlx400fw.bin";
-
-    EXPECT_EQ(ReadFirmwareFile(path).status, FirmwareFile::Status::Missing);
-
+    const TempDir dir("kvq-fwfile-");
     const Bytes good = File(Header("02.00"), 300);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(good.data()), std::streamsize(good.size()));
-    FirmwareFile file = ReadFirmwareFile(path);
-    EXPECT_EQ(file.status, FirmwareFile::Status::Valid);
-    EXPECT_EQ(file.version, "02.00");
-    EXPECT_EQ(file.content, good);
+    const std::string goodText(good.begin(), good.end());
 
+    for (const fs::path& folder : {fs::path("plain"), fs::path(u8"J\u00f6rg \u6a21\u578b")}) {
+        SCOPED_TRACE(folder == "plain" ? "an ASCII folder" : "a folder named in two other scripts");
+        const fs::path path = dir.path() / folder / "vlx400fw.bin";
+        EXPECT_EQ(ReadFirmwareFile(path).status, FirmwareFile::Status::Missing);
+        ASSERT_EQ(dir.Write(folder / "vlx400fw.bin", goodText), path);
+        const FirmwareFile file = ReadFirmwareFile(path);
+        EXPECT_EQ(file.status, FirmwareFile::Status::Valid) << file.reason;
+        EXPECT_EQ(file.version, "02.00");
+        EXPECT_EQ(file.content, good);
+    }
+
+    const fs::path path = dir.path() / "plain" / "vlx400fw.bin";
     fs::resize_file(path, std::uint64_t{1} << 30);  // sparse: nothing is written
-    file = ReadFirmwareFile(path);
+    FirmwareFile file = ReadFirmwareFile(path);
     EXPECT_EQ(file.status, FirmwareFile::Status::Invalid);
     EXPECT_NE(file.reason.find("1073741824 bytes long"), std::string::npos) << file.reason;
     EXPECT_TRUE(file.content.empty());
@@ -120,8 +126,21 @@ TEST(FirmwareFileCheck, ReadsTheFileItChecks) {
     file = ReadFirmwareFile(path);
     EXPECT_EQ(file.status, FirmwareFile::Status::Invalid);
     EXPECT_NE(file.reason.find("not a file"), std::string::npos) << file.reason;
-    fs::remove_all(dir);
 }
+
+#ifndef _WIN32
+TEST(FirmwareFileCheck, AFileThatCannotBeOpenedSaysWhy) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads anything";
+    const TempDir dir("kvq-fwfile-");
+    const Bytes good = File(Header("02.00"), 300);
+    const auto path = dir.Write("vlx400fw.bin", std::string(good.begin(), good.end()));
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    const FirmwareFile file = ReadFirmwareFile(path);
+    EXPECT_EQ(file.status, FirmwareFile::Status::Invalid);
+    EXPECT_EQ(file.reason, "It cannot be read (Permission denied).");
+    EXPECT_TRUE(file.content.empty());
+}
+#endif
 
 TEST(FirmwareFileCheck, VersionsCompareByTheFilesText) {
     EXPECT_TRUE(FirmwareVersionInstalled("01.23", "01.23"));
