@@ -23,6 +23,9 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kvq-windows.XXXXXX")"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
 # No Mono or Gecko installer prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine turns Unix file names and arguments into Windows' wide text by the
+# locale's character set: UTF-8, so the names outside ASCII below arrive whole.
+export LC_ALL=C.UTF-8
 sim_pids=()
 xvfb_pid=""
 cleanup() {
@@ -96,8 +99,9 @@ done <"$build/windows-tests.txt"
 
 echo "== kvqctl.exe end to end"
 # A working directory as a technician's: the antenna table, and for the
-# download a firmware file of another version than the actuator's.
-dir="$work/site"
+# download a firmware file of another version than the actuator's. Its name is
+# outside ASCII and has a blank, as a user's folder can.
+dir="$work/Jörg's site"
 mkdir -p "$dir"
 cp examples/KVQ_SAMPLE.ascu "$dir/"
 
@@ -164,6 +168,16 @@ expect_json firmware '"statusLine1":"READY"' '"serialNumber":"WIN0000043"' '"sof
 kvqctl demo --demo --json status
 expect_rc demo 0
 expect_json demo '"statusLine1":"READY"' '"serialNumber":"XXXT0000001"'
+
+# Trace files named on the command line: relative (made absolute against the
+# site directory) and with a Cyrillic name; each starts with its title.
+for name in line-trace.txt "Иван.txt"; do
+  rm -f "$dir/$name"
+  kvqctl trace --demo --trace "$name" status
+  expect_rc trace 0
+  head -n1 "$dir/$name" 2>/dev/null | grep -q "^# kvqctl line trace" ||
+    fail "trace: no trace file $name with its title in the site directory"
+done
 
 # Why an open failed, in the same sentences as on Linux.
 kvqctl missing --port COM9 status

@@ -5,6 +5,7 @@
 
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTableFile.h"
+#include "core/Utf8Path.h"
 
 namespace kvq::antenna {
 
@@ -16,9 +17,9 @@ std::vector<std::string> LoadAntennaTables(CAntennaTable& table) {
     if (name.empty()) return {};
     // Its answer is not needed: a file without header still lists the record it
     // stored, and the reason is in the table's warnings and failure text.
-    LoadAntennaTableFile(name, table);
+    LoadAntennaTableFile(core::PathFromUtf8(name), table);
     // Named in full, so a technician can find the file the tool chose.
-    table.SetSourceFile((directory / name).string());
+    table.SetSourceFile(core::Utf8Text(directory / core::PathFromUtf8(name)));
 
     std::vector<std::string> names;
     AntennaRecord record;

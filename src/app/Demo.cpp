@@ -8,6 +8,7 @@
 #include "actuator/VLX400E.h"
 #include "antenna/AntennaTableFile.h"
 #include "app/Environment.h"
+#include "core/Utf8Path.h"
 #include "serial/InMemoryLine.h"
 #include "serial/PortNames.h"
 #include "sim/SimulatedActuator.h"
@@ -171,7 +172,7 @@ bool DemoSession::Start(std::string& error) {
     const fs::path here = fs::current_path(noDirectory);
     if (s.settings.tableFromWorkingDirectory && !noDirectory) {
         if (const std::string found = antenna::FindAntennaTableFile(here); !found.empty())
-            s.tableSource = here / found;
+            s.tableSource = here / core::PathFromUtf8(found);
     }
     const auto examples = FindExamplesDirectory();
     if (s.tableSource.empty() && !examples) {

@@ -4,6 +4,10 @@
 
 namespace kvq::app {
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return {argv + (argc > 0 ? 1 : 0), argv + argc};
+}
+
 void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
     if (value)
         ::setenv(name.c_str(), value->c_str(), 1);

@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdlib>
 #include <random>
@@ -10,8 +12,20 @@
 #undef SetEnvironmentVariable
 
 #include "app/Environment.h"
+#include "core/WideTextWin32.h"
 
 namespace kvq::app {
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) return {argv + (argc > 0 ? 1 : 0), argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i)
+        arguments.push_back(core::Utf8FromWide(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
+}
 
 void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
     // The C runtime keeps its own copy of the environment, which getenv reads;

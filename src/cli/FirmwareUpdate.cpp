@@ -3,6 +3,7 @@
 #include "actuator/VLX400E.h"
 #include "app/Paths.h"
 #include "cli/ExitCodes.h"
+#include "core/Utf8Path.h"
 #include "status/StatusTexts.h"
 
 using namespace kvq::actuator;
@@ -32,7 +33,8 @@ bool VersionKnown(const DeviceSnapshot& device) {
 }  // namespace
 
 std::filesystem::path FirmwarePathFor(const std::optional<std::string>& given) {
-    return given ? app::AbsoluteOrAsGiven(*given) : std::filesystem::path(DefaultFirmwareFile);
+    return given ? app::AbsoluteOrAsGiven(core::PathFromUtf8(*given))
+                 : std::filesystem::path(DefaultFirmwareFile);
 }
 
 FirmwareAtStart ReadFirmwareAtStart(const std::filesystem::path& path) {

@@ -17,6 +17,7 @@
 #include "antenna/AntennaTable.h"
 #include "antenna/AntennaTables.h"
 #include "app/Demo.h"
+#include "app/Environment.h"
 #include "app/HeadlessControls.h"
 #include "app/Paths.h"
 #include "app/Process.h"
@@ -29,6 +30,7 @@
 #include "cli/Report.h"
 #include "cli/Terminal.h"
 #include "core/Text.h"
+#include "core/Utf8Path.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
 #include "status/StatusTexts.h"
@@ -439,7 +441,7 @@ int ListModels(Output& output) {
 }  // namespace
 
 int Main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = app::ProgramArguments(argc, argv);
     Output output(AsksForJson(args));
     std::string error;
     auto options = ParseCommandLine(args, error);
@@ -458,7 +460,8 @@ int Main(int argc, char** argv) {
     // the demo has made its own directory the working directory.
     std::filesystem::path firmwarePath = FirmwarePathFor(options->firmware);
     if (options->traceFile)
-        options->traceFile = app::AbsoluteOrAsGiven(*options->traceFile).string();
+        options->traceFile =
+            core::Utf8Text(app::AbsoluteOrAsGiven(core::PathFromUtf8(*options->traceFile)));
     const bool updateFirmware = options->command == CliOptions::Command::UpdateFirmware;
 
     // The demo's directory must be the working directory before the settings

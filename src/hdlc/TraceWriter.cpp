@@ -2,10 +2,12 @@
 
 #include <chrono>
 
+#include "core/Utf8Path.h"
+
 namespace kvq::hdlc {
 
 bool TraceFileSink::Open(const std::string& path, const std::string& title, std::string& error) {
-    file_.open(path, std::ios::out | std::ios::trunc);
+    file_.open(core::PathFromUtf8(path), std::ios::out | std::ios::trunc);
     if (!file_) {
         error = "cannot write the trace file " + path;
         return false;
@@ -76,7 +78,7 @@ std::uint64_t RecentTrace::FramesForgotten() const {
 bool RecentTrace::Save(const std::string& path, const std::string& title,
                        std::string& error) const {
     const std::vector<std::string> lines = Lines();
-    std::ofstream file(path, std::ios::out | std::ios::trunc);
+    std::ofstream file(core::PathFromUtf8(path), std::ios::out | std::ios::trunc);
     if (!file) {
         error = "cannot write the trace file " + path;
         return false;

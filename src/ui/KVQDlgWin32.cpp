@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Process.h"
+#include "core/WideTextWin32.h"
 #include "ui/DialogTexts.h"
 #include "ui/ResourceIdsWin32.h"
 
@@ -227,17 +228,19 @@ void CKVQDlgWin32::InitialiseDialog() {
 }
 
 void CKVQDlgWin32::OnSaveLineTrace() {
-    char path[MAX_PATH] = "kvq-line-trace.txt";
-    OPENFILENAMEA dialog = {};
+    // The wide call, so that a folder of any name can be chosen.
+    wchar_t path[MAX_PATH] = L"kvq-line-trace.txt";
+    const std::wstring title = core::WideFromUtf8(ui_text::SaveLineTraceCaption);
+    OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = window_;
-    dialog.lpstrFilter = "Line traces (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+    dialog.lpstrFilter = L"Line traces (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
     dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
-    dialog.lpstrTitle = ui_text::SaveLineTraceCaption;
-    dialog.lpstrDefExt = "txt";
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrTitle = title.c_str();
+    dialog.lpstrDefExt = L"txt";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (GetSaveFileNameA(&dialog) != FALSE) SaveLineTraceTo(path);
+    if (GetSaveFileNameW(&dialog) != FALSE) SaveLineTraceTo(core::Utf8FromWide(path));
 }
 
 void CKVQDlgWin32::SaveLineTraceTo(const std::string& path) {

@@ -3,6 +3,8 @@
 #include <array>
 #include <fstream>
 
+#include "core/Utf8Path.h"
+
 namespace kvq::ui {
 
 namespace {
@@ -91,7 +93,7 @@ bool WriteRgbPng(const std::string& path, int width, int height,
     PutChunk(file, "IDAT", StoredZlib(raw));
     PutChunk(file, "IEND", {});
 
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(core::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(file.data()),
               static_cast<std::streamsize>(file.size()));
     return static_cast<bool>(out);

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "app/Demo.h"
+#include "app/Environment.h"
 #include "app/Paths.h"
 #include "app/Process.h"
+#include "core/Utf8Path.h"
 #include "ui/AppOptions.h"
 #include "ui/KVQApp.h"
 
@@ -21,12 +23,12 @@ namespace kvq::ui {
 int Main(int argc, char** argv) {
     ConnectStandardStreams();
     std::string error;
-    auto options = ParseKvqArguments(std::vector<std::string>(argv + 1, argv + argc), error);
+    auto options = ParseKvqArguments(app::ProgramArguments(argc, argv), error);
     // Files named on the command line are where the program was started, also
     // once the demo has made its own directory the working directory.
     if (options) {
         for (std::optional<std::string>* path : {&options->tracePath, &options->screenshotPath}) {
-            if (*path) *path = app::AbsoluteOrAsGiven(**path).string();
+            if (*path) *path = core::Utf8Text(app::AbsoluteOrAsGiven(core::PathFromUtf8(**path)));
         }
     }
 
