@@ -511,7 +511,8 @@ void CLinkThread::StartLinkThread(SerialLine& line, CMainDataStore& context, Lin
     // Set up before the thread runs, so the thread never sees the station half done.
     station_->SetMode(LinkMode::Ericsson);
     CHDLCPrimary& station = *station_;
-    const ThreadId id = thread_.Start([&station, &line, &context, device](ThreadId self) {
+    const ThreadId id = thread_.Start([this, &station, &line, &context, device](ThreadId self) {
+        threadId_.store(self);  // the thread may open the port before Start has returned
         PollCycle cycle(station, line, context, self);
         RaiseCurrentThreadPriority();
         station.CreateSecondary(device);
