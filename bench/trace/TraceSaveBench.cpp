@@ -177,9 +177,9 @@ int main(int argc, char** argv) {
     std::sort(took.begin(), took.end());
     std::printf(
         "save of the last %zu frames from a full ring of %zu entries (download traffic): "
-        "%llu lines, %ju bytes; %d saves: min %.1f ms, median %.1f ms, max %.1f ms\n",
+        "%llu lines, %llu bytes; %d saves: min %.1f ms, median %.1f ms, max %.1f ms\n",
         app::LineTrace::DialogFrames, capacity, static_cast<unsigned long long>(kept),
-        static_cast<std::uintmax_t>(bytes), saves, took.front(), took[took.size() / 2],
+        static_cast<unsigned long long>(bytes), saves, took.front(), took[took.size() / 2],
         took.back());
     return 0;
 }

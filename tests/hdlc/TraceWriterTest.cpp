@@ -152,7 +152,9 @@ TEST(TraceWriter, AfterItsStopItTouchesItsSinksNoMore) {
 TEST(TraceWriter, WritesABatchAPeriodAfterItsFirstEntryAndAllAtItsStop) {
     const milliseconds period(300);
     Traced traced(64, period);
-    auto& [tap, sink, writer] = traced;
+    LineTap& tap = traced.tap;
+    Collect& sink = traced.sink;
+    TraceWriter& writer = traced.writer;
     tap.Record(TapKind::Sent, Rr(), 115200);
     tap.Record(TapKind::Received, Rr(), 115200);
     const auto started = steady_clock::now();
@@ -178,7 +180,9 @@ TEST(TraceWriter, WritesABatchAPeriodAfterItsFirstEntryAndAllAtItsStop) {
 // the writer, so a burst is not lost to a long period.
 TEST(TraceWriter, HalfTheRingWaitingIsWrittenWithoutWaitingForThePeriod) {
     Traced traced(8, milliseconds(3600 * 1000));
-    auto& [tap, sink, writer] = traced;
+    LineTap& tap = traced.tap;
+    Collect& sink = traced.sink;
+    TraceWriter& writer = traced.writer;
     writer.Start();
     for (int i = 0; i < 4; ++i)
         tap.Record(TapKind::Sent, Rr(), 115200);
