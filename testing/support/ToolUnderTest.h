@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -91,8 +92,12 @@ struct OperationTrace {
 class InProcessTool {
 public:
     // Starts the workers on `portName`; the working directory must hold the
-    // antenna table.
-    explicit InProcessTool(const std::string& portName) { Start(portName); }
+    // antenna table. beforeWorkers: what a front end does between preparing
+    // the run and starting its workers (a line trace).
+    explicit InProcessTool(const std::string& portName,
+                           const std::function<void(app::ProcessObjects&)>& beforeWorkers = {}) {
+        Start(portName, beforeWorkers);
+    }
     // The same on a line of the test's own (the tool's end of an in-memory
     // line), which must outlive the tool; any port name opens it.
     explicit InProcessTool(serial::SerialLine& line) : process_(&line) { Start("COM1"); }
@@ -103,9 +108,11 @@ public:
     bool Prepared() const { return prepared_; }
 
 private:
-    void Start(const std::string& portName) {
+    void Start(const std::string& portName,
+               const std::function<void(app::ProcessObjects&)>& beforeWorkers = {}) {
         prepared_ =
             app::PrepareProcess(process_) && app::PrepareControls(process_, &slider_, &models_);
+        if (prepared_ && beforeWorkers) beforeWorkers(process_);
         if (prepared_) app::StartWorkers(process_, portName);
     }
 
