@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
         });
         const serial::LineTap& tap = *tool.Process().lineTrace.Tap();
         const bool ready =
-            tool.WaitUntilReady(milliseconds(size / 56 * 200 + 60000)) == Outcome::Ready &&
+            tool.WaitUntilReady(milliseconds(size / 56 * 200 + 60000)) == WaitEnd::Ready &&
             tool.Snapshot().softwareVersion.rfind("02.00", 0) == 0;
         if (!ready) {
             std::fprintf(stderr, "trace save bench: the download did not end on 02.00\n");

@@ -517,17 +517,17 @@ void CVLX400E::OnLinkDown() {
             SetState(ActuatorState::Looking);
             break;
         case ActuatorState::Moving:
-            // The actuator restarted in the middle of the move (its power came
-            // back): the move is cut short, and the actuator is found anew.
-            Update([&](DeviceSnapshot& r) {
-                EndLocked(Operation::Move, Ending::Interrupted,
-                          "the actuator restarted during the move; " + LeftBehindLocked());
-                r.lost = true;
-                SetStateLocked(ActuatorState::Looking);
-            });
-            ForgetDevice();
+        case ActuatorState::Updating:
+        case ActuatorState::ReadingIdentity:
+        case ActuatorState::Checking:
+        case ActuatorState::Converting:
+            // The actuator answers as a station that lost its connection: it
+            // restarted (its power came back). What it was doing is cut short,
+            // and it is found anew rather than failed for good.
+            LoseDevice("the actuator restarted");
             break;
-        default:
+        case ActuatorState::Looking:
+        case ActuatorState::Failed:
             Fail(FailCode::NoReply, "the actuator dropped the link");
             break;
     }
@@ -543,6 +543,11 @@ void CVLX400E::OnDeviceLost() {
     if (r.state == ActuatorState::ChangingModel &&
         (r.At(ModelChangeStep::AwaitModeSelect) || r.At(ModelChangeStep::Restarting)))
         return;
+    LoseDevice("the actuator stopped answering");
+}
+
+void CVLX400E::LoseDevice(std::string_view why) {
+    const DeviceSnapshot r = Snapshot();
     aisgSetupCutShort_ = r.state == ActuatorState::ChangingModelAisg;
     // A restart an operation asked for (after a download, after a conversion)
     // is no loss: the operation goes on when the actuator is back.
@@ -555,7 +560,7 @@ void CVLX400E::OnDeviceLost() {
             const Operation operation = OperationUnderWay(rec);
             if (operation != Operation::None) {
                 EndLocked(operation, Ending::Interrupted,
-                          "the actuator stopped answering; " + LeftBehindLocked());
+                          std::string(why) + "; " + LeftBehindLocked());
             }
             rec.continuing = Operation::None;
             rec.lost = rec.lost || r.state != ActuatorState::Looking;

@@ -124,6 +124,9 @@ public:
     void OnLinkDown();
     void OnDeviceLost();
     void OnAisgDeviceFound();
+    // The actuator is gone, or came back on its own: what it was doing is cut
+    // short (unless the restart was the operation's own) and it is looked for.
+    void LoseDevice(std::string_view why);
     // A reply from the link, handed to the running operation by state.
     void OnReply(const core::CommandBuffer& reply);
 

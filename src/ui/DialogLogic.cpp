@@ -93,6 +93,15 @@ void DialogLogic::Refresh() {
 
     if (view.statusLines && statusLines_.Accept(*view.statusLines))
         widgets_.ShowStatusLines(*view.statusLines);
+    if (!view.readySerial.empty()) {
+        // The cable moved to another actuator: it is checked as a new one,
+        // and the list says which one is there now.
+        if (!readySerial_.empty() && view.readySerial != readySerial_) {
+            statusLines_.ShowNotice({ui_text::AnotherActuator, "S/N " + view.readySerial});
+            widgets_.ShowStatusLines(statusLines_.Shown());
+        }
+        readySerial_ = view.readySerial;
+    }
     if (view.firmwareNotices != firmwareNoticesShown_) {
         firmwareNoticesShown_ = view.firmwareNotices;
         if (view.firmwareNotice) widgets_.ShowSoon(*view.firmwareNotice);
@@ -147,7 +156,7 @@ void DialogLogic::ChangeAntennaModel() {
     // What the edit field shows is what the user means; a typed name that is
     // no entry is a model the table does not have.
     const int entry = ModelEntryShown(entries, widgets_.ModelShown());
-    if (RequestModelChange(process_, entries, entry) == ModelChange::NotFound) {
+    if (RequestModelChange(process_, entries, entry) == ModelChangeAsked::NotFound) {
         statusLines_.ShowNotice({ui_text::AntennaNotFound, ""});
         widgets_.ShowStatusLines(statusLines_.Shown());
     }

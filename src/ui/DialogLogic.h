@@ -155,6 +155,8 @@ private:
     // The record's count of firmware notices already told (a file refused,
     // an update not taken).
     std::uint32_t firmwareNoticesShown_ = 0;
+    // The actuator last seen ready: another one found ready later is said.
+    std::string readySerial_;
 };
 
 }  // namespace kvq::ui

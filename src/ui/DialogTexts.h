@@ -7,6 +7,9 @@ namespace kvq::ui {
 
 namespace ui_text {
 
+// The status list's notice when another actuator answers than the one before.
+inline constexpr const char* AnotherActuator = "ANOTHER ACTUATOR";
+
 // Title of the main window.
 inline constexpr const char MainTitle[] =
     "Torvin E-VLX400 Configuration Tool            Version 1.3.1";

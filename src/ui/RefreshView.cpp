@@ -69,6 +69,7 @@ RefreshView ComputeRefresh(const RefreshSnapshot& s) {
     const bool noActuator = activity == Activity::Looking || activity == Activity::Lost;
     view.serialNumber = d.serialNumber.empty() && noActuator ? NoSerialNumber : d.serialNumber;
     view.softwareVersion = d.softwareVersion;
+    if (activity == Activity::Ready) view.readySerial = d.serialNumber;
 
     // A range not known, or about to change with the model: no tilt at all
     // rather than zeros.

@@ -49,6 +49,8 @@ struct ControlStates {
 struct RefreshView {
     std::optional<StatusPair> statusLines;  // rewrite the list
     ControlStates controls;
+    // The serial number of the actuator that is ready now; empty otherwise.
+    std::string readySerial;
     int progress = 0;  // 0..100
     // During a download: the percentage and the time left, on the bar.
     std::string progressText;

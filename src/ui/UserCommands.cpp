@@ -46,17 +46,17 @@ int ModelEntryShown(const std::vector<std::string>& entries, std::string_view sh
     return at == entries.end() ? -1 : static_cast<int>(at - entries.begin());
 }
 
-ModelChange RequestModelChange(ProcessObjects& process, const std::vector<std::string>& entries,
+ModelChangeAsked RequestModelChange(ProcessObjects& process, const std::vector<std::string>& entries,
                                int entry) {
     const bool listed = entry >= 0 && static_cast<std::size_t>(entry) < entries.size();
     const auto model = listed ? SelectModelByName(process, entries[static_cast<std::size_t>(entry)])
                               : std::nullopt;
     if (!model) {
         process.SystemContext.SetStatusLines(ui_text::AntennaNotFound, "");
-        return ModelChange::NotFound;
+        return ModelChangeAsked::NotFound;
     }
-    return app::RequestModelChange(process, *model) ? ModelChange::Requested
-                                                    : ModelChange::NotPosted;
+    return app::RequestModelChange(process, *model) ? ModelChangeAsked::Requested
+                                                    : ModelChangeAsked::NotPosted;
 }
 
 }  // namespace kvq::ui

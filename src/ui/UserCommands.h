@@ -36,7 +36,7 @@ TypedTilt ReadTypedTilt(std::string_view typed, std::int32_t minTilt, std::int32
 // exactly that text, or -1 when the user typed a name the list does not hold.
 int ModelEntryShown(const std::vector<std::string>& entries, std::string_view shownText);
 
-enum class ModelChange {
+enum class ModelChangeAsked {
     Requested,  // the actuator thread was told to change to the model
     NotFound,   // not in the table: the status lines say "ANTENNA NOT FOUND"
     NotPosted,  // in the table, but the actuator thread could not be told
@@ -45,7 +45,7 @@ enum class ModelChange {
 // Change Antenna Model for the entry shown (an index into entries, or -1):
 // when the table knows the model, the actuator thread is told to change to it;
 // otherwise the status lines say "ANTENNA NOT FOUND" and nothing is sent.
-ModelChange RequestModelChange(app::ProcessObjects& process,
+ModelChangeAsked RequestModelChange(app::ProcessObjects& process,
                                const std::vector<std::string>& entries, int entry);
 
 }  // namespace kvq::ui

@@ -563,12 +563,13 @@ TEST_F(Messages, LinkDownDependsOnTheState) {
         ActuatorState after;
     } cases[] = {
         {Looking, Failed},
-        {ReadingIdentity, Failed},
-        {Updating, Failed},
-        // A move cut by the actuator's restart is interrupted, not failed: the
-        // actuator is found anew and the move can be sent again.
+        // The actuator answers as one that lost its connection: it restarted.
+        // What it did is cut short and it is found anew, not failed for good.
+        {ReadingIdentity, Looking},
+        {Updating, Looking},
         {Moving, Looking},
-        {Checking, Failed},
+        {Checking, Looking},
+        {Converting, Looking},
         {ChangingModel, ChangingModel},
         {Converted, Looking},
         {ChangingModelAisg, Looking},
@@ -580,11 +581,18 @@ TEST_F(Messages, LinkDownDependsOnTheState) {
         if (c.after == Failed) {
             EXPECT_EQ(StateText(S()), "FAIL (C)");
         }
-        if (c.state == Moving) {
-            EXPECT_EQ(S().outcome.ending, Ending::Interrupted);
-            EXPECT_EQ(ActivityOf(S()), Activity::Lost);
+        if (c.state == Moving || c.state == Updating || c.state == Converting) {
+            EXPECT_EQ(S().outcome.ending, Ending::Interrupted) << "from state " << c.state;
+            EXPECT_NE(S().outcome.reason.find("restarted"), std::string::npos) << S().outcome.reason;
+            EXPECT_EQ(ActivityOf(S()), Activity::Lost) << "from state " << c.state;
         }
     }
+    // The restart a download asks for at its end is the download's own.
+    device->SetState(ReadingIdentity);
+    device->SetStep(ReadingStep::AwaitRestart);
+    Edit([](DeviceSnapshot& r) { r.continuing = Operation::Download; });
+    Post(MsgLinkDown);
+    EXPECT_EQ(ActivityOf(S()), Activity::Updating);
 }
 
 TEST_F(Messages, DeviceLostBeforeTheModelChangeRestartEndsTheChange) {

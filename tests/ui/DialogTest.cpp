@@ -626,7 +626,9 @@ TEST_F(DialogAgainstSimulator, AFirmwareFileThatFailsItsCheckIsNeverSent) {
 }
 
 // A download shows its percentage and the time left on the bar; an actuator
-// that comes back on its old version is shown failed, both versions named.
+// that comes back on its old version: both versions named, and no dead end —
+// the identity, model and tilt are shown and Set Tilt and Change Antenna Model
+// work on the old version.
 TEST_F(DialogAgainstSimulator, ADownloadShowsItsTimeLeftAndAnUpdateNotTakenIsSaid) {
     demo->Application().SetKeepVersionOnRestart(true);
     // Silent long enough to be lost: one that is back within about 1.7 s is
@@ -648,6 +650,13 @@ TEST_F(DialogAgainstSimulator, ADownloadShowsItsTimeLeftAndAnUpdateNotTakenIsSai
     EXPECT_EQ(dialog->StatusLines().value(1), "RUNS 01.23, NOT 01.24");
     EXPECT_FALSE(bar->isTextVisible()) << "words on the bar only while downloading";
     EXPECT_EQ(Actuator().restarts, 1u);
+    ASSERT_TRUE(WaitFor([&] { return Button(CKVQDlg::IdSetTilt)->isEnabled(); },
+                        milliseconds(10000)));
+    EXPECT_EQ(Field(CKVQDlg::IdSerialNumber), QString::fromStdString(Actuator().serialNumber));
+    EXPECT_EQ(Field(CKVQDlg::IdSoftwareVersion), "01.23");
+    EXPECT_FALSE(Field(CKVQDlg::IdCurrentModel).isEmpty());
+    EXPECT_FALSE(Field(CKVQDlg::IdCurrentTilt).isEmpty());
+    EXPECT_TRUE(Button(CKVQDlg::IdChangeModel)->isEnabled());
 
     ASSERT_TRUE(WaitFor([&] { return BoxCaptioned(boxes, "Software Update Failed"); },
                         milliseconds(2000)));
@@ -655,6 +664,40 @@ TEST_F(DialogAgainstSimulator, ADownloadShowsItsTimeLeftAndAnUpdateNotTakenIsSai
     EXPECT_NE(text.find("version 01.23, not on version 01.24"), std::string::npos) << text;
     Pump(milliseconds(3000));
     EXPECT_EQ(Actuator().restarts, 1u) << "not sent again";
+    // The tilt can still be set; the problem stays in view afterwards.
+    Slider()->setValue(Slider()->value() == 40 ? 50 : 40);
+    const QString target = Field(CKVQDlg::IdRequestedTilt);
+    Button(CKVQDlg::IdSetTilt)->click();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return Field(CKVQDlg::IdCurrentTilt) == target &&
+                   Button(CKVQDlg::IdSetTilt)->isEnabled();
+        },
+        milliseconds(30000)));
+    EXPECT_EQ(dialog->StatusLines().value(0), "UPDATE NOT TAKEN");
+}
+
+// An actuator whose model the antenna table does not know: its range is not
+// known, so Set Tilt is not offered (and says why), while the model can be
+// changed.
+TEST_F(DialogAgainstSimulator, AModelNotInTheTableOffersNoTilt) {
+    demo->Application().SetModelKey("AP0013");
+    Open();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return dialog->StatusLines().value(1) == "NO RECOGNIZED ANTENNA MODEL?" &&
+                   Button(CKVQDlg::IdChangeModel)->isEnabled();
+        },
+        milliseconds(30000)))
+        << dialog->StatusLines().join(" / ").toStdString();
+    EXPECT_FALSE(Button(CKVQDlg::IdSetTilt)->isEnabled());
+    EXPECT_FALSE(Slider()->isEnabled());
+    EXPECT_TRUE(qobject_cast<QLineEdit*>(dialog->Control(CKVQDlg::IdRequestedTilt))->isReadOnly())
+        << "a tilt typed with Enter would be refused";
+    EXPECT_TRUE(Button(CKVQDlg::IdSetTilt)->toolTip().contains("not in the antenna table"))
+        << Button(CKVQDlg::IdSetTilt)->toolTip().toStdString();
+    EXPECT_EQ(Field(CKVQDlg::IdCurrentModel), "AP0013");
+    EXPECT_EQ(Field(CKVQDlg::IdMinTilt), "");
 }
 
 // Communication > Save Line Trace...: below the ports, it writes the frames the

@@ -115,7 +115,7 @@ TEST(TypedTilt, ReadWithinTheRangeOrRefusedWithAReason) {
 TEST_F(UserCommands, ChangeModelPostsForAListedModel) {
     const int entry = ModelEntryShown(entries, "Panel33-2490-2690-21dBi");
     EXPECT_EQ(entry, 0);
-    EXPECT_EQ(RequestModelChange(process, entries, entry), ModelChange::Requested);
+    EXPECT_EQ(RequestModelChange(process, entries, entry), ModelChangeAsked::Requested);
     EXPECT_EQ(Posted(), std::vector<std::uint32_t>{MsgChangeModel});
     EXPECT_EQ(arguments, std::vector<std::int32_t>{1}) << "the table's index of AP2627-33-21";
     EXPECT_EQ(Lines().first, "<unchanged>");
@@ -135,19 +135,19 @@ TEST_F(UserCommands, ChangeModelRefusesWhatTheTableDoesNotHold) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const int entry = ModelEntryShown(c.list, c.shown);
-        EXPECT_EQ(RequestModelChange(process, c.list, entry), ModelChange::NotFound);
+        EXPECT_EQ(RequestModelChange(process, c.list, entry), ModelChangeAsked::NotFound);
         EXPECT_EQ(Lines(), (std::pair<std::string, std::string>{"ANTENNA NOT FOUND", ""}));
         EXPECT_TRUE(Posted().empty());
     }
     // An index that is no entry at all is refused as well, never used.
-    EXPECT_EQ(RequestModelChange(process, entries, 7), ModelChange::NotFound);
-    EXPECT_EQ(RequestModelChange(process, entries, -1), ModelChange::NotFound);
+    EXPECT_EQ(RequestModelChange(process, entries, 7), ModelChangeAsked::NotFound);
+    EXPECT_EQ(RequestModelChange(process, entries, -1), ModelChangeAsked::NotFound);
     EXPECT_TRUE(Posted().empty());
 }
 
 TEST_F(UserCommands, ChangeModelSaysSoWhenTheActuatorThreadIsGone) {
     DestroyMessageQueue(actuatorQueue);
-    EXPECT_EQ(RequestModelChange(process, entries, 1), ModelChange::NotPosted);
+    EXPECT_EQ(RequestModelChange(process, entries, 1), ModelChangeAsked::NotPosted);
     EXPECT_EQ(Lines().first, "<unchanged>");
 }
 
