@@ -226,8 +226,8 @@ private:
         }
         // A download or a model change shows how far it is, on the standard
         // error whatever the standard output carries.
-        operation_ = LongOperationOf(device, operation_);
-        progress_.Show(operation_, device.OperationProgress(), SteadyClock::now());
+        operation_ = LongOperationOf(device);
+        progress_.Show(operation_, ProgressOf(device), SteadyClock::now());
     }
     void ShowLines(const StatusLines& lines) {
         if (lines.first == shown1_ && lines.second == shown2_) return;
@@ -251,19 +251,14 @@ private:
     // The tilt read from the actuator found now; none while it is looked for
     // or before its tilt has come back.
     std::optional<std::int32_t> ShownTilt(const DeviceSnapshot& device) {
-        if (device.state == ActuatorState::Searching) {
-            tiltRead_ = false;
-        } else if (device.tiltAnswered || device.state == ActuatorState::Testing) {
-            tiltRead_ = true;
-        }
-        return tiltRead_ ? std::optional<std::int32_t>(device.currentTilt) : std::nullopt;
+        return device.tiltKnown ? std::optional<std::int32_t>(device.currentTilt) : std::nullopt;
     }
 
     // Waits for the end of the check. ExitDone when it was reached.
     int WaitUntilReady() {
         for (;;) {
             const DeviceSnapshot device = device_.Snapshot();
-            if (device.ReadyForRequests()) break;
+            if (TakesRequests(device)) break;
             if (device.state == ActuatorState::Failed) return ExitProblem;
             if (!Tick()) return Interrupted();
         }
@@ -278,7 +273,7 @@ private:
         for (;;) {
             const DeviceSnapshot device = device_.Snapshot();
             const bool failed = device.state == ActuatorState::Failed;
-            const bool ready = device.ReadyForRequests();
+            const bool ready = TakesRequests(device);
             if (!ready || failed) left = true;
             if (left && failed) return ExitProblem;
             if (left && ready) break;
@@ -343,7 +338,7 @@ private:
         const std::string after = "timed out after " + Seconds(options_.timeoutSeconds.value_or(0));
         const std::string port = DescribePortInUse(portName_);
         // Searching until the actuator answers (and again after it was lost).
-        if (device.state == ActuatorState::Searching) {
+        if (ActivityOf(device) == Activity::Looking || ActivityOf(device) == Activity::Lost) {
             return after + ": no actuator answered on " + port +
                    " (looked for at HDLC address 20, at 115200 baud and in AISG mode at 9600 "
                    "baud). Check that this is the port the RS-485 adapter is on ('kvqctl ports' "
@@ -409,7 +404,6 @@ private:
     JsonValue lastObject_;
     ProgressDisplay progress_{stderr, StandardErrorIsTerminal(), StandardErrorColumns()};
     LongOperation operation_ = LongOperation::None;
-    bool tiltRead_ = false;
     std::optional<std::int32_t> monitorTilt_;
     std::atomic<int> signal_{0};
 };
