@@ -94,6 +94,8 @@ void SecondaryLink::MisnumberAnswers(SequenceFault fault, std::uint32_t count) {
 }
 
 std::optional<SecondaryLink::Body> SecondaryLink::HandleFrame(std::span<const std::uint8_t> body) {
+    // A fault due by now (a power cut) happens before the frame is heard.
+    Tick();
     auto answer = Answer(body);
     if (answer) Misnumber(*answer);
     return answer;

@@ -39,8 +39,10 @@ public:
                   std::function<Clock::time_point()> now = Clock::now);
 
     // The answer to one good frame, or none (not addressed to the station, not
-    // a poll, silent, or nothing to say).
+    // a poll, silent, or nothing to say). The application's Tick comes first.
     std::optional<Body> HandleFrame(std::span<const std::uint8_t> body);
+    // The application's Tick between frames.
+    void Tick() { application_.Tick(*this); }
 
     SimMode Mode() const override { return mode_; }
     // Switches at once, as a restart without a silent time.

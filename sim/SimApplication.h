@@ -67,6 +67,18 @@ public:
                             std::optional<std::chrono::milliseconds> silent = std::nullopt) {
         link.Restart(link.Mode(), silent.value_or(std::chrono::milliseconds{0}));
     }
+
+    // The power gone for `off` from now: whatever was under way stops where it
+    // is, and the device comes back as after a restart of its own. Called like
+    // RestartNow.
+    virtual void PowerCutNow(SimLinkControl& link, std::chrono::milliseconds off) {
+        link.Restart(link.Mode(), off);
+    }
+
+    // Lets a fault that falls due at a time (not on a frame) happen: the link
+    // calls it before each frame, and the simulator's thread between frames.
+    // Called like OnInformation.
+    virtual void Tick(SimLinkControl& /*link*/) {}
 };
 
 // Answers every command with its own information: enough to exercise the link.

@@ -55,6 +55,32 @@ std::optional<std::int64_t> ParseTenths(std::string_view text, std::int64_t min,
     return value;
 }
 
+// "NAME" or "NAME:N": a command by the name the fault options use, and which
+// of its occurrences (1 when not given, at most a million).
+std::optional<RestartTrigger> ParseCommandOccurrence(std::string_view text) {
+    const auto colon = text.find(':');
+    const auto command = CommandNamed(text.substr(0, colon));
+    std::optional<std::int64_t> occurrence = 1;
+    if (colon != std::string_view::npos) occurrence = ParseCount(text.substr(colon + 1), 1'000'000);
+    if (!command || !occurrence || *occurrence == 0) return std::nullopt;
+    return RestartTrigger{*command, static_cast<std::uint32_t>(*occurrence)};
+}
+
+// An AISG return code, decimal or 0x-hexadecimal, from 1 to 255 (0 is OK).
+std::optional<std::uint8_t> ParseReturnCode(std::string_view text) {
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || text[0] == '-' || text[0] == '+' || error != std::errc{} ||
+        end != text.data() + text.size() || value < 1 || value > 255)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(value);
+}
+
 // A text the actuator can report: printable ASCII, within its length limit.
 bool FitsText(std::string_view text, std::size_t maxLength, bool mayBeEmpty) {
     if (text.size() > maxLength || (text.empty() && !mayBeEmpty)) return false;
@@ -71,7 +97,10 @@ const char* SimUsage() {
            "                  [--tilt DEGREES] [--tilt-speed DEG_PER_S] [--tilt-range MIN,MAX]\n"
            "                  [--tilt-reply done|accepted] [--restart-silence MS]\n"
            "                  [--keep-version]\n"
-           "                  [--refuse NAME]... [--restart-on NAME[:N]] [--echo]\n"
+           "                  [--refuse NAME[:CODE]]... [--restart-on NAME[:N]]\n"
+           "                  [--power-cut NAME[:N],DELAY,OFF] [--stay-aisg N|always]\n"
+           "                  [--next-serial TEXT [--next-model KEY] [--next-tilt DEGREES]]\n"
+           "                  [--echo]\n"
            "\n"
            "Simulates the E-VLX400 actuator behind its RS-485 adapter. Prints the device\n"
            "path to open as the first line, then serves it until interrupted.\n"
@@ -116,10 +145,24 @@ const char* SimUsage() {
            "                     download-start, download-block, download-end,\n"
            "                     aisg-configure, aisg-prepare, aisg-mode-select,\n"
            "                     aisg-restart. Vendor commands answer status 1, set-tilt\n"
-           "                     the refusal, get-tilt the failure; the others no answer\n"
+           "                     the refusal, get-tilt the failure; the others no answer.\n"
+           "                     An AISG procedure given a CODE (1 to 255, e.g. 0x19 for\n"
+           "                     unknown procedure) is answered with FAIL and that code\n"
            "  --restart-on NAME[:N]\n"
            "                     restart instead of answering the N-th (default first)\n"
            "                     command of that name\n"
+           "  --power-cut NAME[:N],DELAY,OFF\n"
+           "                     lose power DELAY ms after accepting the N-th (default\n"
+           "                     first) command of that name, e.g. set-tilt,1500,5000: a\n"
+           "                     move stops where it is, and it comes back OFF ms later,\n"
+           "                     not connected, in its mode\n"
+           "  --stay-aisg N|always\n"
+           "                     take the next N conversions back to Ericsson mode (or\n"
+           "                     all), but come back from their restart in AISG mode\n"
+           "  --next-serial TEXT another actuator answers after the next restart or power\n"
+           "                     cut (the cable moved to the next sector's): this serial\n"
+           "                     number, and with --next-model KEY and --next-tilt DEGREES\n"
+           "                     that model and tilt (else the model and tilt stay)\n"
            "  --echo             answer every command with itself (for link tests)\n"
            "  --help             show this text\n";
 }
@@ -129,6 +172,8 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
     SimCommandLine result;
     // The first option that sets up the E-VLX400, which --echo would ignore.
     std::string actuatorOption;
+    // Gathered from --next-serial, --next-model and --next-tilt in any order.
+    std::optional<NextIdentity> nextIdentity;
     const auto fail = [](std::string message) {
         return SimCommandLineResult{std::nullopt, std::move(message)};
     };
@@ -197,7 +242,7 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
         } else if (name == "--echo") {
             return fail("option --echo takes no value");
         } else if (name == "--serial" || name == "--version" || name == "--model" ||
-                   name == "--aux") {
+                   name == "--aux" || name == "--next-serial" || name == "--next-model") {
             const auto text = value();
             struct Field {
                 std::string* target;
@@ -205,24 +250,34 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
                 bool mayBeEmpty;
             };
             auto& actuator = result.actuator;
+            if (name.starts_with("--next-") && !nextIdentity) nextIdentity.emplace();
             const Field field =
                 name == "--serial" ? Field{&actuator.serialNumber, vlx::SerialNumberMax, false}
                 : name == "--version"
                     ? Field{&actuator.softwareVersion, vlx::SoftwareVersionMax, false}
                 : name == "--model" ? Field{&actuator.modelKey, vlx::ModelKeyMax, true}
-                                    : Field{&actuator.auxText, vlx::AuxTextMax, true};
+                : name == "--aux"   ? Field{&actuator.auxText, vlx::AuxTextMax, true}
+                : name == "--next-serial"
+                    ? Field{&nextIdentity->serialNumber, vlx::SerialNumberMax, false}
+                    : Field{&nextIdentity->modelKey.emplace(), vlx::ModelKeyMax, true};
             if (!text || !FitsText(*text, field.limit, field.mayBeEmpty)) {
                 return fail("option " + shown + " needs " + (field.mayBeEmpty ? "" : "1 to ") +
                             std::to_string(field.limit) + " printable ASCII characters");
             }
             *field.target = std::string(*text);
             setsActuator();
-        } else if (name == "--tilt") {
+        } else if (name == "--tilt" || name == "--next-tilt") {
             const auto text = value();
             const auto tenths = text ? ParseTenths(*text, INT16_MIN, INT16_MAX) : std::nullopt;
             if (!tenths)
-                return fail("option --tilt needs degrees from -3276.8 to 3276.7, e.g. 6.5");
-            result.actuator.tilt = static_cast<std::int16_t>(*tenths);
+                return fail("option " + shown + " needs degrees from -3276.8 to 3276.7, e.g. 6.5");
+            const auto tilt = static_cast<std::int16_t>(*tenths);
+            if (name == "--tilt") {
+                result.actuator.tilt = tilt;
+            } else {
+                if (!nextIdentity) nextIdentity.emplace();
+                nextIdentity->tilt = tilt;
+            }
             setsActuator();
         } else if (name == "--tilt-speed") {
             const auto text = value();
@@ -264,31 +319,66 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
             result.actuator.restartSilence = std::chrono::milliseconds{*ms};
             setsActuator();
         } else if (name == "--refuse") {
-            const auto text = value();
-            const auto command = text ? CommandNamed(*text) : std::nullopt;
+            const auto text = value().value_or("");
+            const auto colon = text.find(':');
+            const auto command = CommandNamed(text.substr(0, colon));
             if (!command) {
                 return fail("option --refuse needs a command name such as set-tilt, not '" +
-                            std::string(text.value_or("")) + "' (see --help)");
+                            std::string(text.substr(0, colon)) + "' (see --help)");
             }
-            // Set, as checked above; value_or only keeps GCC from a false warning.
-            result.actuator.refused.insert(command.value_or(Vlx400Command::Open));
+            auto& actuator = result.actuator;
+            // value_or only keeps GCC from a false warning: the command is set.
+            const Vlx400Command refused = command.value_or(Vlx400Command::Open);
+            actuator.refused.insert(refused);
+            actuator.refusalCodes.erase(refused);
+            if (colon != std::string_view::npos) {
+                const auto code = ParseReturnCode(text.substr(colon + 1));
+                if (!code || !IsAisgProcedure(refused)) {
+                    return fail(
+                        "option --refuse takes a return code (1 to 255, e.g. 0x19) only after "
+                        "an AISG procedure, e.g. aisg-prepare:0x19");
+                }
+                actuator.refusalCodes[refused] = *code;
+            }
             setsActuator();
         } else if (name == "--restart-on") {
             const auto text = value();
-            const auto colon = text ? text->find(':') : std::string_view::npos;
-            const auto command = text ? CommandNamed(text->substr(0, colon)) : std::nullopt;
-            std::optional<std::int64_t> occurrence = 1;
-            if (text && colon != std::string_view::npos) {
-                occurrence = ParseCount(text->substr(colon + 1), 1'000'000);
-                if (occurrence == 0) occurrence.reset();
-            }
-            if (!command || !occurrence) {
+            const auto trigger = text ? ParseCommandOccurrence(*text) : std::nullopt;
+            if (!trigger) {
                 return fail(
                     "option --restart-on needs a command name and optionally a count "
                     "from 1 to 1000000, e.g. download-block:3 (see --help)");
             }
-            result.actuator.restartOn =
-                RestartTrigger{*command, static_cast<std::uint32_t>(*occurrence)};
+            result.actuator.restartOn = trigger;
+            setsActuator();
+        } else if (name == "--power-cut") {
+            const auto text = value().value_or("");
+            const auto first = text.find(',');
+            const auto second = first == text.npos ? text.npos : text.find(',', first + 1);
+            const auto trigger = ParseCommandOccurrence(text.substr(0, first));
+            std::optional<std::int64_t> delay;
+            std::optional<std::int64_t> off;
+            if (second != text.npos) {
+                delay = ParseCount(text.substr(first + 1, second - first - 1), MaxReplyDelayMs);
+                off = ParseCount(text.substr(second + 1), MaxReplyDelayMs);
+            }
+            if (!trigger || !delay || !off) {
+                return fail(
+                    "option --power-cut needs NAME[:N],DELAY,OFF with DELAY and OFF in "
+                    "milliseconds from 0 to 3600000, e.g. set-tilt,1500,5000 (see --help)");
+            }
+            result.actuator.powerCutAfter =
+                PowerCutTrigger{trigger->command, trigger->occurrence,
+                                std::chrono::milliseconds{*delay}, std::chrono::milliseconds{*off}};
+            setsActuator();
+        } else if (name == "--stay-aisg") {
+            const auto text = value();
+            const auto count = text == "always" ? std::optional<std::int64_t>{EveryConversion}
+                               : text           ? ParseCount(*text, 1'000'000)
+                                                : std::nullopt;
+            if (!count || *count == 0)
+                return fail("option --stay-aisg needs a count from 1 to 1000000, or always");
+            result.actuator.conversionsIgnored = static_cast<std::uint32_t>(*count);
             setsActuator();
         } else if (name.starts_with("-")) {
             return fail("unknown option " + shown + " (see --help)");
@@ -298,6 +388,11 @@ SimCommandLineResult ParseSimCommandLine(std::span<const std::string_view> argum
     }
     if (result.echo && !actuatorOption.empty())
         return fail("option " + actuatorOption + " has no effect with --echo");
+    if (nextIdentity && nextIdentity->serialNumber.empty())
+        return fail(
+            "options --next-model and --next-tilt describe another actuator: give its "
+            "--next-serial");
+    result.actuator.nextIdentity = nextIdentity;
     return {std::move(result), {}};
 }
 

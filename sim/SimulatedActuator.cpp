@@ -168,6 +168,11 @@ void SimulatedActuator::RestartNow(std::optional<std::chrono::milliseconds> sile
     application_->RestartNow(link_, silent);
 }
 
+void SimulatedActuator::PowerCutNow(std::chrono::milliseconds off) {
+    std::lock_guard lock(mutex_);
+    application_->PowerCutNow(link_, off);
+}
+
 SimLinkState SimulatedActuator::LinkState() const {
     std::lock_guard lock(mutex_);
     SimLinkState state;
@@ -211,6 +216,9 @@ void SimulatedActuator::Run() {
         SimMode mode;
         {
             std::lock_guard lock(mutex_);
+            // A fault due at a time happens within a loop slice of it, even
+            // on a quiet line.
+            link_.Tick();
             mode = link_.Mode();
         }
         transport_->FollowMode(mode);

@@ -125,6 +125,10 @@ public:
     // was told to come back in, the firmware it received); without a time, for
     // the application's own restart silence.
     void RestartNow(std::optional<std::chrono::milliseconds> silent = std::nullopt);
+    // The power gone for `off` from now, as the application takes it (for the
+    // E-VLX400: a move stops where it is, and it comes back as after a
+    // restart, not connected, once the time is over).
+    void PowerCutNow(std::chrono::milliseconds off);
 
     SimLinkState LinkState() const;
     SimCounters Counters() const;

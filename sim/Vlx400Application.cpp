@@ -92,6 +92,20 @@ std::optional<std::uint8_t> SubCommandOf(Vlx400Command command) {
     return std::nullopt;
 }
 
+// The procedure code an AISG-mode command comes under; none in Ericsson mode.
+std::optional<std::uint8_t> AisgProcedureOf(Vlx400Command command) {
+    switch (command) {
+        case Vlx400Command::AisgConfigure:
+            return vlx::AisgConfigureCode;
+        case Vlx400Command::AisgPrepare:
+        case Vlx400Command::AisgModeSelect:
+        case Vlx400Command::AisgRestart:
+            return vlx::AisgVendorCode;
+        default:
+            return std::nullopt;
+    }
+}
+
 // Keeps a received image from growing without bound; far above any real one.
 constexpr std::size_t MaxImageSize = std::size_t{1} << 20;
 
@@ -115,6 +129,21 @@ Bytes Reply(std::uint32_t code) {
     PutBig32(reply, vlx::Magic);
     PutBig32(reply, code);
     return reply;
+}
+
+// Whether the actuator took a command it answered so: not a move it refused
+// (out of range, cut short) nor a vendor command answered with a status other
+// than 0.
+bool Accepted(Vlx400Command command, const std::optional<Bytes>& reply) {
+    if (command == Vlx400Command::SetTilt) return reply != Reply(vlx::SetTiltRefused);
+    if (!SubCommandOf(command) || !reply) return true;
+    return reply->size() > vlx::VendorStatusAt && (*reply)[vlx::VendorStatusAt] == vlx::Accepted;
+}
+
+// A standard AISG failure: the procedure echoed, two octets of data, FAIL and
+// the reason.
+Bytes AisgFailure(std::uint8_t procedure, std::uint8_t returnCode) {
+    return Bytes{procedure, 0x02, 0x00, vlx::AisgReturnFail, returnCode};
 }
 
 Bytes VendorReply(std::uint8_t subCommand, std::uint8_t status) {
@@ -161,6 +190,10 @@ std::optional<Vlx400Command> CommandNamed(std::string_view name) {
 
 std::span<const Vlx400Command> AllCommands() {
     return CommandList;
+}
+
+bool IsAisgProcedure(Vlx400Command command) {
+    return AisgProcedureOf(command).has_value();
 }
 
 std::array<DataPage, vlx::DataPageCount> DefaultDataPages() {
@@ -216,6 +249,13 @@ Vlx400Application::Vlx400Application(Vlx400Settings settings,
     tilt_.Place(settings_.tilt);
     if (settings_.restartOn)
         restartCountdown_ = std::max<std::uint32_t>(1, settings_.restartOn->occurrence);
+    if (settings_.powerCutAfter)
+        powerCutCountdown_ = std::max<std::uint32_t>(1, settings_.powerCutAfter->occurrence);
+    // Refusal codes only ever stand beside a refusal of an AISG procedure.
+    std::erase_if(settings_.refusalCodes, [this](const auto& entry) {
+        return !IsAisgProcedure(entry.first) || !settings_.refused.contains(entry.first);
+    });
+    if (settings_.nextIdentity) SetNextIdentityLocked(*settings_.nextIdentity);
 }
 
 Vlx400State Vlx400Application::State() const {
@@ -238,6 +278,10 @@ Vlx400State Vlx400Application::State() const {
     state.imagePendingInstall = imagePendingInstall_;
     state.armedMode = armedMode_;
     state.restarts = restarts_;
+    state.powerCuts = powerCuts_;
+    state.powerCutDue = powerCutDue_;
+    state.nextIdentity = settings_.nextIdentity;
+    state.conversionsIgnoredLeft = settings_.conversionsIgnored;
     state.unknownCommands = unknownCommands_;
     state.malformedCommands = malformedCommands_;
     state.refusedCommands = refusedCommands_;
@@ -306,6 +350,7 @@ void Vlx400Application::SetKeepVersionOnRestart(bool keep) {
 
 void Vlx400Application::Refuse(Vlx400Command command, bool refuse) {
     std::lock_guard lock(mutex_);
+    settings_.refusalCodes.erase(command);
     if (refuse) {
         settings_.refused.insert(command);
     } else {
@@ -313,10 +358,43 @@ void Vlx400Application::Refuse(Vlx400Command command, bool refuse) {
     }
 }
 
+bool Vlx400Application::RefuseWithReturnCode(Vlx400Command command, std::uint8_t returnCode) {
+    if (!IsAisgProcedure(command)) return false;
+    std::lock_guard lock(mutex_);
+    settings_.refused.insert(command);
+    settings_.refusalCodes[command] = returnCode;
+    return true;
+}
+
 void Vlx400Application::RestartOn(std::optional<RestartTrigger> trigger) {
     std::lock_guard lock(mutex_);
     settings_.restartOn = trigger;
     restartCountdown_ = trigger ? std::max<std::uint32_t>(1, trigger->occurrence) : 0;
+}
+
+void Vlx400Application::PowerCutAfter(std::optional<PowerCutTrigger> trigger) {
+    std::lock_guard lock(mutex_);
+    settings_.powerCutAfter = trigger;
+    powerCutCountdown_ = trigger ? std::max<std::uint32_t>(1, trigger->occurrence) : 0;
+    powerCutDue_.reset();
+}
+
+void Vlx400Application::SetNextIdentity(std::optional<NextIdentity> next) {
+    std::lock_guard lock(mutex_);
+    settings_.nextIdentity.reset();
+    if (next) SetNextIdentityLocked(*next);
+}
+
+void Vlx400Application::SetNextIdentityLocked(const NextIdentity& next) {
+    NextIdentity kept = next;
+    kept.serialNumber = Cut(next.serialNumber, vlx::SerialNumberMax);
+    if (kept.modelKey) kept.modelKey = Cut(*kept.modelKey, vlx::ModelKeyMax);
+    settings_.nextIdentity = std::move(kept);
+}
+
+void Vlx400Application::IgnoreConversions(std::uint32_t count) {
+    std::lock_guard lock(mutex_);
+    settings_.conversionsIgnored = count;
 }
 
 std::optional<Bytes> Vlx400Application::OnInformation(SimMode mode,
@@ -337,27 +415,66 @@ std::optional<Bytes> Vlx400Application::TakeWaitingReply(SimMode mode, SimLinkCo
 void Vlx400Application::RestartNow(SimLinkControl& link,
                                    std::optional<std::chrono::milliseconds> silent) {
     std::lock_guard lock(mutex_);
-    Reboot(link, silent.value_or(settings_.restartSilence));
+    Reboot(link, silent.value_or(settings_.restartSilence), Cause::Restart);
 }
 
-void Vlx400Application::Reboot(SimLinkControl& link, std::chrono::milliseconds silent,
-                               bool acknowledged) {
+void Vlx400Application::PowerCutNow(SimLinkControl& link, std::chrono::milliseconds off) {
+    std::lock_guard lock(mutex_);
+    Reboot(link, off, Cause::PowerCut);
+}
+
+void Vlx400Application::Tick(SimLinkControl& link) {
+    std::lock_guard lock(mutex_);
+    if (!powerCutDue_ || now_() < *powerCutDue_) return;
+    const auto due = *powerCutDue_;
+    powerCutDue_.reset();
+    Reboot(link, powerCutOff_, Cause::PowerCut, due);
+}
+
+void Vlx400Application::Reboot(SimLinkControl& link, std::chrono::milliseconds silent, Cause cause,
+                               std::optional<Clock::time_point> at) {
+    const auto now = now_();
+    const auto down = std::min(at.value_or(now), now);
     // The motor stops where it is; whatever was under way is lost.
-    tilt_.Place(tilt_.At(now_()));
+    tilt_.Place(tilt_.At(down));
     setTiltReplyWaiting_ = false;
     imageReceiving_.reset();
-    if (imagePendingInstall_ && lastImage_ && !settings_.keepVersionOnRestart) {
+    if (settings_.nextIdentity) {
+        // Another actuator answers: it never had this one's image or configuration.
+        BecomeNextIdentity();
+    } else if (imagePendingInstall_ && lastImage_ && !settings_.keepVersionOnRestart) {
         if (const auto version = ImageVersion(*lastImage_)) settings_.softwareVersion = *version;
     }
     imagePendingInstall_ = false;
-    const SimMode mode = armedMode_.value_or(link.Mode());
+    SimMode mode = armedMode_.value_or(link.Mode());
+    if (mode == SimMode::Ericsson && link.Mode() == SimMode::Aisg &&
+        settings_.conversionsIgnored > 0) {
+        // Took the conversion's frames, yet its loader starts it in AISG mode again.
+        mode = SimMode::Aisg;
+        if (settings_.conversionsIgnored != EveryConversion) --settings_.conversionsIgnored;
+    }
     armedMode_.reset();
     ++restarts_;
-    if (acknowledged) {
-        link.RestartAfterAcknowledging(mode, silent);
+    if (cause == Cause::PowerCut) ++powerCuts_;
+    // Off from when it went down, however late this is noticed.
+    const auto left =
+        std::max(std::chrono::duration_cast<std::chrono::milliseconds>(down + silent - now),
+                 std::chrono::milliseconds{0});
+    if (cause == Cause::RestartCommand) {
+        link.RestartAfterAcknowledging(mode, left);
     } else {
-        link.Restart(mode, silent);
+        link.Restart(mode, left);
     }
+}
+
+void Vlx400Application::BecomeNextIdentity() {
+    const NextIdentity next = std::move(*settings_.nextIdentity);
+    settings_.nextIdentity.reset();
+    settings_.serialNumber = next.serialNumber;
+    if (next.modelKey) settings_.modelKey = *next.modelKey;
+    if (next.tilt) tilt_.Place(*next.tilt);
+    lastImage_.reset();
+    aisgConfiguration_.reset();
 }
 
 bool Vlx400Application::RestartTriggered(Vlx400Command command) {
@@ -368,11 +485,23 @@ bool Vlx400Application::RestartTriggered(Vlx400Command command) {
     return true;
 }
 
+void Vlx400Application::CountTowardsPowerCut(Vlx400Command command) {
+    const auto& trigger = settings_.powerCutAfter;
+    if (!trigger || trigger->command != command || powerCutCountdown_ == 0) return;
+    if (--powerCutCountdown_ > 0) return;
+    powerCutDue_ = now_() + std::max(trigger->delay, std::chrono::milliseconds{0});
+    powerCutOff_ = std::max(trigger->off, std::chrono::milliseconds{0});
+    settings_.powerCutAfter.reset();
+}
+
 std::optional<Bytes> Vlx400Application::Refusal(Vlx400Command command) const {
     if (command == Vlx400Command::SetTilt) return Reply(vlx::SetTiltRefused);
     if (command == Vlx400Command::GetTilt) return Reply(vlx::GetTiltFailed);
     if (const auto subCommand = SubCommandOf(command))
         return VendorReply(*subCommand, vlx::Refused);
+    if (const auto code = settings_.refusalCodes.find(command);
+        code != settings_.refusalCodes.end())
+        return AisgFailure(*AisgProcedureOf(command), code->second);
     return std::nullopt;
 }
 
@@ -412,22 +541,31 @@ std::optional<Bytes> Vlx400Application::OnEricsson(std::span<const std::uint8_t>
 }
 
 std::optional<Bytes> Vlx400Application::HandleCommand(Vlx400Command command,
-                                                      std::span<const std::uint8_t> payload,
+                                                      std::span<const std::uint8_t> request,
                                                       SimLinkControl& link) {
     if (RestartTriggered(command)) {
         // Dies on the command: no answer, back after the usual silence.
-        Reboot(link, settings_.restartSilence);
+        Reboot(link, settings_.restartSilence, Cause::Restart);
         return std::nullopt;
     }
     if (settings_.refused.contains(command)) {
         ++refusedCommands_;
         return Refusal(command);
     }
-    if (command == Vlx400Command::Restart) {
+    auto reply = Perform(command, request, link);
+    if (Accepted(command, reply)) CountTowardsPowerCut(command);
+    return reply;
+}
+
+std::optional<Bytes> Vlx400Application::Perform(Vlx400Command command,
+                                                std::span<const std::uint8_t> payload,
+                                                SimLinkControl& link) {
+    if (command == Vlx400Command::Restart || command == Vlx400Command::AisgRestart) {
         // No reply is awaited: the poll is acknowledged and the actuator reboots.
-        Reboot(link, settings_.restartSilence, true);
+        Reboot(link, settings_.restartSilence, Cause::RestartCommand);
         return std::nullopt;
     }
+    if (AisgProcedureOf(command)) return HandleAisg(command, payload);
     if (SubCommandOf(command)) return HandleVendor(command, payload);
     switch (command) {
         case Vlx400Command::Identity: {
@@ -586,21 +724,12 @@ std::optional<Bytes> Vlx400Application::OnAisg(std::span<const std::uint8_t> fie
     }
     if (!command) {
         ++unknownCommands_;
-        return std::nullopt;
+        // A standard procedure it does not know is told so; a vendor procedure
+        // not its own (another vendor, another operation) goes unanswered.
+        if (field[0] == vlx::AisgVendorCode) return std::nullopt;
+        return AisgFailure(field[0], vlx::AisgUnknownProcedure);
     }
-    if (RestartTriggered(*command)) {
-        Reboot(link, settings_.restartSilence);
-        return std::nullopt;
-    }
-    if (settings_.refused.contains(*command)) {
-        ++refusedCommands_;
-        return std::nullopt;
-    }
-    if (*command == Vlx400Command::AisgRestart) {
-        Reboot(link, settings_.restartSilence, true);
-        return std::nullopt;
-    }
-    return HandleAisg(*command, field);
+    return HandleCommand(*command, field, link);
 }
 
 std::optional<Bytes> Vlx400Application::HandleAisg(Vlx400Command command,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -51,6 +52,8 @@ enum class Vlx400Command : std::uint8_t {
 const char* CommandName(Vlx400Command command);
 std::optional<Vlx400Command> CommandNamed(std::string_view name);
 std::span<const Vlx400Command> AllCommands();
+// aisg-configure, aisg-prepare, aisg-mode-select, aisg-restart.
+bool IsAisgProcedure(Vlx400Command command);
 
 // When a move is answered 0x01020D10: when the tilt has reached the target
 // (the answer then goes out on the first RR poll after that), or as soon as
@@ -66,6 +69,28 @@ struct RestartTrigger {
     Vlx400Command command = Vlx400Command::Open;
     std::uint32_t occurrence = 1;
 };
+
+// The actuator loses power `delay` after it has accepted the occurrence-th
+// command of this name (a move it started, a vendor command it answered with
+// status 0, any other command it answered as usual), and is off for `off`.
+struct PowerCutTrigger {
+    Vlx400Command command = Vlx400Command::SetTilt;
+    std::uint32_t occurrence = 1;
+    std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds off{5000};
+};
+
+// Another actuator on the line (the cable moved to the next sector's), the one
+// that answers after the next restart or power cut. What is not given stays as
+// it was: the tilt where the move stopped, the model key.
+struct NextIdentity {
+    std::string serialNumber;  // cut to vlx::SerialNumberMax
+    std::optional<std::int16_t> tilt;
+    std::optional<std::string> modelKey;  // cut to vlx::ModelKeyMax
+};
+
+// Conversions back to Ericsson mode ignored for good (see Vlx400Settings).
+constexpr std::uint32_t EveryConversion = std::numeric_limits<std::uint32_t>::max();
 
 // Page 0 carries the valid mark (0x50C2B485, least significant byte first)
 // and a page name; the other pages are zero.
@@ -88,11 +113,22 @@ struct Vlx400Settings {
     // had, as an actuator whose loader refuses the image.
     bool keepVersionOnRestart = false;
     std::set<Vlx400Command> refused;
+    // Refused AISG procedures answered with FAIL and this return code instead
+    // of silence (only AISG procedures that are also in `refused`).
+    std::map<Vlx400Command, std::uint8_t> refusalCodes;
     std::optional<RestartTrigger> restartOn;
+    std::optional<PowerCutTrigger> powerCutAfter;
+    std::optional<NextIdentity> nextIdentity;
+    // How many conversions back to Ericsson mode (AISG mode select, then the
+    // restart) it takes but comes back from in AISG mode; EveryConversion:
+    // all of them.
+    std::uint32_t conversionsIgnored = 0;
 };
 
 // A copy of the actuator's state at one moment.
 struct Vlx400State {
+    using Clock = std::chrono::steady_clock;
+
     std::string serialNumber;
     std::string softwareVersion;
     std::string modelKey;
@@ -108,7 +144,11 @@ struct Vlx400State {
     std::optional<std::vector<std::uint8_t>> lastImage;       // the last complete one
     bool imagePendingInstall = false;  // complete, taken up at the next restart
     std::optional<SimMode> armedMode;  // the mode of the next restart, when chosen
-    std::uint32_t restarts = 0;
+    std::uint32_t restarts = 0;        // power cuts included
+    std::uint32_t powerCuts = 0;
+    std::optional<Clock::time_point> powerCutDue;  // a cut counted down to, not yet come
+    std::optional<NextIdentity> nextIdentity;      // waiting for the next restart
+    std::uint32_t conversionsIgnoredLeft = 0;      // EveryConversion: all
     std::uint32_t unknownCommands = 0;    // answered as unknown or, in AISG mode, not at all
     std::uint32_t malformedCommands = 0;  // too short, wrong magic, AISG length not matching
     std::uint32_t refusedCommands = 0;    // refused because a fault asked for it
@@ -126,10 +166,13 @@ struct Vlx400State {
 // - a vendor parameter missing or out of range: status 2; download blocks
 //   outside a download: status 3;
 // - an AISG field whose length does not match, or a configuration that is not
-//   64 octets: no answer, counted as malformed; an unknown procedure: no
+//   64 octets: no answer, counted as malformed; a standard procedure it does
+//   not know: FAIL with UnknownProcedure (procedure code echoed, length 2,
+//   0x0B 0x19), counted as unknown; a vendor procedure not its own: no
 //   answer, counted as unknown.
 // A refused command (a fault asked for) gets status 1 (vendor sub-commands),
-// 0x01020D11 (SetTilt), 0x01020D14 (GetTilt), or no answer (all others).
+// 0x01020D11 (SetTilt), 0x01020D14 (GetTilt), FAIL with the code asked for
+// (AISG procedures given one), or no answer (all others).
 class Vlx400Application : public SimApplication {
 public:
     using Clock = std::chrono::steady_clock;
@@ -165,9 +208,28 @@ public:
     void SetSetTiltReply(SetTiltReply reply);
     void SetRestartSilence(std::chrono::milliseconds silent);
     void SetKeepVersionOnRestart(bool keep);
+    // Refusing anew, or allowing, forgets a return code given before.
     void Refuse(Vlx400Command command, bool refuse = true);
+    // Refuses an AISG procedure with FAIL and `returnCode`; false, and nothing
+    // changed, for a command that is not an AISG procedure.
+    bool RefuseWithReturnCode(Vlx400Command command, std::uint8_t returnCode);
     // Counts from now; none disarms it.
     void RestartOn(std::optional<RestartTrigger> trigger);
+    // Counts from now; none disarms it and a cut already counted down to.
+    void PowerCutAfter(std::optional<PowerCutTrigger> trigger);
+    // None: the same actuator comes back.
+    void SetNextIdentity(std::optional<NextIdentity> next);
+    // From now; EveryConversion for all, 0 for none.
+    void IgnoreConversions(std::uint32_t count);
+
+    // The power gone for `off` from now: a move stops where it is, a download
+    // under way is lost, and it comes back as after a restart (in the mode it
+    // was armed for, with an image it completed, as the next identity when one
+    // is set).
+    void PowerCutNow(SimLinkControl& link, std::chrono::milliseconds off) override;
+    // Cuts the power when a cut counted down to is due, from the moment it was
+    // due (the tilt where it was then, off from then).
+    void Tick(SimLinkControl& link) override;
 
 private:
     using Bytes = std::vector<std::uint8_t>;
@@ -189,17 +251,30 @@ private:
         std::int32_t speed_ = 10;
     };
 
+    // How a reboot comes about: a restart command (acknowledged by the link),
+    // a restart of its own (a fault, from outside), or a power cut.
+    enum class Cause { RestartCommand, Restart, PowerCut };
+
     std::optional<Bytes> OnEricsson(std::span<const std::uint8_t> payload, SimLinkControl& link);
     std::optional<Bytes> OnAisg(std::span<const std::uint8_t> field, SimLinkControl& link);
     // Counts the trigger down; true when this command is the one to reboot on.
     bool RestartTriggered(Vlx400Command command);
+    // Counts the power cut's trigger down for a command accepted now.
+    void CountTowardsPowerCut(Vlx400Command command);
     std::optional<Bytes> Refusal(Vlx400Command command) const;
-    std::optional<Bytes> HandleCommand(Vlx400Command command, std::span<const std::uint8_t> payload,
+    // The faults that stand in a command's way, then the command itself.
+    std::optional<Bytes> HandleCommand(Vlx400Command command, std::span<const std::uint8_t> request,
                                        SimLinkControl& link);
+    std::optional<Bytes> Perform(Vlx400Command command, std::span<const std::uint8_t> request,
+                                 SimLinkControl& link);
     std::optional<Bytes> StartMove(std::span<const std::uint8_t> payload);
     Bytes HandleVendor(Vlx400Command command, std::span<const std::uint8_t> payload);
     std::optional<Bytes> HandleAisg(Vlx400Command command, std::span<const std::uint8_t> field);
-    void Reboot(SimLinkControl& link, std::chrono::milliseconds silent, bool acknowledged = false);
+    // `at`: when it went down (now when not given); the silence counts from then.
+    void Reboot(SimLinkControl& link, std::chrono::milliseconds silent, Cause cause,
+                std::optional<Clock::time_point> at = std::nullopt);
+    void SetNextIdentityLocked(const NextIdentity& next);
+    void BecomeNextIdentity();
 
     std::function<Clock::time_point()> now_;
     mutable std::mutex mutex_;  // guards everything below
@@ -212,7 +287,11 @@ private:
     bool imagePendingInstall_ = false;
     std::optional<SimMode> armedMode_;
     std::uint32_t restartCountdown_ = 0;
+    std::uint32_t powerCutCountdown_ = 0;
+    std::optional<Clock::time_point> powerCutDue_;
+    std::chrono::milliseconds powerCutOff_{0};  // of the cut counted down to
     std::uint32_t restarts_ = 0;
+    std::uint32_t powerCuts_ = 0;
     std::uint32_t unknownCommands_ = 0;
     std::uint32_t malformedCommands_ = 0;
     std::uint32_t refusedCommands_ = 0;

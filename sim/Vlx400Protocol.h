@@ -88,6 +88,11 @@ constexpr std::uint8_t AisgModeSelectOp = 0x46;
 constexpr std::uint8_t AisgModeEricsson = 0xE0;
 constexpr std::uint8_t AisgRestartOp = 0xE7;
 constexpr std::size_t AisgConfigurationSize = 64;
+// A standard AISG reply's data begins with a return code: OK, or FAIL followed
+// by the reason. The tool's own procedures are answered in their own way.
+constexpr std::uint8_t AisgReturnOk = 0x00;
+constexpr std::uint8_t AisgReturnFail = 0x0B;
+constexpr std::uint8_t AisgUnknownProcedure = 0x19;
 
 constexpr std::size_t DataPageCount = 4;
 constexpr std::size_t DataPageSize = 32;

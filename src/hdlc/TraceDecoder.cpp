@@ -1,5 +1,6 @@
 #include "hdlc/TraceDecoder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,41 @@ namespace {
 constexpr std::size_t EricssonHeaderSize = 3;  // 0xC0 (or 0xC1), 0x00, payload length
 constexpr std::size_t CodeEnd = 8;             // magic and code
 constexpr std::uint32_t EricssonMagic = 0x12345678;
+
+// An AISG secondary's reply to a standard procedure begins its data with a
+// return code: OK, or FAIL followed by the reason.
+constexpr std::uint8_t AisgOk = 0x00;
+constexpr std::uint8_t AisgFail = 0x0B;
+
+// The standard return codes of AISG 2.0 (3GPP's common set and AISG's own).
+struct ReturnCode {
+    std::uint8_t code;
+    const char* name;
+};
+constexpr ReturnCode AisgReturnCodes[] = {
+    {0x00, "OK"},
+    {0x02, "MotorJam"},
+    {0x03, "ActuatorJam"},
+    {0x05, "Busy"},
+    {0x06, "ChecksumError"},
+    {AisgFail, "FAIL"},
+    {0x0E, "NotCalibrated"},
+    {0x0F, "NotConfigured"},
+    {0x11, "HardwareError"},
+    {0x13, "OutOfRange"},
+    {0x19, "UnknownProcedure"},
+    {0x1A, "MinorTMAFault"},
+    {0x1B, "MajorTMAFault"},
+    {0x1C, "UnsupportedValue"},
+    {0x1D, "ReadOnly"},
+    {0x1E, "UnknownParameter"},
+    {0x21, "WorkingSoftwareMissing"},
+    {0x22, "InvalidFileContent"},
+    {0x24, "FormatError"},
+    {0x25, "UnsupportedProcedure"},
+    {0x26, "InvalidProcedureSequence"},
+    {0x27, "ActuatorInterference"},
+};
 
 std::string Hex(std::span<const std::uint8_t> octets) {
     static constexpr char Digits[] = "0123456789ABCDEF";
@@ -37,6 +73,23 @@ std::string HexByte(const char* prefix, unsigned value, int digits = 2) {
 std::uint32_t Big32(std::span<const std::uint8_t> octets, std::size_t at) {
     return (std::uint32_t{octets[at]} << 24) | (std::uint32_t{octets[at + 1]} << 16) |
            (std::uint32_t{octets[at + 2]} << 8) | octets[at + 3];
+}
+
+// "OK", "FAIL UnknownProcedure", "FAIL 0x42" (a reason without a name), then
+// what follows.
+std::string AisgReturn(std::span<const std::uint8_t> data) {
+    std::string text = data[0] == AisgOk ? "OK" : "FAIL";
+    auto rest = data.subspan(1);
+    if (data[0] == AisgFail && !rest.empty()) {
+        const auto* known = std::find_if(
+            std::begin(AisgReturnCodes), std::end(AisgReturnCodes),
+            [reason = rest[0]](const ReturnCode& entry) { return entry.code == reason; });
+        text += known != std::end(AisgReturnCodes) ? std::string(" ") + known->name
+                                                   : HexByte(" ", rest[0]);
+        rest = rest.subspan(1);
+    }
+    if (!rest.empty()) text += " data " + Hex(rest);
+    return text;
 }
 
 std::string_view NameOf(const std::vector<CommandNameTable::Byte>& table, std::uint8_t value) {
@@ -122,6 +175,16 @@ std::string FormatInformation(const CommandNameTable& names,
     }
     if (information.size() >= 3) {
         const std::string_view name = NameOf(names.aisgProcedures, information[0]);
+        const auto data = information.subspan(3);
+        const std::size_t length = information[1] | (std::size_t{information[2]} << 8);
+        // Only a reply whose length holds: an Ericsson-mode field never passes
+        // for one, and the tool's own procedures' replies (vendor code first,
+        // or no data) are named as before.
+        if (!fromPrimary && length == data.size() && !data.empty() &&
+            (data[0] == AisgOk || data[0] == AisgFail)) {
+            return (name.empty() ? HexByte("procedure ", information[0]) : std::string(name)) +
+                   " " + AisgReturn(data);
+        }
         if (!name.empty()) {
             std::string text(name);
             if (information.size() > 3) text += " data " + Hex(information.subspan(3));

@@ -60,7 +60,8 @@ struct CommandNameTable {
 
 // "OpenRequest params 00 01", "SetTiltRequest tilt 3.5 params 00 23",
 // "VendorCommand ReadModel status 00 data 41 42 00", an AISG procedure by name,
-// or the octets when nothing matches.
+// an AISG reply's return code ("AisgConfigure OK", "procedure 0x05 FAIL
+// UnknownProcedure"), or the octets when nothing matches.
 std::string FormatInformation(const CommandNameTable& names,
                               std::span<const std::uint8_t> information, bool fromPrimary);
 

@@ -230,3 +230,78 @@ TEST(TraceDecoder, AnInformationLengthShorterThanItsCodeIsReportedNotTrusted) {
             << text;
     }
 }
+
+// An AISG secondary's reply to a standard procedure carries a return code,
+// named in the trace (the FAIL form with its reason). What only looks like
+// one is named as before: the same octets from the primary, a length that
+// does not hold, the tool's own vendor replies (vendor code first, or no data).
+TEST(TraceDecoder, NamesTheReturnCodeOfAnAisgReply) {
+    const struct {
+        const char* what;
+        Bytes information;
+        bool fromPrimary;
+        const char* meaning;
+    } cases[] = {
+        {"OK", {0x90, 0x01, 0x00, 0x00}, false, "AisgVendor OK"},
+        {"OK and data", {0x90, 0x03, 0x00, 0x00, 0x12, 0x34}, false, "AisgVendor OK data 12 34"},
+        {"a procedure not known: FAIL and its reason",
+         {0x05, 0x02, 0x00, 0x0B, 0x19},
+         false,
+         "procedure 0x05 FAIL UnknownProcedure"},
+        {"a named procedure refused",
+         {0x90, 0x02, 0x00, 0x0B, 0x05},
+         false,
+         "AisgVendor FAIL Busy"},
+        {"a reason and data",
+         {0x33, 0x03, 0x00, 0x0B, 0x13, 0x07},
+         false,
+         "procedure 0x33 FAIL OutOfRange data 07"},
+        {"a reason without a name",
+         {0x33, 0x02, 0x00, 0x0B, 0x42},
+         false,
+         "procedure 0x33 FAIL 0x42"},
+        {"FAIL cut short of its reason", {0x33, 0x01, 0x00, 0x0B}, false, "procedure 0x33 FAIL"},
+        {"a reply opening with neither", {0x05, 0x01, 0x00, 0x19}, false, "info 05 01 00 19"},
+        {"the same octets from the primary",
+         {0x05, 0x02, 0x00, 0x0B, 0x19},
+         true,
+         "info 05 02 00 0B 19"},
+        {"a length that does not hold",
+         {0x05, 0x03, 0x00, 0x0B, 0x19},
+         false,
+         "info 05 03 00 0B 19"},
+        {"the tool's vendor reply",
+         {0x90, 0x03, 0x00, 0x54, 0x51, 0x44},
+         false,
+         "AisgVendor data 54 51 44"},
+        {"a reply without data", {0x90, 0x00, 0x00}, false, "AisgVendor"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(FormatInformation(Names(), c.information, c.fromPrimary), c.meaning);
+    }
+
+    // The standard reasons by name, from both of AISG's sets.
+    const struct {
+        std::uint8_t code;
+        const char* name;
+    } reasons[] = {
+        {0x02, "MotorJam"},
+        {0x05, "Busy"},
+        {0x0E, "NotCalibrated"},
+        {0x13, "OutOfRange"},
+        {0x19, "UnknownProcedure"},
+        {0x1C, "UnsupportedValue"},
+        {0x1E, "UnknownParameter"},
+        {0x21, "WorkingSoftwareMissing"},
+        {0x24, "FormatError"},
+        {0x25, "UnsupportedProcedure"},
+        {0x26, "InvalidProcedureSequence"},
+        {0x27, "ActuatorInterference"},
+    };
+    for (const auto& r : reasons) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(FormatInformation(Names(), Bytes{0x90, 0x02, 0x00, 0x0B, r.code}, false),
+                  std::string("AisgVendor FAIL ") + r.name);
+    }
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -115,6 +116,30 @@ TEST(SimCommandLine, RejectsBadInputWithAOneLineReason) {
         {{"--tilt", "1", "--echo"}, "--tilt"},
         {{"--echo=yes"}, "--echo"},
         {{"--adapter-echo=on"}, "--adapter-echo"},
+        {{"--refuse", "set-tilt:0x19"}, "--refuse"},
+        {{"--refuse", "aisg-prepare:0"}, "--refuse"},
+        {{"--refuse", "aisg-prepare:0x100"}, "--refuse"},
+        {{"--refuse", "aisg-prepare:-1"}, "--refuse"},
+        {{"--refuse", "aisg-prepare:"}, "--refuse"},
+        {{"--refuse", "bogus:0x19"}, "bogus"},
+        {{"--power-cut"}, "--power-cut"},
+        {{"--power-cut", "set-tilt"}, "--power-cut"},
+        {{"--power-cut", "set-tilt,1500"}, "--power-cut"},
+        {{"--power-cut", "set-tilt:0,1500,5000"}, "--power-cut"},
+        {{"--power-cut", "set-tilt,1500,3600001"}, "--power-cut"},
+        {{"--power-cut", "set-tilt,-1,5000"}, "--power-cut"},
+        {{"--power-cut", "set-tilt,1500,5000,1"}, "--power-cut"},
+        {{"--power-cut", "nothing,1500,5000"}, "--power-cut"},
+        {{"--stay-aisg"}, "--stay-aisg"},
+        {{"--stay-aisg", "0"}, "--stay-aisg"},
+        {{"--stay-aisg", "never"}, "--stay-aisg"},
+        {{"--next-serial", ""}, "--next-serial"},
+        {{"--next-serial", "XXXT000000000000000001"}, "--next-serial"},
+        {{"--next-model", "M-200"}, "--next-serial"},
+        {{"--next-tilt", "2.5"}, "--next-serial"},
+        {{"--next-serial", "X2", "--next-tilt", "2.55"}, "--next-tilt"},
+        {{"--next-serial", "X2", "--next-model", "M-1000000000000000"}, "--next-model"},
+        {{"--echo", "--power-cut", "set-tilt,1500,5000"}, "--power-cut"},
     };
     for (const auto& c : cases) {
         const auto result = Parse(c.arguments);
@@ -132,13 +157,16 @@ TEST(SimCommandLine, SetsUpTheActuator) {
     } cases[] = {
         {{},
          [](const SimCommandLine& l) {
-             const Vlx400Settings defaults;
+             // Static: of a local one, GCC 12 optimising for the sanitizers
+             // warns falsely that an empty optional member is read uninitialised.
+             static const Vlx400Settings defaults;
              const auto& a = l.actuator;
              return !l.echo && a.serialNumber == defaults.serialNumber &&
                     a.softwareVersion == defaults.softwareVersion && a.tilt == 0 &&
                     a.tiltSpeed == 10 && a.refused.empty() && !a.restartOn &&
                     a.setTiltReply == SetTiltReply::WhenDone && a.restartSilence == 3000ms &&
-                    !a.keepVersionOnRestart;
+                    !a.keepVersionOnRestart && a.refusalCodes.empty() && !a.powerCutAfter &&
+                    !a.nextIdentity && a.conversionsIgnored == 0;
          }},
         {{"--serial", "XXXT0000000000000099", "--version=02.00", "--model", "M-200", "--aux",
           "two words"},
@@ -189,6 +217,47 @@ TEST(SimCommandLine, SetsUpTheActuator) {
          [](const SimCommandLine& l) { return l.options.adapterEcho && !l.echo; }},
         {{"--adapter-echo", "--tilt", "2"},
          [](const SimCommandLine& l) { return l.options.adapterEcho && l.actuator.tilt == 20; }},
+        {{"--refuse", "aisg-prepare:0x19", "--refuse=aisg-restart:38", "--refuse", "set-tilt"},
+         [](const SimCommandLine& l) {
+             const std::map<Vlx400Command, std::uint8_t> codes{{Vlx400Command::AisgPrepare, 0x19},
+                                                               {Vlx400Command::AisgRestart, 38}};
+             return l.actuator.refusalCodes == codes &&
+                    l.actuator.refused == std::set{Vlx400Command::SetTilt,
+                                                   Vlx400Command::AisgPrepare,
+                                                   Vlx400Command::AisgRestart};
+         }},
+        {{"--refuse", "aisg-configure:0x19", "--refuse", "aisg-configure"},
+         [](const SimCommandLine& l) {
+             return l.actuator.refusalCodes.empty() &&
+                    l.actuator.refused == std::set{Vlx400Command::AisgConfigure};
+         }},
+        {{"--power-cut", "set-tilt,1500,5000"},
+         [](const SimCommandLine& l) {
+             const auto& cut = l.actuator.powerCutAfter;
+             return cut && cut->command == Vlx400Command::SetTilt && cut->occurrence == 1 &&
+                    cut->delay == 1500ms && cut->off == 5000ms;
+         }},
+        {{"--power-cut=download-block:3,0,0"},
+         [](const SimCommandLine& l) {
+             const auto& cut = l.actuator.powerCutAfter;
+             return cut && cut->command == Vlx400Command::DownloadBlock && cut->occurrence == 3 &&
+                    cut->delay == 0ms && cut->off == 0ms;
+         }},
+        {{"--stay-aisg", "2"},
+         [](const SimCommandLine& l) { return l.actuator.conversionsIgnored == 2; }},
+        {{"--stay-aisg=always"},
+         [](const SimCommandLine& l) { return l.actuator.conversionsIgnored == EveryConversion; }},
+        {{"--next-tilt", "-2.5", "--next-serial", "XXXT0000002", "--next-model", "M-200"},
+         [](const SimCommandLine& l) {
+             const auto& next = l.actuator.nextIdentity;
+             return next && next->serialNumber == "XXXT0000002" && next->tilt == -25 &&
+                    next->modelKey == "M-200" && l.actuator.serialNumber == "XXXT0000001";
+         }},
+        {{"--next-serial=XXXT0000002"},
+         [](const SimCommandLine& l) {
+             const auto& next = l.actuator.nextIdentity;
+             return next && next->serialNumber == "XXXT0000002" && !next->tilt && !next->modelKey;
+         }},
     };
     for (const auto& c : cases) {
         std::string shown;

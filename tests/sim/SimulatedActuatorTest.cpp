@@ -540,3 +540,33 @@ TEST_F(Vlx400OnPty, AMoveIsReportedDoneOnThePollAfterItEnds) {
     EXPECT_EQ(Answer(), (Bytes{0x14, hdlc::RrControl(1)})) << "reported once";
     EXPECT_EQ(App().State().currentTilt, 5);
 }
+
+// A power cut counted down to comes on a quiet line too: the simulator's own
+// loop cuts it, with the tilt where it was when the cut was due. One a test
+// asks for comes at once.
+TEST_F(Vlx400OnPty, ThePowerGoesWhenDueWithNoFrameToNoticeItAndWhenATestCutsIt) {
+    Vlx400Settings settings;
+    settings.tilt = 30;
+    settings.tiltSpeed = 10;
+    settings.powerCutAfter = PowerCutTrigger{Vlx400Command::SetTilt, 1, 300ms, 1000ms};
+    Launch(settings);
+    Port().Write(SnrmLine);
+    ASSERT_EQ(Port().Read(UaLine.size(), 1000ms), UaLine);
+    Port().Send(IFrame(0, 0, Request(vlx::SetTiltRequest, {0x00, 0x01, 0x00, 0x41})));
+    EXPECT_EQ(Answer(), (Bytes{0x14, hdlc::RrControl(1)})) << "taken";
+
+    ASSERT_TRUE(WaitUntil([&] { return App().State().powerCuts == 1; }));
+    EXPECT_EQ(App().State().currentTilt, 33) << "0.3 s at 1 degree/s from 3.0";
+    EXPECT_FALSE(App().State().moving);
+    EXPECT_TRUE(Sim().LinkState().silent);
+    EXPECT_FALSE(Sim().LinkState().connected);
+    ASSERT_TRUE(WaitUntil([&] { return !Sim().LinkState().silent; }));
+    Port().Send(RrBody);
+    EXPECT_EQ(Answer(), (Bytes{0x14, hdlc::DmFinal})) << "back, not connected";
+
+    Sim().PowerCutNow(1000ms);
+    EXPECT_EQ(App().State().powerCuts, 2u);
+    EXPECT_EQ(App().State().restarts, 2u);
+    EXPECT_TRUE(Sim().LinkState().silent);
+    EXPECT_EQ(Sim().LinkState().mode, SimMode::Ericsson);
+}

@@ -11,6 +11,7 @@
 
 #include "hdlc/FrameCodec.h"
 #include "sim/SecondaryLink.h"
+#include "sim/SimTraceNames.h"
 #include "sim/Vlx400Application.h"
 
 using namespace kvq::core;
@@ -653,7 +654,7 @@ TEST_F(Vlx400Test, AisgFramesStoreTheConfigurationAndLeadBackToEricssonMode) {
     EXPECT_EQ(State().restarts, 1u);
 }
 
-TEST_F(Vlx400Test, AisgFieldsItCannotTakeGetNoAnswer) {
+TEST_F(Vlx400Test, AisgFieldsItCannotTakeAndVendorProceduresNotItsOwnGetNoAnswer) {
     Make({}, SimMode::Aisg);
     enum Counted { Unknown, Malformed };
     const struct {
@@ -670,7 +671,7 @@ TEST_F(Vlx400Test, AisgFieldsItCannotTakeGetNoAnswer) {
         {"another vendor", {0x90, 0x03, 0x00, 0x54, 0x52, 0x44}, Unknown},
         {"mode select to another mode", {0x90, 0x04, 0x00, 0x54, 0x51, 0x46, 0xE1}, Unknown},
         {"unknown vendor operation", {0x90, 0x03, 0x00, 0x54, 0x51, 0x99}, Unknown},
-        {"unknown procedure", {0x77, 0x00, 0x00}, Unknown},
+        {"a procedure not known, its length not holding", {0x05, 0x01, 0x00}, Malformed},
         {"an Ericsson command", Message(vlx::PollRequest), Malformed},
     };
     for (const auto& c : cases) {
@@ -712,4 +713,328 @@ TEST_F(Vlx400Test, RestartOnTheNthCommandDiesWithoutAnswering) {
     EXPECT_EQ(PayloadOf(*Send(Vendor(vlx::DownloadBlock, {2}))), VendorReply(vlx::DownloadBlock, 0))
         << "the trigger fires once";
     EXPECT_EQ(State().restarts, 1u);
+}
+
+// A real device tells the primary that it does not know a standard procedure
+// (FAIL, then UnknownProcedure), where it would otherwise be waited for until
+// a time-out; the tool's line trace names that answer.
+TEST_F(Vlx400Test, AisgProceduresItDoesNotKnowAreAnsweredUnknownProcedure) {
+    Make({}, SimMode::Aisg);
+    const struct {
+        const char* what;
+        Bytes field;
+        Bytes answer;
+        const char* traced;
+    } cases[] = {
+        {"get information, no data",
+         {0x05, 0x00, 0x00},
+         {0x05, 0x02, 0x00, 0x0B, 0x19},
+         "procedure 0x05 FAIL UnknownProcedure"},
+        {"a standard set tilt",
+         Aisg(0x33, {0x41, 0x00}),
+         {0x33, 0x02, 0x00, 0x0B, 0x19},
+         "procedure 0x33 FAIL UnknownProcedure"},
+        {"a code no standard has",
+         {0x77, 0x00, 0x00},
+         {0x77, 0x02, 0x00, 0x0B, 0x19},
+         "procedure 0x77 FAIL UnknownProcedure"},
+    };
+    const auto namer = SimCommandNamer();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = State();
+        const auto answer = Ask(c.field);
+        EXPECT_EQ(answer, c.answer) << Hex(answer);
+        EXPECT_EQ(State().unknownCommands - before.unknownCommands, 1u);
+        if (answer) {
+            EXPECT_EQ(namer(*answer, false), c.traced);
+        }
+    }
+    EXPECT_FALSE(State().aisgConfiguration);
+    EXPECT_FALSE(State().armedMode);
+
+    // On the link: the answer goes out raw in an I-frame, as every AISG reply.
+    const Bytes assign{0xFF, hdlc::XidPoll, 0x81, 0xF0, 0x03, 0x02, 0x01, Station};
+    ASSERT_TRUE(Link().HandleFrame(assign));
+    ASSERT_EQ(Link().HandleFrame(Bytes{Station, hdlc::SnrmPoll}), (Bytes{Station, hdlc::UaFinal}));
+    EXPECT_EQ(Link().HandleFrame(Bytes{Station, hdlc::IControl(0, 0), 0x05, 0x00, 0x00}),
+              (Bytes{Station, hdlc::IControl(0, 1), 0x05, 0x02, 0x00, 0x0B, 0x19}));
+}
+
+// A refusal with a standard return code reaches the tool as a failure it must
+// name, not as a silence it would wait out; the procedure changes nothing.
+TEST_F(Vlx400Test, RefusedAisgProceduresAnswerFailWithTheCodeAsked) {
+    using Check = std::function<bool(const Vlx400State&, SecondaryLink&)>;
+    Bytes configuration(64, 0x11);
+    const struct {
+        Vlx400Command command;
+        Bytes field;
+        std::uint8_t code;
+        Bytes refusal;
+        Check unchanged;
+    } cases[] = {
+        {Vlx400Command::AisgConfigure,
+         Aisg(0x32, configuration),
+         0x19,
+         {0x32, 0x02, 0x00, 0x0B, 0x19},
+         [](const Vlx400State& s, SecondaryLink&) { return !s.aisgConfiguration; }},
+        {Vlx400Command::AisgPrepare,
+         AisgPrepare,
+         0x05,
+         {0x90, 0x02, 0x00, 0x0B, 0x05},
+         [](const Vlx400State&, SecondaryLink&) { return true; }},
+        {Vlx400Command::AisgModeSelect,
+         AisgModeSelect,
+         0x19,
+         {0x90, 0x02, 0x00, 0x0B, 0x19},
+         [](const Vlx400State& s, SecondaryLink&) { return !s.armedMode; }},
+        {Vlx400Command::AisgRestart,
+         AisgRestart,
+         0x26,
+         {0x90, 0x02, 0x00, 0x0B, 0x26},
+         [](const Vlx400State& s, SecondaryLink& link) {
+             return s.restarts == 0 && !link.Silent() && link.Mode() == SimMode::Aisg;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(CommandName(c.command));
+        Make({}, SimMode::Aisg);
+        ASSERT_TRUE(App().RefuseWithReturnCode(c.command, c.code));
+        EXPECT_EQ(Ask(c.field), c.refusal);
+        EXPECT_TRUE(c.unchanged(State(), Link()));
+        EXPECT_EQ(State().refusedCommands, 1u);
+
+        // Refused again without a code: the silence of before.
+        App().Refuse(c.command);
+        EXPECT_EQ(Ask(c.field), std::nullopt);
+        EXPECT_EQ(State().refusedCommands, 2u);
+
+        // Allowed: the usual answer (the restart none, but it restarts).
+        App().Refuse(c.command, false);
+        const auto again = Ask(c.field);
+        EXPECT_NE(again, c.refusal);
+        EXPECT_EQ(again.has_value(), c.command != Vlx400Command::AisgRestart) << Hex(again);
+    }
+
+    // Ericsson-mode commands have answers of their own for a refusal.
+    Make();
+    EXPECT_FALSE(App().RefuseWithReturnCode(Vlx400Command::SetTilt, 0x19));
+    EXPECT_FALSE(App().RefuseWithReturnCode(Vlx400Command::ModeSelect, 0x19));
+    EXPECT_EQ(Ask(SetTilt(0)), Message(vlx::SetTiltDone)) << "nothing refused";
+    EXPECT_EQ(Ask(Vendor(vlx::ModeSelect, {0x02})), VendorReply(vlx::ModeSelect, 0));
+}
+
+// The conversion back to Ericsson mode is taken frame by frame, yet the
+// actuator comes back in AISG mode (without an address, to be found again):
+// the tool has to give up after its own number of attempts.
+TEST_F(Vlx400Test, ConversionsItIgnoresComeBackInAisgMode) {
+    const struct {
+        const char* what;
+        std::uint32_t ignored;
+        int conversionsTillEricsson;  // 0: not within four
+        std::uint32_t left;
+    } cases[] = {
+        {"the first ignored", 1, 2, 0},
+        {"two ignored", 2, 3, 0},
+        {"every one ignored", EveryConversion, 0, EveryConversion},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Make({}, SimMode::Aisg);
+        App().IgnoreConversions(c.ignored);
+        // A restart of its own, nothing armed, is no conversion.
+        App().RestartNow(Link(), 0ms);
+        EXPECT_EQ(State().conversionsIgnoredLeft, c.ignored);
+        int conversions = 0;
+        while (Link().Mode() == SimMode::Aisg && conversions < 4) {
+            ++conversions;
+            ASSERT_EQ(Ask(AisgPrepare), AisgPrepare);
+            ASSERT_EQ(Ask(AisgModeSelect), AisgModeSelect);
+            EXPECT_EQ(Ask(AisgRestart), std::nullopt);
+            EXPECT_FALSE(State().armedMode) << "the armed mode is used up either way";
+            if (Link().Mode() == SimMode::Aisg) {
+                EXPECT_FALSE(Link().Address()) << "found again only through the scan";
+            }
+        }
+        EXPECT_EQ(Link().Mode() == SimMode::Ericsson ? conversions : 0, c.conversionsTillEricsson);
+        EXPECT_EQ(State().conversionsIgnoredLeft, c.left);
+        EXPECT_EQ(State().restarts, static_cast<std::uint32_t>(conversions) + 1);
+    }
+
+    // Into AISG mode for a model change is no conversion back: not held up.
+    Vlx400Settings settings;
+    settings.conversionsIgnored = EveryConversion;
+    Make(settings);
+    EXPECT_EQ(Ask(Vendor(vlx::ModeSelect, {0x02})), VendorReply(vlx::ModeSelect, 0));
+    EXPECT_EQ(Ask(Vendor(vlx::Restart)), std::nullopt);
+    EXPECT_EQ(Link().Mode(), SimMode::Aisg);
+}
+
+// The tool sets the tilt from 3.0 to 6.5; the actuator loses power in the
+// middle of the move for 5 s and comes back at the tilt it had reached, the
+// move abandoned, not connected, in its mode. The cut is placed when it was
+// due, however late the next frame (or the simulator's loop) notices it.
+TEST_F(Vlx400Test, APowerCutInTheMiddleOfAMoveLeavesTheTiltWhereItWas) {
+    for (const auto noticed : {800ms, 2000ms}) {
+        SCOPED_TRACE(noticed.count());
+        Vlx400Settings settings;
+        settings.tilt = 30;
+        settings.tiltSpeed = 10;
+        settings.powerCutAfter = PowerCutTrigger{Vlx400Command::SetTilt, 1, 800ms, 5000ms};
+        Make(settings);
+        Connect();
+        const auto start = now;
+        EXPECT_EQ(Send(SetTilt(65)), (Bytes{Station, hdlc::RrControl(1)})) << "taken";
+        EXPECT_EQ(State().powerCutDue, start + 800ms);
+
+        now = start + 799ms;
+        EXPECT_EQ(Link().HandleFrame(Bytes{Station, hdlc::RrControl(0)}),
+                  (Bytes{Station, hdlc::RrControl(1)}))
+            << "still on";
+        EXPECT_EQ(State().powerCuts, 0u);
+        now = start + noticed;
+        EXPECT_EQ(Link().HandleFrame(Bytes{Station, hdlc::RrControl(0)}), std::nullopt) << "off";
+        const auto state = State();
+        EXPECT_EQ(state.powerCuts, 1u);
+        EXPECT_EQ(state.restarts, 1u);
+        EXPECT_FALSE(state.powerCutDue);
+        EXPECT_EQ(state.currentTilt, 38);
+        EXPECT_EQ(state.targetTilt, 38) << "the move is abandoned";
+        EXPECT_FALSE(state.setTiltReplyWaiting);
+
+        now = start + 5799ms;
+        EXPECT_EQ(Link().HandleFrame(Bytes{Station, hdlc::RrControl(0)}), std::nullopt);
+        now = start + 5800ms;
+        EXPECT_EQ(Link().HandleFrame(Bytes{Station, hdlc::RrControl(0)}),
+                  (Bytes{Station, hdlc::DmFinal}))
+            << "back, not connected";
+        EXPECT_EQ(Link().Mode(), SimMode::Ericsson);
+        Connect();
+        EXPECT_EQ(PayloadOf(*Send(GetTilt)), TiltValue(38));
+        now += 1h;
+        EXPECT_TRUE(Link().HandleFrame(Bytes{Station, hdlc::RrControl(1)}));
+        EXPECT_EQ(State().powerCuts, 1u) << "once";
+    }
+}
+
+// Only what the actuator took counts towards the cut: not a move out of its
+// range, nor one a fault refused.
+TEST_F(Vlx400Test, APowerCutCountsTheCommandsTakenOnly) {
+    Vlx400Settings settings;
+    settings.maxTarget = 100;
+    settings.setTiltReply = SetTiltReply::AtOnce;
+    settings.powerCutAfter = PowerCutTrigger{Vlx400Command::SetTilt, 2, 0ms, 100ms};
+    Make(settings);
+    const struct {
+        const char* what;
+        Bytes request;
+        bool due;
+    } steps[] = {
+        {"a move", SetTilt(10), false},
+        {"out of range", SetTilt(200), false},
+        {"another command", GetTilt, false},
+        {"the second move", SetTilt(20), true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(Ask(step.request));
+        EXPECT_EQ(State().powerCutDue.has_value(), step.due);
+    }
+    App().Tick(Link());
+    EXPECT_EQ(State().powerCuts, 1u) << "no delay: at the next tick";
+
+    App().PowerCutAfter(PowerCutTrigger{Vlx400Command::SetTilt, 1, 0ms, 100ms});
+    App().Refuse(Vlx400Command::SetTilt);
+    EXPECT_EQ(Ask(SetTilt(30)), Message(vlx::SetTiltRefused));
+    EXPECT_FALSE(State().powerCutDue) << "refused by a fault";
+    App().PowerCutAfter(std::nullopt);
+    App().Refuse(Vlx400Command::SetTilt, false);
+    EXPECT_TRUE(Ask(SetTilt(30)));
+    App().Tick(Link());
+    EXPECT_EQ(State().powerCuts, 1u) << "disarmed";
+}
+
+// A power cut at any moment, as a test calls it: what was under way is lost
+// and the actuator comes back as after a restart of its own.
+TEST_F(Vlx400Test, APowerCutNowStopsWhatIsUnderWay) {
+    Vlx400Settings settings;
+    settings.tilt = -20;
+    settings.tiltSpeed = 10;
+    Make(settings);
+    Connect();
+    EXPECT_EQ(Ask(Vendor(vlx::DownloadStart)), VendorReply(vlx::DownloadStart, 0));
+    EXPECT_EQ(Ask(Vendor(vlx::DownloadBlock, {1, 2, 3})), VendorReply(vlx::DownloadBlock, 0));
+    EXPECT_EQ(Ask(SetTilt(20)), std::nullopt);
+    now += 1500ms;
+    App().PowerCutNow(Link(), 300ms);
+    const auto state = State();
+    EXPECT_EQ(state.currentTilt, -5);
+    EXPECT_FALSE(state.moving);
+    EXPECT_FALSE(state.imageReceiving) << "the download is lost";
+    EXPECT_EQ(state.powerCuts, 1u);
+    EXPECT_EQ(state.restarts, 1u);
+    EXPECT_TRUE(Link().Silent());
+    EXPECT_FALSE(Link().Connected());
+    now += 300ms;
+    EXPECT_FALSE(Link().Silent());
+    EXPECT_EQ(Link().Mode(), SimMode::Ericsson);
+}
+
+// The cable was moved to the next sector's actuator: after the next restart,
+// however it comes, another one answers, and only once.
+TEST_F(Vlx400Test, AnotherActuatorAnswersAfterTheNextRestart) {
+    const struct {
+        const char* what;
+        std::function<void()> restart;
+    } restarts[] = {
+        {"a restart of its own", [this] { App().RestartNow(Link(), 0ms); }},
+        {"the restart command", [this] { EXPECT_EQ(Ask(Vendor(vlx::Restart)), std::nullopt); }},
+        {"a power cut now", [this] { App().PowerCutNow(Link(), 0ms); }},
+        {"a power cut after a move",
+         [this] {
+             App().PowerCutAfter(PowerCutTrigger{Vlx400Command::SetTilt, 1, 0ms, 0ms});
+             EXPECT_EQ(Ask(SetTilt(10)), std::nullopt);
+             App().Tick(Link());
+         }},
+    };
+    const Bytes image = Firmware();
+    const Bytes header(image.begin(), image.begin() + 10);
+    const struct {
+        const char* what;
+        NextIdentity next;
+        std::int16_t tilt;
+        std::string model;
+    } identities[] = {
+        {"serial, model and tilt", {"XXXT0000002", std::int16_t{55}, "M-200"}, 55, "M-200"},
+        {"a serial number only", {"XXXT0000003", std::nullopt, std::nullopt}, 0, "M-100"},
+    };
+    for (const auto& r : restarts) {
+        for (const auto& identity : identities) {
+            SCOPED_TRACE(std::string(r.what) + ", " + identity.what);
+            Make();
+            // This one took a download; the other one never did.
+            ASSERT_EQ(Ask(Vendor(vlx::DownloadStart)), VendorReply(vlx::DownloadStart, 0));
+            ASSERT_EQ(Ask(Vendor(vlx::DownloadBlock, header)), VendorReply(vlx::DownloadBlock, 0));
+            ASSERT_EQ(Ask(Vendor(vlx::DownloadEnd)), VendorReply(vlx::DownloadEnd, 0));
+            App().SetNextIdentity(identity.next);
+            ASSERT_TRUE(State().nextIdentity);
+            EXPECT_EQ(State().nextIdentity->serialNumber, identity.next.serialNumber);
+            EXPECT_EQ(State().serialNumber, "XXXT0000001") << "not before the restart";
+
+            r.restart();
+            const auto state = State();
+            EXPECT_EQ(state.restarts, 1u);
+            EXPECT_EQ(state.serialNumber, identity.next.serialNumber);
+            EXPECT_EQ(state.modelKey, identity.model);
+            EXPECT_EQ(state.currentTilt, identity.tilt);
+            EXPECT_EQ(state.softwareVersion, "01.23") << "the image went to the other one";
+            EXPECT_FALSE(state.lastImage);
+            EXPECT_FALSE(state.nextIdentity);
+            EXPECT_EQ(TextAt(*Ask(Message(vlx::IdentityRequest)), vlx::SerialNumberAt),
+                      identity.next.serialNumber);
+
+            App().RestartNow(Link(), 0ms);
+            EXPECT_EQ(State().serialNumber, identity.next.serialNumber) << "it stays";
+        }
+    }
 }
