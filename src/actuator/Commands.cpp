@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "hdlc/AisgReturnCodes.h"
+
 using namespace kvq::core;
 
 namespace kvq::actuator {
@@ -227,24 +229,9 @@ std::optional<AisgRefusal> AisgRefusalOf(const Reply& reply) {
     const auto length = reply.Byte(1);
     const auto fail = reply.Byte(3);
     const auto code = reply.Byte(4);
-    if (!procedure || !length || !fail || !code || *fail != AisgFailCode || *length < 2)
+    if (!procedure || !length || !fail || !code || *fail != hdlc::AisgFail || *length < 2)
         return std::nullopt;
     return AisgRefusal{*procedure, *code};
-}
-
-std::string_view AisgReturnCodeName(std::uint8_t code) {
-    switch (code) {
-        case 0x00:
-            return "OK";
-        case 0x05:
-            return "busy";
-        case 0x0B:
-            return "fail";
-        case 0x19:
-            return "unknown procedure";
-        default:
-            return "return code";
-    }
 }
 
 bool IsAisgVendor(const Reply& reply, std::uint8_t operation) {

@@ -17,6 +17,7 @@
 #include "antenna/AntennaTable.h"
 #include "core/Text.h"
 #include "core/TimeSource.h"
+#include "hdlc/AisgReturnCodes.h"
 
 using namespace kvq::core;
 using namespace kvq::antenna;
@@ -124,8 +125,10 @@ std::string DescribeAisgReply(const cmd::Reply& reply) {
         if (const auto operation = reply.Byte(5)) text += " operation " + Hex(*operation, 2);
     }
     if (const auto refusal = cmd::AisgRefusalOf(reply))
-        text += " refused with return code " + Hex(refusal->code, 2) + " (" +
-                std::string(cmd::AisgReturnCodeName(refusal->code)) + ")";
+        text +=
+            " refused with return code " + Hex(refusal->code, 2) + " (" +
+            std::string(hdlc::AisgReturnCodeName(refusal->code).value_or("not a standard one")) +
+            ")";
     return text;
 }
 

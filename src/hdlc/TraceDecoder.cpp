@@ -1,5 +1,7 @@
 #include "hdlc/TraceDecoder.h"
 
+#include "hdlc/AisgReturnCodes.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -16,41 +18,6 @@ namespace {
 constexpr std::size_t EricssonHeaderSize = 3;  // 0xC0 (or 0xC1), 0x00, payload length
 constexpr std::size_t CodeEnd = 8;             // magic and code
 constexpr std::uint32_t EricssonMagic = 0x12345678;
-
-// An AISG secondary's reply to a standard procedure begins its data with a
-// return code: OK, or FAIL followed by the reason.
-constexpr std::uint8_t AisgOk = 0x00;
-constexpr std::uint8_t AisgFail = 0x0B;
-
-// The standard return codes of AISG 2.0 (3GPP's common set and AISG's own).
-struct ReturnCode {
-    std::uint8_t code;
-    const char* name;
-};
-constexpr ReturnCode AisgReturnCodes[] = {
-    {0x00, "OK"},
-    {0x02, "MotorJam"},
-    {0x03, "ActuatorJam"},
-    {0x05, "Busy"},
-    {0x06, "ChecksumError"},
-    {AisgFail, "FAIL"},
-    {0x0E, "NotCalibrated"},
-    {0x0F, "NotConfigured"},
-    {0x11, "HardwareError"},
-    {0x13, "OutOfRange"},
-    {0x19, "UnknownProcedure"},
-    {0x1A, "MinorTMAFault"},
-    {0x1B, "MajorTMAFault"},
-    {0x1C, "UnsupportedValue"},
-    {0x1D, "ReadOnly"},
-    {0x1E, "UnknownParameter"},
-    {0x21, "WorkingSoftwareMissing"},
-    {0x22, "InvalidFileContent"},
-    {0x24, "FormatError"},
-    {0x25, "UnsupportedProcedure"},
-    {0x26, "InvalidProcedureSequence"},
-    {0x27, "ActuatorInterference"},
-};
 
 std::string Hex(std::span<const std::uint8_t> octets) {
     static constexpr char Digits[] = "0123456789ABCDEF";
@@ -81,11 +48,8 @@ std::string AisgReturn(std::span<const std::uint8_t> data) {
     std::string text = data[0] == AisgOk ? "OK" : "FAIL";
     auto rest = data.subspan(1);
     if (data[0] == AisgFail && !rest.empty()) {
-        const auto* known = std::find_if(
-            std::begin(AisgReturnCodes), std::end(AisgReturnCodes),
-            [reason = rest[0]](const ReturnCode& entry) { return entry.code == reason; });
-        text += known != std::end(AisgReturnCodes) ? std::string(" ") + known->name
-                                                   : HexByte(" ", rest[0]);
+        const auto known = AisgReturnCodeName(rest[0]);
+        text += known ? " " + std::string(*known) : HexByte(" ", rest[0]);
         rest = rest.subspan(1);
     }
     if (!rest.empty()) text += " data " + Hex(rest);

@@ -436,7 +436,7 @@ TEST_F(ModelChange, AMismatchFailsAndSaysWhatCame) {
          "operation 0x46"},
         {"the configuration refused with 'unknown procedure'", ChangingModelAisg,
          AisgSetupStep::AwaitConfigure, [] { return Raw({0x32, 0x02, 0x00, 0x0B, 0x19}); },
-         "return code 0x19 (unknown procedure)"},
+         "return code 0x19 (UnknownProcedure)"},
         {"the preparation refused", Converting, ConversionStep::AwaitPrepare,
          [] { return Raw({0x90, 0x02, 0x00, 0x0B, 0x19}); }, "refused"},
         {"an empty AISG reply", Converting, ConversionStep::AwaitPrepare, [] { return Raw({}); },
