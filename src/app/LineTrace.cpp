@@ -6,7 +6,8 @@
 namespace kvq::app {
 
 LineTrace::~LineTrace() {
-    Stop();
+    // The line is not touched here: the process's own line is gone by now.
+    if (writer_) writer_->Stop();
 }
 
 bool LineTrace::Start(serial::SerialLine& line, const std::string& program,
@@ -22,12 +23,15 @@ bool LineTrace::Start(serial::SerialLine& line, const std::string& program,
         writer_->AddSink(*recent_);
     }
     line.SetTap(tap_.get());
+    line_ = &line;
     writer_->Start();
     return true;
 }
 
 void LineTrace::Stop() {
     if (writer_) writer_->Stop();
+    if (line_) line_->SetTap(nullptr);
+    line_ = nullptr;
 }
 
 bool LineTrace::SaveRecent(const std::string& path, std::string& error) const {
