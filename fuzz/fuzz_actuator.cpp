@@ -103,9 +103,64 @@ struct World {
     ThreadId link = NewThreadId();
 };
 
+constexpr ActuatorState States[] = {
+    ActuatorState::Looking,    ActuatorState::ReadingIdentity,
+    ActuatorState::Updating,   ActuatorState::ChangingModel,
+    ActuatorState::Moving,     ActuatorState::Checking,
+    ActuatorState::Failed,     ActuatorState::ChangingModelAisg,
+    ActuatorState::Converting, ActuatorState::Converted,
+};
+
 bool KnownState(ActuatorState state) {
-    const auto code = static_cast<std::int32_t>(state);
-    return (code >= 0 && code <= 10) || (code >= 13 && code <= 15);
+    return std::find(std::begin(States), std::end(States), state) != std::end(States);
+}
+
+// A step of the operation the state runs, chosen by n.
+OperationStep StepFor(ActuatorState state, unsigned n) {
+    const auto pick = [n](auto last) {
+        using Step = decltype(last);
+        return OperationStep(Step(n % (static_cast<unsigned>(last) + 1)));
+    };
+    switch (state) {
+        case ActuatorState::ReadingIdentity:
+            return pick(ReadingStep::AwaitRestart);
+        case ActuatorState::Checking:
+            return pick(CheckStep::Complete);
+        case ActuatorState::Moving:
+            return pick(MoveStep::AwaitFinalTilt);
+        case ActuatorState::Updating:
+            return pick(DownloadStep::AwaitEnd);
+        case ActuatorState::ChangingModel:
+            return pick(ModelChangeStep::Restarting);
+        case ActuatorState::ChangingModelAisg:
+            return pick(AisgSetupStep::Restarting);
+        case ActuatorState::Converting:
+            return pick(ConversionStep::Restarting);
+        default:
+            return NoStep{};
+    }
+}
+
+// The step names the operation its state runs (or none).
+bool StepFitsState(const DeviceSnapshot& r) {
+    switch (r.state) {
+        case ActuatorState::ReadingIdentity:
+            return r.StepOf<ReadingStep>().has_value();
+        case ActuatorState::Checking:
+            return r.StepOf<CheckStep>().has_value();
+        case ActuatorState::Moving:
+            return r.StepOf<MoveStep>().has_value();
+        case ActuatorState::Updating:
+            return r.StepOf<DownloadStep>().has_value();
+        case ActuatorState::ChangingModel:
+            return r.StepOf<ModelChangeStep>().has_value();
+        case ActuatorState::ChangingModelAisg:
+            return r.StepOf<AisgSetupStep>().has_value();
+        case ActuatorState::Converting:
+            return r.StepOf<ConversionStep>().has_value();
+        default:
+            return std::holds_alternative<NoStep>(r.step);
+    }
 }
 
 void RequireText(const std::string& text, std::size_t maxChars) {
@@ -152,7 +207,7 @@ public:
         if (model < std::size(ModelKeys)) device_->SelectModelByKey(ModelKeys[model]);
         // The model a change would write; index 3 is no model at all.
         modelIndex_ = static_cast<std::int32_t>(model);
-        initialState_ = static_cast<ActuatorState>(first & 0x0F);
+        initialState_ = States[(first & 0x0F) % std::size(States)];
         device_->SetState(initialState_);
         const DeviceSnapshot start = device_->Snapshot();
         const std::int32_t low = start.minTilt;
@@ -161,8 +216,8 @@ public:
         requested_ = tilts[(second >> 4) & 3];
         const std::int32_t current = tilts[(second >> 6) & 3];
         ActuatorTestAccess::Edit(*device_, [&](DeviceSnapshot& r) {
-            if (first & 0x10) r.setupPending = 1;
-            r.step = second & 0x0F;
+            if (first & 0x10) r.continuing = Operation::ModelChange;
+            r.step = StepFor(initialState_, second & 0x0F);
             r.requestedTilt = requested_;
             r.currentTilt = current;
         });
@@ -284,18 +339,22 @@ private:
 
     void Check() {
         const DeviceSnapshot r = device_->Snapshot();
-        FUZZ_REQUIRE(KnownState(r.state) || r.state == initialState_);
-        FUZZ_REQUIRE(r.step >= 0 && r.step <= 15);
-        FUZZ_REQUIRE(r.setupPending == 0 || r.setupPending == 1);
+        FUZZ_REQUIRE(KnownState(r.state));
+        FUZZ_REQUIRE(StepFitsState(r));
         FUZZ_REQUIRE(r.failCode == FailCode::None || r.failCode == FailCode::NoReply ||
                      r.failCode == FailCode::Identity || r.failCode == FailCode::Download ||
-                     r.failCode == FailCode::UpdateNotTaken);
+                     r.failCode == FailCode::Unexpected || r.failCode == FailCode::NotConverted);
+        // An ending is always said with its operation, and a failure or an
+        // interruption with its reason.
+        FUZZ_REQUIRE(r.outcome.ending == Ending::None || r.outcome.operation != Operation::None);
+        FUZZ_REQUIRE(r.outcome.ending == Ending::None || r.outcome.ending == Ending::Done ||
+                     !r.outcome.reason.empty());
         // A download ends with its state; the thread lets go of the file after every message.
         FUZZ_REQUIRE(!device_->FirmwareImageHeld() || r.state == ActuatorState::Updating);
         FUZZ_REQUIRE(r.minTilt <= r.maxTilt);
         FUZZ_REQUIRE(std::isfinite(r.progress) && r.progress >= 0.0);
         // Ready means the check is complete with its tilt back.
-        FUZZ_REQUIRE(!r.ReadyForRequests() || r.state == ActuatorState::ScanSerial);
+        FUZZ_REQUIRE(!TakesRequests(r) || r.CheckComplete());
 
         RequireText(r.serialNumber, 127);
         RequireText(r.softwareVersion, 16);
@@ -308,7 +367,7 @@ private:
     World& world_;
     CVLX400E actuator_;
     CVLX400E* device_ = &actuator_;
-    ActuatorState initialState_ = ActuatorState::Searching;
+    ActuatorState initialState_ = ActuatorState::Looking;
     std::int32_t requested_ = 0;
     std::int32_t modelIndex_ = 0;
 };

@@ -43,8 +43,7 @@ public:
         if (id_ != 0) CreateMessageQueue(id_);
     }
     ~QueueDevice() override { DestroyMessageQueue(id_); }
-    std::int32_t LinkState() const override { return DeviceSearching; }
-    std::int32_t LinkSetupPending() const override { return 0; }
+    hdlc::LinkDeviceState LinkState() const override { return hdlc::LinkDeviceState::Idle; }
     ThreadId LinkThreadIdOfDevice() const override { return id_; }
 
     // Takes every message, checks what it carries and frees its block.

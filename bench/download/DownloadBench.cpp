@@ -111,7 +111,7 @@ Run Download(std::size_t size, int index) {
             std::exit(2);
         }
         // Identity reading finds the versions differ and downloads at once.
-        run.ready = tool.WaitUntilReady(milliseconds(size / 56 * 200 + 60000)) == Outcome::Ready;
+        run.ready = tool.WaitUntilReady(milliseconds(size / 56 * 200 + 60000)) == WaitEnd::Ready;
         run.versionTaken = tool.Snapshot().softwareVersion.rfind("02.00", 0) == 0;
         tool.Stop();
     }

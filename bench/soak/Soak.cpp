@@ -498,8 +498,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const Outcome first = tool->WaitUntilReady(seconds(60));
-    if (first != Outcome::Ready) {
+    const WaitEnd first = tool->WaitUntilReady(seconds(60));
+    if (first != WaitEnd::Ready) {
         std::printf("soak: the actuator never became ready (%s): %s\n", OutcomeName(first),
                     tool->Line1().c_str());
         const bool joined = tool->Stop();
@@ -548,7 +548,7 @@ int main(int argc, char** argv) {
         const std::string problem = device.problemText;
         const char* note = "";
         switch (trace.outcome) {
-            case Outcome::Ready:
+            case WaitEnd::Ready:
                 ++tally.ready;
                 tally.readyMs.push_back(trace.took.count());
                 if (trace.lostOnTheWay) {
@@ -562,11 +562,11 @@ int main(int argc, char** argv) {
                     note = " FALSE SUCCESS";
                 }
                 break;
-            case Outcome::Failed:
+            case WaitEnd::Failed:
                 ++tally.failed;
                 if (trace.lostOnTheWay) ++tally.lostOnTheWay;
                 break;
-            case Outcome::TimedOut:
+            case WaitEnd::TimedOut:
                 ++tally.timedOut;
                 break;
         }

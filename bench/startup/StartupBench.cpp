@@ -147,7 +147,7 @@ StartRun Start(int index, int requests, std::vector<double>& requestDelays) {
         }
         if (!first) break;
         requestDelays.push_back(duration<double, std::milli>(*first - asked).count());
-        if (tool.WaitUntilReady(milliseconds(20000)) != Outcome::Ready) break;
+        if (tool.WaitUntilReady(milliseconds(20000)) != WaitEnd::Ready) break;
     }
     tool.Stop();
     sim.Stop();

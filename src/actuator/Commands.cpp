@@ -222,6 +222,35 @@ std::string Reply::CountedText(std::size_t countAt, std::size_t maxChars) const 
     return Text(countAt + 1, std::min<std::size_t>(*count, maxChars));
 }
 
+std::optional<AisgRefusal> AisgRefusalOf(const Reply& reply) {
+    const auto procedure = reply.Byte(0);
+    const auto length = reply.Byte(1);
+    const auto fail = reply.Byte(3);
+    const auto code = reply.Byte(4);
+    if (!procedure || !length || !fail || !code || *fail != AisgFailCode || *length < 2)
+        return std::nullopt;
+    return AisgRefusal{*procedure, *code};
+}
+
+std::string_view AisgReturnCodeName(std::uint8_t code) {
+    switch (code) {
+        case 0x00:
+            return "OK";
+        case 0x05:
+            return "busy";
+        case 0x0B:
+            return "fail";
+        case 0x19:
+            return "unknown procedure";
+        default:
+            return "return code";
+    }
+}
+
+bool IsAisgVendor(const Reply& reply, std::uint8_t operation) {
+    return reply.Byte(0) == AisgVendorCode && reply.Byte(5) == operation;
+}
+
 }  // namespace cmd
 
 }  // namespace kvq::actuator

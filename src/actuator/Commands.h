@@ -132,6 +132,20 @@ private:
     std::span<const std::uint8_t> payload_;
 };
 
+// AISG mode: a reply whose data (after the procedure code and the length)
+// begins with the FAIL code refuses the procedure with the return code after it.
+constexpr std::uint8_t AisgFailCode = 0x0B;
+struct AisgRefusal {
+    std::uint8_t procedure = 0;
+    std::uint8_t code = 0;
+};
+std::optional<AisgRefusal> AisgRefusalOf(const Reply& reply);
+// The standard name of an AISG return code ("unknown procedure"); "return
+// code" for one this tool does not know.
+std::string_view AisgReturnCodeName(std::uint8_t code);
+// A vendor-procedure reply with this operation.
+bool IsAisgVendor(const Reply& reply, std::uint8_t operation);
+
 }  // namespace cmd
 
 }  // namespace kvq::actuator

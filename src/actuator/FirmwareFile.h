@@ -70,6 +70,9 @@ struct FirmwareFacts {
     std::uint32_t downloadsStarted = 0;
     // The version of the last download the actuator acknowledged whole.
     std::string downloadedVersion;
+    // The actuator came back from the last download on its old version; kept
+    // until another download starts.
+    bool updateNotTaken = false;
     // Counts what the user must be told of: a file refused, an update not taken.
     std::uint32_t notices = 0;
     // The download under way: bytes the actuator has acknowledged of the

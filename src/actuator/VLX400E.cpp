@@ -1,11 +1,13 @@
-// The E-VLX400's record and command sequences. Every start operation sends the
-// first command and sets its first step; every reply handler checks the reply
-// against the step, sends the next command and advances.
+// The E-VLX400's record and the operations run on it. Each operation has its
+// own steps; its reply handler is one switch over them that says, for the step
+// and the reply, what is sent, which timer runs and which step follows, and
+// ends in the operation's one rule for a reply it did not expect.
 
 #include "actuator/VLX400E.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -13,6 +15,7 @@
 #include "actuator/Commands.h"
 #include "actuator/Controls.h"
 #include "antenna/AntennaTable.h"
+#include "core/Text.h"
 #include "core/TimeSource.h"
 
 using namespace kvq::core;
@@ -23,9 +26,9 @@ namespace kvq::actuator {
 namespace {
 
 constexpr const char* NoModelText = "NO RECOGNIZED ANTENNA MODEL?";
+constexpr const char* OutsideRangeText = "TILT OUTSIDE MODEL RANGE";
 constexpr const char* SetTiltFailedText = "SET TILT FAILED";
 constexpr const char* GetTiltFailedText = "GET TILT FAILED";
-constexpr const char* NoSerialNumber = "(no serial num)";
 
 constexpr std::size_t SerialNumberAt = 51;
 constexpr std::size_t SerialNumberMax = 127;
@@ -45,6 +48,9 @@ constexpr std::uint32_t EricssonRestartPauseMs = 1000;
 constexpr std::uint32_t QuietPassMs = 50;
 constexpr double CreepPerPass = 3.0;
 constexpr std::uint32_t TiltPollMs = 550;  // eleven quiet passes
+// An actuator that takes the conversion but comes back in AISG mode each
+// time is given up on after this many restarts.
+constexpr std::uint32_t MaxConversionAttempts = 3;
 
 // The 16-bit tilt of a GetTiltRequest reply: two's complement, as a negative
 // tilt is sent, so a model with a negative minimum reads back right.
@@ -54,12 +60,12 @@ std::optional<std::int32_t> TiltOf(const cmd::Reply& reply) {
     return static_cast<std::int16_t>(*raw);
 }
 
-template <class Step>
-constexpr std::int32_t N(Step step) {
-    return static_cast<std::int32_t>(step);
+bool Accepted(const cmd::Reply& reply) {
+    return reply.VendorStatus() == std::optional<std::uint8_t>(0);
 }
 
-// The preamble's steps: the reply each waits for and the request that follows it.
+// The preamble that the check, the tilt move and the model change share: the
+// reply each of its steps waits for and the request that follows it.
 struct PreambleEntry {
     std::uint32_t reply;
     CommandBufferPtr (*request)(std::int32_t deviceIndex);
@@ -83,30 +89,133 @@ constexpr std::array<PreambleEntry, 7> Preamble = {{
 // What an accepted preamble step does to the reply timer.
 enum class Arm { Keep, Reply, Long };
 
+// States in which a reply (or the actuator's return) is awaited, so the
+// watchdog may fail the record.
 bool Watched(ActuatorState state) {
     switch (state) {
-        case ActuatorState::Searching:
-        case ActuatorState::Finished:
-        case ActuatorState::Inactive:
-        case ActuatorState::ScanSerial:
+        case ActuatorState::Looking:
+        case ActuatorState::Checking:
         case ActuatorState::Failed:
-            return false;  // nothing is awaited in these states
-        default:
-            return static_cast<std::int32_t>(state) != 11;
+            return false;
+        case ActuatorState::ReadingIdentity:
+        case ActuatorState::Updating:
+        case ActuatorState::ChangingModel:
+        case ActuatorState::Moving:
+        case ActuatorState::ChangingModelAisg:
+        case ActuatorState::Converting:
+        case ActuatorState::Converted:
+            return true;
     }
+    return false;
+}
+
+// The operation a state belongs to; the record's continuing one while it
+// looks, reads and checks after a restart the operation asked for.
+Operation OperationUnderWay(const DeviceSnapshot& r) {
+    switch (r.state) {
+        case ActuatorState::Moving:
+            return Operation::Move;
+        case ActuatorState::Updating:
+            return Operation::Download;
+        case ActuatorState::ChangingModel:
+        case ActuatorState::ChangingModelAisg:
+            return Operation::ModelChange;
+        case ActuatorState::Converting:
+        case ActuatorState::Converted:
+            return Operation::Conversion;
+        case ActuatorState::Failed:
+            return Operation::None;
+        case ActuatorState::Looking:
+        case ActuatorState::ReadingIdentity:
+        case ActuatorState::Checking:
+            break;
+    }
+    return r.continuing;
+}
+
+std::string Hex(std::uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+// An AISG-mode reply in words, for a failure's reason.
+std::string DescribeAisgReply(const cmd::Reply& reply) {
+    const auto code = reply.Byte(0);
+    if (!code) return "an empty reply";
+    std::string text = "procedure " + Hex(*code, 2);
+    if (*code == cmd::AisgVendorCode) {
+        if (const auto operation = reply.Byte(5)) text += " operation " + Hex(*operation, 2);
+    }
+    if (const auto refusal = cmd::AisgRefusalOf(reply))
+        text += " refused with return code " + Hex(refusal->code, 2) + " (" +
+                std::string(cmd::AisgReturnCodeName(refusal->code)) + ")";
+    return text;
+}
+
+std::string_view Awaited(AisgSetupStep step) {
+    switch (step) {
+        case AisgSetupStep::AwaitConfigure:
+            return "the configuration";
+        case AisgSetupStep::AwaitPrepare:
+            return "its preparation";
+        case AisgSetupStep::AwaitModeSelect:
+            return "the choice of Ericsson mode";
+        case AisgSetupStep::Restarting:
+            break;
+    }
+    return "its restart";
+}
+std::string_view Awaited(ConversionStep step) {
+    switch (step) {
+        case ConversionStep::AwaitPrepare:
+            return "its preparation";
+        case ConversionStep::AwaitModeSelect:
+            return "the choice of Ericsson mode";
+        case ConversionStep::Restarting:
+            break;
+    }
+    return "its restart";
 }
 
 }  // namespace
 
+template <class Step>
 struct PreamblePlan {
-    // The step whose reply hands over to the operation's own tail.
-    PreambleStep handOver;
+    // The operation's step for each of the preamble's steps; the step at
+    // handOver is the operation's own (its reply hands over to the tail).
+    std::array<Step, 8> steps;
+    std::size_t handOver;
     std::array<Arm, 7> arms;
 };
 
+namespace {
+
+// The check and the tilt move leave the reply timer alone in the preamble; the
+// model change re-arms it at every step, the long one after the prepares that
+// make the actuator busy.
+constexpr PreamblePlan<CheckStep> CheckPreamble{
+    {CheckStep::AwaitOpen, CheckStep::AwaitPoll1, CheckStep::AwaitPrepare1, CheckStep::AwaitPoll2,
+     CheckStep::AwaitPrepare2, CheckStep::AwaitPoll3, CheckStep::AwaitPrepare3,
+     CheckStep::AwaitPoll4},
+    7,
+    {Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep}};
+constexpr PreamblePlan<MoveStep> MovePreamble{
+    {MoveStep::AwaitOpen, MoveStep::AwaitPoll1, MoveStep::AwaitPrepare1, MoveStep::AwaitPoll2,
+     MoveStep::AwaitPrepare2, MoveStep::AwaitPoll3, MoveStep::AwaitPrepare3, MoveStep::AwaitPoll4},
+    7,
+    {Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep}};
+constexpr PreamblePlan<ModelChangeStep> ModelChangePreamble{
+    {ModelChangeStep::AwaitOpen, ModelChangeStep::AwaitPoll1, ModelChangeStep::AwaitPrepare1,
+     ModelChangeStep::AwaitPoll2, ModelChangeStep::AwaitPrepare2, ModelChangeStep::AwaitPoll3,
+     ModelChangeStep::AwaitPoll3, ModelChangeStep::AwaitPoll3},
+    5,
+    {Arm::Reply, Arm::Reply, Arm::Long, Arm::Reply, Arm::Long, Arm::Keep, Arm::Keep}};
+
+}  // namespace
+
 bool VariantIsServed(std::string_view variant) {
-    return std::find(ServedVariants.begin(), ServedVariants.end(), variant) !=
-           ServedVariants.end();
+    return std::find(ServedVariants.begin(), ServedVariants.end(), variant) != ServedVariants.end();
 }
 
 CVLX400E::CVLX400E() = default;
@@ -117,10 +226,7 @@ CVLX400E::~CVLX400E() = default;
 
 DeviceSnapshot CVLX400E::Snapshot() const {
     std::lock_guard lock(mutex_);
-    DeviceSnapshot copy = record_;
-    copy.checkComplete =
-        copy.state == ActuatorState::ScanSerial && copy.step >= N(CheckStep::AwaitTilt);
-    return copy;
+    return record_;
 }
 
 void CVLX400E::SetControls(TiltSliderControl* tiltSlider, ModelListControl* modelList) {
@@ -135,29 +241,62 @@ void CVLX400E::SetState(ActuatorState newState) {
 
 void CVLX400E::SetStateLocked(ActuatorState newState) {
     const ActuatorState oldState = record_.state;
-    const auto calibrating = [](ActuatorState s) {
-        return s == ActuatorState::Calibrating || s == ActuatorState::CalibratingAisg;
-    };
-    const bool restartingDuringSetup =
-        newState == ActuatorState::Searching && calibrating(oldState);
-    record_.setupPending = calibrating(newState) || restartingDuringSetup ? 1 : 0;
+    if (newState == ActuatorState::ChangingModel || newState == ActuatorState::ChangingModelAisg)
+        record_.continuing = Operation::ModelChange;
     // A deadline left over from an earlier operation must not fail this one
     // in the moment before its start operation arms its own: the watchdog
     // wakes on every change of the record and would see it at once.
     if (Watched(newState) && !Watched(oldState)) replyDeadline_.Set(ReplyTimeoutMs);
     record_.state = newState;
-    if (record_.setupPending == 0 && newState == ActuatorState::Searching) record_.progress = 0.0;
+    if (newState != oldState) record_.step = NoStep{};
+    if (newState == ActuatorState::Looking && !record_.SetupPending()) record_.progress = 0.0;
 }
 
-void CVLX400E::SetStep(std::int32_t step) {
-    Update([&](DeviceSnapshot& r) { r.step = step; });
+void CVLX400E::EndLocked(Operation operation, Ending ending, std::string reason) {
+    if (operation == Operation::None) return;
+    record_.outcome = Outcome{operation, ending, std::move(reason)};
+    if (record_.continuing == operation) record_.continuing = Operation::None;
 }
 
-void CVLX400E::Fail(FailCode code) {
+std::string CVLX400E::LeftBehindLocked() const {
+    const DeviceSnapshot& r = record_;
+    switch (OperationUnderWay(r)) {
+        case Operation::Move:
+            return "the tilt stood at " + TiltText(r.currentTilt) + " degrees, on its way to " +
+                   TiltText(r.requestedTilt);
+        case Operation::Download:
+            if (r.state != ActuatorState::Updating)
+                return "the download was complete; the actuator's next start shows whether it "
+                       "took it";
+            if (r.At(DownloadStep::AwaitStart)) return "nothing of the new software was sent yet";
+            return "the actuator has no working software until a download completes";
+        case Operation::ModelChange: {
+            const auto at = r.StepOf<ModelChangeStep>();
+            if (r.state == ActuatorState::ChangingModel && at && *at < ModelChangeStep::AwaitWrite)
+                return "nothing was written to the actuator yet";
+            if (r.state == ActuatorState::ChangingModel)
+                return "the new model name may be written, but not its configuration";
+            return "the actuator's configuration is half-written and it may be left in AISG mode";
+        }
+        case Operation::Conversion:
+            return "the actuator may still be in AISG mode";
+        case Operation::None:
+            break;
+    }
+    return {};
+}
+
+void CVLX400E::Fail(FailCode code, std::string reason) {
     Update([&](DeviceSnapshot& r) {
+        const Operation operation = OperationUnderWay(r);
+        if (operation != Operation::None) {
+            const std::string left = LeftBehindLocked();
+            EndLocked(operation, Ending::Failed, left.empty() ? reason : reason + "; " + left);
+        }
+        r.continuing = Operation::None;
         r.failCode = code;
         SetStateLocked(ActuatorState::Failed);
-        r.step = 0;
+        r.step = NoStep{};
     });
     ReleaseFirmwareImage();
 }
@@ -166,6 +305,13 @@ bool CVLX400E::FailIfReplyOverdue() {
     {
         std::lock_guard lock(mutex_);
         if (!Watched(record_.state) || !replyDeadline_.Expired()) return false;
+        const Operation operation = OperationUnderWay(record_);
+        if (operation != Operation::None) {
+            const std::string left = LeftBehindLocked();
+            EndLocked(operation, Ending::Failed,
+                      "the actuator did not answer in time" + (left.empty() ? "" : "; " + left));
+        }
+        record_.continuing = Operation::None;
         record_.failCode = FailCode::NoReply;
         SetStateLocked(ActuatorState::Failed);
     }
@@ -191,21 +337,14 @@ void CVLX400E::ArmReplyTimer(std::uint32_t ms) {
     changes_.Notify();  // the watchdog's deadline moved
 }
 
-void CVLX400E::ForgetSerialNumber() {
-    {
-        std::lock_guard lock(mutex_);
-        if (record_.serialNumber == NoSerialNumber) return;
-        record_.serialNumber = NoSerialNumber;
-    }
-    changes_.Notify();
-}
-
 void CVLX400E::ForgetDevice() {
     Update([](DeviceSnapshot& r) {
-        r.serialNumber = NoSerialNumber;
-        r.softwareVersion = " ";
+        r.serialNumber.clear();
+        r.softwareVersion.clear();
         r.maxTilt = 0;
         r.minTilt = 0;
+        r.modelKnown = false;
+        r.tiltKnown = false;
         r.problemText.clear();
         r.antennaModel.clear();
         r.requestedTilt = 0;
@@ -236,14 +375,18 @@ void CVLX400E::SetSliderPosition(std::int32_t position) {
 }
 
 void CVLX400E::SelectModelByKey(std::string_view key) {
-    if (!table_) return;
-    const auto index = table_->FindByKey(key);
+    const auto index = table_ ? table_->FindByKey(key) : std::nullopt;
     AntennaRecord model;
-    if (!index || !table_->GetRecord(*index, model)) return;  // unknown: the key stays shown
+    if (!index || !table_->GetRecord(*index, model)) {
+        // Unknown: the key stays shown, and no range is claimed for it.
+        Update([](DeviceSnapshot& r) { r.modelKnown = false; });
+        return;
+    }
     Update([&](DeviceSnapshot& r) {
         r.antennaModel = model.displayName;
         r.minTilt = model.minTilt;
         r.maxTilt = model.maxTilt;
+        r.modelKnown = true;
     });
     ApplyTiltRange();
     // The list is sorted by name, so the model is selected by its name, not
@@ -252,12 +395,11 @@ void CVLX400E::SelectModelByKey(std::string_view key) {
     if (modelList_) modelList_->SelectModelName(model.displayName);
 }
 
-std::int32_t CVLX400E::LinkState() const {
-    return static_cast<std::int32_t>(State());
-}
-
-std::int32_t CVLX400E::LinkSetupPending() const {
-    return Read(&DeviceSnapshot::setupPending);
+hdlc::LinkDeviceState CVLX400E::LinkState() const {
+    const DeviceSnapshot r = Snapshot();
+    if (r.state == ActuatorState::Failed) return hdlc::LinkDeviceState::Failed;
+    if (r.state == ActuatorState::Looking && !r.SetupPending()) return hdlc::LinkDeviceState::Idle;
+    return hdlc::LinkDeviceState::Busy;
 }
 
 // ---- sending -------------------------------------------------------------------
@@ -293,6 +435,7 @@ void CVLX400E::EndPause() {
             break;
         case AfterPause::SendVersionRequest:
             Send(cmd::Command(deviceIndex_, cmd::VersionRequest));
+            SetStep(CheckStep::AwaitVersion);
             break;
         case AfterPause::ResumePolling:
             PostToLink(MsgResumePolling, cmd::AddressOf(deviceIndex_));
@@ -306,7 +449,11 @@ void CVLX400E::EndPause() {
             break;
         case AfterPause::FinishConversion:
             PostToLink(MsgEricssonMode);
-            SetState(ActuatorState::ConversionFinished);
+            Update([this](DeviceSnapshot& r) {
+                ++r.conversionAttempts;
+                r.continuing = Operation::Conversion;
+                SetStateLocked(ActuatorState::Converted);
+            });
             break;
     }
 }
@@ -314,13 +461,13 @@ void CVLX400E::EndPause() {
 std::optional<std::uint32_t> CVLX400E::NextIdleWork() const {
     const DeviceSnapshot r = Snapshot();
     switch (r.state) {
-        case ActuatorState::Calibrating:
-        case ActuatorState::ScanSerial:
-        case ActuatorState::CalibratingAisg:
+        case ActuatorState::ChangingModel:
+        case ActuatorState::Checking:
+        case ActuatorState::ChangingModelAisg:
             if (r.progress < 100.0) return lastActivity_ + QuietPassMs;
             return std::nullopt;
-        case ActuatorState::Testing:
-            if (r.step == N(TiltStep::AwaitMoveEnd)) return nextTiltPoll_;
+        case ActuatorState::Moving:
+            if (r.At(MoveStep::AwaitMoveEnd)) return nextTiltPoll_;
             return std::nullopt;
         default:
             return std::nullopt;
@@ -331,9 +478,9 @@ void CVLX400E::IdleWork(std::uint32_t now) {
     const DeviceSnapshot r = Snapshot();
     const auto due = [now](std::uint32_t at) { return static_cast<std::int32_t>(now - at) >= 0; };
     switch (r.state) {
-        case ActuatorState::Calibrating:
-        case ActuatorState::ScanSerial:
-        case ActuatorState::CalibratingAisg:
+        case ActuatorState::ChangingModel:
+        case ActuatorState::Checking:
+        case ActuatorState::ChangingModelAisg:
             if (r.progress < 100.0 && due(lastActivity_ + QuietPassMs)) {
                 Update([](DeviceSnapshot& rec) {
                     rec.progress = std::min(rec.progress + CreepPerPass, 100.0);
@@ -341,8 +488,8 @@ void CVLX400E::IdleWork(std::uint32_t now) {
                 lastActivity_ = now;
             }
             break;
-        case ActuatorState::Testing:
-            if (r.step == N(TiltStep::AwaitMoveEnd) && due(nextTiltPoll_)) {
+        case ActuatorState::Moving:
+            if (r.At(MoveStep::AwaitMoveEnd) && due(nextTiltPoll_)) {
                 nextTiltPoll_ = now + TiltPollMs;
                 PollTilt();
             }
@@ -362,8 +509,13 @@ void CVLX400E::MessageHandled(std::uint32_t now) {
 // ---- requests and link events ----------------------------------------------------
 
 void CVLX400E::RequestSetTilt(std::int32_t target) {
-    Update([&](DeviceSnapshot& r) { r.requestedTilt = target; });
-    SetState(ActuatorState::Testing);
+    Update([&](DeviceSnapshot& r) {
+        r.requestedTilt = target;
+        operationSerial_ = r.serialNumber;
+        r.outcome = Outcome{Operation::Move, Ending::None, {}};
+        r.continuing = Operation::None;
+        SetStateLocked(ActuatorState::Moving);
+    });
     StartSetTilt();
 }
 
@@ -374,36 +526,54 @@ void CVLX400E::RequestModelChange(std::int32_t modelIndex) {
     Update([&](DeviceSnapshot& r) {
         r.newModelIndex = modelIndex;
         r.newModelName = model.key.substr(0, 31);
+        operationSerial_ = r.serialNumber;
+        r.outcome = Outcome{Operation::ModelChange, Ending::None, {}};
     });
     ApplyTiltRange();
     aisgSetupCutShort_ = false;
-    SetState(ActuatorState::Calibrating);
+    SetState(ActuatorState::ChangingModel);
     StartModelChange();
 }
 
 void CVLX400E::OnLinkUp() {
     aisgSetupCutShort_ = false;  // found in Ericsson mode
-    if (State() != ActuatorState::Searching) return;
+    if (State() != ActuatorState::Looking) return;
+    Update([](DeviceSnapshot& r) {
+        r.lost = false;
+        r.conversionAttempts = 0;
+        // Back in Ericsson mode: what the conversion was for.
+        if (r.continuing == Operation::Conversion) {
+            r.outcome = Outcome{Operation::Conversion, Ending::Done, {}};
+            r.continuing = Operation::None;
+        }
+    });
     ArmReplyTimer();
-    SetState(ActuatorState::Reading);
+    SetState(ActuatorState::ReadingIdentity);
     StartReading();
     ArmReplyTimer(FirstReplyTimeoutMs);
 }
 
 void CVLX400E::OnLinkDown() {
     switch (State()) {
-        case ActuatorState::Calibrating:
+        case ActuatorState::ChangingModel:
             break;  // the actuator restarts during a model change
-        case ActuatorState::Finished:
-        case ActuatorState::ConversionFinished:
-            SetState(ActuatorState::Searching);
+        case ActuatorState::Converted:
+        case ActuatorState::ChangingModelAisg:
+            SetState(ActuatorState::Looking);
             break;
-        case ActuatorState::CalibratingAisg:
-            SetState(ActuatorState::Searching);
-            SetStep(0);
+        case ActuatorState::Moving:
+            // The actuator restarted in the middle of the move (its power came
+            // back): the move is cut short, and the actuator is found anew.
+            Update([&](DeviceSnapshot& r) {
+                EndLocked(Operation::Move, Ending::Interrupted,
+                          "the actuator restarted during the move; " + LeftBehindLocked());
+                r.lost = true;
+                SetStateLocked(ActuatorState::Looking);
+            });
+            ForgetDevice();
             break;
         default:
-            Fail(FailCode::NoReply);
+            Fail(FailCode::NoReply, "the actuator dropped the link");
             break;
     }
 }
@@ -415,54 +585,82 @@ void CVLX400E::OnDeviceLost() {
     // lost device. Forgetting the setup here would treat its return in AISG
     // mode as a stray actuator and skip the configuration. The reply watchdog
     // still ends a restart that never comes back.
-    if (r.state == ActuatorState::Calibrating && r.step == N(ModelChangeStep::Restarting)) return;
-    aisgSetupCutShort_ = r.state == ActuatorState::CalibratingAisg;
-    ForgetDevice();
+    if (r.state == ActuatorState::ChangingModel &&
+        (r.At(ModelChangeStep::AwaitModeSelect) || r.At(ModelChangeStep::Restarting)))
+        return;
+    aisgSetupCutShort_ = r.state == ActuatorState::ChangingModelAisg;
+    // A restart an operation asked for (after a download, after a conversion)
+    // is no loss: the operation goes on when the actuator is back.
+    const bool planned =
+        (r.state == ActuatorState::ReadingIdentity && r.At(ReadingStep::AwaitRestart)) ||
+        r.state == ActuatorState::Converted;
+    // What was cut short is said before the identity is forgotten.
     Update([&](DeviceSnapshot& rec) {
-        SetStateLocked(ActuatorState::Searching);
-        rec.setupPending = 0;
+        if (!planned) {
+            const Operation operation = OperationUnderWay(rec);
+            if (operation != Operation::None) {
+                EndLocked(operation, Ending::Interrupted,
+                          "the actuator stopped answering; " + LeftBehindLocked());
+            }
+            rec.continuing = Operation::None;
+            rec.lost = rec.lost || r.state != ActuatorState::Looking;
+        }
+        SetStateLocked(ActuatorState::Looking);
     });
+    ForgetDevice();
 }
 
 void CVLX400E::OnAisgDeviceFound() {
+    const DeviceSnapshot r = Snapshot();
     const bool cutShort = std::exchange(aisgSetupCutShort_, false);
-    if (Read(&DeviceSnapshot::setupPending) == 1 || cutShort) {
-        SetState(ActuatorState::CalibratingAisg);
+    if (r.SetupPending() || cutShort) {
+        SetState(ActuatorState::ChangingModelAisg);
         StartAisgSetup();
-    } else {
-        SetState(ActuatorState::ConvertingToEricsson);
-        StartConversion();
+        return;
     }
+    if (r.state == ActuatorState::Failed && r.failCode == FailCode::NotConverted) return;
+    if (r.conversionAttempts >= MaxConversionAttempts) {
+        Update([](DeviceSnapshot& rec) { rec.continuing = Operation::Conversion; });
+        Fail(FailCode::NotConverted, "the actuator did not come back in Ericsson mode after " +
+                                         std::to_string(r.conversionAttempts) + " conversions");
+        return;
+    }
+    SetState(ActuatorState::Converting);
+    StartConversion();
 }
 
 void CVLX400E::OnReply(const CommandBuffer& reply) {
     switch (State()) {
-        case ActuatorState::Reading:
+        case ActuatorState::ReadingIdentity:
             return OnReadingReply(reply);
         case ActuatorState::Updating:
             return OnUpdatingReply(reply);
-        case ActuatorState::Calibrating:
+        case ActuatorState::ChangingModel:
             return OnModelChangeReply(reply);
-        case ActuatorState::Testing:
+        case ActuatorState::Moving:
             return OnTiltReply(reply);
-        case ActuatorState::ScanSerial:
+        case ActuatorState::Checking:
             return OnCheckReply(reply);
-        case ActuatorState::CalibratingAisg:
+        case ActuatorState::ChangingModelAisg:
             return OnAisgSetupReply(reply);
-        case ActuatorState::ConvertingToEricsson:
+        case ActuatorState::Converting:
             return OnConversionReply(reply);
-        default:
-            return;  // nothing is awaited in the other states
+        case ActuatorState::Looking:
+        case ActuatorState::Failed:
+        case ActuatorState::Converted:
+            return;  // nothing is awaited
     }
 }
 
 // ---- the shared preamble -------------------------------------------------------------
 
-bool CVLX400E::AdvancePreamble(const PreamblePlan& plan, std::uint32_t code, std::int32_t at) {
-    if (at < 0 || at >= N(plan.handOver)) return false;
-    const PreambleEntry& entry = Preamble[static_cast<std::size_t>(at)];
-    if (code != entry.reply) return false;
-    switch (plan.arms[static_cast<std::size_t>(at)]) {
+template <class Step>
+bool CVLX400E::AdvancePreamble(const PreamblePlan<Step>& plan, Step at, const cmd::Reply& reply) {
+    const auto found = std::find(plan.steps.begin(), plan.steps.begin() + plan.handOver, at);
+    if (found == plan.steps.begin() + plan.handOver) return false;
+    const auto index = static_cast<std::size_t>(found - plan.steps.begin());
+    if (!reply.Is(Preamble[index].reply)) return false;
+    switch (plan.arms[index]) {
         case Arm::Keep:
             break;
         case Arm::Reply:
@@ -472,32 +670,17 @@ bool CVLX400E::AdvancePreamble(const PreamblePlan& plan, std::uint32_t code, std
             ArmLongReplyTimer();
             break;
     }
-    Send(entry.request(deviceIndex_));
-    SetStep(at + 1);
+    Send(Preamble[index].request(deviceIndex_));
+    SetStep(plan.steps[index + 1]);
     return true;
 }
-
-namespace {
-
-// The check and the tilt move leave the reply timer alone in the preamble; the
-// model change re-arms it at every step, the long one after the prepares that
-// make the actuator busy.
-constexpr PreamblePlan CheckPreamble{
-    PreambleStep::AwaitPoll4,
-    {Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep, Arm::Keep}};
-constexpr PreamblePlan TiltPreamble = CheckPreamble;
-constexpr PreamblePlan ModelChangePreamble{
-    PreambleStep::AwaitPoll3,
-    {Arm::Reply, Arm::Reply, Arm::Long, Arm::Reply, Arm::Long, Arm::Keep, Arm::Keep}};
-
-}  // namespace
 
 // ---- identity reading ------------------------------------------------------------
 
 void CVLX400E::StartReading() {
     Update([](DeviceSnapshot& r) {
         r.progress = 0.0;
-        r.step = N(ReadingStep::PreRead);
+        r.step = ReadingStep::AwaitPreRead1;
     });
     ArmReplyTimer();
     manufacturingData_.ResetPage();
@@ -506,59 +689,84 @@ void CVLX400E::StartReading() {
 
 void CVLX400E::OnReadingReply(const CommandBuffer& buffer) {
     const cmd::Reply reply(buffer);
-    const std::int32_t at = Step();
-    if (reply.IsVendor(cmd::PreRead1)) {
-        if (at != N(ReadingStep::PreRead) || reply.VendorStatus() != 0)
-            return Fail(FailCode::Identity);
-        ArmReplyTimer();
-        Send(cmd::Vendor(deviceIndex_, cmd::PreRead2));
-    } else if (reply.IsVendor(cmd::PreRead2)) {
-        if (at != N(ReadingStep::PreRead) || reply.VendorStatus() != 0)
-            return Fail(FailCode::Identity);
-        ArmReplyTimer();
-        SetStep(ReadingStep::DataPages);
-        Send(cmd::Vendor(deviceIndex_, cmd::ReadDataPage, 0));
-    } else if (reply.IsVendor(cmd::ReadDataPage)) {
-        const auto page = reply.Byte(10);
-        const auto bytes = reply.Bytes(11, CManufacturingDataPage::PageSize);
-        if (at != N(ReadingStep::DataPages) || reply.VendorStatus() != 0 || !page ||
-            bytes.size() != CManufacturingDataPage::PageSize) {
-            return Fail(FailCode::Identity);
-        }
-        ArmReplyTimer();
-        StoreDataPage(*page, bytes.first<CManufacturingDataPage::PageSize>());
-        const auto next = static_cast<std::uint8_t>(*page + 1);
-        if (next < 4) {
-            Send(cmd::Vendor(deviceIndex_, cmd::ReadDataPage, next));
+    const auto at = StepOf<ReadingStep>();
+    switch (at.value_or(ReadingStep::AwaitRestart)) {
+        case ReadingStep::AwaitPreRead1:
+            if (!reply.IsVendor(cmd::PreRead1) || !Accepted(reply)) break;
+            ArmReplyTimer();
+            Send(cmd::Vendor(deviceIndex_, cmd::PreRead2));
+            SetStep(ReadingStep::AwaitPreRead2);
+            return;
+        case ReadingStep::AwaitPreRead2:
+            if (!reply.IsVendor(cmd::PreRead2) || !Accepted(reply)) break;
+            ArmReplyTimer();
+            SetStep(ReadingStep::AwaitDataPage);
+            Send(cmd::Vendor(deviceIndex_, cmd::ReadDataPage, 0));
+            return;
+        case ReadingStep::AwaitDataPage: {
+            const auto page = reply.Byte(10);
+            const auto bytes = reply.Bytes(11, CManufacturingDataPage::PageSize);
+            if (!reply.IsVendor(cmd::ReadDataPage) || !Accepted(reply) || !page ||
+                bytes.size() != CManufacturingDataPage::PageSize)
+                break;
+            ArmReplyTimer();
+            StoreDataPage(*page, bytes.first<CManufacturingDataPage::PageSize>());
+            const auto next = static_cast<std::uint8_t>(*page + 1);
+            if (next < 4) {
+                Send(cmd::Vendor(deviceIndex_, cmd::ReadDataPage, next));
+                return;
+            }
+            if (!manufacturingData_.IsValid()) manufacturingData_.ResetPage();
+            manufacturingData_.SetCounter(
+                122, static_cast<std::uint16_t>(manufacturingData_.Counter(122) + 1));
+            SetStep(ReadingStep::AwaitIdentity);
+            Send(cmd::Command(deviceIndex_, cmd::IdentityRequest));
             return;
         }
-        if (!manufacturingData_.IsValid()) manufacturingData_.ResetPage();
-        manufacturingData_.SetCounter(
-            122, static_cast<std::uint16_t>(manufacturingData_.Counter(122) + 1));
-        SetStep(ReadingStep::Identity);
-        Send(cmd::Command(deviceIndex_, cmd::IdentityRequest));
-    } else if (reply.Is(cmd::IdentityReply) && at == N(ReadingStep::Identity) &&
-               reply.Size() > SerialNumberAt) {
-        const std::string serial = reply.Text(SerialNumberAt, SerialNumberMax);
-        Update([&](DeviceSnapshot& r) { r.serialNumber = serial; });
-        ArmReplyTimer();
-        Send(cmd::Command(deviceIndex_, cmd::VersionRequest));
-        SetStep(ReadingStep::Version);
-    } else if (reply.Is(cmd::VersionReply) && at == N(ReadingStep::Version) &&
-               reply.Size() > VersionAt) {
-        const std::string version = reply.Text(VersionAt, CommandBuffer::DataSize);
-        Update([&](DeviceSnapshot& r) { r.softwareVersion = version.substr(0, VersionKept); });
-        ArmReplyTimer();
-        if (FirmwareUpdateNotTaken(version)) return Fail(FailCode::UpdateNotTaken);
-        if (FirmwareUpdateDue(version)) {
-            SetState(ActuatorState::Updating);
-            StartUpdate();
-        } else {
-            SetState(ActuatorState::ScanSerial);
-            StartCheck();
+        case ReadingStep::AwaitIdentity: {
+            if (!reply.Is(cmd::IdentityReply) || reply.Size() <= SerialNumberAt) break;
+            const std::string serial = reply.Text(SerialNumberAt, SerialNumberMax);
+            Update([&](DeviceSnapshot& r) {
+                r.serialNumber = serial;
+                // An operation that went on across a restart is not carried on
+                // with another actuator.
+                if (r.continuing != Operation::None && !operationSerial_.empty() &&
+                    serial != operationSerial_) {
+                    EndLocked(r.continuing, Ending::Interrupted,
+                              "another actuator (serial number " + serial +
+                                  ") answered in place of " + operationSerial_);
+                    r.continuing = Operation::None;
+                    installing_.reset();
+                }
+            });
+            ArmReplyTimer();
+            Send(cmd::Command(deviceIndex_, cmd::VersionRequest));
+            SetStep(ReadingStep::AwaitVersion);
+            return;
         }
+        case ReadingStep::AwaitVersion: {
+            if (!reply.Is(cmd::VersionReply) || reply.Size() <= VersionAt) break;
+            const std::string version = reply.Text(VersionAt, CommandBuffer::DataSize);
+            Update([&](DeviceSnapshot& r) { r.softwareVersion = version.substr(0, VersionKept); });
+            ArmReplyTimer();
+            JudgeInstalledVersion(version);
+            if (FirmwareUpdateDue(version)) {
+                SetState(ActuatorState::Updating);
+                StartUpdate();
+            } else {
+                SetState(ActuatorState::Checking);
+                StartCheck();
+            }
+            return;
+        }
+        case ReadingStep::AwaitRestart:
+            break;
     }
-    // Anything else is not for this step: ignored.
+    // A reply to one of identity reading's own requests out of step, refused
+    // or cut short fails the reading; anything else is not for it.
+    if (reply.IsVendor(cmd::PreRead1) || reply.IsVendor(cmd::PreRead2) ||
+        reply.IsVendor(cmd::ReadDataPage))
+        Fail(FailCode::Identity, "the actuator refused to give its identity");
 }
 
 // ---- the check -------------------------------------------------------------------------
@@ -566,9 +774,9 @@ void CVLX400E::OnReadingReply(const CommandBuffer& buffer) {
 void CVLX400E::StartCheck() {
     Update([](DeviceSnapshot& r) {
         r.progress = 0.0;
-        r.step = N(CheckStep::AwaitVersion);
+        r.step = CheckStep::Pause;
         r.problemText.clear();
-        r.tiltAnswered = false;
+        r.tiltKnown = false;
     });
     ArmReplyTimer();
     // The actuator needs a moment after identity reading before it is asked again.
@@ -577,42 +785,87 @@ void CVLX400E::StartCheck() {
 
 void CVLX400E::OnCheckReply(const CommandBuffer& buffer) {
     const cmd::Reply reply(buffer);
-    const std::int32_t at = Step();
-    const auto code = reply.Code().value_or(0);
-    if (reply.Is(cmd::VersionReply)) {
-        if (at != N(CheckStep::AwaitVersion) || reply.Size() <= VersionAt) return;
-        const std::string version = reply.Text(VersionAt, VersionKept);
-        Update([&](DeviceSnapshot& r) { r.softwareVersion = version; });
-        ArmReplyTimer();
-        Send(cmd::Vendor(deviceIndex_, cmd::ReadModel));
-        SetStep(CheckStep::AwaitModel);
-    } else if (reply.IsVendor(cmd::ReadModel)) {
-        if (reply.Size() <= NameCountAt) return;
-        const std::string name = reply.CountedText(NameCountAt, ModelNameMax);
-        Update([&](DeviceSnapshot& r) { r.antennaModel = name; });
-        SelectModelByKey(name);
-        Send(cmd::Vendor(deviceIndex_, cmd::ReadAuxText));
-        SetStep(CheckStep::AwaitAuxText);
-    } else if (reply.IsVendor(cmd::ReadAuxText)) {
-        if (reply.VendorStatus() != 0 || reply.Size() <= NameCountAt) return;  // stops here
-        ArmReplyTimer();
-        const std::string aux = reply.CountedText(NameCountAt, AuxTextMax);
-        Update([&](DeviceSnapshot& r) { r.auxText = aux; });
-        Send(cmd::Command(deviceIndex_, cmd::OpenRequest));
-        SetStep(PreambleStep::AwaitOpen);
-    } else if (AdvancePreamble(CheckPreamble, code, at)) {
-    } else if (reply.Is(cmd::PollReply) && at == N(PreambleStep::AwaitPoll4)) {
-        Send(cmd::Command(deviceIndex_, cmd::GetTiltRequest));
-        SetStep(CheckStep::AwaitTilt);
-    } else if (reply.Is(cmd::GetTiltValue) && at == N(CheckStep::AwaitTilt)) {
-        if (const auto tilt = TiltOf(reply)) TiltReadBack(*tilt);
-    } else if (reply.Is(cmd::GetTiltFailed) && at == N(CheckStep::AwaitTilt)) {
-        Update([](DeviceSnapshot& r) {
-            r.problemText = GetTiltFailedText;
-            r.tiltAnswered = true;
-        });
+    const auto at = StepOf<CheckStep>().value_or(CheckStep::Complete);
+    if (AdvancePreamble(CheckPreamble, at, reply)) return;
+    switch (at) {
+        case CheckStep::AwaitVersion: {
+            if (!reply.Is(cmd::VersionReply) || reply.Size() <= VersionAt) break;
+            const std::string version = reply.Text(VersionAt, VersionKept);
+            Update([&](DeviceSnapshot& r) { r.softwareVersion = version; });
+            ArmReplyTimer();
+            Send(cmd::Vendor(deviceIndex_, cmd::ReadModel));
+            SetStep(CheckStep::AwaitModel);
+            return;
+        }
+        case CheckStep::AwaitModel: {
+            if (!reply.IsVendor(cmd::ReadModel) || reply.Size() <= NameCountAt) break;
+            const std::string name = reply.CountedText(NameCountAt, ModelNameMax);
+            modelKeyRead_ = name;
+            Update([&](DeviceSnapshot& r) { r.antennaModel = name; });
+            SelectModelByKey(name);
+            Send(cmd::Vendor(deviceIndex_, cmd::ReadAuxText));
+            SetStep(CheckStep::AwaitAuxText);
+            return;
+        }
+        case CheckStep::AwaitAuxText: {
+            // A refusal stops the check where it is.
+            if (!reply.IsVendor(cmd::ReadAuxText) || !Accepted(reply) ||
+                reply.Size() <= NameCountAt)
+                break;
+            ArmReplyTimer();
+            const std::string aux = reply.CountedText(NameCountAt, AuxTextMax);
+            Update([&](DeviceSnapshot& r) { r.auxText = aux; });
+            Send(cmd::Command(deviceIndex_, cmd::OpenRequest));
+            SetStep(CheckStep::AwaitOpen);
+            return;
+        }
+        case CheckStep::AwaitPoll4:
+            if (!reply.Is(cmd::PollReply)) break;
+            Send(cmd::Command(deviceIndex_, cmd::GetTiltRequest));
+            SetStep(CheckStep::AwaitTilt);
+            return;
+        case CheckStep::AwaitTilt:
+            if (reply.Is(cmd::GetTiltValue)) {
+                if (const auto tilt = TiltOf(reply)) TiltReadBack(*tilt, true);
+                return;
+            }
+            if (reply.Is(cmd::GetTiltFailed)) {
+                Update([this](DeviceSnapshot& r) {
+                    r.problemText = GetTiltFailedText;
+                    CompleteCheckLocked();
+                });
+                return;
+            }
+            break;
+        default:
+            break;
     }
     // Anything else: ignored, the step stays.
+}
+
+void CVLX400E::CompleteCheckLocked() {
+    DeviceSnapshot& r = record_;
+    r.step = CheckStep::Complete;
+    r.state = ActuatorState::Checking;
+    // The problem is judged on the state the actuator ends in.
+    if (r.problemText.empty()) {
+        if (!r.modelKnown) {
+            r.problemText = NoModelText;
+        } else if (TiltOutsideRange(r)) {
+            r.problemText = OutsideRangeText;
+        }
+    }
+    if (r.continuing == Operation::ModelChange) {
+        const std::string asked = r.newModelName.substr(0, ModelNameMax);
+        if (modelKeyRead_ == asked) {
+            EndLocked(Operation::ModelChange, Ending::Done);
+        } else {
+            EndLocked(
+                Operation::ModelChange, Ending::Failed,
+                "the actuator reports antenna model '" + modelKeyRead_ + "', not '" + asked + "'");
+        }
+    }
+    r.continuing = Operation::None;
 }
 
 // ---- tilt ----------------------------------------------------------------------------
@@ -623,10 +876,10 @@ void CVLX400E::StartSetTilt() {
     Update([&](DeviceSnapshot& r) {
         r.progress = 0.0;
         r.problemText.clear();
-        r.step = N(PreambleStep::AwaitOpen);
+        r.step = MoveStep::AwaitOpen;
         moveStartTilt_ = r.currentTilt;
         moveTargetTilt_ = r.requestedTilt;
-        r.tiltAnswered = false;
+        moveRefused_ = false;
     });
 }
 
@@ -636,40 +889,66 @@ void CVLX400E::PollTilt() {
 
 void CVLX400E::OnTiltReply(const CommandBuffer& buffer) {
     const cmd::Reply reply(buffer);
-    const std::int32_t at = Step();
-    const auto code = reply.Code().value_or(0);
-    const auto pollThen = [&](TiltStep step) {
+    const auto at = StepOf<MoveStep>().value_or(MoveStep::AwaitFinalTilt);
+    if (AdvancePreamble(MovePreamble, at, reply)) return;
+    const auto pollThen = [&](MoveStep step) {
         Send(cmd::Command(deviceIndex_, cmd::PollRequest));
         SetStep(step);
     };
-    if (AdvancePreamble(TiltPreamble, code, at)) {
-    } else if (reply.Is(cmd::PollReply) && at == N(PreambleStep::AwaitPoll4)) {
-        Send(cmd::SetTiltCommand(deviceIndex_, Read(&DeviceSnapshot::requestedTilt)));
-        ArmLongReplyTimer();
-        nextTiltPoll_ = TickCount() + TiltPollMs;
-        SetStep(TiltStep::AwaitMoveEnd);
-    } else if (reply.Is(cmd::SetTiltDone) && at == N(TiltStep::AwaitMoveEnd)) {
-        sliderFollowsTilt_ = true;
-        pollThen(TiltStep::AwaitPoll);
-    } else if (reply.Is(cmd::SetTiltRefused) && at == N(TiltStep::AwaitMoveEnd)) {
-        sliderFollowsTilt_ = false;
-        SetProblem(SetTiltFailedText);
-        pollThen(TiltStep::AwaitPoll);
-    } else if (reply.Is(cmd::PollReply) && at == N(TiltStep::AwaitPoll)) {
-        Send(cmd::Command(deviceIndex_, cmd::GetTiltRequest));
-        SetStep(TiltStep::AwaitFinalTilt);
-    } else if (reply.Is(cmd::GetTiltValue) &&
-               (at == N(TiltStep::AwaitMoveEnd) || at == N(TiltStep::AwaitFinalTilt))) {
-        if (const auto tilt = TiltOf(reply)) TiltReadBack(*tilt);
-    } else if (reply.Is(cmd::GetTiltFailed) && at == N(TiltStep::AwaitFinalTilt)) {
-        Update([](DeviceSnapshot& r) {
-            r.problemText = GetTiltFailedText;
-            r.tiltAnswered = true;
-        });
+    switch (at) {
+        case MoveStep::AwaitPoll4:
+            if (!reply.Is(cmd::PollReply)) break;
+            Send(cmd::SetTiltCommand(deviceIndex_, Read(&DeviceSnapshot::requestedTilt)));
+            ArmLongReplyTimer();
+            nextTiltPoll_ = TickCount() + TiltPollMs;
+            SetStep(MoveStep::AwaitMoveEnd);
+            return;
+        case MoveStep::AwaitMoveEnd:
+            if (reply.Is(cmd::SetTiltDone)) {
+                sliderFollowsTilt_ = true;
+                pollThen(MoveStep::AwaitPoll);
+                return;
+            }
+            if (reply.Is(cmd::SetTiltRefused)) {
+                sliderFollowsTilt_ = false;
+                moveRefused_ = true;
+                SetProblem(SetTiltFailedText);
+                pollThen(MoveStep::AwaitPoll);
+                return;
+            }
+            if (reply.Is(cmd::GetTiltValue)) {
+                if (const auto tilt = TiltOf(reply)) TiltReadBack(*tilt, false);
+                return;
+            }
+            break;
+        case MoveStep::AwaitPoll:
+            if (!reply.Is(cmd::PollReply)) break;
+            Send(cmd::Command(deviceIndex_, cmd::GetTiltRequest));
+            SetStep(MoveStep::AwaitFinalTilt);
+            return;
+        case MoveStep::AwaitFinalTilt:
+            if (reply.Is(cmd::GetTiltValue)) {
+                if (const auto tilt = TiltOf(reply)) TiltReadBack(*tilt, true);
+                return;
+            }
+            if (reply.Is(cmd::GetTiltFailed)) {
+                // The move is over, but where it ended is not known.
+                Update([this](DeviceSnapshot& r) {
+                    r.problemText = GetTiltFailedText;
+                    EndLocked(Operation::Move, Ending::Failed,
+                              "the actuator could not read its tilt after the move");
+                    CompleteCheckLocked();
+                });
+                return;
+            }
+            break;
+        default:
+            break;
     }
+    // Anything else: ignored, the step stays.
 }
 
-void CVLX400E::TiltReadBack(std::int32_t value) {
+void CVLX400E::TiltReadBack(std::int32_t value, bool final) {
     const DeviceSnapshot r = Snapshot();
     // The record keeps the tilt the actuator reports, also outside the
     // model's range (a model change may have narrowed it); only the slider,
@@ -677,32 +956,38 @@ void CVLX400E::TiltReadBack(std::int32_t value) {
     const bool outside = value < r.minTilt || value > r.maxTilt;
     const std::int32_t onSlider =
         outside ? std::clamp(value, r.minTilt, std::max(r.minTilt, r.maxTilt)) : value;
-    if (r.state == ActuatorState::Testing) {
+    if (r.state == ActuatorState::Moving) {
         const std::int32_t span = std::abs(moveTargetTilt_ - moveStartTilt_);
         const double progress =
             span == 0 ? 100.0
                       : static_cast<double>(std::abs(onSlider - moveStartTilt_) * 100 / span);
-        const bool final = r.step == N(TiltStep::AwaitFinalTilt);
         if (final) SetSliderPosition(onSlider);
         // The move's end is one change: whoever looks sees it all or none of it.
         Update([&](DeviceSnapshot& rec) {
-            if (outside) rec.problemText = NoModelText;
             rec.currentTilt = value;
+            rec.tiltKnown = true;
             rec.progress = progress;
             if (!final) return;
-            rec.step = N(CheckStep::AwaitTilt);
-            rec.tiltAnswered = true;
-            SetStateLocked(ActuatorState::ScanSerial);
+            if (moveRefused_) {
+                EndLocked(Operation::Move, Ending::Failed,
+                          "the actuator refused the move; the tilt stands at " + TiltText(value) +
+                              " degrees");
+            } else if (value != moveTargetTilt_) {
+                EndLocked(Operation::Move, Ending::Failed,
+                          "the actuator stopped at " + TiltText(value) + " degrees, not at " +
+                              TiltText(moveTargetTilt_));
+            } else {
+                EndLocked(Operation::Move, Ending::Done);
+            }
+            CompleteCheckLocked();
         });
-    } else if (r.state == ActuatorState::ScanSerial) {
+    } else if (r.state == ActuatorState::Checking && final) {
         SetSliderPosition(onSlider);
         Update([&](DeviceSnapshot& rec) {
-            if (outside) rec.problemText = NoModelText;
             rec.currentTilt = value;
-            rec.tiltAnswered = true;
+            rec.tiltKnown = true;
+            CompleteCheckLocked();
         });
-    } else if (outside) {
-        SetProblem(NoModelText);
     }
 }
 
@@ -748,6 +1033,21 @@ bool CVLX400E::FirmwareUpdateNotTaken(const std::string& actuatorVersion) {
     return true;
 }
 
+void CVLX400E::JudgeInstalledVersion(const std::string& actuatorVersion) {
+    if (Read(&DeviceSnapshot::continuing) != Operation::Download) return;
+    const std::string asked = installing_ ? installing_->version : std::string();
+    if (FirmwareUpdateNotTaken(actuatorVersion)) {
+        Update([&](DeviceSnapshot& r) {
+            EndLocked(Operation::Download, Ending::Failed,
+                      "the actuator came back on version " + r.softwareVersion + ", not on " +
+                          asked + ": it did not take the update");
+            r.firmware.updateNotTaken = true;
+        });
+    } else {
+        Update([this](DeviceSnapshot&) { EndLocked(Operation::Download, Ending::Done); });
+    }
+}
+
 void CVLX400E::ReleaseFirmwareImage() {
     image_.clear();
     image_.shrink_to_fit();
@@ -755,12 +1055,15 @@ void CVLX400E::ReleaseFirmwareImage() {
 }
 
 void CVLX400E::StartUpdate() {
-    Update([](DeviceSnapshot& r) {
+    Update([this](DeviceSnapshot& r) {
         r.progress = 0.0;
-        r.step = N(DownloadStep::AwaitStart);
+        r.step = DownloadStep::AwaitStart;
         ++r.firmware.downloadsStarted;
         r.firmware.bytesAcknowledged = 0;
         r.firmware.bytesTotal = 0;
+        r.firmware.updateNotTaken = false;
+        r.outcome = Outcome{Operation::Download, Ending::None, {}};
+        operationSerial_ = r.serialNumber;
     });
     Send(cmd::Vendor(deviceIndex_, cmd::DownloadStart));
     ArmReplyTimer();
@@ -780,9 +1083,8 @@ bool CVLX400E::SendNextBlock() {
     }
     const std::uint32_t now = TickCount();
     // The bar follows the bytes sent, reaching 100 with the last block.
-    const double share = total == 0 ? 100.0
-                                    : 100.0 * static_cast<double>(imageSent_) /
-                                          static_cast<double>(total);
+    const double share =
+        total == 0 ? 100.0 : 100.0 * static_cast<double>(imageSent_) / static_cast<double>(total);
     Update([&](DeviceSnapshot& r) {
         r.progress = std::min(share, 100.0);
         r.firmware.bytesTotal = total;
@@ -800,34 +1102,45 @@ void CVLX400E::SendDownloadEnd() {
 
 void CVLX400E::OnUpdatingReply(const CommandBuffer& buffer) {
     const cmd::Reply reply(buffer);
-    const std::int32_t at = Step();
-    const bool accepted = reply.VendorStatus() == 0;
-    if (reply.IsVendor(cmd::DownloadStart)) {
-        ArmReplyTimer();
-        if (at != N(DownloadStep::AwaitStart)) return;
-        if (!accepted) return Fail(FailCode::Download);
-        SetStep(DownloadStep::AwaitBlock);
-        // An image with nothing in it: nothing to send but the end.
-        if (!SendNextBlock()) SendDownloadEnd();
-    } else if (reply.IsVendor(cmd::DownloadBlock)) {
-        ArmReplyTimer();
-        if (at != N(DownloadStep::AwaitBlock)) return;
-        if (!accepted) return Fail(FailCode::Download);
-        if (!SendNextBlock()) SendDownloadEnd();
-    } else if (reply.IsVendor(cmd::DownloadEnd)) {
-        ArmReplyTimer();
-        if (at != N(DownloadStep::AwaitEnd)) return;
-        if (!accepted) return Fail(FailCode::Download);
-        installing_ = Installing{Read(&DeviceSnapshot::serialNumber), imageVersion_, imageHash_};
-        Update([&](DeviceSnapshot& r) { r.firmware.downloadedVersion = imageVersion_; });
-        SetStep(0);
-        SetState(ActuatorState::Reading);
-        RestartAfterUpdate();
+    const auto at = StepOf<DownloadStep>().value_or(DownloadStep::AwaitEnd);
+    const auto refused = [this] { Fail(FailCode::Download, "the actuator refused the download"); };
+    switch (at) {
+        case DownloadStep::AwaitStart:
+            if (!reply.IsVendor(cmd::DownloadStart)) break;
+            ArmReplyTimer();
+            if (!Accepted(reply)) return refused();
+            SetStep(DownloadStep::AwaitBlock);
+            // An image with nothing in it: nothing to send but the end.
+            if (!SendNextBlock()) SendDownloadEnd();
+            return;
+        case DownloadStep::AwaitBlock:
+            if (!reply.IsVendor(cmd::DownloadBlock)) break;
+            ArmReplyTimer();
+            if (!Accepted(reply)) return refused();
+            if (!SendNextBlock()) SendDownloadEnd();
+            return;
+        case DownloadStep::AwaitEnd:
+            if (!reply.IsVendor(cmd::DownloadEnd)) break;
+            ArmReplyTimer();
+            if (!Accepted(reply)) return refused();
+            installing_ =
+                Installing{Read(&DeviceSnapshot::serialNumber), imageVersion_, imageHash_};
+            Update([&](DeviceSnapshot& r) {
+                r.firmware.downloadedVersion = imageVersion_;
+                r.continuing = Operation::Download;
+                SetStateLocked(ActuatorState::ReadingIdentity);
+            });
+            RestartAfterUpdate();
+            return;
     }
+    // A download reply out of step still shows the actuator is there.
+    if (reply.IsVendor(cmd::DownloadStart) || reply.IsVendor(cmd::DownloadBlock) ||
+        reply.IsVendor(cmd::DownloadEnd))
+        ArmReplyTimer();
 }
 
 void CVLX400E::RestartAfterUpdate() {
-    SetStep(0);
+    SetStep(ReadingStep::AwaitRestart);
     ArmReplyTimer();
     Send(cmd::Vendor(deviceIndex_, cmd::Restart));
     Pause(RestartAfterUpdateMs, AfterPause::Nothing);
@@ -838,7 +1151,7 @@ void CVLX400E::RestartAfterUpdate() {
 void CVLX400E::StartModelChange() {
     Update([](DeviceSnapshot& r) {
         r.progress = 0.0;
-        r.step = N(PreambleStep::AwaitOpen);
+        r.step = ModelChangeStep::AwaitOpen;
     });
     ArmReplyTimer();
     SetProblem("");
@@ -847,30 +1160,46 @@ void CVLX400E::StartModelChange() {
 
 void CVLX400E::OnModelChangeReply(const CommandBuffer& buffer) {
     const cmd::Reply reply(buffer);
-    const std::int32_t at = Step();
-    const auto code = reply.Code().value_or(0);
-    if (AdvancePreamble(ModelChangePreamble, code, at)) {
-    } else if (reply.Is(cmd::PollReply) && at == N(PreambleStep::AwaitPoll3)) {
-        ArmReplyTimer();
-        Send(cmd::WriteModelCommand(deviceIndex_, Read(&DeviceSnapshot::newModelName)));
-        SetStep(ModelChangeStep::AwaitWrite);
-    } else if (reply.IsVendor(cmd::WriteModel)) {
-        ArmReplyTimer();
-        Send(cmd::Vendor(deviceIndex_, cmd::ReadModel));
-    } else if (reply.IsVendor(cmd::ReadModel) && reply.Size() > NameCountAt) {
-        const std::string name = reply.CountedText(NameCountAt, ModelNameMax);
-        Update([&](DeviceSnapshot& r) { r.antennaModel = name; });
-        SelectModelByKey(name);
-        ArmReplyTimer();
-        Send(cmd::ModeSelectCommand(deviceIndex_));
-        SetStep(ModelChangeStep::Restarting);
-    } else if (reply.IsVendor(cmd::ModeSelect)) {
-        ArmReplyTimer();
-        Send(cmd::Vendor(deviceIndex_, cmd::Restart));
-        Pause(AisgRestartPauseMs, AfterPause::EnterAisgMode);
-    } else {
-        SetState(ActuatorState::Failed);  // the failure code stays what it was
+    const auto at = StepOf<ModelChangeStep>().value_or(ModelChangeStep::Restarting);
+    if (AdvancePreamble(ModelChangePreamble, at, reply)) return;
+    switch (at) {
+        case ModelChangeStep::AwaitPoll3:
+            if (!reply.Is(cmd::PollReply)) break;
+            ArmReplyTimer();
+            Send(cmd::WriteModelCommand(deviceIndex_, Read(&DeviceSnapshot::newModelName)));
+            SetStep(ModelChangeStep::AwaitWrite);
+            return;
+        case ModelChangeStep::AwaitWrite:
+            if (!reply.IsVendor(cmd::WriteModel)) break;
+            ArmReplyTimer();
+            Send(cmd::Vendor(deviceIndex_, cmd::ReadModel));
+            SetStep(ModelChangeStep::AwaitReadBack);
+            return;
+        case ModelChangeStep::AwaitReadBack: {
+            if (!reply.IsVendor(cmd::ReadModel) || reply.Size() <= NameCountAt) break;
+            const std::string name = reply.CountedText(NameCountAt, ModelNameMax);
+            Update([&](DeviceSnapshot& r) { r.antennaModel = name; });
+            SelectModelByKey(name);
+            ArmReplyTimer();
+            Send(cmd::ModeSelectCommand(deviceIndex_));
+            SetStep(ModelChangeStep::AwaitModeSelect);
+            return;
+        }
+        case ModelChangeStep::AwaitModeSelect:
+            if (!reply.IsVendor(cmd::ModeSelect)) break;
+            ArmReplyTimer();
+            Send(cmd::Vendor(deviceIndex_, cmd::Restart));
+            SetStep(ModelChangeStep::Restarting);
+            Pause(AisgRestartPauseMs, AfterPause::EnterAisgMode);
+            return;
+        default:
+            break;
     }
+    // Anything else (a restart answered included): the change fails.
+    const auto code = reply.Code();
+    Fail(FailCode::Unexpected, "the actuator answered " +
+                                   (code ? Hex(*code, 8) : std::string("an empty reply")) +
+                                   " out of step");
 }
 
 void CVLX400E::SendAisgPrepare() {
@@ -883,9 +1212,13 @@ void CVLX400E::SendAisgModeSelect() {
 }
 
 void CVLX400E::SendAisgRestart() {
-    SetStep(0);
     ArmLongReplyTimer();
     SendRaw(cmd::AisgRestartCommand(deviceIndex_));
+}
+
+void CVLX400E::AisgReplyUnexpected(const cmd::Reply& reply, std::string_view awaited) {
+    Fail(FailCode::Unexpected,
+         "the actuator answered " + DescribeAisgReply(reply) + " to " + std::string(awaited));
 }
 
 void CVLX400E::StartAisgSetup() {
@@ -894,7 +1227,8 @@ void CVLX400E::StartAisgSetup() {
     SetProblem("");
     AntennaRecord model;
     if (!table_ || !table_->GetRecord(Read(&DeviceSnapshot::newModelIndex), model)) {
-        SetState(ActuatorState::Failed);  // the model to configure is gone: nothing sound to send
+        // The model to configure is gone: nothing sound to send.
+        Fail(FailCode::Unexpected, "the new model is no longer in the antenna table");
         return;
     }
     SendRaw(cmd::AisgConfigureCommand(deviceIndex_, model.configFirst, model.configSecond));
@@ -902,28 +1236,39 @@ void CVLX400E::StartAisgSetup() {
 
 void CVLX400E::OnAisgSetupReply(const CommandBuffer& buffer) {
     const cmd::Reply reply(buffer);
-    const std::int32_t at = Step();
-    const auto code = reply.Byte(0);
-    const auto operation = reply.Byte(5);
-    if (code == cmd::AisgConfigureCode && at == N(AisgSetupStep::AwaitConfigure)) {
-        ArmReplyTimer();
-        SendAisgPrepare();
-        SetStep(AisgSetupStep::AwaitPrepare);
-    } else if (code == cmd::AisgVendorCode && operation == cmd::AisgPrepareOp &&
-               at == N(AisgSetupStep::AwaitPrepare)) {
-        SendAisgModeSelect();
-        SetStep(AisgSetupStep::AwaitModeSelect);
-    } else if (code == cmd::AisgVendorCode && operation == cmd::AisgModeSelectOp &&
-               at == N(AisgSetupStep::AwaitModeSelect)) {
-        SendAisgRestart();
-        Pause(EricssonRestartPauseMs, AfterPause::EnterEricssonMode);
-    } else {
-        SetState(ActuatorState::Failed);
+    const auto at = StepOf<AisgSetupStep>().value_or(AisgSetupStep::Restarting);
+    const bool refusal = cmd::AisgRefusalOf(reply).has_value();
+    switch (at) {
+        case AisgSetupStep::AwaitConfigure:
+            if (refusal || reply.Byte(0) != cmd::AisgConfigureCode) break;
+            ArmReplyTimer();
+            SendAisgPrepare();
+            SetStep(AisgSetupStep::AwaitPrepare);
+            return;
+        case AisgSetupStep::AwaitPrepare:
+            if (refusal || !cmd::IsAisgVendor(reply, cmd::AisgPrepareOp)) break;
+            SendAisgModeSelect();
+            SetStep(AisgSetupStep::AwaitModeSelect);
+            return;
+        case AisgSetupStep::AwaitModeSelect:
+            if (refusal || !cmd::IsAisgVendor(reply, cmd::AisgModeSelectOp)) break;
+            SetStep(AisgSetupStep::Restarting);
+            SendAisgRestart();
+            Pause(EricssonRestartPauseMs, AfterPause::EnterEricssonMode);
+            return;
+        case AisgSetupStep::Restarting:
+            break;
     }
+    AisgReplyUnexpected(reply, Awaited(at));
 }
 
 void CVLX400E::StartConversion() {
-    SetStep(ConversionStep::AwaitPrepare);
+    Update([](DeviceSnapshot& r) {
+        r.step = ConversionStep::AwaitPrepare;
+        r.continuing = Operation::Conversion;
+        r.outcome = Outcome{Operation::Conversion, Ending::None, {}};
+    });
+    operationSerial_.clear();  // not known in AISG mode
     ArmReplyTimer();
     SetProblem("");
     SendAisgPrepare();
@@ -931,20 +1276,24 @@ void CVLX400E::StartConversion() {
 
 void CVLX400E::OnConversionReply(const CommandBuffer& buffer) {
     const cmd::Reply reply(buffer);
-    const std::int32_t at = Step();
-    const auto code = reply.Byte(0);
-    const auto operation = reply.Byte(5);
-    if (code == cmd::AisgVendorCode && operation == cmd::AisgPrepareOp &&
-        at == N(ConversionStep::AwaitPrepare)) {
-        SendAisgModeSelect();
-        SetStep(ConversionStep::AwaitModeSelect);
-    } else if (code == cmd::AisgVendorCode && operation == cmd::AisgModeSelectOp &&
-               at == N(ConversionStep::AwaitModeSelect)) {
-        SendAisgRestart();
-        Pause(EricssonRestartPauseMs, AfterPause::FinishConversion);
-    } else {
-        SetState(ActuatorState::Failed);
+    const auto at = StepOf<ConversionStep>().value_or(ConversionStep::Restarting);
+    const bool refusal = cmd::AisgRefusalOf(reply).has_value();
+    switch (at) {
+        case ConversionStep::AwaitPrepare:
+            if (refusal || !cmd::IsAisgVendor(reply, cmd::AisgPrepareOp)) break;
+            SendAisgModeSelect();
+            SetStep(ConversionStep::AwaitModeSelect);
+            return;
+        case ConversionStep::AwaitModeSelect:
+            if (refusal || !cmd::IsAisgVendor(reply, cmd::AisgModeSelectOp)) break;
+            SetStep(ConversionStep::Restarting);
+            SendAisgRestart();
+            Pause(EricssonRestartPauseMs, AfterPause::FinishConversion);
+            return;
+        case ConversionStep::Restarting:
+            break;
     }
+    AisgReplyUnexpected(reply, Awaited(at));
 }
 
 }  // namespace kvq::actuator

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "actuator/DeviceRecord.h"
 #include "actuator/FirmwareFile.h"
 #include "actuator/ManufacturingDataPage.h"
 #include "core/ChangeSignal.h"
@@ -29,138 +30,15 @@ namespace kvq::actuator {
 class ModelListControl;
 class TiltSliderControl;
 // How an operation runs the shared preamble (defined with the sequences).
+template <class Step>
 struct PreamblePlan;
-
-// Codes of the actuator's state machine. The numbers are shown and reported,
-// so they stay as they are; some are never entered but keep their texts.
-enum class ActuatorState : std::int32_t {
-    Searching = 0,
-    Reading = 1,
-    Updating = 2,
-    Resetting = 3,
-    Calibrating = 4,
-    Testing = 5,
-    Finished = 6,
-    Inactive = 7,
-    Recording = 8,
-    ScanSerial = 9,
-    Failed = 10,
-    CalibratingAisg = 13,
-    ConvertingToEricsson = 14,
-    ConversionFinished = 15,
-};
-
-// Why the record is in Failed; each has its own text.
-enum class FailCode : std::int32_t {
-    None = 0,  // before the first failure
-    P = 10,
-    D = 11,
-    T = 12,
-    F = 13,
-    NoReply = 14,  // "FAIL (C)": no reply in time, or the link dropped
-    M = 15,
-    Identity = 16,  // "FAIL (E)": identity reading refused
-    MissedStage = 17,
-    Download = 18,  // "FAIL (DL)": firmware download refused
-    CL = 19,
-    TE = 20,
-    NotCycleTested = 21,
-    CycleTestFailed = 22,
-    // A download the actuator acknowledged whole, after which it restarted on
-    // its old version: its loader did not take the image.
-    UpdateNotTaken = 24,
-};
-
-// Steps of identity reading (state Reading).
-enum class ReadingStep : std::int32_t { PreRead = 0, DataPages = 1, Identity = 3, Version = 4 };
-
-// The opening that the check, the tilt move and the model change share: each
-// step names the reply it waits for.
-enum class PreambleStep : std::int32_t {
-    AwaitOpen = 0,
-    AwaitPoll1 = 1,
-    AwaitPrepare1 = 2,
-    AwaitPoll2 = 3,
-    AwaitPrepare2 = 4,
-    AwaitPoll3 = 5,
-    AwaitPrepare3 = 6,
-    AwaitPoll4 = 7,
-};
-
-// The check (state ScanSerial). Its first exchanges reuse 0 and 1 before the
-// preamble starts at 0 again; a reply is judged by its code and this number.
-enum class CheckStep : std::int32_t {
-    AwaitVersion = 0,
-    AwaitModel = 1,
-    AwaitAuxText = 0,
-    AwaitTilt = 8,  // the check is complete from here on
-};
-
-// The tilt move (state Testing), after the preamble.
-enum class TiltStep : std::int32_t {
-    AwaitMoveEnd = 8,  // SetTiltRequest sent; the tilt is read back while it moves
-    AwaitPoll = 9,
-    AwaitFinalTilt = 10,
-};
-
-// The model change (state Calibrating), after the preamble's first six steps.
-enum class ModelChangeStep : std::int32_t { AwaitWrite = 7, Restarting = 10 };
-
-// The AISG-mode setup (CalibratingAisg) and the conversion (ConvertingToEricsson).
-enum class AisgSetupStep : std::int32_t {
-    AwaitConfigure = 0,
-    AwaitPrepare = 1,
-    AwaitModeSelect = 2
-};
-enum class ConversionStep : std::int32_t { AwaitPrepare = 0, AwaitModeSelect = 1 };
-
-// The firmware download (state Updating).
-enum class DownloadStep : std::int32_t { AwaitStart = 0, AwaitBlock = 1, AwaitEnd = 2 };
+namespace cmd {
+class Reply;
+}  // namespace cmd
 
 constexpr std::uint32_t ReplyTimeoutMs = 10000;
 constexpr std::uint32_t LongReplyTimeoutMs = 50000;
 constexpr std::uint32_t FirstReplyTimeoutMs = 5000;
-
-// One consistent copy of the device record, taken under its lock.
-struct DeviceSnapshot {
-    ActuatorState state = ActuatorState::Searching;
-    FailCode failCode = FailCode::None;
-    std::int32_t step = 0;  // within the running operation; the named facts below say what it means
-    std::int32_t setupPending = 0;
-    // The check has reached its tilt read (READY or POSSIBLE PROBLEM are due).
-    bool checkComplete = false;
-    // The tilt of the running check or move has come back (or its read failed).
-    bool tiltAnswered = false;
-    std::string serialNumber;
-    std::string softwareVersion = " ";
-    std::string antennaModel;
-    std::string auxText;
-    std::string problemText;
-    std::int32_t minTilt = 0;
-    std::int32_t maxTilt = 0;
-    std::int32_t currentTilt = 0;
-    std::int32_t requestedTilt = 0;
-    double progress = 0.0;
-    std::string newModelName;
-    std::int32_t newModelIndex = 0;
-    FirmwareFacts firmware;
-
-    // The check is complete and its tilt has come back: what a front end waits
-    // for before it reports or takes a request.
-    bool ReadyForRequests() const {
-        return state == ActuatorState::ScanSerial && checkComplete && tiltAnswered;
-    }
-
-    // The progress of the operation under way (the check, a download, a model
-    // change or a move) in whole percent, 0 to 100; 0 when none runs.
-    int OperationProgress() const {
-        using enum ActuatorState;
-        const bool busy = state == Updating || setupPending == 1 ||
-                          (state == ScanSerial && !checkComplete) || state == Testing;
-        if (!busy || !(progress > 0.0)) return 0;  // a NaN too
-        return progress >= 100.0 ? 100 : static_cast<int>(progress);
-    }
-};
 
 // The settings' Variant values that name a model this tool serves, exactly as
 // they must be written.
@@ -205,16 +83,16 @@ public:
     const CManufacturingDataPage& ManufacturingData() const { return manufacturingData_; }
 
     // --- the record's own rules ---
-    // setupPending is 1 in Calibrating and CalibratingAisg, and stays 1 when
-    // such a state falls back to Searching (the actuator restarts during a model
-    // change); progress restarts when the record goes back to plain searching.
+    // A state is entered with the first step of what runs in it; progress
+    // restarts when the record goes back to plain looking.
     void SetState(ActuatorState newState);
-    void SetStep(std::int32_t step);
     template <class Step>
     void SetStep(Step step) {
-        SetStep(static_cast<std::int32_t>(step));
+        Update([&](DeviceSnapshot& r) { r.step = step; });
     }
-    void Fail(FailCode code);
+    // Fails the record; the operation under way (if any) ends Failed with the
+    // reason, which says what the actuator is left with.
+    void Fail(FailCode code, std::string reason = {});
     // The reply watchdog's check and failure in one step, so a state change on
     // the actuator thread cannot slip between them. True when it failed the device.
     bool FailIfReplyOverdue();
@@ -224,8 +102,6 @@ public:
     void ArmReplyTimer() { ArmReplyTimer(ReplyTimeoutMs); }
     void ArmLongReplyTimer() { ArmReplyTimer(LongReplyTimeoutMs); }
     void ArmReplyTimer(std::uint32_t ms);
-    // The status engine's rule: a record without a device shows no serial number.
-    void ForgetSerialNumber();
     // The device is gone: its identity is forgotten.
     void ForgetDevice();
     // The slider's range is the model's tilt range, with a tick at every whole
@@ -293,13 +169,15 @@ public:
     // After identity reading: true when the actuator has come back from a
     // completed download on a version other than the one it was sent.
     bool FirmwareUpdateNotTaken(const std::string& actuatorVersion);
+    // After identity reading, when a download went on across the restart:
+    // its verdict, from the version the actuator came back on.
+    void JudgeInstalledVersion(const std::string& actuatorVersion);
     bool FirmwareImageHeld() const { return !image_.empty(); }
     // Ends a download that will not reach the image's end.
     void ReleaseFirmwareImage();
 
     // LinkDevice
-    std::int32_t LinkState() const override;
-    std::int32_t LinkSetupPending() const override;
+    hdlc::LinkDeviceState LinkState() const override;
     core::ThreadId LinkThreadIdOfDevice() const override { return threadId_.load(); }
 
 private:
@@ -330,8 +208,18 @@ private:
         return record_.*field;
     }
     ActuatorState State() const { return Read(&DeviceSnapshot::state); }
-    std::int32_t Step() const { return Read(&DeviceSnapshot::step); }
+    template <class Step>
+    std::optional<Step> StepOf() const {
+        std::lock_guard lock(mutex_);
+        return record_.StepOf<Step>();
+    }
     void SetStateLocked(ActuatorState newState);
+    // Ends the operation under way (the record's lock held).
+    void EndLocked(Operation operation, Ending ending, std::string reason = {});
+    // What stopping the operation under way now leaves the actuator with.
+    std::string LeftBehindLocked() const;
+    // The model change or conversion is over (done or not): nothing continues.
+    void EndModelChange(Ending ending, std::string reason = {});
     void SetProblem(std::string_view text);
     void SetProgress(double progress);
 
@@ -340,11 +228,17 @@ private:
     void PostToLink(std::uint32_t message, std::uintptr_t wParam = 0);
     void Pause(std::uint32_t ms, AfterPause then);
     // The shared opening: true when the reply was a preamble step's and the
-    // next request is sent.
-    bool AdvancePreamble(const PreamblePlan& plan, std::uint32_t code, std::int32_t at);
+    // next request is sent with the next step.
+    template <class Step>
+    bool AdvancePreamble(const PreamblePlan<Step>& plan, Step at, const cmd::Reply& reply);
     // A tilt read back: recorded as reported, shown on the slider within the
-    // model's range, and in Testing the end of the move.
-    void TiltReadBack(std::int32_t value);
+    // model's range; final: the end of the check or of the move.
+    void TiltReadBack(std::int32_t value, bool final);
+    // The check is complete: the actuator is ready, and a model change that
+    // waited for it has its verdict.
+    void CompleteCheckLocked();
+    // An AISG-mode reply a step did not ask for: the setup or conversion fails.
+    void AisgReplyUnexpected(const cmd::Reply& reply, std::string_view awaited);
     bool SendNextBlock();
     void SendDownloadEnd();
     // The AISG-mode tail shared by the setup and the conversion.
@@ -376,6 +270,11 @@ private:
     bool aisgSetupCutShort_ = false;
     std::int32_t moveStartTilt_ = 0;
     std::int32_t moveTargetTilt_ = 0;
+    bool moveRefused_ = false;
+    // The model key the check read from the actuator (before the table's name).
+    std::string modelKeyRead_;
+    // The serial number the running operation began on.
+    std::string operationSerial_;
     std::optional<std::uint32_t> pauseEnd_;
     AfterPause afterPause_ = AfterPause::Nothing;
     std::uint32_t lastActivity_ = 0;  // the last message or creep: quiet passes count from here

@@ -1,6 +1,7 @@
 #include "app/LineTrace.h"
 
 #include "actuator/TraceNames.h"
+#include "hdlc/RecentTrace.h"
 #include "hdlc/TraceDecoder.h"
 
 namespace kvq::app {
@@ -12,19 +13,20 @@ LineTrace::~LineTrace() {
 
 bool LineTrace::Start(serial::SerialLine& line, const std::string& program,
                       const std::string& filePath, std::size_t recentFrames, std::string& error) {
-    if (writer_) return true;
+    if (tap_) return true;
     program_ = program;
     if (!filePath.empty() && !file_.Open(filePath, hdlc::TraceTitle(program), error)) return false;
-    tap_ = std::make_unique<serial::LineTap>();
-    writer_ = std::make_unique<hdlc::TraceWriter>(*tap_, true, actuator::CommandNamer());
-    if (!filePath.empty()) writer_->AddSink(file_);
-    if (recentFrames > 0) {
-        recent_ = std::make_unique<hdlc::RecentTrace>(recentFrames);
-        writer_->AddSink(*recent_);
+    recentFrames_ = recentFrames;
+    tap_ = recentFrames > 0
+               ? std::make_unique<serial::LineTap>(recentFrames * EntriesPerKeptFrame10 / 10)
+               : std::make_unique<serial::LineTap>();
+    if (!filePath.empty()) {
+        writer_ = std::make_unique<hdlc::TraceWriter>(*tap_, true, actuator::CommandNamer());
+        writer_->AddSink(file_);
+        writer_->Start();
     }
     line.SetTap(tap_.get());
     line_ = &line;
-    writer_->Start();
     return true;
 }
 
@@ -35,11 +37,12 @@ void LineTrace::Stop() {
 }
 
 bool LineTrace::SaveRecent(const std::string& path, std::string& error) const {
-    if (!recent_) {
+    if (!tap_ || recentFrames_ == 0) {
         error = "no line trace is kept";
         return false;
     }
-    return recent_->Save(path, hdlc::TraceTitle(program_), error);
+    return hdlc::RecentFrames(*tap_, true, actuator::CommandNamer(), recentFrames_)
+        .Save(path, hdlc::TraceTitle(program_), error);
 }
 
 }  // namespace kvq::app

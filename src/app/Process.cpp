@@ -69,7 +69,7 @@ void StartWorkers(ProcessObjects& process, const std::string& portName) {
         const ThreadId id = process.actuatorThread.Start(
             [&device, &context](ThreadId self) { ActuatorThread(device, context, self); });
         device.SetThreadId(id);
-        device.SetState(ActuatorState::Searching);
+        device.SetState(ActuatorState::Looking);
     }
     process.SystemContext.SetSelectedPortName(portName);
 }

@@ -90,16 +90,15 @@ UpdateOutcome JudgeUpdate(int waitCode, const FirmwareAtStart& firmware,
     if (waitCode != ExitDone && waitCode != ExitProblem) return {waitCode, "", false};
     const FirmwareFacts& facts = device.firmware;
     const std::string name = firmware.path.string();
+    if (facts.updateNotTaken) {
+        return {ExitProblem,
+                "the actuator did not take the update: it came back on version " +
+                    device.softwareVersion + ", not on version " + facts.downloadedVersion +
+                    " from " + name + ". It was sent once and nothing more; run '" +
+                    InstallCommand(firmware) + "' again to retry, or use another firmware file.",
+                true};
+    }
     if (device.state == ActuatorState::Failed) {
-        if (device.failCode == FailCode::UpdateNotTaken) {
-            return {ExitProblem,
-                    "the actuator did not take the update: it came back on version " +
-                        device.softwareVersion + ", not on version " + facts.downloadedVersion +
-                        " from " + name + ". It was sent once and nothing more; run '" +
-                        InstallCommand(firmware) +
-                        "' again to retry, or use another firmware file.",
-                    true};
-        }
         std::string message = "the update failed (" + StateText(device) + ")";
         if (facts.downloadsStarted > 0) {
             message += "; the actuator may be left without working software: run '" +

@@ -16,12 +16,12 @@ void JsonOutput::State(const Moment& moment) {
     last_ = object;
 }
 
-int JsonOutput::End(const Ending& ending) {
-    const int code = TextOutput::End(ending);
-    // An ending before the actuator was looked for has only what it knows.
-    JsonValue final = ending.moment ? MomentJson(*ending.moment) : JsonValue::object();
-    if (ending.ports) final["ports"] = PortsJson(*ending.ports);
-    if (ending.models) final["models"] = ModelsJson(*ending.models);
+int JsonOutput::End(const FinalReport& report) {
+    const int code = TextOutput::End(report);
+    // A run that ended before the actuator was looked for has only what it knows.
+    JsonValue final = report.moment ? MomentJson(*report.moment) : JsonValue::object();
+    if (report.ports) final["ports"] = PortsJson(*report.ports);
+    if (report.models) final["models"] = ModelsJson(*report.models);
     if (!final.contains("ready")) final["ready"] = false;
     if (!final.contains("progress")) final["progress"] = 0;
     AddEnding(final, code, FirstError());

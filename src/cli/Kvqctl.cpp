@@ -47,30 +47,30 @@ std::string NoTableSentence() {
 
 int ListPorts(Output& output) {
     const auto ports = ListedPortsInOrder(ListSerialPorts());
-    Ending ending;
-    ending.ports = &ports;
-    return output.End(ending);
+    FinalReport report;
+    report.ports = &ports;
+    return output.End(report);
 }
 
 int ListModels(Output& output) {
     CAntennaTable table;
     const bool listed = !LoadAntennaTables(table).empty();
     output.NoteLines(DescribeTableLoad(table, "kvqctl: "));
-    Ending ending;
+    FinalReport report;
     if (!listed) {
         output.Error(NoTableSentence());
-        ending.exitCode = ExitUsage;
-        return output.End(ending);
+        report.exitCode = ExitUsage;
+        return output.End(report);
     }
-    ending.models = &table;
-    return output.End(ending);
+    report.models = &table;
+    return output.End(report);
 }
 
-// An ending before the actuator was looked for.
+// A run that ends before the actuator was looked for.
 int EndEarly(Output& output, int code) {
-    Ending ending;
-    ending.exitCode = code;
-    return output.End(ending);
+    FinalReport report;
+    report.exitCode = code;
+    return output.End(report);
 }
 int EndEarly(Output& output, int code, const std::string& sentence) {
     output.Error(sentence);

@@ -37,7 +37,7 @@ struct Moment {
 };
 
 // How a run ends, handed to its output once, last.
-struct Ending {
+struct FinalReport {
     int exitCode = 0;
     // The actuator at the end, when it was looked for.
     std::optional<Moment> moment;
@@ -71,12 +71,12 @@ public:
     // after "kvqctl: "; NoteLines takes lines as they are.
     virtual void Note(const std::string& sentence) = 0;
     virtual void NoteLines(const std::string& text) = 0;
-    // What went wrong, said at once on the standard error; the ending carries
+    // What went wrong, said at once on the standard error; the final report carries
     // the first sentence.
     virtual void Error(const std::string& sentence) = 0;
 
     // The last thing a run says; answers the exit code.
-    virtual int End(const Ending& ending) = 0;
+    virtual int End(const FinalReport& report) = 0;
 };
 
 }  // namespace kvq::cli

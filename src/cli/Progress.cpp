@@ -24,15 +24,15 @@ std::string PercentAndTimeLeft(int percent, std::optional<double> secondsLeft) {
 
 }  // namespace
 
-LongOperation LongOperationOf(const DeviceSnapshot& device, LongOperation before) {
-    if (device.state == ActuatorState::Updating) return LongOperation::Download;
-    if (device.state == ActuatorState::Calibrating) return LongOperation::NewModel;
-    // The actuator restarts at the end of a model change and is checked again:
-    // that is still the model change, for as long as its setup is pending.
-    if (before == LongOperation::NewModel && device.setupPending == 1 &&
-        device.state != ActuatorState::Failed)
-        return LongOperation::NewModel;
-    return LongOperation::None;
+LongOperation LongOperationOf(const DeviceSnapshot& device) {
+    switch (ActivityOf(device)) {
+        case Activity::Updating:
+            return LongOperation::Download;
+        case Activity::ChangingModel:
+            return LongOperation::NewModel;
+        default:
+            return LongOperation::None;
+    }
 }
 
 std::string_view LongOperationName(LongOperation operation) {

@@ -16,9 +16,9 @@ namespace kvq::cli {
 // The long operations whose progress kvqctl shows while it waits.
 enum class LongOperation { None, Download, NewModel };
 
-// The long operation the record is in, if any; `before` is the one it was in
-// when last looked at (a model change goes on through the actuator's restart).
-LongOperation LongOperationOf(const actuator::DeviceSnapshot& device, LongOperation before);
+// The long operation the actuator is doing, if any (a model change and a
+// download go on through the actuator's restart).
+LongOperation LongOperationOf(const actuator::DeviceSnapshot& device);
 // What the operation is called on its progress line ("downloading", ...).
 std::string_view LongOperationName(LongOperation operation);
 

@@ -84,27 +84,61 @@ std::string JsonLine(const JsonValue& object) {
     return object.dump(-1, ' ', true, JsonValue::error_handler_t::replace);
 }
 
+namespace {
+
+JsonValue TextOrNull(const std::string& text) {
+    return text.empty() ? JsonValue(nullptr) : JsonText(text);
+}
+JsonValue TiltOrNull(bool known, std::int32_t tenths) {
+    return known ? JsonValue(tenths) : JsonValue(nullptr);
+}
+
+}  // namespace
+
+std::string ActivityText(Activity activity) {
+    std::string text(ActivityWord(activity));
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+bool ReadyWithoutProblem(const DeviceSnapshot& device) {
+    return ActivityOf(device) == Activity::Ready && device.problemText.empty() &&
+           !device.firmware.updateNotTaken;
+}
+
 JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
                      const DeviceSnapshot& device,
                      const std::optional<std::string>& firmwareFileVersion) {
+    const Activity activity = ActivityOf(device);
+    const bool moveAsked =
+        device.state == ActuatorState::Moving || device.outcome.operation == Operation::Move;
     JsonValue object = {
         {"state", static_cast<std::int32_t>(device.state)},
-        {"stateText", JsonText(StateText(device))},
+        {"stateText", ActivityText(activity)},
+        {"activity", std::string(ActivityWord(activity))},
         {"statusLine1", JsonText(statusLines.first)},
         {"statusLine2", JsonText(statusLines.second)},
-        {"serialNumber", JsonText(device.serialNumber)},
-        {"softwareVersion", JsonText(device.softwareVersion)},
-        {"antennaModel", JsonText(device.antennaModel)},
-        {"minTilt", device.minTilt},
-        {"maxTilt", device.maxTilt},
-        {"currentTilt", device.currentTilt},
-        {"requestedTilt", device.requestedTilt},
+        {"serialNumber", TextOrNull(device.serialNumber)},
+        {"softwareVersion", TextOrNull(device.softwareVersion)},
+        {"antennaModel", TextOrNull(device.antennaModel)},
+        {"minTilt", TiltOrNull(device.modelKnown, device.minTilt)},
+        {"maxTilt", TiltOrNull(device.modelKnown, device.maxTilt)},
+        {"currentTilt", TiltOrNull(device.tiltKnown, device.currentTilt)},
+        {"requestedTilt", TiltOrNull(moveAsked, device.requestedTilt)},
         {"problemText", JsonText(device.problemText)},
-        {"progress", device.OperationProgress()},
-        {"ready", device.ReadyForRequests() && device.problemText.empty()},
+        {"progress", ProgressOf(device)},
+        {"ready", ReadyWithoutProblem(device)},
     };
     if (firmwareFileVersion) object["firmwareFileVersion"] = JsonText(*firmwareFileVersion);
     return object;
+}
+
+JsonValue OutcomeJson(const Outcome& outcome) {
+    if (outcome.operation == Operation::None) return nullptr;
+    return {{"operation", std::string(OperationWord(outcome.operation))},
+            {"ending", std::string(EndingWord(outcome.ending))},
+            {"reason", TextOrNull(outcome.reason)}};
 }
 
 void AddEnding(JsonValue& object, int exitCode, const std::string& error) {
@@ -113,13 +147,24 @@ void AddEnding(JsonValue& object, int exitCode, const std::string& error) {
 }
 
 std::string DeviceReport(const DeviceSnapshot& device) {
+    const auto known = [](const std::string& text) {
+        return text.empty() ? std::string("(not known)") : text;
+    };
     std::ostringstream report;
-    report << "Serial number:     " << device.serialNumber << "\n"
-           << "Software version:  " << device.softwareVersion << "\n"
-           << "Antenna model:     " << device.antennaModel << "\n"
-           << "Tilt range:        " << TiltText(device.minTilt) << " to "
-           << TiltText(device.maxTilt) << " degrees\n"
-           << "Current tilt:      " << TiltText(device.currentTilt) << " degrees\n";
+    report << "Serial number:     " << known(device.serialNumber) << "\n"
+           << "Software version:  " << known(device.softwareVersion) << "\n"
+           << "Antenna model:     " << known(device.antennaModel) << "\n";
+    if (device.modelKnown) {
+        report << "Tilt range:        " << TiltText(device.minTilt) << " to "
+               << TiltText(device.maxTilt) << " degrees\n";
+    } else {
+        report << "Tilt range:        (not known)\n";
+    }
+    if (device.tiltKnown) {
+        report << "Current tilt:      " << TiltText(device.currentTilt) << " degrees\n";
+    } else {
+        report << "Current tilt:      (not known)\n";
+    }
     const std::string& problem = device.problemText;
     if (!problem.empty()) report << "Problem:           " << problem << "\n";
     return report.str();

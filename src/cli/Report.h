@@ -7,9 +7,8 @@
 #include <utility>
 #include <vector>
 
-namespace kvq::actuator {
-struct DeviceSnapshot;
-}  // namespace kvq::actuator
+#include "actuator/DeviceRecord.h"
+
 namespace kvq::serial {
 struct SerialPortInfo;
 }  // namespace kvq::serial
@@ -33,6 +32,13 @@ JsonValue DeviceJson(const std::pair<std::string, std::string>& statusLines,
                      const std::optional<std::string>& firmwareFileVersion = std::nullopt);
 // The identity and tilts as lines for a person.
 std::string DeviceReport(const actuator::DeviceSnapshot& device);
+// How the last operation ended, as JSON ("operation", "ending", "reason");
+// null when none has run.
+JsonValue OutcomeJson(const actuator::Outcome& outcome);
+// The activity as the JSON's stateText has it: "READY", "CHANGING MODEL".
+std::string ActivityText(actuator::Activity activity);
+// Ready for requests, with nothing to report.
+bool ReadyWithoutProblem(const actuator::DeviceSnapshot& device);
 
 // One line of `monitor`: the time stamp, the tilt in degrees ("-" while not
 // known) and the status lines.

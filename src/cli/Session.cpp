@@ -155,8 +155,8 @@ void Session::ShowStatus() {
     }
     // A download or a model change shows how far it is, on the standard
     // error whatever the standard output carries.
-    operation_ = LongOperationOf(device, operation_);
-    output_.Progress(operation_, device.OperationProgress(), SteadyClock::now());
+    operation_ = LongOperationOf(device);
+    output_.Progress(operation_, ProgressOf(device), SteadyClock::now());
 }
 
 void Session::ShowLines(const StatusLines& lines) {
@@ -179,19 +179,14 @@ void Session::ShowMonitorLine(const DeviceSnapshot& device) {
 // The tilt read from the actuator found now; none while it is looked for or
 // before its tilt has come back.
 std::optional<std::int32_t> Session::ShownTilt(const DeviceSnapshot& device) {
-    if (device.state == ActuatorState::Searching) {
-        tiltRead_ = false;
-    } else if (device.tiltAnswered || device.state == ActuatorState::Testing) {
-        tiltRead_ = true;
-    }
-    return tiltRead_ ? std::optional<std::int32_t>(device.currentTilt) : std::nullopt;
+    return device.tiltKnown ? std::optional<std::int32_t>(device.currentTilt) : std::nullopt;
 }
 
 // Waits for the end of the check. ExitDone when it was reached.
 int Session::WaitUntilReady() {
     for (;;) {
         const DeviceSnapshot device = device_.Snapshot();
-        if (device.ReadyForRequests()) break;
+        if (TakesRequests(device)) break;
         if (device.state == ActuatorState::Failed) return ExitProblem;
         if (!Tick()) return Interrupted();
     }
@@ -206,7 +201,7 @@ int Session::WaitForOperation() {
     for (;;) {
         const DeviceSnapshot device = device_.Snapshot();
         const bool failed = device.state == ActuatorState::Failed;
-        const bool ready = device.ReadyForRequests();
+        const bool ready = TakesRequests(device);
         if (!ready || failed) left = true;
         if (left && failed) return ExitProblem;
         if (left && ready) break;
@@ -271,7 +266,7 @@ std::string Session::TimeoutSentence(const DeviceSnapshot& device) const {
     const std::string after = "timed out after " + Seconds(options_.timeoutSeconds.value_or(0));
     const std::string port = DescribePortInUse(portName_);
     // Searching until the actuator answers (and again after it was lost).
-    if (device.state == ActuatorState::Searching) {
+    if (ActivityOf(device) == Activity::Looking || ActivityOf(device) == Activity::Lost) {
         return after + ": no actuator answered on " + port +
                " (looked for at HDLC address 20, at 115200 baud and in AISG mode at 9600 "
                "baud). Check that this is the port the RS-485 adapter is on ('kvqctl ports' "
@@ -308,11 +303,11 @@ int Session::Finish(int code, bool report) {
         !device.problemText.empty()) {
         output_.Error("the actuator reports a problem: " + device.problemText);
     }
-    Ending ending;
-    ending.exitCode = code;
-    ending.moment = Moment{lines, device, firmwareFileVersion_};
-    ending.deviceReport = report && (code == ExitDone || code == ExitProblem);
-    return output_.End(ending);
+    FinalReport finalReport;
+    finalReport.exitCode = code;
+    finalReport.moment = Moment{lines, device, firmwareFileVersion_};
+    finalReport.deviceReport = report && (code == ExitDone || code == ExitProblem);
+    return output_.End(finalReport);
 }
 
 }  // namespace kvq::cli

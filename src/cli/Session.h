@@ -75,7 +75,6 @@ private:
     std::uint64_t seen_ = 0;
     std::string shown1_, shown2_;
     LongOperation operation_ = LongOperation::None;
-    bool tiltRead_ = false;
     std::optional<std::int32_t> monitorTilt_;
     std::atomic<int> signal_{0};
 };

@@ -43,15 +43,15 @@ void TextOutput::Error(const std::string& sentence) {
     if (error_.empty()) error_ = sentence;
 }
 
-int TextOutput::End(const Ending& ending) {
+int TextOutput::End(const FinalReport& report) {
     // The report is for a person: with --json it goes to the standard error
     // beside the status lines, and the final object carries the same facts.
-    if (ending.deviceReport && ending.moment) Say(DeviceReport(ending.moment->device));
-    if (ending.ports) Say(PortsReport(*ending.ports));
-    if (ending.models) Say(ModelsReport(*ending.models));
+    if (report.deviceReport && report.moment) Say(DeviceReport(report.moment->device));
+    if (report.ports) Say(PortsReport(*report.ports));
+    if (report.models) Say(ModelsReport(*report.models));
     progress_.EndLine();
     std::fflush(console_.out);
-    return ending.exitCode;
+    return report.exitCode;
 }
 
 void TextOutput::Write(std::FILE* to, const std::string& text) {

@@ -21,7 +21,7 @@ public:
     void Note(const std::string& sentence) override;
     void NoteLines(const std::string& text) override;
     void Error(const std::string& sentence) override;
-    int End(const Ending& ending) override;
+    int End(const FinalReport& report) override;
 
 protected:
     // The text for a person on `human` instead of the standard output.

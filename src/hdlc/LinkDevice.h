@@ -6,19 +6,23 @@
 
 namespace kvq::hdlc {
 
+// What the link needs to know of a device to decide on its own.
+enum class LinkDeviceState : std::uint8_t {
+    // Nothing is under way: the link may change modes to look for the device.
+    Idle,
+    // An operation or a restart it asked for is under way.
+    Busy,
+    // The device failed: missed polls are counted for it even while scanning.
+    Failed,
+};
+
 // What the link needs of the device a secondary station stands for: where to
-// post replies and link events, and whether the device is idle (searching with
-// no setup pending), which decides when the link may change modes on its own.
+// post replies and link events, and its state as the link sees it.
 class LinkDevice {
 public:
     virtual ~LinkDevice() = default;
-    virtual std::int32_t LinkState() const = 0;
-    virtual std::int32_t LinkSetupPending() const = 0;
+    virtual LinkDeviceState LinkState() const = 0;
     virtual core::ThreadId LinkThreadIdOfDevice() const = 0;
 };
-
-// The device states the link looks at.
-constexpr std::int32_t DeviceSearching = 0;
-constexpr std::int32_t DeviceFailed = 10;
 
 }  // namespace kvq::hdlc

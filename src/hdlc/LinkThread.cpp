@@ -352,7 +352,7 @@ std::chrono::microseconds PollCycle::WireTime(std::uint32_t octets) const {
 bool PollCycle::DeviceIdle() const {
     const SecondaryStation* s = station_.Current();
     if (!s || !s->device) return true;
-    return s->device->LinkState() == DeviceSearching && s->device->LinkSetupPending() == 0;
+    return s->device->LinkState() == LinkDeviceState::Idle;
 }
 
 void PollCycle::Step() {
@@ -374,7 +374,7 @@ void PollCycle::Step() {
             // an absent actuator is not reported lost over and over.
             const SecondaryStation* s = station_.Current();
             const bool scanning = s->address == hdlc::BroadcastAddress;
-            if (!scanning || (s->device && s->device->LinkState() == DeviceFailed))
+            if (!scanning || (s->device && s->device->LinkState() == LinkDeviceState::Failed))
                 station_.CountMissedPoll(true);
             timer_.Set(ModePause(10, 50));
             step_ = PollStep::Pause;

@@ -131,17 +131,32 @@ std::string FormatInformation(const CommandNameTable& names,
     return "info " + Hex(information);
 }
 
+static_assert(serial::FrameSplitter::Flag == Flag && serial::FrameSplitter::Escape == Escape,
+              "the trace splits lines by the codec's flag and escape");
+
 void TraceStream::Begin(const serial::TapEntry& entry) {
     current_ = {};
     current_.micros = entry.micros;
     current_.sent = sent_;
     current_.baudRate = entry.baudRate;
+    resumed_ = false;
 }
 
-void TraceStream::Finish(TracedKind kind, bool echo) {
-    current_.kind = kind;
+void TraceStream::Finish(serial::FrameSplitter::End end, bool echo) {
+    using End = serial::FrameSplitter::End;
+    if (resumed_) {
+        // Its start is gone: counted, never written as if whole.
+        resumed_ = false;
+        ++cut_;
+        current_ = {};
+        return;
+    }
+    current_.kind = end == End::Frame     ? TracedKind::Frame
+                    : end == End::Abort   ? TracedKind::Abort
+                    : end == End::Outside ? TracedKind::Outside
+                                          : TracedKind::Unfinished;
     current_.echo = echo;
-    if (kind == TracedKind::Frame || kind == TracedKind::BadFcs) {
+    if (current_.kind == TracedKind::Frame) {
         // The body between the flags, transparency undone.
         bool escaped = false;
         std::uint16_t fcs = FcsInit;
@@ -163,62 +178,37 @@ void TraceStream::Finish(TracedKind kind, bool echo) {
             current_.kind = TracedKind::BadFcs;
         }
     }
-    inFrame_ = false;
-    escaped_ = false;
     emit_(std::move(current_));
     current_ = {};
 }
 
 void TraceStream::Feed(const serial::TapEntry& entry) {
+    using End = serial::FrameSplitter::End;
     const auto octets = entry.Octets();
     for (std::size_t i = 0; i < octets.size(); ++i) {
-        const std::uint8_t octet = octets[i];
-        if (!inFrame_) {
-            if (octet == Flag) {
-                if (!current_.line.empty()) Finish(TracedKind::Outside, false);
-                Begin(entry);
-                current_.line.push_back(octet);
-                inFrame_ = true;
-                continue;
-            }
-            if (current_.line.empty()) Begin(entry);
-            current_.line.push_back(octet);
-            if (current_.line.size() >= LongestRun) Finish(TracedKind::Outside, false);
-            continue;
+        const serial::FrameSplitter::Step step = splitter_.Octet(octets[i]);
+        if (step.endsBefore != End::None) Finish(step.endsBefore, false);
+        if (step.begins) Begin(entry);
+        current_.line.push_back(octets[i]);
+        if (step.endsWith != End::None)
+            Finish(step.endsWith, step.endsWith == End::Frame && ((entry.echoEnds >> i) & 1U) != 0);
+        if (step.reopens) {
+            Begin(entry);
+            current_.line.push_back(octets[i]);
         }
-        if (octet == Flag) {
-            if (escaped_) {
-                current_.line.push_back(octet);
-                Finish(TracedKind::Abort, false);
-                // The flag that aborted one frame opens the next.
-                Begin(entry);
-                current_.line.push_back(octet);
-                inFrame_ = true;
-            } else if (current_.line.size() == 1) {
-                // Flags back to back: the last one opens the frame.
-                Begin(entry);
-                current_.line.push_back(octet);
-                inFrame_ = true;
-            } else {
-                current_.line.push_back(octet);
-                Finish(TracedKind::Frame, (entry.echoEnds >> i) & 1U);
-            }
-            continue;
-        }
-        current_.line.push_back(octet);
-        escaped_ = octet == Escape;
-        if (current_.line.size() >= LongestRun) Finish(TracedKind::Unfinished, false);
     }
 }
 
 void TraceStream::Flush() {
-    if (inFrame_ && current_.line.size() > 1) {
-        Finish(TracedKind::Unfinished, false);
-    } else if (!inFrame_ && !current_.line.empty()) {
-        Finish(TracedKind::Outside, false);
-    }
-    inFrame_ = false;
-    escaped_ = false;
+    if (const auto end = splitter_.Flush(); end != serial::FrameSplitter::End::None)
+        Finish(end, false);
+    resumed_ = false;
+    current_ = {};
+}
+
+void TraceStream::Resume(const serial::FrameSplitter& before) {
+    splitter_ = before;
+    resumed_ = before.Midway();
     current_ = {};
 }
 

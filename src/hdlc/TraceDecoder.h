@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "serial/FrameSplitter.h"
 #include "serial/LineTap.h"
 
 namespace kvq::hdlc {
@@ -70,21 +71,27 @@ public:
 
     // The longest run kept as one line: a longer frame or run of stray octets
     // is written in pieces.
-    static constexpr std::size_t LongestRun = 600;
+    static constexpr std::size_t LongestRun = serial::FrameSplitter::LongestRun;
 
     TraceStream(bool sent, Emit onFrame) : sent_(sent), emit_(std::move(onFrame)) {}
     void Feed(const serial::TapEntry& entry);
     // A frame or stray octets not yet ended are written as they stand.
     void Flush();
+    // Goes on from where octets no longer at hand left the direction: a line
+    // they began is not written when it ends (its start is missing), only
+    // counted in Cut.
+    void Resume(const serial::FrameSplitter& before);
+    std::size_t Cut() const { return cut_; }
 
 private:
     void Begin(const serial::TapEntry& entry);
-    void Finish(TracedKind kind, bool echo);
+    void Finish(serial::FrameSplitter::End end, bool echo);
 
     bool sent_;
     Emit emit_;
-    bool inFrame_ = false;
-    bool escaped_ = false;
+    serial::FrameSplitter splitter_;
+    bool resumed_ = false;  // the line under way began before what was fed
+    std::size_t cut_ = 0;
     TracedFrame current_;
 };
 

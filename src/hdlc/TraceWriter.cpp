@@ -38,71 +38,60 @@ std::string TraceFileSink::Problem() const {
            " could not be written to the end: the frames after the failure are missing";
 }
 
-void RecentTrace::Line(const std::string& text, bool frame) {
-    const std::lock_guard lock(mutex_);
-    if (text.find(" OPEN ") != std::string::npos && !frame) lastOpen_ = text;
-    lines_.emplace_back(text, frame);
-    if (frame) ++frames_;
-    // The oldest frames go once more are kept than asked for, with the opens
-    // and closes before them.
-    while (frames_ > limit_) {
-        if (lines_.front().second) {
-            --frames_;
-            ++forgotten_;
-        }
-        lines_.pop_front();
-    }
-    while (forgotten_ > 0 && !lines_.empty() && !lines_.front().second)
-        lines_.pop_front();
-}
-
-std::vector<std::string> RecentTrace::Lines() const {
-    const std::lock_guard lock(mutex_);
-    std::vector<std::string> lines;
-    lines.reserve(lines_.size() + 2);
-    if (forgotten_ > 0) {
-        if (!lastOpen_.empty() && (lines_.empty() || lines_.front().first != lastOpen_))
-            lines.push_back(lastOpen_);
-        lines.push_back("# " + std::to_string(forgotten_) + " earlier frames not kept");
-    }
-    for (const auto& [text, frame] : lines_)
-        lines.push_back(text);
-    return lines;
-}
-
-std::uint64_t RecentTrace::FramesForgotten() const {
-    const std::lock_guard lock(mutex_);
-    return forgotten_;
-}
-
-bool RecentTrace::Save(const std::string& path, const std::string& title,
-                       std::string& error) const {
-    const std::vector<std::string> lines = Lines();
-    std::ofstream file(core::PathFromUtf8(path), std::ios::out | std::ios::trunc);
-    if (!file) {
-        error = "cannot write the trace file " + path;
-        return false;
-    }
-    file << title << '\n';
-    for (const std::string& line : lines)
-        file << line << '\n';
-    file.flush();
-    if (!file) {
-        error = "cannot write the trace file " + path;
-        return false;
-    }
-    return true;
-}
-
-TraceWriter::TraceWriter(serial::LineTap& tap, bool primary, InformationNamer namer)
-    : tap_(tap),
-      primary_(primary),
+TapDecoder::TapDecoder(bool primary, InformationNamer namer, Emit emit)
+    : primary_(primary),
       namer_(std::move(namer)),
+      emit_(std::move(emit)),
       sent_(
           true,
-          [this](TracedFrame&& frame) { Emit(FormatTracedFrame(frame, primary_, namer_), true); }),
+          [this](TracedFrame&& frame) { emit_(FormatTracedFrame(frame, primary_, namer_), true); }),
       received_(false, [this](TracedFrame&& frame) {
-          Emit(FormatTracedFrame(frame, primary_, namer_), true);
+          emit_(FormatTracedFrame(frame, primary_, namer_), true);
+      }) {}
+
+void TapDecoder::Feed(const serial::TapEntry& entry) {
+    switch (entry.kind) {
+        case serial::TapKind::Sent:
+            sent_.Feed(entry);
+            break;
+        case serial::TapKind::Received:
+            received_.Feed(entry);
+            break;
+        case serial::TapKind::Opened:
+            Flush();
+            emit_(FormatOpened(entry), false);
+            break;
+        case serial::TapKind::Closed:
+            Flush();
+            emit_(FormatClosed(entry), false);
+            break;
+    }
+}
+
+void TapDecoder::Lost(std::int64_t micros, std::uint64_t count) {
+    // What was lost came before the oldest entry left; a frame half taken
+    // before the loss cannot be finished.
+    Flush();
+    emit_(FormatDropped(micros, count), false);
+}
+
+void TapDecoder::Flush() {
+    sent_.Flush();
+    received_.Flush();
+}
+
+void TapDecoder::Resume(const serial::FrameSplitter& sent, const serial::FrameSplitter& received) {
+    sent_.Resume(sent);
+    received_.Resume(received);
+}
+
+TraceWriter::TraceWriter(serial::LineTap& tap, bool primary, InformationNamer namer,
+                         std::chrono::milliseconds period)
+    : tap_(tap),
+      period_(period),
+      decoder_(primary, std::move(namer), [this](const std::string& text, bool frame) {
+          for (TraceSink* sink : sinks_)
+              sink->Line(text, frame);
       }) {
     entries_.reserve(tap.Capacity());
 }
@@ -113,9 +102,10 @@ TraceWriter::~TraceWriter() {
 
 void TraceWriter::Start() {
     thread_ = std::thread([this] {
+        bool busy = false;
         while (!tap_.Released()) {
-            tap_.WaitForEntries(std::chrono::seconds(1));
-            Drain();
+            tap_.WaitForBatch(period_, busy);
+            busy = Drain() > 0;
         }
         Drain();
         FlushStreams();
@@ -134,50 +124,24 @@ void TraceWriter::Stop() {
     }
 }
 
-void TraceWriter::Emit(const std::string& text, bool frame) {
-    for (TraceSink* sink : sinks_)
-        sink->Line(text, frame);
-}
-
 void TraceWriter::FlushStreams() {
-    sent_.Flush();
-    received_.Flush();
+    decoder_.Flush();
     for (TraceSink* sink : sinks_)
         sink->Flush();
 }
 
-void TraceWriter::Drain() {
+std::size_t TraceWriter::Drain() {
     entries_.clear();
     const std::uint64_t dropped = tap_.Take(entries_);
-    if (dropped > 0) {
-        // What was lost came before the oldest entry left; a frame half taken
-        // before the loss cannot be finished.
-        sent_.Flush();
-        received_.Flush();
-        Emit(FormatDropped(entries_.empty() ? 0 : entries_.front().micros, dropped), false);
+    if (dropped > 0) decoder_.Lost(entries_.empty() ? 0 : entries_.front().micros, dropped);
+    for (const serial::TapEntry& entry : entries_)
+        decoder_.Feed(entry);
+    // One flush a batch: the file keeps up with the line within the period.
+    if (dropped > 0 || !entries_.empty()) {
+        for (TraceSink* sink : sinks_)
+            sink->Flush();
     }
-    for (const serial::TapEntry& entry : entries_) {
-        switch (entry.kind) {
-            case serial::TapKind::Sent:
-                sent_.Feed(entry);
-                break;
-            case serial::TapKind::Received:
-                received_.Feed(entry);
-                break;
-            case serial::TapKind::Opened:
-                sent_.Flush();
-                received_.Flush();
-                Emit(FormatOpened(entry), false);
-                break;
-            case serial::TapKind::Closed:
-                sent_.Flush();
-                received_.Flush();
-                Emit(FormatClosed(entry), false);
-                break;
-        }
-    }
-    for (TraceSink* sink : sinks_)
-        sink->Flush();
+    return entries_.size();
 }
 
 }  // namespace kvq::hdlc

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <fstream>
-#include <memory>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,35 +43,51 @@ private:
     std::atomic<bool> failed_{false};
 };
 
-// The last so many frames, kept in memory for a save on request (the
-// dialog's). Its lines are read by other threads.
-class RecentTrace final : public TraceSink {
+// Names what a tap recorded, entry by entry in order, and hands each line on:
+// the writer's thread does it as the line goes, a save of what the tap still
+// holds does it at once.
+class TapDecoder {
 public:
-    explicit RecentTrace(std::size_t frames = 10000) : limit_(frames) {}
-    void Line(const std::string& text, bool frame) override;
+    // frame: the line names a frame (or stray octets), not an open, a close or a loss.
+    using Emit = std::function<void(const std::string& text, bool frame)>;
 
-    // Writes the kept lines to a file: a title, the open that began what is
-    // kept when it has gone out of the window, how many frames went before.
-    bool Save(const std::string& path, const std::string& title, std::string& error) const;
-    std::vector<std::string> Lines() const;
-    std::uint64_t FramesForgotten() const;
+    // primary: this end is the primary station (the tool); else the secondary.
+    TapDecoder(bool primary, InformationNamer namer, Emit emit);
+    TapDecoder(const TapDecoder&) = delete;
+    TapDecoder& operator=(const TapDecoder&) = delete;
+
+    void Feed(const serial::TapEntry& entry);
+    // count entries went before micros unread: what was begun cannot be
+    // finished, and the loss is said.
+    void Lost(std::int64_t micros, std::uint64_t count);
+    // Ends the frames not yet ended, as they stand.
+    void Flush();
+    // Goes on from where the entries a tap forgot left each direction; a line
+    // they began is counted in Cut when it ends, not written.
+    void Resume(const serial::FrameSplitter& sent, const serial::FrameSplitter& received);
+    std::size_t Cut() const { return sent_.Cut() + received_.Cut(); }
 
 private:
-    const std::size_t limit_;
-    mutable std::mutex mutex_;
-    std::deque<std::pair<std::string, bool>> lines_;
-    std::size_t frames_ = 0;
-    std::uint64_t forgotten_ = 0;
-    std::string lastOpen_;  // the latest OPEN line, also once it has left the window
+    bool primary_;
+    InformationNamer namer_;
+    Emit emit_;
+    TraceStream sent_;
+    TraceStream received_;
 };
 
-// The trace's own thread: it takes what the tap recorded, splits each
-// direction into frames, names them and hands the lines to its sinks. The
-// line's thread never waits for it.
+// The trace's own thread: it takes what the tap recorded in batches, splits
+// each direction into frames, names them and hands the lines to its sinks.
+// The line's thread never waits for it, and it wakes once a batching period
+// while the line is busy (sooner when the tap fills up), not for every frame.
 class TraceWriter {
 public:
+    // What the writer lets gather before it writes: a file keeps up with the
+    // line within this.
+    static constexpr std::chrono::milliseconds BatchPeriod{250};
+
     // primary: this end is the primary station (the tool); else the secondary.
-    TraceWriter(serial::LineTap& tap, bool primary, InformationNamer namer);
+    TraceWriter(serial::LineTap& tap, bool primary, InformationNamer namer,
+                std::chrono::milliseconds period = BatchPeriod);
     ~TraceWriter();
     TraceWriter(const TraceWriter&) = delete;
     TraceWriter& operator=(const TraceWriter&) = delete;
@@ -85,21 +100,17 @@ public:
     // again, not even by the writer's end.
     void Stop();
     // Takes and writes what the tap holds now, on the caller's thread (when
-    // no thread was started).
-    void Drain();
+    // no thread was started); answers how many entries it took.
+    std::size_t Drain();
     // Ends a frame not yet ended, as it stands.
     void FlushStreams();
 
 private:
-    void Emit(const std::string& text, bool frame);
-
     serial::LineTap& tap_;
-    bool primary_;
-    InformationNamer namer_;
+    const std::chrono::milliseconds period_;
     std::vector<TraceSink*> sinks_;
     std::vector<serial::TapEntry> entries_;
-    TraceStream sent_;
-    TraceStream received_;
+    TapDecoder decoder_;
     std::thread thread_;
     bool stopped_ = false;
 };

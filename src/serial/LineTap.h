@@ -1,16 +1,17 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
+#include "serial/FrameSplitter.h"
 #include "serial/SerialLine.h"
 
 namespace kvq::serial {
@@ -41,11 +42,27 @@ struct TapEntry {
     std::span<const std::uint8_t> Octets() const { return {octets.data(), size}; }
 };
 
+// What a line tap still holds, for a save of the latest frames: its entries,
+// oldest first, and where the entries it has forgotten left the lines of each
+// direction.
+struct TapHistory {
+    std::vector<TapEntry> entries;
+    FrameSplitter sent;                     // the sent octets' line under way
+    FrameSplitter received;                 // the received octets' line under way
+    std::uint64_t linesForgotten = 0;       // trace lines the forgotten entries ended
+    std::optional<TapEntry> openForgotten;  // the latest open among them
+};
+
 // A record of what crosses a line, taken on the line's own thread and handed
 // to another that decodes and writes it. Recording never waits for that
-// thread: it copies the octets into a ring of entries allocated once, under a
-// lock held only for the copy, and when the ring is full the oldest entries go
-// (counted, so the reader can say how many).
+// thread and never allocates: it copies the octets into a ring of entries
+// allocated once, under a lock held only for the copy. The ring keeps the
+// latest entries after the reader took them, for a save that names them
+// later (the dialog's, which needs no reader at all). A reader that falls a
+// whole ring behind loses the oldest entries it had not taken (counted, so it
+// can say how many). The reader is woken only when its batch is due: the
+// first entry after a quiet spell, or the ring filling half with entries it
+// has not taken; it waits out its batching period itself.
 class LineTap {
 public:
     using Clock = std::chrono::steady_clock;
@@ -58,31 +75,52 @@ public:
     void RecordAt(Clock::time_point when, TapKind kind, std::span<const std::uint8_t> octets,
                   std::uint32_t baudRate, std::span<const std::uint16_t> echoEnds = {});
     void RecordOpened(std::string_view portName, std::uint32_t baudRate, const LowLatency& latency);
+    void RecordOpenedAt(Clock::time_point when, std::string_view portName, std::uint32_t baudRate,
+                        const LowLatency& latency);
     void RecordClosed();
 
-    // The reader's thread: moves every waiting entry to the end of into and
-    // answers how many entries were dropped since the last Take.
+    // The reader's thread: copies every entry recorded since its last Take to
+    // the end of into and answers how many it missed (recorded over before it
+    // took them) since then.
     std::uint64_t Take(std::vector<TapEntry>& into);
-    // Waits until an entry is waiting, Release was called, or the time is up.
-    void WaitForEntries(std::chrono::milliseconds timeout);
+    // The reader's thread: waits until its next batch is due. busy: the last
+    // batch held entries, so more are likely; else it first waits for an
+    // entry. Then it waits one period, cut short when the entries waiting
+    // fill half the ring. Release ends either wait at once.
+    void WaitForBatch(std::chrono::milliseconds period, bool busy);
     // Ends every wait, now and later: the reader takes what is left and stops.
     void Release();
     bool Released() const;
+
+    // Any thread: what the ring holds now. Copied in slices, so the line's
+    // thread waits for one slice at most.
+    TapHistory History() const;
 
     Clock::time_point Start() const { return start_; }
     std::size_t Capacity() const { return ring_.size(); }
 
 private:
-    TapEntry& NextSlot();  // under the lock
+    // Under the lock.
+    TapEntry& NextSlot();
+    void Forget(const TapEntry& entry);
+    std::uint64_t Oldest() const;
+    std::uint64_t Waiting() const;
+    bool NoteRecorded(std::uint64_t waitingBefore);
 
     const Clock::time_point start_;
     mutable std::mutex mutex_;
     std::condition_variable ready_;
-    std::vector<TapEntry> ring_;
-    std::size_t head_ = 0;   // the oldest waiting entry
-    std::size_t count_ = 0;  // entries waiting
-    std::uint64_t dropped_ = 0;
+    std::vector<TapEntry> ring_;  // entry n at n % size
+    std::uint64_t next_ = 0;      // the number of the next entry recorded
+    std::uint64_t read_ = 0;      // the next entry the reader takes
+    bool readerIdle_ = false;     // the reader waits for the first entry
     bool released_ = false;
+    // What the entries recorded over left behind.
+    FrameSplitter forgotSent_;
+    FrameSplitter forgotReceived_;
+    std::uint64_t linesForgotten_ = 0;
+    TapEntry openForgotten_;
+    bool openWasForgotten_ = false;
 };
 
 }  // namespace kvq::serial

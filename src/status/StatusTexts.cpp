@@ -7,72 +7,50 @@ using namespace kvq::actuator;
 namespace kvq::status {
 
 std::string FailText(std::int32_t failCode) {
-    switch (failCode) {
-        case 10:
-            return "FAIL (P)";
-        case 11:
-            return "FAIL (D)";
-        case 12:
-            return "FAIL (T)";
-        case 13:
-            return "FAIL (F)";
-        case 14:
+    switch (static_cast<FailCode>(failCode)) {
+        case FailCode::NoReply:
             return "FAIL (C)";
-        case 15:
-            return "FAIL (M)";
-        case 16:
+        case FailCode::Identity:
             return "FAIL (E)";
-        case 17:
-            return "MISSED STAGE";
-        case 18:
+        case FailCode::Download:
             return "FAIL (DL)";
-        case 19:
-            return "FAIL (CL)";
-        case 20:
-            return "FAIL (TE)";
-        case 21:
-            return "NOT CYCLE TESTED?";
-        case 22:
-            return "CYCLE TEST FAILED!";
-        case 24:
+        case FailCode::UpdateNotTaken:
             return "UPDATE NOT TAKEN";
-        default:
-            return "FAIL (?)";
+        case FailCode::Unexpected:
+            return "UNEXPECTED REPLY";
+        case FailCode::NotConverted:
+            return "NOT CONVERTED";
+        case FailCode::None:
+            break;
     }
+    return "FAIL (?)";
 }
 
 std::string StateText(std::int32_t state, std::int32_t failCode) {
     using enum ActuatorState;
     switch (static_cast<ActuatorState>(state)) {
-        case Searching:
+        case Looking:
             return "SEARCHING";
-        case Reading:
+        case ReadingIdentity:
             return "READING";
         case Updating:
             return "UPDATING";
-        case Resetting:
-            return "RESETTING";
-        case Calibrating:
+        case ChangingModel:
             return "CALIBRATING";
-        case Testing:
+        case Moving:
             return "TESTING";
-        case Finished:
-            return "FINISHED";
-        case Inactive:
-            return "INACTIVE";
-        case Recording:
-            return "RECORDING";
-        case ScanSerial:
+        case Checking:
             return "SCAN S/N";
         case Failed:
             return FailText(failCode);
-        case CalibratingAisg:
+        case ChangingModelAisg:
             return "CALIBRATING AISG";
-        case ConversionFinished:
+        case Converting:
+            return "CONVERTING";
+        case Converted:
             return "FINISHED";
-        default:
-            return "(unknown)";  // 11, 12, ConvertingToEricsson, anything else
     }
+    return "(unknown)";
 }
 
 std::string StateText(const DeviceSnapshot& device) {

@@ -21,11 +21,10 @@ constexpr std::uint32_t FirstLinesDelayMs = 100;
 // every open through SetPortOpened).
 constexpr std::uint32_t PortRecheckMs = 500;
 
+// No actuator answers: the lines speak of the port.
 bool NoDevice(const DeviceSnapshot& d) {
-    return d.state == ActuatorState::Searching && d.setupPending == 0;
-}
-bool Over(const DeviceSnapshot& d) {
-    return d.state == ActuatorState::Finished || d.state == ActuatorState::Failed;
+    const Activity activity = ActivityOf(d);
+    return activity == Activity::Looking || activity == Activity::Lost;
 }
 
 }  // namespace
@@ -79,7 +78,6 @@ void CTestEngine::Run() {
 std::optional<std::uint32_t> CTestEngine::Update() {
     device_.FailIfReplyOverdue();
     const DeviceSnapshot device = device_.Snapshot();
-    if (NoDevice(device) || Over(device)) device_.ForgetSerialNumber();
     const bool portOpen = portIsOpen_ && portIsOpen_();
     // Read once, so the lines and the pace below agree.
     const bool portLost = context_.PortLost.load() != 0;
@@ -93,34 +91,37 @@ std::optional<std::uint32_t> CTestEngine::Update() {
 }
 
 StatusLines CTestEngine::LinesFor(const DeviceSnapshot& device, bool portIsOpen, bool portLost) {
-    using enum ActuatorState;
     // Whatever the record says, nothing reaches the actuator now.
     if (portLost) return {"ADAPTER REMOVED?", "PLUG IT IN AGAIN"};
-    if (NoDevice(device)) {
-        return {portIsOpen ? "LOOKING FOR DEVICE" : "SERIAL PORT NOT OPEN?", "TORVIN E-VLX400 ?"};
+    switch (ActivityOf(device)) {
+        case Activity::Looking:
+        case Activity::Lost:
+            return {portIsOpen ? "LOOKING FOR DEVICE" : "SERIAL PORT NOT OPEN?",
+                    "TORVIN E-VLX400 ?"};
+        case Activity::Failed:
+            return {"REMOVE DEVICE", "FROM POSITION " + std::to_string(DeviceSlot)};
+        case Activity::Updating:
+            return {"UPDATING SOFTWARE", "PLEASE WAIT"};
+        case Activity::ChangingModel:
+            return {"SETTING UP", ""};
+        case Activity::Converting:
+            return {"CONVERTING TO", "ERICSSON MODE"};
+        case Activity::Moving:
+            return {"MOVING", ""};
+        case Activity::Checking:
+            if (device.state == ActuatorState::ReadingIdentity) return {"COLLECTING", "DATA"};
+            return {"CHECKING", ""};
+        case Activity::Ready:
+            break;
     }
-    if (device.state == Failed && device.failCode == FailCode::UpdateNotTaken) {
-        // Both versions, so the technician can tell which image was refused.
+    // Both versions, so the technician can tell which image was refused; it
+    // stays until another download starts.
+    if (device.firmware.updateNotTaken) {
         return {"UPDATE NOT TAKEN",
                 "RUNS " + device.softwareVersion + ", NOT " + device.firmware.downloadedVersion};
     }
-    if (Over(device)) {
-        return {device.state == Failed ? "REMOVE DEVICE" : "LABEL AND SHIP VLX",
-                "FROM POSITION " + std::to_string(DeviceSlot)};
-    }
-    const ActuatorState state = device.state;
-    if (state == Updating) return {"UPDATING SOFTWARE", "PLEASE WAIT"};
-    if (state == Calibrating) return {"SETTING UP", ""};
-    if (device.setupPending == 1) return {"SETTING UP", ""};
-    if (state == ConvertingToEricsson) return {"CONVERTING TO", "ERICSSON MODE"};
-    if (state == Testing) return {"MOVING", ""};
-    if (state == ScanSerial) {
-        if (!device.checkComplete) return {"CHECKING", ""};
-        if (device.problemText.empty()) return {"READY", ""};
-        return {"POSSIBLE PROBLEM", device.problemText};
-    }
-    if (state == Reading) return {"COLLECTING", "DATA"};
-    return {"IDLE", " "};
+    if (device.problemText.empty()) return {"READY", ""};
+    return {"POSSIBLE PROBLEM", device.problemText};
 }
 
 }  // namespace kvq::status

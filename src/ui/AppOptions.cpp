@@ -68,7 +68,7 @@ std::optional<KvqOptions> ParseKvqArguments(const std::vector<std::string>& args
 }
 
 bool ReadyForScreenshot(const actuator::DeviceSnapshot& device, bool setTiltEnabled) {
-    return device.ReadyForRequests() && device.problemText.empty() && setTiltEnabled;
+    return actuator::TakesRequests(device) && device.problemText.empty() && setTiltEnabled;
 }
 
 std::int32_t FarEndTilt(const actuator::DeviceSnapshot& device) {

@@ -7,23 +7,18 @@ using namespace kvq::actuator;
 namespace kvq::ui {
 
 WorkUnderWay WorkUnderWayFor(const DeviceSnapshot& device) {
-    using enum ActuatorState;
-    switch (device.state) {
-        case Updating:
+    switch (OperationAtRisk(device)) {
+        case Operation::Download:
             return WorkUnderWay::Download;
-        case Calibrating:
-        case CalibratingAisg:
+        case Operation::ModelChange:
             return WorkUnderWay::ModelChange;
-        case ConvertingToEricsson:
+        case Operation::Conversion:
             return WorkUnderWay::Conversion;
-        case Testing:
+        case Operation::Move:
             return WorkUnderWay::Move;
-        default:
+        case Operation::None:
             break;
     }
-    // A model change goes on while the actuator restarts and is found again:
-    // the record then searches, reads and checks with the setup still pending.
-    if (device.setupPending == 1 && device.state != Failed) return WorkUnderWay::ModelChange;
     return WorkUnderWay::None;
 }
 

@@ -97,8 +97,7 @@ void DialogLogic::Refresh() {
         firmwareNoticesShown_ = view.firmwareNotices;
         if (view.firmwareNotice) widgets_.ShowSoon(*view.firmwareNotice);
     }
-    widgets_.ApplyControls(view.controlsEnabled, view.controlsEnabled ? 0 : view.progress,
-                           view.controlsEnabled ? std::string() : view.progressText);
+    widgets_.ApplyControls(view.controls);
 
     boundText_[control_id::SerialNumber] = view.serialNumber;
     boundText_[control_id::SoftwareVersion] = view.softwareVersion;

@@ -66,9 +66,8 @@ public:
     virtual void ShowStatusLines(const StatusPair& lines) = 0;
     virtual void SetTableToolTip(const std::string& text) = 0;
     // The commands, the slider, the progress bar and whether a tilt can be
-    // typed. progressText: the bar's own words (the percentage and the time
-    // left during a download); empty: none.
-    virtual void ApplyControls(bool enabled, int progress, const std::string& progressText) = 0;
+    // typed.
+    virtual void ApplyControls(const ControlStates& states) = 0;
     // A read-only field's text, only when it differs (a selection survives).
     virtual void SetFieldText(int id, const std::string& text) = 0;
     // Once the workers run: the progress bar's range, the status list's font.

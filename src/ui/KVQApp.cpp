@@ -71,7 +71,7 @@ void ThenClose(ProcessObjects& process, CKVQDlg& dialog, const std::optional<std
         auto* moving = new QTimer(&dialog);
         moving->setInterval(50);
         QObject::connect(moving, &QTimer::timeout, &dialog, [&process, &dialog, moving] {
-            if (process.actuator.Snapshot().state != ActuatorState::Testing) return;
+            if (process.actuator.Snapshot().state != ActuatorState::Moving) return;
             moving->stop();
             dialog.CloseDialog();
         });

@@ -117,7 +117,7 @@ public:
     void Tick() {
         const auto now = std::chrono::steady_clock::now();
         if (moving_) {
-            if (process_.actuator.Snapshot().state != ActuatorState::Testing) return;
+            if (process_.actuator.Snapshot().state != ActuatorState::Moving) return;
             moving_ = false;
             dialog_.CloseDialog();
             return;

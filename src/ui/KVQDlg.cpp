@@ -357,16 +357,17 @@ void CKVQDlg::SetTableToolTip(const std::string& text) {
     statusList_->setToolTip(Text(text));
 }
 
-void CKVQDlg::ApplyControls(bool enabled, int progress, const std::string& progressText) {
+void CKVQDlg::ApplyControls(const ControlStates& states) {
     // Typing a tilt makes sense only while it can be set.
-    requestedTilt_->setReadOnly(!enabled);
-    changeModelButton_->setEnabled(enabled);
-    setTiltButton_->setEnabled(enabled);
-    tiltSlider_->setEnabled(enabled);
-    progress_->setValue(progress);
+    requestedTilt_->setReadOnly(!states.setTilt);
+    changeModelButton_->setEnabled(states.changeModel);
+    setTiltButton_->setEnabled(states.setTilt);
+    setTiltButton_->setToolTip(Text(states.setTiltWhyNot));
+    tiltSlider_->setEnabled(states.setTilt);
+    progress_->setValue(states.progress);
     // The bar carries its own words only during a download.
-    progress_->setTextVisible(!progressText.empty());
-    progress_->setFormat(Text(progressText));
+    progress_->setTextVisible(!states.progressText.empty());
+    progress_->setFormat(Text(states.progressText));
 }
 
 void CKVQDlg::SetFieldText(int id, const std::string& text) {

@@ -345,14 +345,16 @@ void CKVQDlgWin32::SetTableToolTip(const std::string& text) {
     SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-void CKVQDlgWin32::ApplyControls(bool enabled, int progress, const std::string& progressText) {
+void CKVQDlgWin32::ApplyControls(const ControlStates& states) {
     // Typing a tilt makes sense only while it can be set.
-    SendMessageA(Control(KVQ_IDC_REQUESTED_TILT), EM_SETREADONLY, enabled ? FALSE : TRUE, 0);
-    EnableWindow(Control(KVQ_IDC_CHANGE_MODEL), enabled);
-    EnableWindow(Control(KVQ_IDC_SET_TILT), enabled);
-    EnableWindow(Control(KVQ_IDC_TILT_SLIDER), enabled);
+    SendMessageA(Control(KVQ_IDC_REQUESTED_TILT), EM_SETREADONLY, states.setTilt ? FALSE : TRUE,
+                 0);
+    EnableWindow(Control(KVQ_IDC_CHANGE_MODEL), states.changeModel);
+    EnableWindow(Control(KVQ_IDC_SET_TILT), states.setTilt);
+    EnableWindow(Control(KVQ_IDC_TILT_SLIDER), states.setTilt);
     HWND bar = Control(KVQ_IDC_PROGRESS);
-    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(states.progress), 0);
+    const std::string& progressText = states.progressText;
     if (WindowText(bar) != progressText) {
         SetWindowTextA(bar, progressText.c_str());
         InvalidateRect(bar, nullptr, TRUE);

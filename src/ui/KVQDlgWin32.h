@@ -93,7 +93,7 @@ private:
     std::string ModelShown() const override;
     void ShowStatusLines(const StatusPair& lines) override;
     void SetTableToolTip(const std::string& text) override;
-    void ApplyControls(bool enabled, int progress, const std::string& progressText) override;
+    void ApplyControls(const ControlStates& states) override;
     void SetFieldText(int id, const std::string& text) override;
     void PrepareRunningControls() override;
     void SetRefreshTimer(bool running) override;

@@ -18,11 +18,24 @@ namespace kvq::ui {
 
 namespace {
 
-// The controls are the user's only while the actuator rests after its check.
-bool ControlsEnabled(const DeviceSnapshot& d) {
-    if (d.state == ActuatorState::Updating || d.setupPending == 1) return false;
-    if (d.state == ActuatorState::Testing) return false;
-    return d.checkComplete;
+constexpr const char* NoSerialNumber = "(no serial num)";
+
+// The commands are the user's only while the actuator is ready; a tilt only
+// when the antenna table gives the model's range.
+ControlStates ControlsFor(const DeviceSnapshot& d, int progress, const std::string& progressText) {
+    ControlStates states;
+    const bool ready = TakesRequests(d);
+    states.changeModel = ready;
+    states.setTilt = ready && d.modelKnown;
+    if (ready && !d.modelKnown)
+        states.setTiltWhyNot = "The actuator's antenna model (" + d.antennaModel +
+                               ") is not in the antenna table, so its tilt range is not known. "
+                               "Choose its model with Change Antenna Model first.";
+    if (!ready) {
+        states.progress = progress;
+        states.progressText = progressText;
+    }
+    return states;
 }
 
 }  // namespace
@@ -41,36 +54,39 @@ void StatusListLines::ShowNotice(const StatusPair& notice) {
 }
 
 RefreshView ComputeRefresh(const RefreshSnapshot& s) {
-    using enum ActuatorState;
     const DeviceSnapshot& d = s.device;
+    const Activity activity = ActivityOf(d);
     RefreshView view;
     view.statusLines = s.statusLines;
-    view.controlsEnabled = ControlsEnabled(d);
-    view.progress = d.OperationProgress();
-    if (d.state == Updating)
-        view.progressText =
-            DownloadProgressText(view.progress, DownloadMsLeft(d.firmware, s.nowTick));
+    const int progress = ProgressOf(d);
+    const std::string progressText =
+        d.state == ActuatorState::Updating
+            ? DownloadProgressText(progress, DownloadMsLeft(d.firmware, s.nowTick))
+            : std::string();
+    view.controls = ControlsFor(d, progress, progressText);
     view.firmwareNotices = d.firmware.notices;
     view.firmwareNotice = FirmwareNoticeFor(d, s.firmwarePath);
-    view.serialNumber = d.serialNumber;
+    const bool noActuator = activity == Activity::Looking || activity == Activity::Lost;
+    view.serialNumber = d.serialNumber.empty() && noActuator ? NoSerialNumber : d.serialNumber;
     view.softwareVersion = d.softwareVersion;
 
-    // Limits not read yet, or about to change with the model: no tilt at all
+    // A range not known, or about to change with the model: no tilt at all
     // rather than zeros.
-    const bool noTilt = d.state == Calibrating || d.state == CalibratingAisg || d.maxTilt == 0;
-    if (!noTilt) {
+    const bool changing = activity == Activity::ChangingModel;
+    if (!changing && d.modelKnown) {
         view.minTilt = TiltText(d.minTilt);
         view.maxTilt = TiltText(d.maxTilt);
         // While a move runs the target stays shown; otherwise the field
         // follows the slider as the user drags it.
-        view.requestedTilt = TiltText(d.state == Testing ? d.requestedTilt : s.sliderPosition);
-        view.currentTilt = TiltText(d.currentTilt);
+        view.requestedTilt =
+            TiltText(d.state == ActuatorState::Moving ? d.requestedTilt : s.sliderPosition);
     }
+    if (!changing && d.tiltKnown) view.currentTilt = TiltText(d.currentTilt);
     view.antennaModel = d.antennaModel;
 
     if (!s.isOpen) {
         view.connection = ui_text::PortClosedWord;
-    } else if (s.receivedSinceAsked || d.setupPending == 1) {
+    } else if (s.receivedSinceAsked || d.SetupPending()) {
         // A model change waits for the actuator to come back: still connected.
         view.connection = ui_text::ConnectedWord;
     } else {
@@ -83,20 +99,25 @@ RefreshView ComputeRefresh(const RefreshSnapshot& s) {
 
 std::optional<MessageText> FirmwareNoticeFor(const DeviceSnapshot& device,
                                              const std::string& firmwarePath) {
-    if (device.state == ActuatorState::Failed && device.failCode == FailCode::UpdateNotTaken) {
-        return MessageText{"The actuator did not take the software update: it came back on "
-                           "version " +
-                               device.softwareVersion + ", not on version " +
-                               device.firmware.downloadedVersion + " of " + firmwarePath +
-                               ".\n\nThe file is not sent to this actuator again until the "
-                               "tool is started again or the file is replaced.",
-                           ui_text::UpdateNotTakenCaption, MessageText::Icon::Exclamation, {}};
+    if (device.firmware.updateNotTaken) {
+        return MessageText{
+            "The actuator did not take the software update: it came back on "
+            "version " +
+                device.softwareVersion + ", not on version " + device.firmware.downloadedVersion +
+                " of " + firmwarePath +
+                ".\n\nThe file is not sent to this actuator again until the "
+                "tool is started again or the file is replaced.",
+            ui_text::UpdateNotTakenCaption,
+            MessageText::Icon::Exclamation,
+            {}};
     }
     if (!device.firmware.fileProblem.empty()) {
         return MessageText{"The firmware file " + firmwarePath +
                                " is not used; nothing was sent to the actuator.\n\n" +
                                device.firmware.fileProblem,
-                           ui_text::FirmwareFileCaption, MessageText::Icon::Exclamation, {}};
+                           ui_text::FirmwareFileCaption,
+                           MessageText::Icon::Exclamation,
+                           {}};
     }
     return std::nullopt;
 }
@@ -106,10 +127,12 @@ std::optional<MessageText> PortReportFor(std::int32_t refreshCount, std::int32_t
     if (refreshCount != 5) return std::nullopt;
     if (portOpened == 1) {
         return MessageText{WithNumber(ui_text::PortStartedText, currentPort),
-                           ui_text::PortSuccessCaption, MessageText::Icon::Information, {}};
+                           ui_text::PortSuccessCaption,
+                           MessageText::Icon::Information,
+                           {}};
     }
-    return MessageText{ui_text::PortProblemText, ui_text::PortProblemCaption,
-                       MessageText::Icon::Information, {}};
+    return MessageText{
+        ui_text::PortProblemText, ui_text::PortProblemCaption, MessageText::Icon::Information, {}};
 }
 
 RefreshSnapshot TakeRefreshSnapshot(ProcessObjects& process, std::int32_t sliderPosition,

@@ -32,11 +32,24 @@ struct RefreshSnapshot {
     std::string firmwarePath;   // the firmware file, as the user finds it
 };
 
+// What the dialog's commands and progress bar show.
+struct ControlStates {
+    bool changeModel = false;  // Change Antenna Model
+    bool setTilt = false;      // Set Tilt, the slider, and typing a tilt
+    // Why Set Tilt is not offered while the actuator is ready; empty otherwise.
+    std::string setTiltWhyNot;
+    int progress = 0;  // 0..100
+    // The bar's own words (the percentage and the time left during a
+    // download); empty: none.
+    std::string progressText;
+    bool operator==(const ControlStates&) const = default;
+};
+
 // What the dialog shows after a refresh.
 struct RefreshView {
     std::optional<StatusPair> statusLines;  // rewrite the list
-    bool controlsEnabled = false;           // Change Antenna Model, Set Tilt and the slider
-    int progress = 0;                       // 0..100
+    ControlStates controls;
+    int progress = 0;  // 0..100
     // During a download: the percentage and the time left, on the bar.
     std::string progressText;
     std::string serialNumber;

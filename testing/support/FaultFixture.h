@@ -83,8 +83,8 @@ protected:
     // and in the actuator. Anything else must have been said.
     void ExpectNoFalseSuccess(const OperationTrace& trace, std::int32_t target,
                               const std::string& what) {
-        EXPECT_NE(trace.outcome, Outcome::TimedOut) << what << ": neither ready nor failed";
-        if (trace.outcome != Outcome::Ready) return;
+        EXPECT_NE(trace.outcome, WaitEnd::TimedOut) << what << ": neither ready nor failed";
+        if (trace.outcome != WaitEnd::Ready) return;
         const actuator::DeviceSnapshot device = tool->Snapshot();
         EXPECT_EQ(device.currentTilt, application->State().currentTilt)
             << what << ": the record's tilt is not the actuator's";
@@ -96,7 +96,7 @@ protected:
     // Once the actuator behaves, a move goes through exactly.
     void ExpectAMoveGoesThrough(std::int32_t target, const std::string& what) {
         const auto trace = tool->SetTilt(target, std::chrono::seconds(20));
-        EXPECT_EQ(trace.outcome, Outcome::Ready) << what << " (" << tool->Line1() << ")";
+        EXPECT_EQ(trace.outcome, WaitEnd::Ready) << what << " (" << tool->Line1() << ")";
         EXPECT_FALSE(trace.lostOnTheWay) << what;
         EXPECT_EQ(tool->Snapshot().problemText, "") << what;
         EXPECT_EQ(tool->Snapshot().currentTilt, target) << what;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -67,15 +68,15 @@ private:
     std::filesystem::path previous_;
 };
 
-enum class Outcome { Ready, Failed, TimedOut };
+enum class WaitEnd { Ready, Failed, TimedOut };
 
-inline const char* OutcomeName(Outcome outcome) {
+inline const char* OutcomeName(WaitEnd outcome) {
     switch (outcome) {
-        case Outcome::Ready:
+        case WaitEnd::Ready:
             return "ready";
-        case Outcome::Failed:
+        case WaitEnd::Failed:
             return "failed";
-        case Outcome::TimedOut:
+        case WaitEnd::TimedOut:
             return "timed out";
     }
     return "?";
@@ -83,7 +84,7 @@ inline const char* OutcomeName(Outcome outcome) {
 
 // What an operation went through, as a waiter polling the record sees it.
 struct OperationTrace {
-    Outcome outcome = Outcome::TimedOut;
+    WaitEnd outcome = WaitEnd::TimedOut;
     bool lostOnTheWay = false;  // the device was forgotten (searching, no setup) meanwhile
     milliseconds took{0};
 };
@@ -91,8 +92,12 @@ struct OperationTrace {
 class InProcessTool {
 public:
     // Starts the workers on `portName`; the working directory must hold the
-    // antenna table.
-    explicit InProcessTool(const std::string& portName) { Start(portName); }
+    // antenna table. beforeWorkers: what a front end does between preparing
+    // the run and starting its workers (a line trace).
+    explicit InProcessTool(const std::string& portName,
+                           const std::function<void(app::ProcessObjects&)>& beforeWorkers = {}) {
+        Start(portName, beforeWorkers);
+    }
     // The same on a line of the test's own (the tool's end of an in-memory
     // line), which must outlive the tool; any port name opens it.
     explicit InProcessTool(serial::SerialLine& line) : process_(&line) { Start("COM1"); }
@@ -103,9 +108,11 @@ public:
     bool Prepared() const { return prepared_; }
 
 private:
-    void Start(const std::string& portName) {
+    void Start(const std::string& portName,
+               const std::function<void(app::ProcessObjects&)>& beforeWorkers = {}) {
         prepared_ =
             app::PrepareProcess(process_) && app::PrepareControls(process_, &slider_, &models_);
+        if (prepared_ && beforeWorkers) beforeWorkers(process_);
         if (prepared_) app::StartWorkers(process_, portName);
     }
 
@@ -127,23 +134,24 @@ public:
 
     // The check is complete with its tilt read back: what kvqctl waits for
     // before it reports.
-    bool Ready() { return Snapshot().ReadyForRequests(); }
+    bool Ready() { return actuator::TakesRequests(Snapshot()); }
     bool Failed() { return Snapshot().state == actuator::ActuatorState::Failed; }
     bool Forgotten() {
         const actuator::DeviceSnapshot device = Snapshot();
-        return device.state == actuator::ActuatorState::Searching && device.setupPending == 0;
+        return actuator::ActivityOf(device) == actuator::Activity::Looking ||
+               actuator::ActivityOf(device) == actuator::Activity::Lost;
     }
 
     // Waits for the check to complete. A failed device ends the wait unless
     // `throughFailure`, for a device expected to be lost and found again.
-    Outcome WaitUntilReady(milliseconds limit, bool throughFailure = false) {
+    WaitEnd WaitUntilReady(milliseconds limit, bool throughFailure = false) {
         const auto end = SteadyClock::now() + limit;
         while (!Ready()) {
-            if (!throughFailure && Failed()) return Outcome::Failed;
-            if (SteadyClock::now() > end) return Outcome::TimedOut;
+            if (!throughFailure && Failed()) return WaitEnd::Failed;
+            if (SteadyClock::now() > end) return WaitEnd::TimedOut;
             std::this_thread::sleep_for(milliseconds(10));
         }
-        return Outcome::Ready;
+        return WaitEnd::Ready;
     }
 
     // Waits until `done` holds or the time is up.
@@ -188,11 +196,11 @@ public:
             if (!Ready() || failed) left = true;
             if (Forgotten()) trace.lostOnTheWay = true;
             if (left && failed) {
-                trace.outcome = Outcome::Failed;
+                trace.outcome = WaitEnd::Failed;
                 break;
             }
             if (left && Ready()) {
-                trace.outcome = Outcome::Ready;
+                trace.outcome = WaitEnd::Ready;
                 break;
             }
             if (SteadyClock::now() - start > limit) break;

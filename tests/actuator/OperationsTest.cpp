@@ -93,10 +93,10 @@ TEST_F(Firmware, AFileThatIsNotSentLeavesTheActuatorToItsCheck) {
             .write(reinterpret_cast<const char*>(c.file.data()), std::streamsize(c.file.size()));
         device->SetFirmwarePolicy(c.policy);
         Edit([](DeviceSnapshot& r) { r.firmware = {}; });  // as a fresh run finds it
-        device->SetState(Reading);
-        device->SetStep(4);
+        device->SetState(ReadingIdentity);
+        device->SetStep(ReadingStep::AwaitVersion);
         Deliver(TextReply(cmd::VersionReply, 21, "01.00"));
-        EXPECT_EQ(S().state, ScanSerial);
+        EXPECT_EQ(S().state, Checking);
         const auto sent = TakeSent();
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(sent[0].code(), cmd::VersionRequest) << "the check's first request, nothing else";
@@ -118,10 +118,11 @@ TEST_F(Firmware, DownloadsTheWholeFileInBlocksAndRestarts) {
     std::ofstream(directory / "vlx400fw.bin", std::ios::binary)
         .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
 
-    device->SetState(Reading);
-    device->SetStep(4);
+    device->SetState(ReadingIdentity);
+    device->SetStep(ReadingStep::AwaitVersion);
     Deliver(TextReply(cmd::VersionReply, 21, "01.00"));
     EXPECT_EQ(S().state, Updating);
+    EXPECT_EQ(S().outcome, (Outcome{Operation::Download, Ending::None, ""}));
     auto sent = TakeSent();
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0].sub(), cmd::DownloadStart);
@@ -145,7 +146,7 @@ TEST_F(Firmware, DownloadsTheWholeFileInBlocksAndRestarts) {
     Deliver(Vendor(cmd::DownloadBlock, 0));
     EXPECT_EQ(One().sub(), cmd::DownloadEnd);
     EXPECT_FALSE(device->FirmwareImageHeld());
-    EXPECT_EQ(S().step, 2);
+    EXPECT_TRUE(S().At(DownloadStep::AwaitEnd));
 
     // An acknowledgement out of step changes nothing but the watchdog.
     clock.Advance(9000);
@@ -156,9 +157,16 @@ TEST_F(Firmware, DownloadsTheWholeFileInBlocksAndRestarts) {
 
     const std::uint32_t before = clock.TickCount();
     Deliver(Vendor(cmd::DownloadEnd, 0));
-    EXPECT_EQ(S().state, Reading);
+    EXPECT_EQ(S().state, ReadingIdentity);
     EXPECT_EQ(One().sub(), cmd::Restart);
     EXPECT_EQ(clock.TickCount() - before, 5000u);
+    // The download goes on through the restart: it is what the actuator does
+    // until it is back on its new version.
+    EXPECT_EQ(ActivityOf(S()), Activity::Updating);
+    Post(MsgDeviceLost);
+    EXPECT_EQ(S().state, Looking);
+    EXPECT_EQ(ActivityOf(S()), Activity::Updating);
+    EXPECT_EQ(S().outcome.ending, Ending::None);
 }
 
 TEST_F(Firmware, ARefusalFailsTheDownloadAndLetsGoOfTheFile) {
@@ -171,17 +179,26 @@ TEST_F(Firmware, ARefusalFailsTheDownloadAndLetsGoOfTheFile) {
         ASSERT_TRUE(device->FirmwareUpdateDue("01.00"));
         device->SetState(Updating);
         device->StartUpdate();
-        device->SetStep(refused == cmd::DownloadStart ? 0 : refused == cmd::DownloadBlock ? 1 : 2);
+        device->SetStep(refused == cmd::DownloadStart   ? DownloadStep::AwaitStart
+                        : refused == cmd::DownloadBlock ? DownloadStep::AwaitBlock
+                                                        : DownloadStep::AwaitEnd);
         Deliver(Vendor(refused, 5));
         EXPECT_EQ(StateText(S()), "FAIL (DL)") << int(refused);
+        EXPECT_EQ(S().outcome.operation, Operation::Download);
+        EXPECT_EQ(S().outcome.ending, Ending::Failed);
         EXPECT_FALSE(device->FirmwareImageHeld()) << int(refused);
         TakeSent();
     }
     // A device lost in the middle of a download closes the file as well.
     ASSERT_TRUE(device->FirmwareUpdateDue("01.00"));
     device->SetState(Updating);
+    device->SetStep(DownloadStep::AwaitBlock);
     Post(MsgDeviceLost);
     EXPECT_FALSE(device->FirmwareImageHeld());
+    // Interrupted, with what that leaves.
+    EXPECT_EQ(S().outcome.ending, Ending::Interrupted);
+    EXPECT_NE(S().outcome.reason.find("no working software"), std::string::npos)
+        << S().outcome.reason;
 }
 
 // The actuator identified as `serial` on `version`, as identity reading leaves
@@ -191,8 +208,8 @@ protected:
     std::vector<Sent> Identify(const std::string& serial, const std::string& version) {
         Post(MsgDeviceLost);
         Edit([&](DeviceSnapshot& r) { r.serialNumber = serial; });
-        device->SetState(Reading);
-        device->SetStep(4);
+        device->SetState(ReadingIdentity);
+        device->SetStep(ReadingStep::AwaitVersion);
         TakeSent();
         Deliver(TextReply(cmd::VersionReply, 21, version));
         return TakeSent();
@@ -215,8 +232,9 @@ protected:
     }
 };
 
-// An actuator that takes a download whole and comes back on its old version
-// is failed with both versions named, and the same file is not sent to it
+// An actuator that takes a download whole and comes back on its old version:
+// the download failed, with both versions named; the actuator goes on to its
+// check on the old version (no dead end), and the same file is not sent to it
 // again in this run; another file, or another actuator, is.
 TEST_F(FirmwareRuns, AnImageTheActuatorDidNotTakeIsNotSentAgain) {
     WriteFile("02.00", 100);
@@ -225,17 +243,23 @@ TEST_F(FirmwareRuns, AnImageTheActuatorDidNotTakeIsNotSentAgain) {
     EXPECT_EQ(S().firmware.downloadedVersion, "02.00");
     const std::uint32_t notices = S().firmware.notices;
 
-    EXPECT_TRUE(Identify("S-1", "01.00").empty()) << "nothing is sent";
-    EXPECT_EQ(S().state, Failed);
-    EXPECT_EQ(S().failCode, FailCode::UpdateNotTaken);
-    EXPECT_EQ(StateText(S()), "UPDATE NOT TAKEN");
+    EXPECT_FALSE(Downloads(Identify("S-1", "01.00"))) << "not sent again";
+    EXPECT_EQ(S().state, Checking);
+    EXPECT_TRUE(S().firmware.updateNotTaken);
+    EXPECT_EQ(S().outcome.operation, Operation::Download);
+    EXPECT_EQ(S().outcome.ending, Ending::Failed);
+    EXPECT_NE(S().outcome.reason.find("01.00, not on 02.00"), std::string::npos)
+        << S().outcome.reason;
+    Edit([](DeviceSnapshot& r) { r.step = CheckStep::Complete; });
+    EXPECT_EQ(ActivityOf(S()), Activity::Ready) << "tilt and model work go on";
     EXPECT_EQ(CTestEngine::LinesFor(S(), true), StatusLines("UPDATE NOT TAKEN", "RUNS 01.00, NOT 02.00"));
     EXPECT_EQ(S().firmware.notices, notices + 1) << "the user is told once";
 
     // Removed and refitted: the check runs, nothing is downloaded.
     const auto again = Identify("S-1", "01.00");
     EXPECT_FALSE(Downloads(again));
-    EXPECT_EQ(S().state, ScanSerial);
+    EXPECT_EQ(S().state, Checking);
+    EXPECT_TRUE(S().firmware.updateNotTaken) << "the problem stays until another file";
     EXPECT_EQ(S().firmware.downloadsStarted, 1u);
 
     EXPECT_TRUE(Downloads(Identify("S-2", "01.00"))) << "another actuator";
@@ -252,7 +276,8 @@ TEST_F(FirmwareRuns, ATakenImageAndADownloadCutShortAreNoFailure) {
     ASSERT_TRUE(Downloads(Identify("S-1", "01.00")));
     AcknowledgeDownload();
     EXPECT_FALSE(Downloads(Identify("S-1", "02.00")));
-    EXPECT_EQ(S().state, ScanSerial);
+    EXPECT_EQ(S().state, Checking);
+    EXPECT_EQ(S().outcome, (Outcome{Operation::Download, Ending::Done, ""}));
 
     ASSERT_TRUE(Downloads(Identify("S-1", "01.00")));
     Deliver(Vendor(cmd::DownloadStart, 0));
@@ -268,7 +293,8 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
     std::string config = "00010002" + std::string(120, '0');
     LoadTable("OLD-1\t0\t100\t0\t" + std::string(128, '0') + "\tOld_Model\n" +
               "NEW-2\t20\t120\t0\t" + config + "\tNew_Model\n");
-    device->SetState(ScanSerial);
+    device->SetState(Checking);
+    Edit([](DeviceSnapshot& r) { r.serialNumber = "S-1"; });
     const auto model = table.FindByName("New_Model");
     ASSERT_TRUE(model);
 
@@ -276,8 +302,9 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
     Post(MsgChangeModel, static_cast<std::uintptr_t>(*model));
     EXPECT_EQ(S().newModelName, "NEW-2");
     EXPECT_EQ(S().newModelIndex, 1);
-    EXPECT_EQ(S().state, Calibrating);
-    EXPECT_EQ(S().setupPending, 1);
+    EXPECT_EQ(S().state, ChangingModel);
+    EXPECT_TRUE(S().SetupPending());
+    EXPECT_EQ(S().outcome, (Outcome{Operation::ModelChange, Ending::None, ""}));
     EXPECT_EQ(One().code(), cmd::OpenRequest);
     const std::pair<std::uint32_t, std::uint32_t> exchange[] = {
         {cmd::OpenReply, cmd::PollRequest},     {cmd::PollReply, cmd::PrepareRequest1},
@@ -308,12 +335,12 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
     // The actuator restarts: the link drops it, or loses it while it is
     // silent, then finds it in AISG mode.
     Post(MsgLinkDown);
-    EXPECT_EQ(S().state, Calibrating);
+    EXPECT_EQ(S().state, ChangingModel);
     Post(MsgDeviceLost);
-    EXPECT_EQ(S().state, Calibrating);
-    EXPECT_EQ(S().setupPending, 1);
+    EXPECT_EQ(S().state, ChangingModel);
+    EXPECT_TRUE(S().SetupPending());
     Post(MsgAisgDeviceFound);
-    EXPECT_EQ(S().state, CalibratingAisg);
+    EXPECT_EQ(S().state, ChangingModelAisg);
     Sent configure = One();
     EXPECT_EQ(configure.message, MsgRawCommand);
     Bytes expected = {0x32, 0x40, 0x00, 0x00, 0x01, 0x00, 0x02};
@@ -332,51 +359,117 @@ TEST_F(ModelChange, WritesTheModelSwitchesModesAndConfigures) {
 
     // Back in Ericsson mode the actuator answers disconnected first.
     Post(MsgLinkDown);
-    EXPECT_EQ(S().state, Searching);
-    EXPECT_EQ(S().setupPending, 1);
+    EXPECT_EQ(S().state, Looking);
+    EXPECT_TRUE(S().SetupPending());
     EXPECT_EQ(CTestEngine::LinesFor(S(), true).first, "SETTING UP");
     Post(MsgLinkUp);
-    EXPECT_EQ(S().state, Reading);
-    EXPECT_EQ(S().setupPending, 0);
+    EXPECT_EQ(S().state, ReadingIdentity);
+    EXPECT_FALSE(S().SetupPending());
+    // The change is what the actuator does until its check reads the model.
+    EXPECT_EQ(ActivityOf(S()), Activity::ChangingModel);
+    EXPECT_EQ(S().outcome.ending, Ending::None);
+    EXPECT_EQ(CTestEngine::LinesFor(S(), true).first, "SETTING UP");
+
+    // The verdict is the model the check reads back.
+    struct Verdict {
+        const char* what;
+        Bytes name;
+        Ending ending;
+    } verdicts[] = {
+        {"the model asked for", {5, 'N', 'E', 'W', '-', '2'}, Ending::Done},
+        {"another model", {5, 'O', 'L', 'D', '-', '1'}, Ending::Failed},
+    };
+    for (const auto& v : verdicts) {
+        SCOPED_TRACE(v.what);
+        Edit([](DeviceSnapshot& r) { r.continuing = Operation::ModelChange; });
+        device->SetState(Checking);
+        device->SetStep(CheckStep::AwaitModel);
+        Deliver(Vendor(cmd::ReadModel, 0, v.name));
+        device->SetStep(CheckStep::AwaitTilt);
+        Deliver(TiltReply(50));
+        EXPECT_EQ(S().outcome.operation, Operation::ModelChange);
+        EXPECT_EQ(S().outcome.ending, v.ending) << S().outcome.reason;
+        EXPECT_EQ(ActivityOf(S()), Activity::Ready);
+        TakeSent();
+    }
 }
 
-TEST_F(ModelChange, AMismatchFailsWithTheOldCode) {
+// A model change that leaves the tilt outside the new range did what was
+// asked; the problem names the range, not an unknown model.
+TEST_F(ModelChange, ATiltOutsideTheNewRangeIsDoneWithAProblemOfItsOwn) {
+    LoadTable("NEW-2\t20\t120\t0\t" + std::string(128, '0') + "\tNew_Model\n");
+    Edit([](DeviceSnapshot& r) {
+        r.continuing = Operation::ModelChange;
+        r.newModelName = "NEW-2";
+    });
+    device->SetState(Checking);
+    device->SetStep(CheckStep::AwaitModel);
+    Deliver(Vendor(cmd::ReadModel, 0, {5, 'N', 'E', 'W', '-', '2'}));
+    device->SetStep(CheckStep::AwaitTilt);
+    Deliver(TiltReply(0));
+    EXPECT_EQ(S().outcome, (Outcome{Operation::ModelChange, Ending::Done, ""}));
+    EXPECT_EQ(S().problemText, "TILT OUTSIDE MODEL RANGE");
+    EXPECT_TRUE(TiltOutsideRange(S()));
+}
+
+// Step x reply -> failure: a reply the model change, the AISG-mode setup or
+// the conversion did not ask for fails it with its own code (no longer the
+// text of whatever failed before), and says what came.
+TEST_F(ModelChange, AMismatchFailsAndSaysWhatCame) {
+    LoadTable("NEW-2\t20\t120\t0\t" + std::string(128, '0') + "\tNew_Model\n");
     struct Case {
         const char* what;
         ActuatorState state;
-        int step;
+        OperationStep step;
         std::function<CommandBufferPtr()> reply;
+        const char* says;
     } cases[] = {
-        {"a poll reply at the wrong step", Calibrating, 2, [] { return Reply(cmd::PollReply); }},
-        {"a restart answered while still calibrating", Calibrating, 10,
-         [] { return Vendor(cmd::Restart, 0); }},
-        {"mode select at step 0 of the AISG setup", CalibratingAisg, 0,
+        {"a poll reply at the wrong step", ChangingModel, ModelChangeStep::AwaitPrepare1,
+         [] { return Reply(cmd::PollReply); }, "0x01020C0A"},
+        {"a restart answered while still changing the model", ChangingModel,
+         ModelChangeStep::Restarting, [] { return Vendor(cmd::Restart, 0); }, "0xE9A611D9"},
+        {"mode select at the first step of the AISG setup", ChangingModelAisg,
+         AisgSetupStep::AwaitConfigure,
          [] {
              return Raw({0x90, 0x04, 0x00, 0x54, 0x51, 0x46});
-         }},
-        {"an empty AISG reply", ConvertingToEricsson, 0, [] { return Raw({}); }},
+         },
+         "operation 0x46"},
+        {"the configuration refused with 'unknown procedure'", ChangingModelAisg,
+         AisgSetupStep::AwaitConfigure, [] { return Raw({0x32, 0x02, 0x00, 0x0B, 0x19}); },
+         "return code 0x19 (unknown procedure)"},
+        {"the preparation refused", Converting, ConversionStep::AwaitPrepare,
+         [] { return Raw({0x90, 0x02, 0x00, 0x0B, 0x19}); }, "refused"},
+        {"an empty AISG reply", Converting, ConversionStep::AwaitPrepare, [] { return Raw({}); },
+         "an empty reply"},
     };
     for (const auto& c : cases) {
-        Edit([&](DeviceSnapshot& r) { r.failCode = FailCode(16); });
+        SCOPED_TRACE(c.what);
+        Edit([&](DeviceSnapshot& r) {
+            r.failCode = FailCode::Identity;
+            r.newModelIndex = 0;
+        });
         device->SetState(c.state);
-        device->SetStep(c.step);
+        Edit([&](DeviceSnapshot& r) { r.step = c.step; });
         Deliver(c.reply());
-        EXPECT_EQ(S().state, Failed) << c.what;
-        EXPECT_EQ(S().failCode, FailCode::Identity) << c.what;
-        EXPECT_EQ(S().setupPending, 0) << c.what;
+        EXPECT_EQ(S().state, Failed);
+        EXPECT_EQ(S().failCode, FailCode::Unexpected);
+        EXPECT_FALSE(S().SetupPending());
+        EXPECT_EQ(S().outcome.ending, Ending::Failed);
+        EXPECT_NE(S().outcome.reason.find(c.says), std::string::npos) << S().outcome.reason;
         TakeSent();
     }
 }
 
 TEST_F(ModelChange, AnAisgDeviceWithoutASetupIsConverted) {
     Post(MsgAisgDeviceFound);
-    EXPECT_EQ(S().state, ConvertingToEricsson);
+    EXPECT_EQ(S().state, Converting);
+    EXPECT_EQ(ActivityOf(S()), Activity::Converting);
     EXPECT_EQ(CTestEngine::LinesFor(S(), true),
               (std::pair<std::string, std::string>{"CONVERTING TO", "ERICSSON MODE"}));
     EXPECT_EQ(One().payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
     // Found a second time (after the link came up): the conversion starts over.
     Post(MsgAisgDeviceFound);
-    EXPECT_EQ(S().step, 0);
+    EXPECT_TRUE(S().At(ConversionStep::AwaitPrepare));
     EXPECT_EQ(One().payload, (Bytes{0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
     Deliver(Raw({0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
     EXPECT_EQ(One().payload, (Bytes{0x90, 0x04, 0x00, 0x54, 0x51, 0x46, 0xE0}));
@@ -384,10 +477,36 @@ TEST_F(ModelChange, AnAisgDeviceWithoutASetupIsConverted) {
     auto sent = TakeSent();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].message, MsgEricssonMode);
-    EXPECT_EQ(S().state, ConversionFinished);
+    EXPECT_EQ(S().state, Converted);
     EXPECT_EQ(StateText(S()), "FINISHED");
     Post(MsgLinkDown);
-    EXPECT_EQ(S().state, Searching);
+    EXPECT_EQ(S().state, Looking);
+    EXPECT_EQ(ActivityOf(S()), Activity::Converting) << "until it is back in Ericsson mode";
+    EXPECT_EQ(S().outcome.ending, Ending::None);
+    Post(MsgLinkUp);
+    EXPECT_EQ(S().outcome, (Outcome{Operation::Conversion, Ending::Done, ""}));
+}
+
+// An actuator that takes the conversion but comes back in AISG mode each
+// time is not sent the restart for ever: after three it is given up on.
+TEST_F(ModelChange, AConversionThatNeverComesBackIsBounded) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Post(MsgAisgDeviceFound);
+        ASSERT_EQ(S().state, Converting) << attempt;
+        Deliver(Raw({0x90, 0x03, 0x00, 0x54, 0x51, 0x44}));
+        Deliver(Raw({0x90, 0x04, 0x00, 0x54, 0x51, 0x46}));
+        ASSERT_EQ(S().state, Converted);
+        Post(MsgLinkDown);
+        TakeSent();
+    }
+    Post(MsgAisgDeviceFound);
+    EXPECT_EQ(S().state, Failed);
+    EXPECT_EQ(S().failCode, FailCode::NotConverted);
+    EXPECT_EQ(S().outcome.operation, Operation::Conversion);
+    EXPECT_EQ(S().outcome.ending, Ending::Failed);
+    EXPECT_TRUE(TakeSent().empty()) << "nothing more is sent";
+    Post(MsgAisgDeviceFound);
+    EXPECT_TRUE(TakeSent().empty()) << "found again: still nothing";
 }
 
 // An actuator lost in the middle of its AISG-mode setup (it restarted before
@@ -405,21 +524,19 @@ TEST_F(ModelChange, ASetupCutShortRunsAgainWhenTheActuatorComesBackInAisgMode) {
         bool foundInEricssonFirst;
         ActuatorState after;
     } cases[] = {
-        {"lost in the setup", CalibratingAisg, false, CalibratingAisg},
-        {"lost in the setup, then found in Ericsson mode", CalibratingAisg, true,
-         ConvertingToEricsson},
-        {"lost while ready", ScanSerial, false, ConvertingToEricsson},
+        {"lost in the setup", ChangingModelAisg, false, ChangingModelAisg},
+        {"lost in the setup, then found in Ericsson mode", ChangingModelAisg, true, Converting},
+        {"lost while ready", Checking, false, Converting},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         device->SetState(c.lostIn);
-        device->SetStep(1);
         Post(MsgDeviceLost);
-        EXPECT_EQ(S().state, Searching);
-        EXPECT_EQ(S().setupPending, 0) << "the link falls back between modes";
+        EXPECT_EQ(S().state, Looking);
+        EXPECT_FALSE(S().SetupPending()) << "the link falls back between modes";
         if (c.foundInEricssonFirst) {
             Post(MsgLinkUp);
-            device->SetState(Searching);
+            device->SetState(Looking);
             TakeSent();
         }
         Post(MsgAisgDeviceFound);
@@ -428,12 +545,12 @@ TEST_F(ModelChange, ASetupCutShortRunsAgainWhenTheActuatorComesBackInAisgMode) {
         EXPECT_EQ(sent.message, MsgRawCommand);
         ASSERT_FALSE(sent.payload.empty());
         EXPECT_EQ(sent.payload[0],
-                  c.after == CalibratingAisg ? cmd::AisgConfigureCode : cmd::AisgVendorCode);
+                  c.after == ChangingModelAisg ? cmd::AisgConfigureCode : cmd::AisgVendorCode);
         // Only once: found again later, with no setup pending, it is converted.
-        device->SetState(Searching);
-        Edit([&](DeviceSnapshot& r) { r.setupPending = 0; });
+        device->SetState(Looking);
+        Edit([&](DeviceSnapshot& r) { r.continuing = Operation::None; });
         Post(MsgAisgDeviceFound);
-        EXPECT_EQ(S().state, ConvertingToEricsson);
+        EXPECT_EQ(S().state, Converting);
         TakeSent();
     }
 }
@@ -445,74 +562,112 @@ TEST_F(Messages, LinkDownDependsOnTheState) {
         ActuatorState state;
         ActuatorState after;
     } cases[] = {
-        {Searching, Failed},          {Reading, Failed},
-        {Updating, Failed},           {Testing, Failed},
-        {ScanSerial, Failed},         {Calibrating, Calibrating},
-        {Finished, Searching},        {ConversionFinished, Searching},
-        {CalibratingAisg, Searching},
+        {Looking, Failed},
+        {ReadingIdentity, Failed},
+        {Updating, Failed},
+        // A move cut by the actuator's restart is interrupted, not failed: the
+        // actuator is found anew and the move can be sent again.
+        {Moving, Looking},
+        {Checking, Failed},
+        {ChangingModel, ChangingModel},
+        {Converted, Looking},
+        {ChangingModelAisg, Looking},
     };
     for (const auto& c : cases) {
         device->SetState(c.state);
-        device->SetStep(3);
         Post(MsgLinkDown);
         EXPECT_EQ(S().state, c.after) << "from state " << c.state;
         if (c.after == Failed) {
             EXPECT_EQ(StateText(S()), "FAIL (C)");
         }
-        if (c.state == CalibratingAisg) {
-            EXPECT_EQ(S().step, 0);
+        if (c.state == Moving) {
+            EXPECT_EQ(S().outcome.ending, Ending::Interrupted);
+            EXPECT_EQ(ActivityOf(S()), Activity::Lost);
         }
     }
 }
 
 TEST_F(Messages, DeviceLostBeforeTheModelChangeRestartEndsTheChange) {
-    device->SetState(Calibrating);
-    device->SetStep(5);
+    device->SetState(ChangingModel);
+    device->SetStep(ModelChangeStep::AwaitWrite);
     Post(MsgDeviceLost);
-    EXPECT_EQ(S().state, Searching);
-    EXPECT_EQ(S().setupPending, 0);
+    EXPECT_EQ(S().state, Looking);
+    EXPECT_FALSE(S().SetupPending());
+    EXPECT_EQ(S().outcome.ending, Ending::Interrupted);
+    EXPECT_NE(S().outcome.reason.find("not its configuration"), std::string::npos)
+        << S().outcome.reason;
     // A restart that never comes back is ended by the watchdog.
-    device->SetState(Calibrating);
+    device->SetState(ChangingModel);
     device->SetStep(ModelChangeStep::Restarting);
     device->ArmReplyTimer();
     Post(MsgDeviceLost);
+    EXPECT_EQ(S().state, ChangingModel);
     clock.Advance(ReplyTimeoutMs + 1);
     EXPECT_TRUE(device->FailIfReplyOverdue());
+    EXPECT_EQ(S().outcome.ending, Ending::Failed);
+}
+
+// A move cut short by a lost actuator is interrupted with where it stood; the
+// actuator counts as lost until it answers again.
+TEST_F(Messages, DeviceLostDuringAMoveInterruptsIt) {
+    Edit([](DeviceSnapshot& r) {
+        r.serialNumber = "SN1";
+        r.currentTilt = 30;
+        r.modelKnown = true;
+        r.maxTilt = 100;
+    });
+    Post(MsgSetTilt, 65);
+    TakeSent();
+    Edit([](DeviceSnapshot& r) { r.currentTilt = 38; });
+    Post(MsgDeviceLost);
+    EXPECT_EQ(S().outcome.operation, Operation::Move);
+    EXPECT_EQ(S().outcome.ending, Ending::Interrupted);
+    EXPECT_NE(S().outcome.reason.find("3.8 degrees, on its way to 6.5"), std::string::npos)
+        << S().outcome.reason;
+    EXPECT_EQ(ActivityOf(S()), Activity::Lost);
+    Post(MsgLinkUp);
+    EXPECT_EQ(ActivityOf(S()), Activity::Checking);
 }
 
 TEST_F(Messages, DeviceLostForgetsTheActuator) {
-    Edit([&](DeviceSnapshot& r) { r.serialNumber = "SN1"; });
-    Edit([&](DeviceSnapshot& r) { r.softwareVersion = "01.00"; });
-    Edit([&](DeviceSnapshot& r) { r.minTilt = -10; });
-    Edit([&](DeviceSnapshot& r) { r.maxTilt = 100; });
-    Edit([&](DeviceSnapshot& r) { r.problemText = "SET TILT FAILED"; });
-    Edit([&](DeviceSnapshot& r) { r.antennaModel = "Model"; });
-    Edit([&](DeviceSnapshot& r) { r.requestedTilt = 50; });
-    device->SetState(CalibratingAisg);
+    Edit([&](DeviceSnapshot& r) {
+        r.serialNumber = "SN1";
+        r.softwareVersion = "01.00";
+        r.minTilt = -10;
+        r.maxTilt = 100;
+        r.modelKnown = true;
+        r.tiltKnown = true;
+        r.problemText = "SET TILT FAILED";
+        r.antennaModel = "Model";
+        r.requestedTilt = 50;
+    });
+    device->SetState(ChangingModelAisg);
     Post(MsgDeviceLost);
-    EXPECT_EQ(S().serialNumber, "(no serial num)");
-    EXPECT_EQ(S().softwareVersion, " ");
+    EXPECT_EQ(S().serialNumber, "");
+    EXPECT_EQ(S().softwareVersion, "");
     EXPECT_EQ(S().minTilt, 0);
     EXPECT_EQ(S().maxTilt, 0);
+    EXPECT_FALSE(S().modelKnown);
+    EXPECT_FALSE(S().tiltKnown);
     EXPECT_EQ(S().problemText, "");
     EXPECT_EQ(S().antennaModel, "");
     EXPECT_EQ(S().requestedTilt, 0);
-    EXPECT_EQ(S().state, Searching);
-    EXPECT_EQ(S().setupPending, 0);
+    EXPECT_EQ(S().state, Looking);
+    EXPECT_FALSE(S().SetupPending());
+    EXPECT_EQ(ActivityOf(S()), Activity::Lost);
     // Found again later: identity reading starts over.
     Post(MsgLinkUp);
-    EXPECT_EQ(S().state, Reading);
-    // A link-up while not searching changes nothing.
-    device->SetState(ScanSerial);
+    EXPECT_EQ(S().state, ReadingIdentity);
+    // A link-up while not looking changes nothing.
+    device->SetState(Checking);
     TakeSent();
     Post(MsgLinkUp);
-    EXPECT_EQ(S().state, ScanSerial);
+    EXPECT_EQ(S().state, Checking);
     EXPECT_TRUE(TakeSent().empty());
 }
 
 TEST_F(Messages, RepliesWithoutAHandlerAreFreedAndIgnored) {
-    for (ActuatorState state :
-         {Searching, Inactive, Failed, ActuatorState(11), ActuatorState(12)}) {
+    for (ActuatorState state : {Looking, Failed, Converted}) {
         device->SetState(state);
         Deliver(Reply(cmd::OpenReply));
         EXPECT_EQ(S().state, state);
@@ -524,7 +679,7 @@ TEST_F(Messages, RepliesWithoutAHandlerAreFreedAndIgnored) {
 }
 
 TEST_F(Messages, IdleWorkCreepsTheProgressUpTo100ThenSleeps) {
-    device->SetState(ScanSerial);
+    device->SetState(Checking);
     Edit([&](DeviceSnapshot& r) { r.progress = 0.0; });
     device->MessageHandled(clock.TickCount());
     // Each quiet 50 ms after the last message or creep adds 3.
@@ -540,7 +695,7 @@ TEST_F(Messages, IdleWorkCreepsTheProgressUpTo100ThenSleeps) {
     // Ready at 100: nothing is due until a message comes.
     EXPECT_EQ(device->NextIdleWork(), std::nullopt);
     // A message restarts the quiet pass; early idle work does nothing.
-    device->SetState(Calibrating);
+    device->SetState(ChangingModel);
     Edit([&](DeviceSnapshot& r) { r.progress = 10.0; });
     device->MessageHandled(clock.TickCount());
     clock.Advance(49);
@@ -556,22 +711,24 @@ using DeviceRecord = ActuatorFixture;
 TEST_F(DeviceRecord, SetStateKeepsSetupAcrossTheRestart) {
     struct Case {
         ActuatorState from, to;
-        std::int32_t setupPending;
+        bool setupPending;
         bool progressKept;
     } cases[] = {
-        {Calibrating, Searching, 1, true}, {CalibratingAisg, Searching, 1, true},
-        {ScanSerial, Searching, 0, false}, {Calibrating, Testing, 0, true},
-        {Searching, Calibrating, 1, true}, {Searching, CalibratingAisg, 1, true},
+        {ChangingModel, Looking, true, true}, {ChangingModelAisg, Looking, true, true},
+        {Checking, Looking, false, false},     {Looking, ChangingModel, true, true},
+        {Looking, ChangingModelAisg, true, true},
     };
     for (const auto& c : cases) {
+        Edit([](DeviceSnapshot& r) { r.continuing = Operation::None; });
         device->SetState(c.from);
         Edit([](DeviceSnapshot& r) { r.progress = 42.0; });
         device->SetState(c.to);
-        EXPECT_EQ(S().setupPending, c.setupPending) << c.from << "->" << c.to;
+        EXPECT_EQ(S().SetupPending(), c.setupPending) << c.from << "->" << c.to;
         EXPECT_EQ(S().progress == 42.0, c.progressKept) << c.from << "->" << c.to;
     }
     device->Fail(FailCode(99));
     EXPECT_EQ(StateText(S()), "FAIL (?)");
+    EXPECT_FALSE(S().SetupPending()) << "a failure ends the change";
 }
 
 TEST_F(DeviceRecord, TiltRangeTicksEveryDegreeFromTheMinimum) {
@@ -600,12 +757,12 @@ TEST_F(DeviceRecord, ARequestAfterAFailureIsNotFailedByTheOldDeadline) {
         std::uintptr_t wParam;
         ActuatorState state;
     } cases[] = {
-        {"set tilt", MsgSetTilt, 20, ActuatorState::Testing},
-        {"model change", MsgChangeModel, 0, ActuatorState::Calibrating},
+        {"set tilt", MsgSetTilt, 20, ActuatorState::Moving},
+        {"model change", MsgChangeModel, 0, ActuatorState::ChangingModel},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Edit([](DeviceSnapshot& r) { r.state = ActuatorState::Testing; });
+        Edit([](DeviceSnapshot& r) { r.state = ActuatorState::Moving; });
         device->ArmReplyTimer();
         clock.Advance(ReplyTimeoutMs + 1);
         ASSERT_TRUE(device->FailIfReplyOverdue());
@@ -624,13 +781,13 @@ TEST_F(DeviceRecord, RequestsCarryTheirData) {
               std::string(128, '0') + "\tNew\n");
     device->SelectModelByKey("NEW-2");
     for (std::int32_t target : {-25, 0, 65, 120}) {
-        device->SetState(ScanSerial);
+        device->SetState(Checking);
         ASSERT_TRUE(PostSetTilt(link, target));  // any queue will do to carry it
         ThreadMessage message;
         ASSERT_TRUE(TakeMessage(link, message));
         HandleActuatorMessage(*device, message);
         EXPECT_EQ(S().requestedTilt, target);
-        EXPECT_EQ(S().state, Testing);
+        EXPECT_EQ(S().state, Moving);
         TakeSent();
     }
     for (std::int32_t index : {1, 0}) {
@@ -640,12 +797,12 @@ TEST_F(DeviceRecord, RequestsCarryTheirData) {
         HandleActuatorMessage(*device, message);
         EXPECT_EQ(S().newModelIndex, index);
         EXPECT_EQ(S().newModelName, index == 1 ? "NEW-2" : "OLD-1");
-        EXPECT_EQ(S().state, Calibrating);
+        EXPECT_EQ(S().state, ChangingModel);
         TakeSent();
     }
     // A model the table does not have starts nothing.
-    device->SetState(ScanSerial);
+    device->SetState(Checking);
     Post(MsgChangeModel, 7);
-    EXPECT_EQ(S().state, ScanSerial);
+    EXPECT_EQ(S().state, Checking);
     EXPECT_TRUE(TakeSent().empty());
 }

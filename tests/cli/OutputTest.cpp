@@ -67,20 +67,24 @@ std::vector<std::string> Keys(const nlohmann::ordered_json& object) {
 Moment ReadyMoment(std::int32_t tilt = 20) {
     Moment moment;
     moment.statusLines = {"READY", ""};
-    moment.device.state = ActuatorState::ScanSerial;
-    moment.device.checkComplete = true;
-    moment.device.tiltAnswered = true;
+    moment.device.state = ActuatorState::Checking;
+    moment.device.step = CheckStep::Complete;
+    moment.device.tiltKnown = true;
     moment.device.serialNumber = "XXXT0004711";
     moment.device.currentTilt = tilt;
     return moment;
 }
 
-const std::vector<std::string> MomentKeys = {
-    "state",           "stateText",    "statusLine1", "statusLine2", "serialNumber",
-    "softwareVersion", "antennaModel", "minTilt",     "maxTilt",     "currentTilt",
-    "requestedTilt",   "problemText",  "progress",    "ready"};
+Moment FirmwareMoment() {
+    Moment moment = ReadyMoment();
+    moment.firmwareFileVersion = "01.24";
+    return moment;
+}
 
-std::vector<std::string> With(std::vector<std::string> keys, const std::vector<std::string>& more) {
+// The members of the object of a moment, then those given.
+std::vector<std::string> MomentKeysAnd(const Moment& moment, const std::vector<std::string>& more) {
+    std::vector<std::string> keys =
+        Keys(DeviceJson(moment.statusLines, moment.device, moment.firmwareFileVersion));
     keys.insert(keys.end(), more.begin(), more.end());
     return keys;
 }
@@ -98,33 +102,32 @@ TEST(KvqctlOutput, TheFinalObjectHoldsWhatWasKnownAndTheFirstError) {
         std::vector<std::string> keys;
         nlohmann::ordered_json error;
     } cases[] = {
-        {"an ending before the actuator was looked for",
+        {"a run ended before the actuator was looked for",
          [](Output& output) {
              output.Error("the first");
              output.Error("the second");
-             Ending ending;
-             ending.exitCode = 2;
-             return output.End(ending);
+             FinalReport report;
+             report.exitCode = 2;
+             return output.End(report);
          },
          {"ready", "progress", "exitCode", "error"},
          "the first"},
         {"the ports listed",
          [&](Output& output) {
-             Ending ending;
-             ending.ports = &ports;
-             return output.End(ending);
+             FinalReport report;
+             report.ports = &ports;
+             return output.End(report);
          },
          {"ports", "ready", "progress", "exitCode", "error"},
          nullptr},
         {"the actuator at the end",
          [](Output& output) {
-             Ending ending;
-             ending.moment = ReadyMoment();
-             ending.moment->firmwareFileVersion = "01.24";
-             ending.deviceReport = true;
-             return output.End(ending);
+             FinalReport report;
+             report.moment = FirmwareMoment();
+             report.deviceReport = true;
+             return output.End(report);
          },
-         With(MomentKeys, {"firmwareFileVersion", "exitCode", "error"}), nullptr},
+         MomentKeysAnd(FirmwareMoment(), {"exitCode", "error"}), nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -171,20 +174,20 @@ TEST(KvqctlOutput, TextForAPersonGoesWhereTheFormatSays) {
         output->State(ReadyMoment());
         output->Say("kvqctl: version 01.24 installed.\n");
         output->Note("a note");
-        Ending ending;
-        ending.moment = ReadyMoment();
-        ending.deviceReport = true;
-        EXPECT_EQ(output->End(ending), 0);
+        FinalReport report;
+        report.moment = ReadyMoment();
+        report.deviceReport = true;
+        EXPECT_EQ(output->End(report), 0);
 
         const std::string person =
             "READY                    \n"
             "A FIRST LINE OF 25 CHARS. PLEASE WAIT\n"
             "kvqctl: version 01.24 installed.\n" +
-            DeviceReport(ending.moment->device);
+            DeviceReport(report.moment->device);
         const std::string note = "kvqctl: a note\n";
         if (json) {
             EXPECT_EQ(files.Err(), person.substr(0, person.find("Serial")) + note +
-                                       DeviceReport(ending.moment->device));
+                                       DeviceReport(report.moment->device));
             std::istringstream lines(files.Out());
             int objects = 0;
             for (std::string line; std::getline(lines, line); ++objects)
@@ -223,7 +226,7 @@ TEST(KvqctlOutput, ABarDrawnInPlaceEndsBeforeTheNextLine) {
         TextOutput output(files.Streams());
         output.Progress(LongOperation::Download, 40, start);
         c.write(output);
-        output.End(Ending{});
+        output.End(FinalReport{});
         const std::string err = files.Err();
         ASSERT_EQ(err.rfind("\rdownloading [", 0), 0u) << err;
         const auto barEnd = err.find(" left") + 5;

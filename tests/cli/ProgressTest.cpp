@@ -75,30 +75,31 @@ TEST(ProgressLine, TimeLeftIsEstimatedFromTheShareDoneSoFar) {
     EXPECT_EQ(TimeLeftText(3600.0), "1:00:00 left");
 }
 
-TEST(ProgressOperation, DownloadAndModelChangeIncludingItsRestart) {
+TEST(ProgressOperation, DownloadAndModelChangeIncludingTheirRestart) {
     struct Case {
         ActuatorState state;
-        std::int32_t setupPending;
-        LongOperation before;
+        Operation continuing;
         LongOperation is;
     } cases[] = {
-        {ActuatorState::Updating, 0, LongOperation::None, LongOperation::Download},
-        {ActuatorState::Calibrating, 1, LongOperation::None, LongOperation::NewModel},
+        {ActuatorState::Updating, Operation::None, LongOperation::Download},
+        // The restart and identification that end a download.
+        {ActuatorState::Looking, Operation::Download, LongOperation::Download},
+        {ActuatorState::ReadingIdentity, Operation::Download, LongOperation::Download},
+        {ActuatorState::ChangingModel, Operation::None, LongOperation::NewModel},
+        {ActuatorState::ChangingModelAisg, Operation::ModelChange, LongOperation::NewModel},
         // The restart and check that end a model change.
-        {ActuatorState::Searching, 1, LongOperation::NewModel, LongOperation::NewModel},
-        {ActuatorState::ScanSerial, 1, LongOperation::NewModel, LongOperation::NewModel},
-        {ActuatorState::ScanSerial, 0, LongOperation::NewModel, LongOperation::None},
-        {ActuatorState::Failed, 1, LongOperation::NewModel, LongOperation::None},
-        // The AISG set-up at the start is no model change.
-        {ActuatorState::CalibratingAisg, 1, LongOperation::None, LongOperation::None},
-        {ActuatorState::Searching, 1, LongOperation::None, LongOperation::None},
-        {ActuatorState::Testing, 0, LongOperation::None, LongOperation::None},
+        {ActuatorState::Looking, Operation::ModelChange, LongOperation::NewModel},
+        {ActuatorState::Checking, Operation::ModelChange, LongOperation::NewModel},
+        {ActuatorState::Checking, Operation::None, LongOperation::None},
+        {ActuatorState::Failed, Operation::None, LongOperation::None},
+        {ActuatorState::Moving, Operation::None, LongOperation::None},
+        {ActuatorState::Converting, Operation::Conversion, LongOperation::None},
     };
     for (const auto& c : cases) {
         DeviceSnapshot device;
         device.state = c.state;
-        device.setupPending = c.setupPending;
-        EXPECT_EQ(LongOperationOf(device, c.before), c.is) << static_cast<int>(c.state);
+        device.continuing = c.continuing;
+        EXPECT_EQ(LongOperationOf(device), c.is) << static_cast<int>(c.state);
     }
 }
 

@@ -27,36 +27,65 @@ TEST(KvqctlJson, AnyBytesGiveOneValidAsciiLine) {
 }
 
 TEST(KvqctlJson, ReadyAndProgressComeFromTheRecord) {
+    using enum ActuatorState;
     struct Case {
         ActuatorState state;
-        bool checkComplete;
-        bool tiltAnswered;
+        bool complete;  // the check is over and its tilt is back
         const char* problem;
         double progress;
         bool ready;
         int shownProgress;
+        const char* activity;
     } cases[] = {
-        {ActuatorState::ScanSerial, true, true, "", 100.0, true, 0},
-        {ActuatorState::ScanSerial, true, true, "NO RECOGNIZED ANTENNA MODEL?", 0, false, 0},
-        {ActuatorState::ScanSerial, true, false, "", 40.0, false, 0},
-        {ActuatorState::ScanSerial, false, false, "", 37.9, false, 37},
-        {ActuatorState::Updating, false, false, "", 55.5, false, 55},
-        {ActuatorState::Testing, true, false, "", 140.0, false, 100},
-        {ActuatorState::Searching, false, false, "", 12.0, false, 0},
-        {ActuatorState::Failed, true, true, "", 80.0, false, 0},
+        {Checking, true, "", 100.0, true, 0, "ready"},
+        {Checking, true, "NO RECOGNIZED ANTENNA MODEL?", 0, false, 0, "ready"},
+        {Checking, false, "", 37.9, false, 37, "checking"},
+        {Updating, false, "", 55.5, false, 55, "updating"},
+        {Moving, false, "", 140.0, false, 100, "moving"},
+        {Looking, false, "", 12.0, false, 0, "looking"},
+        {Failed, false, "", 80.0, false, 0, "failed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.state));
         DeviceSnapshot device;
         device.state = c.state;
-        device.checkComplete = c.checkComplete;
-        device.tiltAnswered = c.tiltAnswered;
+        if (c.complete) device.step = CheckStep::Complete;
         device.problemText = c.problem;
         device.progress = c.progress;
         const auto json = DeviceJson({"", ""}, device);
         EXPECT_EQ(json["ready"], c.ready);
         EXPECT_EQ(json["progress"], c.shownProgress);
+        EXPECT_EQ(json["activity"], c.activity);
     }
+}
+
+// What is not known is null, never a placeholder; stateText is a word for the
+// activity; the state number stays the record's code.
+TEST(KvqctlJson, UnknownValuesAreNull) {
+    DeviceSnapshot looking;
+    const auto none = DeviceJson({"LOOKING FOR DEVICE", "TORVIN E-VLX400 ?"}, looking);
+    for (const char* key : {"serialNumber", "softwareVersion", "antennaModel", "minTilt",
+                            "maxTilt", "currentTilt", "requestedTilt"})
+        EXPECT_TRUE(none[key].is_null()) << key << ": " << none[key];
+    EXPECT_EQ(none["stateText"], "LOOKING");
+    EXPECT_EQ(none["state"], 0);
+
+    DeviceSnapshot ready;
+    ready.state = ActuatorState::Checking;
+    ready.step = CheckStep::Complete;
+    ready.serialNumber = "S-1";
+    ready.softwareVersion = "01.23";
+    ready.antennaModel = "AP0013";  // not in the table: no range
+    ready.tiltKnown = true;
+    ready.currentTilt = 35;
+    const auto json = DeviceJson({"READY", ""}, ready);
+    EXPECT_EQ(json["stateText"], "READY");
+    EXPECT_EQ(json["state"], 9);
+    EXPECT_EQ(json["serialNumber"], "S-1");
+    EXPECT_EQ(json["currentTilt"], 35);
+    EXPECT_TRUE(json["minTilt"].is_null());
+    EXPECT_TRUE(json["maxTilt"].is_null());
+    EXPECT_TRUE(json["requestedTilt"].is_null()) << "no move was asked for";
 }
 
 // Each port with its adapter, and under an adapter the name that finds it

@@ -92,7 +92,7 @@ TEST_F(Operations, FirmwareIsDownloadedWholeExactlyWhenTheVersionsDiffer) {
         SCOPED_TRACE(c.what);
         directory->WriteFirmware(c.fileVersion, c.bodySize);
         Start();
-        ASSERT_EQ(tool->WaitUntilReady(seconds(30)), Outcome::Ready) << tool->Line1();
+        ASSERT_EQ(tool->WaitUntilReady(seconds(30)), WaitEnd::Ready) << tool->Line1();
         const Vlx400State state = application->State();
         if (c.downloaded) {
             ASSERT_TRUE(state.lastImage.has_value());
@@ -126,7 +126,7 @@ TEST_F(Operations, ADownloadCutShortIsNeverTakenForDoneAndStartsOver) {
         FailCode failCode;
         seconds within;
     } cases[] = {
-        {"silent: lost and forgotten", true, ActuatorState::Searching, FailCode::None, seconds(4)},
+        {"silent: lost and forgotten", true, ActuatorState::Looking, FailCode::None, seconds(4)},
         {"blocks lost: the watchdog fails it", false, ActuatorState::Failed, FailCode::NoReply,
          seconds(12)},
     };
@@ -151,7 +151,9 @@ TEST_F(Operations, ADownloadCutShortIsNeverTakenForDoneAndStartsOver) {
             tool->WaitFor([&] { return tool->Snapshot().state == c.endState; }, seconds(20)));
         EXPECT_LT(SteadyClock::now() - cut, c.within);
         EXPECT_EQ(tool->Snapshot().failCode, c.failCode);
-        EXPECT_EQ(tool->Snapshot().setupPending, 0);
+        EXPECT_FALSE(tool->Snapshot().SetupPending());
+        EXPECT_EQ(tool->Snapshot().outcome.operation, Operation::Download);
+        EXPECT_NE(tool->Snapshot().outcome.ending, Ending::Done);
         EXPECT_TRUE(tool->WaitFor([] { return !FirmwareFileHeld(); }, milliseconds(500)))
             << "the firmware file is still open";
         EXPECT_FALSE(application->State().lastImage.has_value()) << "the download never ended";
@@ -161,7 +163,7 @@ TEST_F(Operations, ADownloadCutShortIsNeverTakenForDoneAndStartsOver) {
         if (!c.silent) {
             tool->RequestTilt(20);
         }
-        ASSERT_EQ(tool->WaitUntilReady(seconds(60), true), Outcome::Ready) << tool->Line1();
+        ASSERT_EQ(tool->WaitUntilReady(seconds(60), true), WaitEnd::Ready) << tool->Line1();
         if (c.silent) {
             ASSERT_TRUE(application->State().lastImage.has_value());
             EXPECT_EQ(*application->State().lastImage, FirmwareBytes());
@@ -180,7 +182,7 @@ TEST_F(Operations, AnActuatorInAisgModeIsConvertedAndReady) {
     SimOptions options;
     options.mode = SimMode::Aisg;
     Start(options);
-    ASSERT_EQ(tool->WaitUntilReady(seconds(40), true), Outcome::Ready) << tool->Line1();
+    ASSERT_EQ(tool->WaitUntilReady(seconds(40), true), WaitEnd::Ready) << tool->Line1();
     EXPECT_EQ(sim->LinkState().mode, SimMode::Ericsson);
     EXPECT_GE(application->State().restarts, 1u);
     EXPECT_EQ(tool->Snapshot().serialNumber, settings.serialNumber);
@@ -189,9 +191,9 @@ TEST_F(Operations, AnActuatorInAisgModeIsConvertedAndReady) {
 TEST_F(Operations, ARefusedMoveIsReportedNotTakenForDone) {
     settings.refused.insert(Vlx400Command::SetTilt);
     Start();
-    ASSERT_EQ(tool->WaitUntilReady(seconds(30)), Outcome::Ready) << tool->Line1();
+    ASSERT_EQ(tool->WaitUntilReady(seconds(30)), WaitEnd::Ready) << tool->Line1();
     const auto trace = tool->SetTilt(65, seconds(20));
-    EXPECT_NE(trace.outcome, Outcome::TimedOut);
+    EXPECT_NE(trace.outcome, WaitEnd::TimedOut);
     EXPECT_EQ(tool->Line1(), "POSSIBLE PROBLEM");
     EXPECT_EQ(tool->Context().GetStatusLine2(), "SET TILT FAILED");
     EXPECT_EQ(application->State().currentTilt, 20) << "the actuator did not move";
@@ -200,7 +202,7 @@ TEST_F(Operations, ARefusedMoveIsReportedNotTakenForDone) {
     // Allowed again, the next move goes through.
     application->Refuse(Vlx400Command::SetTilt, false);
     const auto again = tool->SetTilt(30, seconds(20));
-    EXPECT_EQ(again.outcome, Outcome::Ready);
+    EXPECT_EQ(again.outcome, WaitEnd::Ready);
     EXPECT_EQ(application->State().currentTilt, 30);
     EXPECT_EQ(tool->Snapshot().currentTilt, 30);
 }

@@ -44,15 +44,14 @@ class DeviceQueue : public LinkDevice {
 public:
     DeviceQueue() { CreateMessageQueue(id); }
     ~DeviceQueue() override { DestroyMessageQueue(id); }
-    std::int32_t LinkState() const override { return state.load(); }
-    std::int32_t LinkSetupPending() const override { return 0; }
+    hdlc::LinkDeviceState LinkState() const override { return state.load(); }
     ThreadId LinkThreadIdOfDevice() const override { return id; }
 
     // Takes what has arrived, noting when.
     void Collect() {
         ThreadMessage m;
         while (TakeMessage(id, m)) {
-            if (m.number == MsgAisgDeviceFound && busyOnAisg) state = 14;  // converting
+            if (m.number == MsgAisgDeviceFound && busyOnAisg) state = hdlc::LinkDeviceState::Busy;  // converting
             received.push_back({m.number, Clock::now(), std::move(m.lParam)});
         }
     }
@@ -75,7 +74,7 @@ public:
         CommandBufferPtr buffer;
     };
     ThreadId id = NewThreadId();
-    std::atomic<std::int32_t> state{0};
+    std::atomic<hdlc::LinkDeviceState> state{hdlc::LinkDeviceState::Idle};
     bool busyOnAisg = false;  // acts like the actuator thread, which leaves idle then
     std::vector<Received> received;
 };

@@ -29,8 +29,7 @@ class FakeDevice : public LinkDevice {
 public:
     FakeDevice() { CreateMessageQueue(id); }
     ~FakeDevice() override { DestroyMessageQueue(id); }
-    std::int32_t LinkState() const override { return state; }
-    std::int32_t LinkSetupPending() const override { return 0; }
+    hdlc::LinkDeviceState LinkState() const override { return state; }
     ThreadId LinkThreadIdOfDevice() const override { return id; }
 
     std::vector<ThreadMessage> Take() {
@@ -48,7 +47,7 @@ public:
     }
 
     ThreadId id = NewThreadId();
-    std::int32_t state = DeviceSearching;
+    hdlc::LinkDeviceState state = hdlc::LinkDeviceState::Idle;
 };
 
 Bytes Encode(const Bytes& body) {

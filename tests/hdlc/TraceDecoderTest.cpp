@@ -1,18 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "hdlc/FrameCodec.h"
 #include "hdlc/TraceDecoder.h"
-#include "hdlc/TraceWriter.h"
 #include "serial/LineTap.h"
 #include "support/EricssonPayload.h"
 
 using namespace kvq::hdlc;
-using kvq::serial::LineTap;
 using kvq::serial::TapEntry;
 using kvq::serial::TapKind;
 
@@ -221,113 +218,6 @@ TEST(TraceDecoder, LinesThatNameNoFrameAreNotReadAsOne) {
     }
 }
 
-namespace {
-
-class Collect final : public TraceSink {
-public:
-    void Line(const std::string& text, bool frame) override { lines.emplace_back(text, frame); }
-    std::vector<std::pair<std::string, bool>> lines;
-};
-
-// A tool's writer on a tap of the given size, its lines collected.
-struct Traced {
-    explicit Traced(std::size_t capacity) : tap(capacity) { writer.AddSink(sink); }
-    // The sink outlives the writer, whose end still drains into it.
-    LineTap tap;
-    Collect sink;
-    TraceWriter writer{tap, true, Namer()};
-};
-
-}  // namespace
-
-// A writer that fell behind says how much it lost before what it still has,
-// and goes on decoding from there.
-TEST(TraceWriter, SaysHowManyEntriesWereLostBeforeTheRest) {
-    Traced traced(3);
-    auto& [tap, sink, writer] = traced;
-    kvq::serial::LowLatency none;
-    tap.RecordOpened("COM1", 115200, none);
-    const Bytes rr = Framed({0x14, RrControl(0)});
-    for (int i = 0; i < 4; ++i)
-        tap.Record(TapKind::Sent, rr, 115200);
-    writer.Drain();
-    ASSERT_EQ(sink.lines.size(), 4u);
-    EXPECT_NE(sink.lines[0].first.find(" LOST | 2 entries dropped"), std::string::npos)
-        << sink.lines[0].first;
-    EXPECT_FALSE(sink.lines[0].second);
-    for (std::size_t i = 1; i < sink.lines.size(); ++i) {
-        EXPECT_TRUE(sink.lines[i].second);
-        EXPECT_NE(sink.lines[i].first.find(" TX 115200 7E 14 11 BE FC 7E | addr 0x14 RR N(R)=0 P"),
-                  std::string::npos)
-            << sink.lines[i].first;
-    }
-}
-
-TEST(TraceWriter, AnOpenSaysThePortTheRateAndTheLowLatency) {
-    Traced traced(8);
-    auto& [tap, sink, writer] = traced;
-    kvq::serial::LowLatency granted;
-    granted.driverFlag = true;
-    tap.RecordOpened("/dev/ttyUSB0", 9600, granted);
-    tap.RecordClosed();
-    writer.Stop();
-    ASSERT_EQ(sink.lines.size(), 2u);
-    EXPECT_NE(sink.lines[0].first.find(" OPEN   9600 /dev/ttyUSB0 | low latency: driver flag set"),
-              std::string::npos)
-        << sink.lines[0].first;
-    EXPECT_NE(sink.lines[1].first.find(" CLOSE | "), std::string::npos);
-}
-
-// Once stopped, a writer touches its sinks no more: a tool may let a sink go
-// after the stop and before the writer (the writer's own end stops it again).
-TEST(TraceWriter, AfterItsStopItTouchesItsSinksNoMore) {
-    class Counting final : public TraceSink {
-    public:
-        void Line(const std::string&, bool) override { ++calls; }
-        void Flush() override { ++calls; }
-        int calls = 0;
-    };
-    for (const bool threaded : {false, true}) {
-        SCOPED_TRACE(threaded ? "with its thread" : "without a thread");
-        LineTap tap(8);
-        Counting sink;
-        auto writer = std::make_unique<TraceWriter>(tap, true, Namer());
-        writer->AddSink(sink);
-        if (threaded) writer->Start();
-        kvq::serial::LowLatency none;
-        tap.RecordOpened("COM1", 115200, none);
-        writer->Stop();
-        const int calls = sink.calls;
-        EXPECT_GT(calls, 0);
-        tap.RecordClosed();
-        writer->Stop();
-        writer.reset();
-        EXPECT_EQ(sink.calls, calls);
-    }
-}
-
-// The dialog's window of frames: the newest so many, the open they began
-// under, and how many went before.
-TEST(RecentTrace, KeepsTheLastFramesAndTheOpenTheyBeganUnder) {
-    RecentTrace recent(3);
-    recent.Line("0.000 OPEN 115200 COM1 | low latency: x", false);
-    for (int i = 1; i <= 5; ++i)
-        recent.Line("frame " + std::to_string(i), true);
-    EXPECT_EQ(recent.FramesForgotten(), 2u);
-    EXPECT_EQ(recent.Lines(), (std::vector<std::string>{"0.000 OPEN 115200 COM1 | low latency: x",
-                                                        "# 2 earlier frames not kept", "frame 3",
-                                                        "frame 4", "frame 5"}));
-    RecentTrace few(3);
-    few.Line("0.000 OPEN 115200 COM1 | low latency: x", false);
-    few.Line("frame 1", true);
-    EXPECT_EQ(few.Lines(),
-              (std::vector<std::string>{"0.000 OPEN 115200 COM1 | low latency: x", "frame 1"}));
-}
-
-// The length octet of an I-frame's information comes from the line and can be
-// anything: one too short to cover the magic and the code does not make the
-// decoder read past what it names; the frame is named from what is there and
-// the length is reported beside it.
 TEST(TraceDecoder, AnInformationLengthShorterThanItsCodeIsReportedNotTrusted) {
     for (const int length : {0, 2, 7}) {
         SCOPED_TRACE(length);

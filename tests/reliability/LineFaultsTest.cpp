@@ -50,7 +50,7 @@ TEST_F(FaultTest, MovesStayHonestWhenFramesAreCorruptedOrLost) {
         options.seed = seed++;
         StartSimulator(options);
         StartTool();
-        ASSERT_EQ(tool->WaitUntilReady(seconds(60)), Outcome::Ready) << tool->Line1();
+        ASSERT_EQ(tool->WaitUntilReady(seconds(60)), WaitEnd::Ready) << tool->Line1();
         int ready = 0, failed = 0;
         // At a low share a handful of moves may pass without a fault; more
         // moves follow until one has been made, so the case tests something.
@@ -62,7 +62,7 @@ TEST_F(FaultTest, MovesStayHonestWhenFramesAreCorruptedOrLost) {
             const std::int32_t target = targets[move % std::size(targets)];
             const auto trace = tool->SetTilt(target, seconds(70));
             ExpectNoFalseSuccess(trace, target, c.what);
-            (trace.outcome == Outcome::Ready ? ready : failed) += 1;
+            (trace.outcome == WaitEnd::Ready ? ready : failed) += 1;
         }
         const auto counters = sim->Counters();
         std::printf(
@@ -89,8 +89,7 @@ class ReplyQueue : public LinkDevice {
 public:
     ReplyQueue() { CreateMessageQueue(id); }
     ~ReplyQueue() override { DestroyMessageQueue(id); }
-    std::int32_t LinkState() const override { return 0; }
-    std::int32_t LinkSetupPending() const override { return 0; }
+    LinkDeviceState LinkState() const override { return LinkDeviceState::Idle; }
     ThreadId LinkThreadIdOfDevice() const override { return id; }
 
     // The payloads of the replies that came within `limit`, taking `grace`

@@ -54,7 +54,7 @@ TEST_F(Spine, StartsTheThreadsInOrderWithTheirDelays) {
     // The actuator thread exists at once and is searching; the status engine
     // shows its first lines.
     EXPECT_NE(device->ThreadIdOfActuator(), 0u);
-    EXPECT_EQ(device->Snapshot().state, ActuatorState::Searching);
+    EXPECT_EQ(device->Snapshot().state, ActuatorState::Looking);
     EXPECT_NE(process.testEngine.StatusEngineThreadId(), 0u);
     std::string line1, line2;
     ASSERT_TRUE(WaitUntil([&] { return process.SystemContext.TakeStatusLines(line1, line2); },
@@ -82,7 +82,7 @@ TEST_F(Spine, StartsTheThreadsInOrderWithTheirDelays) {
         },
         milliseconds(2000)));
     EXPECT_EQ(line2, "TORVIN E-VLX400 ?");
-    EXPECT_EQ(device->Snapshot().serialNumber, "(no serial num)");
+    EXPECT_EQ(device->Snapshot().serialNumber, "") << "no actuator: none known";
 
     EXPECT_LT(Stop(), milliseconds(1000));
     EXPECT_EQ(process.serialPort.IsOpen.load(), 0);

@@ -84,12 +84,11 @@ TEST(KvqArguments, AcceptsTheDemoAndAScreenshotAndRefusesTheRest) {
 
 TEST(ScreenshotRun, WaitsForAReadyActuatorAndMovesToTheFartherEnd) {
     DeviceSnapshot device;
-    device.state = ActuatorState::ScanSerial;
-    device.checkComplete = true;
-    device.tiltAnswered = true;
+    device.state = ActuatorState::Checking;
+    device.step = CheckStep::Complete;
     device.minTilt = -25;
     device.maxTilt = 100;
-    ASSERT_TRUE(device.ReadyForRequests());
+    ASSERT_TRUE(TakesRequests(device));
     EXPECT_TRUE(ReadyForScreenshot(device, true));
     EXPECT_FALSE(ReadyForScreenshot(device, false)) << "Set Tilt not yet enabled";
     device.problemText = "Motor jammed";

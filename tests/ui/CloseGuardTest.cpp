@@ -34,37 +34,36 @@ TEST(CloseGuard, AsksOnlyWhileWorkWouldBeCutShort) {
     const struct {
         const char* what;
         ActuatorState state;
-        std::int32_t step, setupPending;
+        Operation continuing;
         WorkUnderWay work;
         const char* question;  // nullptr: closes without asking
     } cases[] = {
-        {"searching", Searching, 0, 0, WorkUnderWay::None, nullptr},
-        {"reading the identity", Reading, 4, 0, WorkUnderWay::None, nullptr},
-        {"checking", ScanSerial, 3, 0, WorkUnderWay::None, nullptr},
-        {"ready", ScanSerial, 8, 0, WorkUnderWay::None, nullptr},
-        {"failed", Failed, 2, 0, WorkUnderWay::None, nullptr},
-        {"conversion finished", ConversionFinished, 0, 0, WorkUnderWay::None, nullptr},
-        {"download starting", Updating, 0, 0, WorkUnderWay::Download, download},
-        {"download sending blocks", Updating, 1, 0, WorkUnderWay::Download, download},
-        {"download ending", Updating, 2, 0, WorkUnderWay::Download, download},
-        {"model change preamble", Calibrating, 2, 1, WorkUnderWay::ModelChange, modelChange},
-        {"model key written, restarting", Calibrating, 10, 1, WorkUnderWay::ModelChange,
-         modelChange},
-        {"searching for the restarted actuator", Searching, 0, 1, WorkUnderWay::ModelChange,
-         modelChange},
-        {"configuring in AISG mode", CalibratingAisg, 1, 1, WorkUnderWay::ModelChange, modelChange},
-        {"converting to Ericsson mode", ConvertingToEricsson, 1, 0, WorkUnderWay::Conversion,
-         conversion},
-        {"move preparing", Testing, 3, 0, WorkUnderWay::Move, move},
-        {"moving", Testing, 8, 0, WorkUnderWay::Move, move},
-        {"final read-back", Testing, 10, 0, WorkUnderWay::Move, move},
+        {"looking", Looking, Operation::None, WorkUnderWay::None, nullptr},
+        {"reading the identity", ReadingIdentity, Operation::None, WorkUnderWay::None, nullptr},
+        {"checking", Checking, Operation::None, WorkUnderWay::None, nullptr},
+        {"failed", Failed, Operation::None, WorkUnderWay::None, nullptr},
+        {"conversion sent, the actuator restarts", Converted, Operation::Conversion,
+         WorkUnderWay::None, nullptr},
+        {"download sent whole, the actuator restarts", ReadingIdentity, Operation::Download,
+         WorkUnderWay::None, nullptr},
+        {"model change back in Ericsson mode, checked", Checking, Operation::ModelChange,
+         WorkUnderWay::None, nullptr},
+        {"downloading", Updating, Operation::None, WorkUnderWay::Download, download},
+        {"model change in Ericsson mode", ChangingModel, Operation::ModelChange,
+         WorkUnderWay::ModelChange, modelChange},
+        {"looking for the restarted actuator", Looking, Operation::ModelChange,
+         WorkUnderWay::ModelChange, modelChange},
+        {"configuring in AISG mode", ChangingModelAisg, Operation::ModelChange,
+         WorkUnderWay::ModelChange, modelChange},
+        {"converting to Ericsson mode", Converting, Operation::Conversion,
+         WorkUnderWay::Conversion, conversion},
+        {"moving", Moving, Operation::None, WorkUnderWay::Move, move},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeviceSnapshot device;
         device.state = c.state;
-        device.step = c.step;
-        device.setupPending = c.setupPending;
+        device.continuing = c.continuing;
         EXPECT_EQ(WorkUnderWayFor(device), c.work);
         const auto question = CloseQuestionFor(device);
         if (c.question == nullptr) {
@@ -96,10 +95,10 @@ public:
 
 TEST(CloseGate, AsksOnlyWhileWorkersRunAndWorkWouldBeCutShortAndNeverTwiceAtOnce) {
     DeviceSnapshot moving;
-    moving.state = Testing;
+    moving.state = Moving;
     DeviceSnapshot idle;
-    idle.state = ScanSerial;
-    idle.step = 8;
+    idle.state = Checking;
+    idle.step = CheckStep::Complete;
 
     CloseGate gate;
     AnsweringPresenter boxes;

@@ -237,7 +237,7 @@ TEST_F(DialogAgainstSimulator, ATypedUnknownModelShowsAntennaNotFoundUntilSometh
         // The status engine repeats READY several times meanwhile.
         Pump(milliseconds(1200));
         EXPECT_EQ(dialog->StatusLines(), notFound) << "and kept";
-        EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::ScanSerial) << "nothing sent";
+        EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::Checking) << "nothing sent";
     }
     EXPECT_EQ(Actuator().modelKey, demo->ModelKey());
     EXPECT_EQ(Actuator().restarts, 0u);
@@ -425,7 +425,7 @@ TEST_F(DialogAgainstSimulator, ClosingDuringAMoveAsksFirstEveryWay) {
         Slider()->setValue(Actuator().currentTilt == 100 ? 0 : 100);
         Button(CKVQDlg::IdSetTilt)->click();
         ASSERT_TRUE(
-            WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Testing; },
+            WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Moving; },
                     milliseconds(3000)));
 
         boxes.asked.clear();
@@ -487,7 +487,7 @@ TEST_F(DialogAgainstSimulator, EnterInAFieldNeverClosesAndSetsATypedTilt) {
         EXPECT_TRUE(dialog->isVisible()) << field->objectName().toStdString();
     }
     EXPECT_FALSE(process->SystemContext.StopRequested());
-    EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::ScanSerial) << "nothing sent";
+    EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::Checking) << "nothing sent";
 
     // Out of range and not a number: a box, nothing sent.
     for (const char* typed : {"12.0", "abc"}) {
@@ -495,7 +495,7 @@ TEST_F(DialogAgainstSimulator, EnterInAFieldNeverClosesAndSetsATypedTilt) {
         enterIn(requested);
         ASSERT_FALSE(boxes.shown.empty());
         EXPECT_EQ(boxes.shown.back().caption, "Requested Tilt") << typed;
-        EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::ScanSerial) << typed;
+        EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::Checking) << typed;
     }
     // The refresh leaves what is being typed alone.
     Pump(milliseconds(700));
@@ -542,7 +542,8 @@ TEST_F(DialogAgainstSimulator, TableWarningsAreListedOnceAndTheTableIsNamed) {
 }
 
 // After a model change whose range excludes the actuator's tilt, the field
-// shows the actuator's tilt; the slider alone stays in its range.
+// shows the actuator's tilt; the slider alone stays in its range. The problem
+// names the range, not an unknown model; a move into the range clears it.
 TEST_F(DialogAgainstSimulator, CurrentTiltIsTheActuatorsAfterANarrowerModel) {
     Open();
     ASSERT_TRUE(WaitUntilReady());
@@ -558,8 +559,18 @@ TEST_F(DialogAgainstSimulator, CurrentTiltIsTheActuatorsAfterANarrowerModel) {
         << dialog->StatusLines().join(" / ").toStdString();
     Pump(milliseconds(600));
     EXPECT_EQ(Field(CKVQDlg::IdCurrentTilt), "0.0");
-    EXPECT_EQ(dialog->StatusLines().value(1), "NO RECOGNIZED ANTENNA MODEL?");
+    EXPECT_EQ(dialog->StatusLines().value(1), "TILT OUTSIDE MODEL RANGE");
     EXPECT_EQ(Slider()->value(), 20);
+    EXPECT_TRUE(Button(CKVQDlg::IdSetTilt)->isEnabled());
+    Slider()->setValue(30);
+    Button(CKVQDlg::IdSetTilt)->click();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return Field(CKVQDlg::IdCurrentTilt) == "3.0" &&
+                   dialog->StatusLines().value(0) == "READY";
+        },
+        milliseconds(30000)))
+        << dialog->StatusLines().join(" / ").toStdString();
 }
 
 }  // namespace

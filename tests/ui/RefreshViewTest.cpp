@@ -25,8 +25,10 @@ using enum ActuatorState;
 // An actuator at rest after its check, port open, bytes arriving.
 RefreshSnapshot Ready() {
     RefreshSnapshot s;
-    s.device.state = ActuatorState::ScanSerial;
-    s.device.checkComplete = true;
+    s.device.state = ActuatorState::Checking;
+    s.device.step = CheckStep::Complete;
+    s.device.modelKnown = true;
+    s.device.tiltKnown = true;
     s.device.serialNumber = "XXXT0004711";
     s.device.softwareVersion = "01.23";
     s.device.antennaModel = "Panel65-1710-2170-18dBi";
@@ -42,57 +44,79 @@ RefreshSnapshot Ready() {
     return s;
 }
 
-TEST(RefreshControls, EnabledOnlyAtRestAndProgressWhileBusy) {
+TEST(RefreshControls, EnabledOnlyWhenReadyAndProgressWhileBusy) {
     const struct {
         const char* label;
         ActuatorState state;
-        std::int32_t setupPending, step;
+        Operation continuing;
+        bool complete;
         double progress;
         bool enabled;
         int bar;
     } cases[] = {
-        {"updating shows the download", Updating, 0, 3, 42.7, false, 42},
-        {"a model change across a restart", Searching, 1, 0, 61.0, false, 61},
-        {"setup pending beats the rest state", ScanSerial, 1, 8, 30.0, false, 30},
-        {"checking", ScanSerial, 0, 7, 99.9, false, 99},
-        {"moving the tilt", Testing, 0, 2, 12.5, false, 12},
-        {"at rest after the check", ScanSerial, 0, 8, 55.0, true, 0},
-        {"past step 8", ScanSerial, 0, 12, 55.0, true, 0},
-        {"searching", Searching, 0, 0, 80.0, false, 0},
-        {"failed", Failed, 0, 8, 80.0, false, 0},
-        {"calibrating", Calibrating, 1, 0, 20.0, false, 20},
-        {"progress beyond the bar is held at its end", Updating, 0, 0, 180.0, false, 100},
-        {"negative progress shows empty", Updating, 0, 0, -3.0, false, 0},
-        {"no number shows empty", Updating, 0, 0, std::numeric_limits<double>::quiet_NaN(), false,
-         0},
+        {"updating shows the download", Updating, Operation::None, false, 42.7, false, 42},
+        {"a model change across a restart", Looking, Operation::ModelChange, false, 61.0, false,
+         61},
+        {"the check that ends a model change", Checking, Operation::ModelChange, false, 30.0,
+         false, 30},
+        {"checking", Checking, Operation::None, false, 99.9, false, 99},
+        {"moving the tilt", Moving, Operation::None, false, 12.5, false, 12},
+        {"ready after the check", Checking, Operation::None, true, 55.0, true, 0},
+        {"looking", Looking, Operation::None, false, 80.0, false, 0},
+        {"failed", Failed, Operation::None, false, 80.0, false, 0},
+        {"changing the model", ChangingModel, Operation::ModelChange, false, 20.0, false, 20},
+        {"progress beyond the bar is held at its end", Updating, Operation::None, false, 180.0,
+         false, 100},
+        {"negative progress shows empty", Updating, Operation::None, false, -3.0, false, 0},
+        {"no number shows empty", Updating, Operation::None, false,
+         std::numeric_limits<double>::quiet_NaN(), false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         RefreshSnapshot s = Ready();
         s.device.state = c.state;
-        s.device.setupPending = c.setupPending;
-        s.device.checkComplete = c.state == ActuatorState::ScanSerial && c.step >= 8;
+        s.device.continuing = c.continuing;
+        s.device.step = c.complete ? OperationStep(CheckStep::Complete) : OperationStep(NoStep{});
         s.device.progress = c.progress;
         const RefreshView view = ComputeRefresh(s);
-        EXPECT_EQ(view.controlsEnabled, c.enabled);
-        EXPECT_EQ(view.progress, c.bar);
+        EXPECT_EQ(view.controls.changeModel, c.enabled);
+        EXPECT_EQ(view.controls.setTilt, c.enabled);
+        EXPECT_EQ(view.controls.progress, c.bar);
     }
+}
+
+// An actuator whose model the antenna table does not know: its range is not
+// known, so no tilt is offered, and the button says why; a model can still be
+// chosen.
+TEST(RefreshControls, NoTiltIsOfferedForAModelTheTableDoesNotKnow) {
+    RefreshSnapshot s = Ready();
+    s.device.modelKnown = false;
+    s.device.antennaModel = "AP0013";
+    const RefreshView view = ComputeRefresh(s);
+    EXPECT_TRUE(view.controls.changeModel);
+    EXPECT_FALSE(view.controls.setTilt);
+    EXPECT_NE(view.controls.setTiltWhyNot.find("AP0013"), std::string::npos)
+        << view.controls.setTiltWhyNot;
+    EXPECT_EQ(view.minTilt, "");
+    EXPECT_EQ(view.maxTilt, "");
+    EXPECT_EQ(view.currentTilt, "2.0") << "the actuator's own tilt is still known";
+    EXPECT_EQ(ComputeRefresh(Ready()).controls.setTiltWhyNot, "");
 }
 
 // During a download the bar carries the percentage and, once the pace is
 // known, the time left; at any other time no words.
 TEST(RefreshControls, TheBarSaysTheDownloadsPercentageAndTimeLeft) {
     RefreshSnapshot s = Ready();
-    EXPECT_EQ(ComputeRefresh(s).progressText, "");
+    EXPECT_EQ(ComputeRefresh(s).controls.progressText, "");
     s.device.state = Updating;
     s.device.progress = 10.2;
     s.device.firmware.bytesTotal = 5600;
     s.device.firmware.bytesAcknowledged = 560;
     s.device.firmware.firstBlockTick = 1000;
     s.nowTick = 1400;
-    EXPECT_EQ(ComputeRefresh(s).progressText, "10%") << "too early to tell";
+    EXPECT_EQ(ComputeRefresh(s).controls.progressText, "10%") << "too early to tell";
     s.nowTick = 3000;  // 560 bytes in 2 s: 5040 more take 18 s
-    EXPECT_EQ(ComputeRefresh(s).progressText, "10%, 0:18 left");
+    EXPECT_EQ(ComputeRefresh(s).controls.progressText, "10%, 0:18 left");
 }
 
 TEST(RefreshFirmware, ABoxSaysWhyNothingWasSentOrThatTheUpdateWasNotTaken) {
@@ -109,8 +133,7 @@ TEST(RefreshFirmware, ABoxSaysWhyNothingWasSentOrThatTheUpdateWasNotTaken) {
     EXPECT_NE(box->text.find("/site/vlx400fw.bin"), std::string::npos) << box->text;
     EXPECT_NE(box->text.find("no image"), std::string::npos) << box->text;
 
-    s.device.state = Failed;
-    s.device.failCode = FailCode::UpdateNotTaken;
+    s.device.firmware.updateNotTaken = true;
     s.device.firmware.downloadedVersion = "01.24";
     box = ComputeRefresh(s).firmwareNotice;
     ASSERT_TRUE(box);
@@ -124,24 +147,24 @@ TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
     const struct {
         const char* label;
         ActuatorState state;
-        std::int32_t maxTilt;
+        bool modelKnown;
         const char *min, *max, *requested, *current;
         std::int32_t currentTilt = 20;
     } cases[] = {
-        {"at rest: requested follows the slider", ScanSerial, 100, "-2.5", "10.0", "4.0", "2.0"},
+        {"at rest: requested follows the slider", Checking, true, "-2.5", "10.0", "4.0", "2.0"},
         // After a model change that narrowed the range: the actuator's own tilt.
-        {"current tilt below the range", ScanSerial, 100, "-2.5", "10.0", "4.0", "-4.0", -40},
-        {"current tilt above the range", ScanSerial, 100, "-2.5", "10.0", "4.0", "12.5", 125},
-        {"moving: requested is the target", Testing, 100, "-2.5", "10.0", "6.5", "2.0"},
-        {"limits not read yet", ScanSerial, 0, "", "", "", ""},
-        {"calibrating", Calibrating, 100, "", "", "", ""},
-        {"calibrating in AISG mode", CalibratingAisg, 100, "", "", "", ""},
+        {"current tilt below the range", Checking, true, "-2.5", "10.0", "4.0", "-4.0", -40},
+        {"current tilt above the range", Checking, true, "-2.5", "10.0", "4.0", "12.5", 125},
+        {"moving: requested is the target", Moving, true, "-2.5", "10.0", "6.5", "2.0"},
+        {"a model the table does not know", Checking, false, "", "", "", "2.0"},
+        {"changing the model", ChangingModel, true, "", "", "", ""},
+        {"changing the model in AISG mode", ChangingModelAisg, true, "", "", "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         RefreshSnapshot s = Ready();
         s.device.state = c.state;
-        s.device.maxTilt = c.maxTilt;
+        s.device.modelKnown = c.modelKnown;
         s.device.currentTilt = c.currentTilt;
         const RefreshView view = ComputeRefresh(s);
         EXPECT_EQ(view.minTilt, c.min);
@@ -157,19 +180,22 @@ TEST(RefreshTilts, ShownWithOneDecimalOrNotAtAll) {
 TEST(RefreshConnection, WordFromThePortAndTheBytesReceived) {
     const struct {
         bool isOpen, received;
-        std::int32_t setupPending;
+        bool setupPending;
         const char* word;
     } cases[] = {
-        {false, true, 1, "Port closed?"},
-        {true, true, 0, "Connected"},
-        {true, false, 1, "Connected"},
-        {true, false, 0, "Disconnected"},
+        {false, true, true, "Port closed?"},
+        {true, true, false, "Connected"},
+        {true, false, true, "Connected"},
+        {true, false, false, "Disconnected"},
     };
     for (const auto& c : cases) {
         RefreshSnapshot s = Ready();
         s.isOpen = c.isOpen;
         s.receivedSinceAsked = c.received;
-        s.device.setupPending = c.setupPending;
+        if (c.setupPending) {
+            s.device.state = Looking;
+            s.device.continuing = Operation::ModelChange;
+        }
         EXPECT_EQ(ComputeRefresh(s).connection, c.word)
             << "open " << c.isOpen << " received " << c.received << " pending " << c.setupPending;
     }
@@ -188,6 +214,14 @@ TEST(RefreshTexts, IdentityPortAndMark) {
     ASSERT_TRUE(view.statusLines);
     EXPECT_EQ(view.statusLines->first, "READY");
     EXPECT_FALSE(ComputeRefresh(Ready()).statusLines) << "unchanged lines leave the list alone";
+    // No actuator: the field says there is no serial number; a failed one
+    // keeps its own.
+    s.device.serialNumber.clear();
+    s.device.state = Looking;
+    EXPECT_EQ(ComputeRefresh(s).serialNumber, "(no serial num)");
+    s.device.serialNumber = "XXXT0004711";
+    s.device.state = Failed;
+    EXPECT_EQ(ComputeRefresh(s).serialNumber, "XXXT0004711");
 }
 
 TEST(StatusList, ANoticeStaysUntilTheEngineReportsSomethingNew) {
@@ -252,7 +286,6 @@ TEST(RefreshSnapshotTest, TakesTheStatusLinesAndTheReceivedFlag) {
     model.maxTilt = 100;
     ASSERT_TRUE(process.antennaTable.AppendRecord(model));
     process.actuator.SelectModelByKey("K");
-    process.actuator.ForgetSerialNumber();
     process.SystemContext.SetStatusLines("SEARCHING", "");
 
     // Port closed: the received flag is left for later.
@@ -264,7 +297,7 @@ TEST(RefreshSnapshotTest, TakesTheStatusLinesAndTheReceivedFlag) {
     EXPECT_EQ(s.statusLines->first, "SEARCHING");
     EXPECT_EQ(s.device.maxTilt, 100);
     EXPECT_EQ(s.device.antennaModel, "Model");
-    EXPECT_EQ(s.device.serialNumber, "(no serial num)");
+    EXPECT_TRUE(s.device.modelKnown);
     EXPECT_EQ(s.sliderPosition, 70);
     EXPECT_EQ(s.currentPort, 2);
     EXPECT_EQ(s.selectedPortName, "NONE");

@@ -345,7 +345,7 @@ TEST_F(NativeDialog, ChangeModelAndAnUnknownTypedModel) {
     TypeAndEnter(models, "Panel99-No-Such-Antenna");
     Click(KVQ_IDC_CHANGE_MODEL);
     EXPECT_EQ(StatusLine(0), "ANTENNA NOT FOUND");
-    EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::ScanSerial);
+    EXPECT_EQ(process->actuator.Snapshot().state, ActuatorState::Checking);
 
     const auto entry = SendMessageA(models, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                     reinterpret_cast<LPARAM>("Panel33-2490-2690-21dBi"));
@@ -516,7 +516,7 @@ TEST_F(NativeDialog, ClosingDuringAMoveAsksInARealBoxNoKeepsItOpen) {
     SendMessageA(Control(KVQ_IDC_TILT_SLIDER), TBM_SETPOS, TRUE, 100);
     Click(KVQ_IDC_SET_TILT);
     ASSERT_TRUE(
-        WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Testing; },
+        WaitFor([&] { return process->actuator.Snapshot().state == ActuatorState::Moving; },
                 milliseconds(3000)));
 
     // The close box and Esc both ask; No keeps the dialog and its workers.
