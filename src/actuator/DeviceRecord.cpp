@@ -1,5 +1,7 @@
 #include "actuator/DeviceRecord.h"
 
+#include "core/Text.h"
+
 namespace kvq::actuator {
 
 Activity ActivityOf(const DeviceSnapshot& device) {
@@ -37,6 +39,70 @@ Activity ActivityOf(const DeviceSnapshot& device) {
     }
     if (device.state == Looking) return device.lost ? Activity::Lost : Activity::Looking;
     return device.CheckComplete() ? Activity::Ready : Activity::Checking;
+}
+
+namespace {
+
+// The operation a state belongs to; the record's continuing one while it
+// looks, reads and checks after a restart the operation asked for.
+Operation OperationUnderWayOf(const DeviceSnapshot& r) {
+    using enum ActuatorState;
+    switch (r.state) {
+        case Moving:
+            return Operation::Move;
+        case Updating:
+            return Operation::Download;
+        case ChangingModel:
+        case ChangingModelAisg:
+            return Operation::ModelChange;
+        case Converting:
+        case Converted:
+            return Operation::Conversion;
+        case Failed:
+            return Operation::None;
+        case Looking:
+        case ReadingIdentity:
+        case Checking:
+            break;
+    }
+    return r.continuing;
+}
+
+}  // namespace
+
+Operation OperationUnderWay(const DeviceSnapshot& device) {
+    return OperationUnderWayOf(device);
+}
+
+std::string LeftBehind(const DeviceSnapshot& r) {
+    using core::TiltText;
+    switch (OperationUnderWayOf(r)) {
+        case Operation::Move:
+            return "the tilt stood at " + TiltText(r.currentTilt) + " degrees, on its way to " +
+                   TiltText(r.requestedTilt);
+        case Operation::Download:
+            if (r.state != ActuatorState::Updating)
+                return "the download was complete; the actuator's next start shows whether it "
+                       "took it";
+            if (r.At(DownloadStep::AwaitStart)) return "nothing of the new software was sent yet";
+            return "the actuator has no working software until a download completes";
+        case Operation::ModelChange: {
+            const auto at = r.StepOf<ModelChangeStep>();
+            if (r.state == ActuatorState::ChangingModel && at && *at < ModelChangeStep::AwaitWrite)
+                return "nothing was written to the actuator yet";
+            if (r.state == ActuatorState::ChangingModel)
+                return "the new model name may be written, but not its configuration";
+            if (r.state == ActuatorState::ChangingModelAisg || r.SetupPending())
+                return "the actuator's configuration is half-written and it may be left in AISG "
+                       "mode";
+            return "the new model is written; the actuator's check had not read it back yet";
+        }
+        case Operation::Conversion:
+            return "the actuator may still be in AISG mode";
+        case Operation::None:
+            break;
+    }
+    return {};
 }
 
 Operation OperationAtRisk(const DeviceSnapshot& device) {

@@ -156,7 +156,11 @@ struct Outcome {
     Operation operation = Operation::None;
     Ending ending = Ending::None;
     std::string reason;
-    bool operator==(const Outcome&) const = default;
+    // Counts the operations started, so a waiter tells its own from the one before.
+    std::uint32_t number = 0;
+    bool operator==(const Outcome& other) const {
+        return operation == other.operation && ending == other.ending && reason == other.reason;
+    }
 };
 
 // One consistent copy of the device record, taken under its lock.
@@ -221,6 +225,15 @@ Activity ActivityOf(const DeviceSnapshot& device);
 // The progress of the operation under way in whole percent, 0 to 100; 0 when
 // nothing runs that shows one.
 int ProgressOf(const DeviceSnapshot& device);
+
+// The operation under way: the one its state runs, or the one that goes on
+// across the actuator's restart; None otherwise.
+Operation OperationUnderWay(const DeviceSnapshot& device);
+
+// What stopping the operation under way now leaves the actuator with, in
+// words ("the tilt stood at 3.8 degrees, on its way to 6.5"); empty when
+// nothing is under way.
+std::string LeftBehind(const DeviceSnapshot& device);
 
 // Requests (Set Tilt, Change Antenna Model) are taken now.
 inline bool TakesRequests(const DeviceSnapshot& device) {

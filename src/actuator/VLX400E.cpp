@@ -109,30 +109,6 @@ bool Watched(ActuatorState state) {
     return false;
 }
 
-// The operation a state belongs to; the record's continuing one while it
-// looks, reads and checks after a restart the operation asked for.
-Operation OperationUnderWay(const DeviceSnapshot& r) {
-    switch (r.state) {
-        case ActuatorState::Moving:
-            return Operation::Move;
-        case ActuatorState::Updating:
-            return Operation::Download;
-        case ActuatorState::ChangingModel:
-        case ActuatorState::ChangingModelAisg:
-            return Operation::ModelChange;
-        case ActuatorState::Converting:
-        case ActuatorState::Converted:
-            return Operation::Conversion;
-        case ActuatorState::Failed:
-            return Operation::None;
-        case ActuatorState::Looking:
-        case ActuatorState::ReadingIdentity:
-        case ActuatorState::Checking:
-            break;
-    }
-    return r.continuing;
-}
-
 std::string Hex(std::uint32_t value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
@@ -252,38 +228,18 @@ void CVLX400E::SetStateLocked(ActuatorState newState) {
     if (newState == ActuatorState::Looking && !record_.SetupPending()) record_.progress = 0.0;
 }
 
+void CVLX400E::BeginLocked(Operation operation) {
+    record_.outcome = Outcome{operation, Ending::None, {}, record_.outcome.number + 1};
+}
+
 void CVLX400E::EndLocked(Operation operation, Ending ending, std::string reason) {
     if (operation == Operation::None) return;
-    record_.outcome = Outcome{operation, ending, std::move(reason)};
+    record_.outcome = Outcome{operation, ending, std::move(reason), record_.outcome.number};
     if (record_.continuing == operation) record_.continuing = Operation::None;
 }
 
 std::string CVLX400E::LeftBehindLocked() const {
-    const DeviceSnapshot& r = record_;
-    switch (OperationUnderWay(r)) {
-        case Operation::Move:
-            return "the tilt stood at " + TiltText(r.currentTilt) + " degrees, on its way to " +
-                   TiltText(r.requestedTilt);
-        case Operation::Download:
-            if (r.state != ActuatorState::Updating)
-                return "the download was complete; the actuator's next start shows whether it "
-                       "took it";
-            if (r.At(DownloadStep::AwaitStart)) return "nothing of the new software was sent yet";
-            return "the actuator has no working software until a download completes";
-        case Operation::ModelChange: {
-            const auto at = r.StepOf<ModelChangeStep>();
-            if (r.state == ActuatorState::ChangingModel && at && *at < ModelChangeStep::AwaitWrite)
-                return "nothing was written to the actuator yet";
-            if (r.state == ActuatorState::ChangingModel)
-                return "the new model name may be written, but not its configuration";
-            return "the actuator's configuration is half-written and it may be left in AISG mode";
-        }
-        case Operation::Conversion:
-            return "the actuator may still be in AISG mode";
-        case Operation::None:
-            break;
-    }
-    return {};
+    return LeftBehind(record_);
 }
 
 void CVLX400E::Fail(FailCode code, std::string reason) {
@@ -512,7 +468,7 @@ void CVLX400E::RequestSetTilt(std::int32_t target) {
     Update([&](DeviceSnapshot& r) {
         r.requestedTilt = target;
         operationSerial_ = r.serialNumber;
-        r.outcome = Outcome{Operation::Move, Ending::None, {}};
+        BeginLocked(Operation::Move);
         r.continuing = Operation::None;
         SetStateLocked(ActuatorState::Moving);
     });
@@ -527,7 +483,7 @@ void CVLX400E::RequestModelChange(std::int32_t modelIndex) {
         r.newModelIndex = modelIndex;
         r.newModelName = model.key.substr(0, 31);
         operationSerial_ = r.serialNumber;
-        r.outcome = Outcome{Operation::ModelChange, Ending::None, {}};
+        BeginLocked(Operation::ModelChange);
     });
     ApplyTiltRange();
     aisgSetupCutShort_ = false;
@@ -538,13 +494,12 @@ void CVLX400E::RequestModelChange(std::int32_t modelIndex) {
 void CVLX400E::OnLinkUp() {
     aisgSetupCutShort_ = false;  // found in Ericsson mode
     if (State() != ActuatorState::Looking) return;
-    Update([](DeviceSnapshot& r) {
+    Update([this](DeviceSnapshot& r) {
         r.lost = false;
         r.conversionAttempts = 0;
         // Back in Ericsson mode: what the conversion was for.
         if (r.continuing == Operation::Conversion) {
-            r.outcome = Outcome{Operation::Conversion, Ending::Done, {}};
-            r.continuing = Operation::None;
+            EndLocked(Operation::Conversion, Ending::Done);
         }
     });
     ArmReplyTimer();
@@ -1062,7 +1017,7 @@ void CVLX400E::StartUpdate() {
         r.firmware.bytesAcknowledged = 0;
         r.firmware.bytesTotal = 0;
         r.firmware.updateNotTaken = false;
-        r.outcome = Outcome{Operation::Download, Ending::None, {}};
+        BeginLocked(Operation::Download);
         operationSerial_ = r.serialNumber;
     });
     Send(cmd::Vendor(deviceIndex_, cmd::DownloadStart));
@@ -1263,10 +1218,10 @@ void CVLX400E::OnAisgSetupReply(const CommandBuffer& buffer) {
 }
 
 void CVLX400E::StartConversion() {
-    Update([](DeviceSnapshot& r) {
+    Update([this](DeviceSnapshot& r) {
         r.step = ConversionStep::AwaitPrepare;
         r.continuing = Operation::Conversion;
-        r.outcome = Outcome{Operation::Conversion, Ending::None, {}};
+        BeginLocked(Operation::Conversion);
     });
     operationSerial_.clear();  // not known in AISG mode
     ArmReplyTimer();

@@ -214,7 +214,8 @@ private:
         return record_.StepOf<Step>();
     }
     void SetStateLocked(ActuatorState newState);
-    // Ends the operation under way (the record's lock held).
+    // Starts an operation's account, and ends it (the record's lock held).
+    void BeginLocked(Operation operation);
     void EndLocked(Operation operation, Ending ending, std::string reason = {});
     // What stopping the operation under way now leaves the actuator with.
     std::string LeftBehindLocked() const;
