@@ -7,7 +7,8 @@
 namespace kvq::app {
 
 LineTrace::~LineTrace() {
-    Stop();
+    // The line is not touched here: the process's own line is gone by now.
+    if (writer_) writer_->Stop();
 }
 
 bool LineTrace::Start(serial::SerialLine& line, const std::string& program,
@@ -25,11 +26,14 @@ bool LineTrace::Start(serial::SerialLine& line, const std::string& program,
         writer_->Start();
     }
     line.SetTap(tap_.get());
+    line_ = &line;
     return true;
 }
 
 void LineTrace::Stop() {
     if (writer_) writer_->Stop();
+    if (line_) line_->SetTap(nullptr);
+    line_ = nullptr;
 }
 
 bool LineTrace::SaveRecent(const std::string& path, std::string& error) const {

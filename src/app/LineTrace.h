@@ -35,7 +35,9 @@ public:
     // (nothing is traced then).
     bool Start(serial::SerialLine& line, const std::string& program, const std::string& filePath,
                std::size_t recentFrames, std::string& error);
-    // After the link thread has ended: writes what is left and ends the writer.
+    // After the link thread has ended: writes what is left, ends the writer
+    // and takes the tap back from the line, which may outlive this trace (a
+    // line handed in by a test).
     void Stop();
     bool Started() const { return tap_ != nullptr; }
     // After Stop: empty, or why the trace file is incomplete.
@@ -49,6 +51,7 @@ public:
 
 private:
     std::string program_;
+    serial::SerialLine* line_ = nullptr;  // holds the tap until Stop
     std::size_t recentFrames_ = 0;
     std::unique_ptr<serial::LineTap> tap_;
     hdlc::TraceFileSink file_;

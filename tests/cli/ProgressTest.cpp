@@ -5,27 +5,15 @@
 #include <limits>
 #include <string>
 
+#include "WrittenFile.h"
 #include "actuator/VLX400E.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
 
 using namespace kvq::actuator;
 using namespace kvq::cli;
+using kvq::testing::Written;
 using std::chrono::milliseconds;
-
-namespace {
-
-// Everything a display wrote to its file.
-std::string Written(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    for (int c; (c = std::fgetc(file)) != EOF;)
-        text += static_cast<char>(c);
-    return text;
-}
-
-}  // namespace
 
 TEST(ProgressLine, BarPercentageAndTimeLeftFitTheTerminal) {
     struct Case {
