@@ -314,10 +314,6 @@ void CVLX400E::SetProblem(std::string_view text) {
     Update([&](DeviceSnapshot& r) { r.problemText = text; });
 }
 
-void CVLX400E::SetProgress(double progress) {
-    Update([&](DeviceSnapshot& r) { r.progress = progress; });
-}
-
 void CVLX400E::ApplyTiltRange() {
     const DeviceSnapshot r = Snapshot();
     std::lock_guard lock(controlsMutex_);

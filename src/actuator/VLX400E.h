@@ -225,7 +225,6 @@ private:
     // The model change or conversion is over (done or not): nothing continues.
     void EndModelChange(Ending ending, std::string reason = {});
     void SetProblem(std::string_view text);
-    void SetProgress(double progress);
 
     void Send(core::CommandBufferPtr command);
     void SendRaw(core::CommandBufferPtr command);

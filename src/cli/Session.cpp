@@ -46,6 +46,12 @@ std::string Seconds(double seconds) {
     return text;
 }
 
+// The tilt read from the actuator found now; none while it is looked for or
+// before its tilt has come back.
+std::optional<std::int32_t> ShownTilt(const DeviceSnapshot& device) {
+    return device.tiltKnown ? std::optional<std::int32_t>(device.currentTilt) : std::nullopt;
+}
+
 }  // namespace
 
 Session::Session(ProcessObjects& process, const CliOptions& options, Output& output,
@@ -174,12 +180,6 @@ void Session::ShowMonitorLine(const DeviceSnapshot& device) {
     monitorTilt_ = ShownTilt(device);
     output_.Say(MonitorLine(LocalTimeText(std::time(nullptr)), monitorTilt_, {shown1_, shown2_}) +
                 "\n");
-}
-
-// The tilt read from the actuator found now; none while it is looked for or
-// before its tilt has come back.
-std::optional<std::int32_t> Session::ShownTilt(const DeviceSnapshot& device) {
-    return device.tiltKnown ? std::optional<std::int32_t>(device.currentTilt) : std::nullopt;
 }
 
 // Waits for the end of the check. ExitDone when it was reached.

@@ -49,7 +49,6 @@ private:
     void ShowStatus();
     void ShowLines(const status::StatusLines& lines);
     void ShowMonitorLine(const actuator::DeviceSnapshot& device);
-    std::optional<std::int32_t> ShownTilt(const actuator::DeviceSnapshot& device);
     int WaitUntilReady();
     int WaitForOperation();
     int Monitor();
